@@ -1,0 +1,151 @@
+#include "kova/mem_pool.h"
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define KOVA_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KOVA_ASAN 1
+#endif
+#endif
+
+#ifdef KOVA_ASAN
+#include <sanitizer/asan_interface.h>
+// Free objects and the uncarved rest of a chunk are poisoned, so that
+// AddressSanitizer reports a use after free() even though the pool keeps the
+// memory; only the link word of a free object stays readable.
+#define KOVA_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
+#define KOVA_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))
+#else
+#define KOVA_POISON(p, n) static_cast<void>(0)
+#define KOVA_UNPOISON(p, n) static_cast<void>(0)
+#endif
+
+namespace kova {
+
+namespace {
+
+constexpr std::size_t small_limit = 256;
+constexpr std::size_t large_limit = 8192;
+constexpr std::size_t small_classes = 64;
+constexpr std::size_t large_classes = 248;
+constexpr std::size_t initial_chunk_slots = 64;
+
+// One size class. `head` is the LIFO list of freed objects. A new chunk is
+// not threaded onto the list all at once: its objects are handed out from
+// `carve` upwards as they are needed, which gives the same addresses in the
+// same order as a fully linked chunk but touches a page only when an object
+// on it is first used.
+struct size_class {
+  void* head = nullptr;
+  char* carve = nullptr;
+  char* carve_end = nullptr;
+};
+
+void* next_of(void* obj) { return *static_cast<void**>(obj); }
+
+}  // namespace
+
+struct mem_pool::state {
+  std::uint32_t chunk_bytes;
+  std::uint32_t chunk_objs;
+  std::vector<void*> chunks;  // every chunk taken, in the order taken
+  size_class small_heads[small_classes];
+  size_class large_heads[large_classes];
+  pool_probe* probe = nullptr;
+
+  state(std::uint32_t bytes, std::uint32_t objs) : chunk_bytes(bytes), chunk_objs(objs) {
+    chunks.reserve(initial_chunk_slots);
+  }
+
+  // The class serving a request of `size` bytes and its object size; null
+  // for requests above 8192 bytes, which go to the heap. A request of 0
+  // bytes (which no caller makes) is served as 1 byte.
+  size_class* class_of(std::size_t size, std::size_t& obj_size) {
+    if (size <= small_limit) {
+      obj_size = size == 0 ? 8 : (size + 7) & ~std::size_t{7};
+      return &small_heads[size == 0 ? 0 : (size - 1) >> 2];
+    }
+    if (size <= large_limit) {
+      obj_size = (size + 31) & ~std::size_t{31};
+      return &large_heads[(size - 257) >> 5];
+    }
+    return nullptr;
+  }
+
+  // Gives an empty class a new chunk of objects of `obj_size` bytes.
+  void refill(size_class& c, std::size_t obj_size) {
+    // Room for the entry first, so that recording the chunk cannot fail once
+    // it has been taken. Past the first 64 chunks the array grows by one.
+    if (chunks.size() == chunks.capacity()) chunks.reserve(chunks.size() + 1);
+    std::size_t count = std::max<std::size_t>(chunk_bytes / obj_size, chunk_objs);
+    std::size_t bytes = count * obj_size;
+    char* chunk = static_cast<char*>(::operator new(bytes));
+    chunks.push_back(chunk);
+    KOVA_POISON(chunk, bytes);
+    c.carve = chunk;
+    c.carve_end = chunk + bytes;
+    if (probe) probe->chunk_taken(bytes, chunks.capacity());
+  }
+};
+
+mem_pool::mem_pool(std::uint32_t chunk_bytes, std::uint32_t chunk_objs)
+    : st_(new state(chunk_bytes, chunk_objs)) {}
+
+mem_pool::~mem_pool() {
+  for (void* chunk : st_->chunks) ::operator delete(chunk);
+  delete st_;
+}
+
+void mem_pool::set_probe(pool_probe* probe) noexcept { st_->probe = probe; }
+
+void* mem_pool::alloc(std::size_t size) {
+  if (pool_probe* probe = st_->probe) [[unlikely]] {
+    probe->before_alloc(size);
+    void* p = alloc_plain(size);
+    probe->after_alloc(p, size);
+    return p;
+  }
+  return alloc_plain(size);
+}
+
+void mem_pool::free(void* p, std::size_t size) noexcept {
+  if (pool_probe* probe = st_->probe) [[unlikely]]
+    probe->before_free(p, size);
+  free_plain(p, size);
+}
+
+void* mem_pool::alloc_plain(std::size_t size) {
+  std::size_t obj_size;
+  size_class* c = st_->class_of(size, obj_size);
+  if (!c) return ::operator new(size);
+  if (void* p = c->head) {
+    c->head = next_of(p);
+    KOVA_POISON(p, obj_size);
+    KOVA_UNPOISON(p, size);
+    return p;
+  }
+  if (c->carve == c->carve_end) st_->refill(*c, obj_size);
+  void* p = c->carve;
+  c->carve += obj_size;
+  KOVA_UNPOISON(p, size);
+  return p;
+}
+
+void mem_pool::free_plain(void* p, std::size_t size) noexcept {
+  std::size_t obj_size;
+  size_class* c = st_->class_of(size, obj_size);
+  if (!c) {
+    ::operator delete(p, size);
+    return;
+  }
+  KOVA_UNPOISON(p, sizeof(void*));
+  *static_cast<void**>(p) = c->head;
+  c->head = p;
+  KOVA_POISON(static_cast<char*>(p) + sizeof(void*), obj_size - sizeof(void*));
+}
+
+}  // namespace kova

@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# run_case.sh LUMBRA CASE.sh
+#
+# Runs one command-line case in a fresh temporary folder, where `lumbra` on
+# the PATH is the binary under test, and compares its stdout, stderr and exit
+# status byte for byte with CASE.stdout, CASE.stderr and CASE.status.
+#
+#   LUMBRA_WRAP="valgrind ..."  runs the binary under a wrapper
+#   LUMBRA_REGEN=1              writes the expected files instead (review the diff)
+#
+# A case script may use $CASE_DATA (tests/cli/data) and must end with the
+# command whose status counts.
+set -u
+binary=$1
+case_file=$2
+base=${case_file%.sh}
+name=$(basename "$base")
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir "$work/bin" "$work/run"
+{
+  echo '#!/usr/bin/env bash'
+  echo "exec ${LUMBRA_WRAP:-} \"$binary\" \"\$@\""
+} > "$work/bin/lumbra"
+chmod +x "$work/bin/lumbra"
+
+export CASE_DATA
+CASE_DATA=$(cd "$(dirname "$case_file")/../data" 2>/dev/null && pwd)
+(cd "$work/run" && PATH="$work/bin:$PATH" bash "$case_file" > "$work/stdout" 2> "$work/stderr" < /dev/null)
+echo $? > "$work/status"
+
+if [[ "${LUMBRA_REGEN:-}" == 1 ]]; then
+  cp "$work/stdout" "$base.stdout"
+  cp "$work/stderr" "$base.stderr"
+  cp "$work/status" "$base.status"
+  echo "regenerated $name"
+  exit 0
+fi
+
+failed=0
+for part in stdout stderr status; do
+  if ! cmp -s "$base.$part" "$work/$part"; then
+    failed=1
+    echo "=== $name: $part differs (expected, then actual; cat -A)"
+    cat -A "$base.$part" 2>/dev/null | head -40
+    echo "---"
+    cat -A "$work/$part" | head -40
+  fi
+done
+exit $failed

@@ -1,0 +1,90 @@
+#include "kova/sh_ptr.h"
+
+#include <gtest/gtest.h>
+
+#include "kova/destroy.h"
+#include "kova/shared_text.h"
+#include "recording_probe.h"
+
+using kova::mem_pool;
+using kova::sh_ptr;
+using lumbra_test::recording_probe;
+
+namespace {
+
+int destroyed = 0;
+
+// An interface with destroyable as a virtual base, as BigInt and file have.
+struct shape : virtual kova::destroyable {
+  virtual int area() const = 0;
+};
+struct square final : shape {
+  explicit square(int s) : side(s) {}
+  ~square() override { ++destroyed; }
+  void destroy(mem_pool& pool) noexcept override { kova::destroy_as(this, pool); }
+  int area() const override { return side * side; }
+  int side;
+  char payload[40] = {};  // a size of its own, so a wrong size given back shows
+};
+
+// A class with destroyable as its primary base, as the exceptions have.
+struct node : kova::destroyable {
+  ~node() override { ++destroyed; }
+  void destroy(mem_pool& pool) noexcept override { kova::destroy_as(this, pool); }
+  long value = 7;
+};
+
+class ShPtr : public ::testing::Test {
+ protected:
+  void SetUp() override { destroyed = 0; }
+  void TearDown() override { EXPECT_EQ(probe.live_blocks(), 0u); }
+  mem_pool pool{16384, 1024};
+  recording_probe probe{pool};
+};
+
+TEST_F(ShPtr, LastOfFourCopiesReleasesOnce) {
+  {
+    auto a = sh_ptr<shape>::adopt(pool, kova::pool_new<square>(pool, 3));
+    {
+      sh_ptr<shape> b = a, c = a, d = b;
+      EXPECT_EQ(a.use_count(), 4);
+      EXPECT_EQ(d->area(), 9);
+    }
+    EXPECT_EQ(destroyed, 0);
+    EXPECT_EQ(a.use_count(), 1);
+  }
+  EXPECT_EQ(destroyed, 1);
+}
+
+TEST_F(ShPtr, AssignmentReleasesTheOldObjectAndSelfAssignmentIsHarmless) {
+  auto a = sh_ptr<node>::adopt(pool, kova::pool_new<node>(pool));
+  auto b = sh_ptr<node>::adopt(pool, kova::pool_new<node>(pool));
+  a = a;
+  EXPECT_EQ(a.use_count(), 1);
+  EXPECT_EQ(a->value, 7);
+  a = b;
+  EXPECT_EQ(destroyed, 1);
+  EXPECT_EQ(b.use_count(), 2);
+}
+
+TEST_F(ShPtr, EmptyValueHasAControlBlockOfItsOwn) {
+  sh_ptr<node> e(pool);
+  EXPECT_FALSE(e);
+  EXPECT_EQ(&e.pool(), &pool);
+  EXPECT_EQ(probe.live_blocks(), 1u);  // just the control block
+}
+
+TEST_F(ShPtr, SharedTextReturnsBufferRecordAndBlock) {
+  kova::sh_str s = kova::new_str(pool, kova::ch_range("some text"));
+  s->append(" that grows past its first buffer");
+  EXPECT_EQ(probe.live_blocks(), 3u);
+}
+
+TEST(ShPtrFailure, ObjectIsReleasedWhenTheControlBlockCannotBeHad) {
+  destroyed = 0;
+  lumbra_test::expect_no_leak_on_any_failure(
+      [](mem_pool& pool) { sh_ptr<shape>::adopt(pool, kova::pool_new<square>(pool, 2)); });
+  EXPECT_EQ(destroyed, 2);  // once after the control block failed, once after success
+}
+
+}  // namespace
