@@ -20,9 +20,12 @@ struct Cell {
 
 int decimalWidth(int v) { return std::snprintf(nullptr, 0, "%d", v); }
 
-void appendf(std::string& s, const char* format, int width, int value) {
-  char item[32];
-  s.append(item, std::snprintf(item, sizeof item, format, width, value));
+// Appends value as "%*d" would print it with the given width.
+void appendNumber(std::string& s, int width, int value) {
+  char item[16];
+  const int len = std::snprintf(item, sizeof item, "%d", value);
+  if (width > len) s.append(width - len, ' ');
+  s.append(item, len);
 }
 
 }  // namespace
@@ -77,7 +80,7 @@ int main(int argc, char** argv) {
 
   std::string header(w, ' ');
   header += ':';
-  for (int x = 0; x <= n; ++x) appendf(header, "%*d", cw[x] + 1, x);
+  for (int x = 0; x <= n; ++x) appendNumber(header, cw[x] + 1, x);
   header += '\n';
 
   size_t lineSize = w + 2;
@@ -86,7 +89,8 @@ int main(int argc, char** argv) {
   out.reserve(2 * header.size() + size_t(ymax - ymin + 1) * lineSize);
   out += header;
   for (int y = ymax; y >= ymin; --y) {
-    appendf(out, "%*d:", w, y);
+    appendNumber(out, w, y);
+    out += ':';
     for (int x = 0; x <= n; ++x) {
       const bench::Row r = rows[x];
       if (y < r.mn || y > r.mx || ((y ^ r.mn) & 1)) {
