@@ -20,8 +20,11 @@ mem_pool* gmp_pool = nullptr;
 
 // GMP hands back every block with the size it was allocated with, which is
 // what a header-less pool needs. std::bad_alloc thrown here unwinds through
-// GMP's frames: GMP has taken nothing yet when an allocation fails, so the
-// integer keeps its old digits.
+// GMP's frames to the caller. GMP changes an integer's digits and sizes only
+// after its reallocation has returned, so a failed operation leaves the
+// integer intact (mul needs help, see there); scratch space that GMP takes
+// from the pool for operands of tens of kilobytes is not given back when a
+// later allocation of the same operation fails.
 void* gmp_alloc(std::size_t n) { return gmp_pool->alloc(n); }
 
 // NOTE: always moves, even within one size class: the new block is taken
