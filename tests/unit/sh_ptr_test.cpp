@@ -67,6 +67,28 @@ TEST_F(ShPtr, AssignmentReleasesTheOldObjectAndSelfAssignmentIsHarmless) {
   EXPECT_EQ(b.use_count(), 2);
 }
 
+// A value may be assigned from inside the object it is about to release,
+// as when walking a chain: cur = cur->next.
+struct link final : kova::destroyable {
+  explicit link(mem_pool& pool) : next(pool) {}
+  ~link() override { ++destroyed; }
+  void destroy(mem_pool& pool) noexcept override { kova::destroy_as(this, pool); }
+  sh_ptr<link> next;
+};
+
+TEST_F(ShPtr, AssignmentFromInsideTheReleasedObject) {
+  auto head = sh_ptr<link>::adopt(pool, kova::pool_new<link>(pool, pool));
+  head->next = sh_ptr<link>::adopt(pool, kova::pool_new<link>(pool, pool));
+  sh_ptr<link> cur = head;
+  head = sh_ptr<link>(pool);
+  cur = cur->next;  // releases the first link, which held the source
+  EXPECT_EQ(destroyed, 1);
+  EXPECT_EQ(cur.use_count(), 1);
+  cur = cur->next;
+  EXPECT_FALSE(cur);
+  EXPECT_EQ(destroyed, 2);
+}
+
 TEST_F(ShPtr, EmptyValueHasAControlBlockOfItsOwn) {
   sh_ptr<node> e(pool);
   EXPECT_FALSE(e);

@@ -57,10 +57,13 @@ class sh_ptr {
   sh_ptr(const sh_ptr& o) noexcept : c_(o.c_) { ++c_->refs; }
   // Counts up the source before releasing the old block, so that assigning
   // a value to itself changes nothing.
+  // The source's block is read before the release, which may destroy the
+  // object that holds the source (cur = cur->nested).
   sh_ptr& operator=(const sh_ptr& o) noexcept {
-    ++o.c_->refs;
+    ctrl* c = o.c_;
+    ++c->refs;
     release();
-    c_ = o.c_;
+    c_ = c;
     return *this;
   }
   ~sh_ptr() { release(); }

@@ -1,0 +1,1 @@
+lumbra showC 0 0 0

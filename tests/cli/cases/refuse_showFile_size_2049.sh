@@ -1,0 +1,1 @@
+lumbra showFile 2049 missing.bin

@@ -1,0 +1,1 @@
+lumbra showTrian 3 1 4

@@ -1,0 +1,1 @@
+lumbra showTrian 00 0 0

@@ -1,0 +1,1 @@
+lumbra showC 12 3 2

@@ -1,0 +1,1 @@
+lumbra showC 300 150 12

@@ -1,0 +1,1 @@
+lumbra showC 9 9 0

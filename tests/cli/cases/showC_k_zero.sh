@@ -1,0 +1,1 @@
+lumbra showC 9 0 4

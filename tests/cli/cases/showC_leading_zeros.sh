@@ -1,0 +1,1 @@
+lumbra showC 0004 02 01

@@ -1,0 +1,1 @@
+lumbra showC 3 1 0

@@ -1,0 +1,2 @@
+printf '\xa5\x3c\xff' > data.bin
+lumbra showFile 10 data.bin

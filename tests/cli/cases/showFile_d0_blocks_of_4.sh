@@ -1,0 +1,2 @@
+printf '\xd0' > data.bin
+lumbra showFile 4 data.bin

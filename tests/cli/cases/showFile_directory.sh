@@ -1,0 +1,2 @@
+mkdir adir
+lumbra showFile 8 adir

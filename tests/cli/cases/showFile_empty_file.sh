@@ -1,0 +1,2 @@
+touch empty.bin
+lumbra showFile 8 empty.bin

@@ -1,0 +1,1 @@
+lumbra showFile 8 no-such-file.bin

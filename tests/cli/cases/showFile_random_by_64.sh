@@ -1,0 +1,1 @@
+lumbra showFile 64 "$CASE_DATA/random256.bin"

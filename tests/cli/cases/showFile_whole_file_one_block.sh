@@ -1,0 +1,1 @@
+lumbra showFile 2048 "$CASE_DATA/random256.bin"

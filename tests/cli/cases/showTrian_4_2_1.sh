@@ -1,0 +1,1 @@
+lumbra showTrian 4 2 1

@@ -1,0 +1,1 @@
+lumbra showTrian 10 0 3

@@ -1,0 +1,1 @@
+lumbra showTrian 1 1 1

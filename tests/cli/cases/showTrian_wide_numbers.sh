@@ -1,0 +1,1 @@
+lumbra showTrian 40 20 40

@@ -1,0 +1,1 @@
+lumbra showCC 4 2 1

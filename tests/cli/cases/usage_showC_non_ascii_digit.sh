@@ -1,0 +1,1 @@
+lumbra showC $'\xd9\xa4' 2 1

@@ -1,0 +1,1 @@
+lumbra showc 4 2 1

@@ -1,0 +1,297 @@
+#include "kova/bigint.h"
+
+#include <gmp.h>
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "bigintgmp.h"
+#include "recording_probe.h"
+
+using kova::BigInt;
+using kova::mem_pool;
+using kova::sh_ptr;
+using lumbra_test::recording_probe;
+
+namespace {
+
+// A plain GMP integer for reference results. It allocates through the same
+// memory functions, so it must go before the test's pool does.
+struct ref_int {
+  mpz_t v;
+  ref_int() { mpz_init(v); }
+  ~ref_int() { mpz_clear(v); }
+  ref_int(const ref_int&) = delete;
+  ref_int& operator=(const ref_int&) = delete;
+};
+
+std::string mpz_text(const mpz_t z) {
+  std::string s(mpz_sizeinbase(z, 10) + 2, '\0');
+  mpz_get_str(s.data(), 10, z);
+  s.resize(std::strlen(s.c_str()));
+  return s;
+}
+
+class BigIntTest : public ::testing::Test {
+ protected:
+  BigIntTest() { kova::set_gmp_pool(pool); }
+  void TearDown() override { EXPECT_EQ(probe.live_blocks(), 0u); }
+
+  sh_ptr<BigInt> num(int v) { return kova::new_big_int(pool, v); }
+  sh_ptr<BigInt> copy(const BigInt& x) { return kova::new_big_int(pool, x); }
+  // 2 to the power e.
+  sh_ptr<BigInt> pow2(int e) {
+    std::vector<bool> bits(e + 1, false);
+    bits[0] = true;
+    sh_ptr<BigInt> x = num(0);
+    x->from_bits(bits);
+    return x;
+  }
+  sh_ptr<BigInt> plus(sh_ptr<BigInt> x, int v) {
+    x->add(*num(v));
+    return x;
+  }
+  // The same value as z, built through the interface.
+  sh_ptr<BigInt> from_mpz(const mpz_t z) {
+    ref_int abs;  // tstbit of a negative value would read its two's complement
+    mpz_abs(abs.v, z);
+    std::vector<bool> bits;
+    if (mpz_sgn(z) != 0) {
+      std::size_t m = mpz_sizeinbase(z, 2);
+      for (std::size_t i = 0; i < m; ++i) bits.push_back(mpz_tstbit(abs.v, m - 1 - i));
+    }
+    sh_ptr<BigInt> mag = num(0);
+    mag->from_bits(bits);
+    if (mpz_sgn(z) >= 0) return mag;
+    sh_ptr<BigInt> neg = num(0);
+    neg->sub(*mag);
+    return neg;
+  }
+  std::string text(const BigInt& x) {
+    sh_ptr<kova::mp_string> s = x.to_text(pool);
+    return std::string(s->data(), s->size());
+  }
+
+  mem_pool pool{16384, 1024};
+  recording_probe probe{pool};
+};
+
+TEST_F(BigIntTest, KnownValues) {
+  struct row {
+    sh_ptr<BigInt> x;
+    const char* text;
+    int bit_size;
+    std::uint32_t low32;
+  } rows[] = {
+      {num(0), "0", 0, 0},
+      {num(1), "1", 1, 1},
+      {num(-1), "-1", 1, 1},
+      {num(-5), "-5", 3, 5},
+      {num(99), "99", 7, 99},
+      {num(255), "255", 8, 255},
+      {num(256), "256", 9, 256},
+      // GMP's length estimates for 99 and 999 are one too large: the text
+      // must not carry the spare byte.
+      {num(999), "999", 10, 999},
+      {num(INT_MIN), "-2147483648", 32, 2147483648u},
+      {plus(pow2(32), 5), "4294967301", 33, 5},
+      {pow2(100), "1267650600228229401496703205376", 101, 0},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.text);
+    EXPECT_EQ(text(*r.x), r.text);
+    EXPECT_EQ(r.x->bit_size(), r.bit_size);
+    EXPECT_EQ(r.x->to_unsigned(), r.low32);
+  }
+}
+
+TEST_F(BigIntTest, BitsRunMostSignificantFirst) {
+  std::vector<bool> bits{true};
+  num(6)->to_bits(bits);
+  EXPECT_EQ(bits, (std::vector<bool>{true, true, false}));
+  num(0)->to_bits(bits);
+  EXPECT_TRUE(bits.empty());
+
+  sh_ptr<BigInt> x = num(-99);
+  x->from_bits({false, false, true, true, false});
+  EXPECT_EQ(text(*x), "6");
+  x->from_bits({});
+  EXPECT_EQ(text(*x), "0");
+
+  sh_ptr<BigInt> big = pow2(100);
+  big->sub(*num(12345));
+  big->to_bits(bits);
+  EXPECT_EQ(bits.size(), 100u);
+  x->from_bits(bits);
+  EXPECT_TRUE(x->eq(*big));
+}
+
+TEST_F(BigIntTest, TestBitReadsNegativesInTwosComplement) {
+  sh_ptr<BigInt> m6 = num(-6);  // ...11010
+  EXPECT_FALSE(m6->test_bit(0));
+  EXPECT_TRUE(m6->test_bit(1));
+  EXPECT_FALSE(m6->test_bit(2));
+  EXPECT_TRUE(m6->test_bit(3));
+  EXPECT_TRUE(m6->test_bit(500));
+  EXPECT_FALSE(num(6)->test_bit(500));
+}
+
+TEST_F(BigIntTest, DivisionTruncatesTowardZero) {
+  struct row {
+    int a, b, q, r;
+  } rows[] = {{-7, 2, -3, -1}, {7, -2, -3, 1}, {7, 2, 3, 1}, {-7, -2, 3, -1}, {6, 3, 2, 0}, {1, 5, 0, 1}};
+  for (const row& t : rows) {
+    SCOPED_TRACE(std::to_string(t.a) + " / " + std::to_string(t.b));
+    sh_ptr<BigInt> q = num(t.a), r = num(99), b = num(t.b);
+    q->div_mod(*b, *r);
+    EXPECT_EQ(text(*q), std::to_string(t.q));
+    EXPECT_EQ(text(*r), std::to_string(t.r));
+    EXPECT_EQ(text(num(t.a)->div(*b)), std::to_string(t.q));
+    EXPECT_EQ(text(num(t.a)->mod(*b)), std::to_string(t.r));
+  }
+}
+
+TEST_F(BigIntTest, CopiesAreIndependentAndMutatorsChain) {
+  sh_ptr<BigInt> a = num(7);
+  sh_ptr<BigInt> b = copy(*a);
+  b->add(*a);
+  EXPECT_EQ(text(*a), "7");
+  EXPECT_EQ(text(*b), "14");
+
+  EXPECT_EQ(&a->add(*b).mul(*b), a.get());
+  EXPECT_EQ(text(*a), "294");
+  a->assign(*num(-3));
+  EXPECT_EQ(text(*a), "-3");
+}
+
+TEST_F(BigIntTest, AgreesWithGmpOnRandomOperands) {
+  std::mt19937_64 rng(20261207);
+  const int lengths[] = {0, 1, 2, 31, 32, 33, 63, 64, 65, 128, 200, 300};
+  auto random_ref = [&](ref_int& z) {
+    int len = lengths[rng() % std::size(lengths)];
+    if (rng() % 3 == 0) len = static_cast<int>(rng() % 301);
+    mpz_set_ui(z.v, 0);
+    for (int i = 0; i < len; ++i)
+      if (i == len - 1 || rng() % 2) mpz_setbit(z.v, i);
+    if (rng() % 2) mpz_neg(z.v, z.v);
+  };
+  for (int round = 0; round < 300; ++round) {
+    ref_int ra, rb, want, rem;
+    random_ref(ra);
+    random_ref(rb);
+    SCOPED_TRACE(mpz_text(ra.v) + " op " + mpz_text(rb.v));
+    sh_ptr<BigInt> a = from_mpz(ra.v), b = from_mpz(rb.v);
+    ASSERT_EQ(text(*a), mpz_text(ra.v));
+
+    int cmp = mpz_cmp(ra.v, rb.v);
+    EXPECT_EQ(a->eq(*b), cmp == 0);
+    EXPECT_EQ(a->ne(*b), cmp != 0);
+    EXPECT_EQ(a->le(*b), cmp <= 0);
+    EXPECT_EQ(a->ge(*b), cmp >= 0);
+    EXPECT_EQ(a->lt(*b), cmp < 0);
+    EXPECT_EQ(a->gt(*b), cmp > 0);
+    EXPECT_EQ(a->bit_size(), mpz_sgn(ra.v) ? static_cast<int>(mpz_sizeinbase(ra.v, 2)) : 0);
+    EXPECT_EQ(a->to_unsigned(), static_cast<std::uint32_t>(mpz_getlimbn(ra.v, 0)));
+
+    mpz_add(want.v, ra.v, rb.v);
+    EXPECT_EQ(text(copy(*a)->add(*b)), mpz_text(want.v));
+    mpz_sub(want.v, ra.v, rb.v);
+    EXPECT_EQ(text(copy(*a)->sub(*b)), mpz_text(want.v));
+    mpz_mul(want.v, ra.v, rb.v);
+    EXPECT_EQ(text(copy(*a)->mul(*b)), mpz_text(want.v));
+    if (mpz_sgn(rb.v) == 0) continue;
+    mpz_tdiv_qr(want.v, rem.v, ra.v, rb.v);
+    EXPECT_EQ(text(copy(*a)->div(*b)), mpz_text(want.v));
+    EXPECT_EQ(text(copy(*a)->mod(*b)), mpz_text(rem.v));
+    sh_ptr<BigInt> q = copy(*a), r = num(0);
+    q->div_mod(*b, *r);
+    EXPECT_EQ(text(*q), mpz_text(want.v));
+    EXPECT_EQ(text(*r), mpz_text(rem.v));
+  }
+}
+
+TEST_F(BigIntTest, GmpMemoryComesFromThePoolAndGoesBackWithItsSize) {
+  {
+    sh_ptr<BigInt> five = num(5);
+    EXPECT_EQ(probe.live_blocks(), 3u);  // the number, its digits, the control block
+    // Operands of this size make GMP take scratch space besides the digits.
+    sh_ptr<BigInt> big = pow2(200000);
+    big->sub(*five).mul(*big).div(*five);
+    EXPECT_EQ(big->bit_size(), 399998);
+  }
+  EXPECT_EQ(probe.live_blocks(), 0u);  // the probe checked every size on the way
+
+  void* (*alloc)(std::size_t);
+  void* (*realloc)(void*, std::size_t, std::size_t);
+  void (*free)(void*, std::size_t);
+  mp_get_memory_functions(&alloc, &realloc, &free);
+  char* p = static_cast<char*>(alloc(16));
+  std::memcpy(p, "fifteen letters", 16);
+  char* q = static_cast<char*>(realloc(p, 16, 12));  // same size class: moves all the same
+  EXPECT_NE(q, p);
+  EXPECT_EQ(std::string(q, 12), "fifteen lett");
+  EXPECT_EQ(probe.live_blocks(), 1u);  // p went back with 16 bytes
+  free(q, 12);
+}
+
+TEST_F(BigIntTest, ExhaustionInsideGmpLeavesTheNumberAsItWas) {
+  using op = BigInt& (BigInt::*)(const BigInt&);
+  struct row {
+    const char* name;
+    op f;
+    bool self;  // the operand is the number itself
+  } rows[] = {{"add", &BigInt::add, false}, {"sub", &BigInt::sub, false}, {"mul", &BigInt::mul, false},
+              {"mul self", &BigInt::mul, true}, {"div", &BigInt::div, false}, {"mod", &BigInt::mod, false},
+              {"assign", &BigInt::assign, false}};
+  sh_ptr<BigInt> small = pow2(130), big = pow2(400);
+  small->sub(*num(77));
+  big->sub(*num(99));
+  for (const row& r : rows) {
+    for (const auto& [x, y] : {std::pair{small, big}, std::pair{big, small}}) {
+      std::string before = text(*x), after = text((copy(*x).get()->*r.f)(r.self ? *x : *y));
+      for (int i = 0;; ++i) {
+        SCOPED_TRACE(std::string(r.name) + " " + before + ", failing allocation #" + std::to_string(i));
+        sh_ptr<BigInt> a = copy(*x);
+        const BigInt& b = r.self ? *a : *y;
+        probe.fail_after(i);
+        try {
+          (a.get()->*r.f)(b);
+        } catch (const std::bad_alloc&) {
+          EXPECT_EQ(text(*a), before);
+          continue;
+        }
+        probe.fail_after(-1);
+        EXPECT_EQ(text(*a), after);
+        break;
+      }
+    }
+  }
+}
+
+TEST(BigIntFailure, FactoriesAndTextLoseNothingOnAnyFailure) {
+  lumbra_test::expect_no_leak_on_any_failure([](mem_pool& pool) {
+    kova::set_gmp_pool(pool);
+    sh_ptr<BigInt> a = kova::new_big_int(pool, 123456789);
+    sh_ptr<BigInt> b = kova::new_big_int(pool, *a);
+    b->mul(*a).mul(*a).add(*a);
+    std::vector<bool> bits;
+    b->to_bits(bits);
+    a->from_bits(bits);
+    sh_ptr<kova::mp_string> t = b->to_text(pool);
+  });
+}
+
+using BigIntDeathTest = BigIntTest;
+
+TEST_F(BigIntDeathTest, ContractViolationsStop) {
+  sh_ptr<BigInt> x = num(-7), two = num(2);
+  EXPECT_DEATH(x->test_bit(-1), "Hard assertion failed: n>=0, file common/bigintgmp.cpp, line [0-9]+\n");
+  EXPECT_DEATH(x->div_mod(*two, *x),
+               "Hard assertion failed: &r!=this, file common/bigintgmp.cpp, line [0-9]+\n");
+}
+
+}  // namespace

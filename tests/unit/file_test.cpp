@@ -1,0 +1,321 @@
+#include "kova/file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "kova/exception.h"
+#include "recording_probe.h"
+
+using kova::file;
+using kova::mem_pool;
+using kova::sh_ptr;
+using kova::sh_str;
+using lumbra_test::recording_probe;
+
+namespace {
+
+std::string str(const sh_str& s) { return std::string(s->data(), s->size()); }
+
+bool fd_is_open(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
+
+// The lowest free descriptor: it moves if a test leaves one open.
+int lowest_free_fd() {
+  int fd = ::dup(0);
+  ::close(fd);
+  return fd;
+}
+
+// Runs `op`, which must raise; returns what it raised as a FileErrorException.
+struct raised {
+  int errorCode = -1;
+  std::string fileName, message, path, text;
+};
+raised catch_file_error(const std::function<void()>& op) {
+  raised r;
+  try {
+    op();
+    ADD_FAILURE() << "nothing raised";
+  } catch (const sh_ptr<kova::Exception>& e) {
+    auto* fe = dynamic_cast<kova::FileErrorException*>(e.get());
+    if (!fe) {
+      ADD_FAILURE() << "not a FileErrorException: " << str(e->toText());
+      return r;
+    }
+    r.errorCode = fe->errorCode;
+    r.fileName = str(fe->fileName);
+    r.message = str(fe->message);
+    r.path = fe->src_pos.path;
+    r.text = str(e->toText());
+  }
+  return r;
+}
+
+class Files : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string tmpl = ::testing::TempDir() + "kova_file_XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
+    dir = tmpl + "/";
+    fd_mark = lowest_free_fd();
+  }
+  void TearDown() override {
+    std::filesystem::remove_all(dir);
+    EXPECT_EQ(probe.live_blocks(), 0u);
+    EXPECT_EQ(lowest_free_fd(), fd_mark) << "a descriptor was left open";
+  }
+  // A file of that content in the test's directory; returns its path.
+  std::string make(const char* name, const std::string& content) {
+    std::string p = dir + name;
+    file f(pool, p.c_str(), kova::wr, kova::open_create | kova::open_trunc);
+    EXPECT_EQ(f.write(content.data(), int(content.size())), int(content.size()));
+    return p;
+  }
+
+  mem_pool pool{16384, 1024};
+  recording_probe probe{pool};
+  std::string dir;
+  int fd_mark = -1;
+};
+
+TEST_F(Files, OpeningAMissingFile) {
+  std::string p = dir + "missing";
+  file f(pool);
+  EXPECT_FALSE(f.tryOpen(p.c_str(), kova::rd, 0));
+  EXPECT_EQ(f.lastError(), 45);
+  EXPECT_EQ(f.fd(), -1);
+
+  raised r = catch_file_error([&] { f.open(p.c_str(), kova::rd, 0); });
+  EXPECT_EQ(r.errorCode, 45);
+  EXPECT_EQ(r.fileName, p);  // the requested name, though the handle has none
+  EXPECT_EQ(r.message, "Can't open file");
+  EXPECT_EQ(r.path, "ruzorid/src/file.cpp");
+  EXPECT_TRUE(r.text.starts_with("kova::FileErrorException [ruzorid/src/file.cpp:")) << r.text;
+  EXPECT_TRUE(r.text.ends_with("], errorCode=45:\"No such file or directory\", fileName=\"" + p +
+                               "\", message: Can't open file"))
+      << r.text;
+  EXPECT_EQ(str(f.name()), "");
+
+  // The raising constructor and factory let the same exception through.
+  EXPECT_EQ(catch_file_error([&] { file g(pool, p.c_str(), kova::rd, 0); }).errorCode, 45);
+  EXPECT_EQ(catch_file_error([&] { kova::newFile(pool, p.c_str(), kova::rd, 0); }).errorCode, 45);
+}
+
+TEST_F(Files, CreateExclusiveOnAnExistingFile) {
+  std::string p = make("a", "x");
+  file f(pool);
+  EXPECT_FALSE(f.tryOpen(p.c_str(), kova::rdwr, kova::open_create | kova::open_excl));
+  EXPECT_EQ(f.lastError(), 20);
+}
+
+TEST_F(Files, CreatedFilesAreForTheOwnerOnly) {
+  mode_t old = ::umask(0);
+  std::string p = make("a", "");
+  ::umask(old);
+  struct stat st;
+  ASSERT_EQ(::stat(p.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(Files, ReadsAtAndNearTheEnd) {
+  std::string p = make("a", "hello world");
+  file f(pool, p.c_str(), kova::rd, 0);
+  EXPECT_TRUE(f.owns());
+  EXPECT_EQ(str(f.name()), p);
+  char buf[64];
+  EXPECT_EQ(f.read(buf, 5), 5);
+  EXPECT_EQ(std::string(buf, 5), "hello");
+  EXPECT_EQ(f.read(buf, 64), 6);  // fewer left than asked: no failure
+  EXPECT_EQ(f.read(buf, 64), 0);  // the end: no failure either
+  EXPECT_EQ(f.lastError(), 0);
+  f.checkError();
+}
+
+TEST_F(Files, ReadIntoAText) {
+  std::string p = make("a", "abcdef");
+  file f(pool, p.c_str(), kova::rd, 0);
+  sh_str t = kova::new_str(pool, "old contents");
+  EXPECT_EQ(f.read(t, 4), 4);
+  EXPECT_EQ(str(t), "abcd");
+  EXPECT_EQ(f.read(t, 100), 2);
+  EXPECT_EQ(str(t), "ef");
+  EXPECT_EQ(f.read(t, 100), 0);
+  EXPECT_EQ(str(t), "");
+}
+
+TEST_F(Files, ZeroCountsMakeNoCallAndClearTheError) {
+  file f(pool);
+  char c;
+  EXPECT_EQ(f.tryRead(&c, 1), -1);
+  EXPECT_EQ(f.lastError(), 8);  // a closed handle: the call is made on -1
+  EXPECT_EQ(f.tryRead(&c, 0), 0);
+  EXPECT_EQ(f.lastError(), 0);
+  EXPECT_EQ(f.tryWrite(&c, 1), -1);
+  EXPECT_EQ(f.tryWrite(&c, 0), 0);
+  EXPECT_EQ(f.lastError(), 0);
+}
+
+TEST_F(Files, FlagsAndAccessModes) {
+  std::string p = make("a", "abc");
+  {
+    file f(pool, p.c_str(), kova::rdwr, kova::open_append);
+    EXPECT_EQ(f.write("de", 2), 2);
+    EXPECT_EQ(f.tell(), 5);
+  }
+  {
+    // An access outside 0..2 reads only.
+    file f(pool, p.c_str(), 5, 0);
+    EXPECT_EQ(f.tryWrite("x", 1), -1);
+    EXPECT_EQ(f.lastError(), 8);
+    raised r = catch_file_error([&] { f.checkError(); });
+    EXPECT_EQ(r.message, "File error");
+    EXPECT_EQ(r.fileName, p);
+    EXPECT_EQ(catch_file_error([&] { f.write("x", 1); }).message, "Can't write to file");
+  }
+  file(pool, p.c_str(), kova::wr, kova::open_trunc);
+  EXPECT_EQ(std::filesystem::file_size(p), 0u);
+}
+
+TEST_F(Files, SeekAndTell) {
+  std::string p = make("a", "0123456789");
+  file f(pool, p.c_str(), kova::rd, 0);
+  EXPECT_EQ(f.seek(0, kova::seek_end), 10);
+  EXPECT_EQ(f.tell(), 10);
+  EXPECT_EQ(f.seek(-4, kova::seek_cur), 6);
+  EXPECT_EQ(f.seek(3, 9), 3);  // an origin outside 0..2 counts from the start
+  EXPECT_EQ(f.trySeek(-1, kova::seek_set), -1);
+  EXPECT_EQ(f.lastError(), 28);
+  EXPECT_EQ(catch_file_error([&] { f.seek(-1, kova::seek_set); }).message, "Can't seek on file");
+}
+
+TEST_F(Files, PositionsBeyond32BitsAreRefused) {
+  std::string p = make("big", "");
+  ASSERT_EQ(::truncate(p.c_str(), 3LL << 30), 0);  // sparse: nothing is written
+  file f(pool, p.c_str(), kova::rd, 0);
+  EXPECT_EQ(f.trySeek(0, kova::seek_end), -1);
+  EXPECT_EQ(f.lastError(), 64);
+  EXPECT_EQ(catch_file_error([&] { f.tell(); }).errorCode, 64);
+}
+
+TEST_F(Files, SystemFailuresAreRaised) {
+  {
+    file d(pool, dir.c_str(), kova::rd, 0);
+    char c;
+    raised r = catch_file_error([&] { d.read(&c, 1); });
+    EXPECT_EQ(r.errorCode, 31);
+    EXPECT_EQ(r.message, "Can't read from file");
+    sh_str t = kova::new_str(pool, 0);
+    EXPECT_EQ(catch_file_error([&] { d.read(t, 1); }).errorCode, 31);
+  }
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  {
+    file f(pool, fds[0]);
+    raised r = catch_file_error([&] { f.tell(); });
+    EXPECT_EQ(r.errorCode, 72);
+    EXPECT_EQ(r.message, "Can't tell on file");
+    EXPECT_EQ(r.fileName, "(attached to " + std::to_string(fds[0]) + ")");
+  }
+  ::close(fds[0]);
+  ::close(fds[1]);
+}
+
+TEST_F(Files, AttachingANegativeDescriptor) {
+  file f(pool);
+  EXPECT_FALSE(f.tryAttach(-1));
+  EXPECT_EQ(f.lastError(), 8);
+  raised r = catch_file_error([&] { f.attach(-1); });
+  EXPECT_EQ(r.errorCode, 8);
+  EXPECT_EQ(r.message, "Can't attach to \"-1\"");
+  EXPECT_EQ(r.fileName, "");
+
+  // An attached handle stays as it was and names itself in the exception.
+  f.attach(1);
+  r = catch_file_error([&] { f.attach(-2); });
+  EXPECT_EQ(r.message, "Can't attach to \"-2\"");
+  EXPECT_EQ(r.fileName, "(attached to 1)");
+  EXPECT_EQ(f.fd(), 1);
+  f.detach();
+
+  EXPECT_EQ(catch_file_error([&] { file g(pool, -1); }).errorCode, 8);
+}
+
+TEST_F(Files, DestroyingAnAttachedHandleLeavesTheDescriptorOpen) {
+  int fd = ::dup(1);
+  {
+    sh_ptr<file> f = kova::newFile(pool, fd);
+    EXPECT_FALSE(f->owns());
+    EXPECT_EQ(str(f->name()), "(attached to " + std::to_string(fd) + ")");
+  }
+  EXPECT_TRUE(fd_is_open(fd));
+  ::close(fd);
+}
+
+TEST_F(Files, ClosingTwice) {
+  int fd = ::dup(1);
+  file f(pool, fd);
+  f.close();  // attached, and closed all the same
+  EXPECT_FALSE(fd_is_open(fd));
+  EXPECT_EQ(f.fd(), -1);
+  EXPECT_EQ(str(f.name()), "");
+  raised r = catch_file_error([&] { f.close(); });
+  EXPECT_EQ(r.errorCode, 8);
+  EXPECT_EQ(r.message, "Can't close file");
+  EXPECT_FALSE(f.tryClose());
+}
+
+TEST_F(Files, DestroyingAnOwnedHandleWhoseCloseFailsRaisesNothing) {
+  std::string p = make("a", "x");
+  file* f = new (pool.alloc_for<file>()) file(pool, p.c_str(), kova::rd, 0);
+  ::close(f->fd());  // behind the handle's back
+  f->destroy(pool);
+}
+
+TEST_F(Files, ReopeningByItsOwnName) {
+  std::string p = make("a", "abc");
+  file f(pool, p.c_str(), kova::rd, 0);
+  int old = f.fd();
+  char buf[4];
+  f.read(buf, 2);
+  f.open(f.name()->range(), kova::rd, 0);  // the name lies in the handle itself
+  EXPECT_EQ(str(f.name()), p);
+  EXPECT_EQ(f.read(buf, 4), 3);
+  ::close(old);  // opening again does not close what was held
+}
+
+TEST_F(Files, Remove) {
+  std::string p = make("a", "x");
+  EXPECT_EQ(file::tryRemove(pool, p.c_str()), 0);
+  EXPECT_FALSE(std::filesystem::exists(p));
+  EXPECT_EQ(file::tryRemove(pool, p.c_str()), 45);
+  raised r = catch_file_error([&] { file::remove(pool, p.c_str()); });
+  EXPECT_EQ(r.errorCode, 45);
+  EXPECT_EQ(r.fileName, p);
+  EXPECT_EQ(r.message, "Can't remove file");
+}
+
+TEST_F(Files, NothingLostOnAnyAllocationFailure) {
+  std::string p = make("a", "abc");
+  lumbra_test::expect_no_leak_on_any_failure([&](mem_pool& mp) {
+    sh_ptr<file> f = kova::newFile(mp, p.c_str(), kova::rd, 0);
+    sh_str t = kova::new_str(mp, 0);
+    f->read(t, 10);
+    f->close();
+    f->attach(1);
+    f->detach();
+    try {
+      file::remove(mp, (dir + "missing").c_str());
+    } catch (const sh_ptr<kova::Exception>&) {
+    }
+  });
+  // TearDown checks that no descriptor was left behind by a failed factory.
+}
+
+}  // namespace

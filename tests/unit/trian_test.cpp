@@ -1,0 +1,307 @@
+#include "trian.h"
+
+#include <gmp.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "bigintgmp.h"
+#include "recording_probe.h"
+
+using kova::BigInt;
+using kova::mem_pool;
+using lumbra::centerLine;
+using lumbra::Trian;
+using lumbra::walkStats;
+using lumbra_test::recording_probe;
+
+namespace {
+
+std::string text(mem_pool& pool, const BigInt& x) {
+  kova::sh_ptr<kova::mp_string> s = x.to_text(pool);
+  return std::string(s->data(), s->size());
+}
+
+// Row x as "mn..mx: cell cell ...".
+std::string row_text(mem_pool& pool, const Trian& t, int x) {
+  std::string s = std::to_string(t.mn(x)) + ".." + std::to_string(t.mx(x)) + ":";
+  for (int y = t.mn(x); y <= t.mx(x); y += 2) s += " " + text(pool, t.at(x, y));
+  return s;
+}
+
+class TrianTest : public ::testing::Test {
+ protected:
+  TrianTest() { kova::set_gmp_pool(pool); }
+  void TearDown() override { EXPECT_EQ(probe.live_blocks(), 0u); }
+  std::string count(int n, int k, int d, bool lastRowOnly) {
+    Trian t(pool, n, k, d, lastRowOnly);
+    return text(pool, t.getC());
+  }
+
+  mem_pool pool{16384, 1024};
+  recording_probe probe{pool};
+};
+
+TEST(CenterLine, TruncatesTowardZero) {
+  struct row {
+    int n, k;
+    std::vector<int> line;
+  } rows[] = {
+      {4, 2, {0, 0, 0, 0, 0}},
+      {4, 1, {0, 0, -1, -1, -2}},
+      {3, 1, {0, 0, 0, -1}},
+      {4, 3, {0, 0, 1, 1, 2}},
+      {1, 0, {0, -1}},
+      {10, 2, {0, 0, -1, -1, -2, -3, -3, -4, -4, -5, -6}},
+      {12, 3, {0, 0, -1, -1, -2, -2, -3, -3, -4, -4, -5, -5, -6}},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE("n=" + std::to_string(r.n) + " k=" + std::to_string(r.k));
+    std::vector<int> line{7, 7};  // replaced, not appended to
+    centerLine(r.n, r.k, line);
+    EXPECT_EQ(line, r.line);
+  }
+}
+
+TEST(CenterLine, HoldsForLineProductsBeyond32Bits) {
+  std::vector<int> line;
+  centerLine(100000, 1, line);
+  ASSERT_EQ(line.size(), 100001u);
+  EXPECT_EQ(line[50001], -49999);  // 50001 * -99998 / 100000 = -49999.99998
+  EXPECT_EQ(line[100000], -99998);
+}
+
+TEST_F(TrianTest, RowsAndCellsOfSmallTriangles) {
+  struct row {
+    int n, k, d;
+    std::vector<std::string> rows;
+  } rows[] = {
+      {4, 2, 1, {"0..0: 1", "-1..1: 1 1", "0..0: 2", "-1..1: 2 2", "0..0: 4"}},
+      {4, 1, 1, {"0..0: 1", "-1..1: 1 1", "-2..0: 1 2", "-1..-1: 3", "-2..-2: 3"}},
+      // Row 1 is empty; the cells behind it have no way in and stay 0.
+      {3, 1, 0, {"0..0: 1", "1..-1:", "0..0: 0", "-1..-1: 0"}},
+      // The walk may not leave -x..x, nor wander beyond reach of the end point.
+      {3, 0, 3, {"0..0: 1", "-1..-1: 1", "-2..-2: 1", "-3..-3: 1"}},
+      {3, 3, 0, {"0..0: 1", "1..1: 1", "2..2: 1", "3..3: 1"}},
+      {1, 1, 1, {"0..0: 1", "1..1: 1"}},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE("n=" + std::to_string(r.n) + " k=" + std::to_string(r.k) + " d=" + std::to_string(r.d));
+    Trian t(pool, r.n, r.k, r.d, false);
+    ASSERT_EQ(t.getN(), r.n);
+    for (int x = 0; x <= r.n; ++x) EXPECT_EQ(row_text(pool, t, x), r.rows[x]) << "row " << x;
+    EXPECT_EQ(&t.getC(), &t.at(r.n, 2 * r.k - r.n));
+  }
+}
+
+TEST_F(TrianTest, CountsOfKnownCases) {
+  struct row {
+    int n, k, d;
+    const char* count;
+  } rows[] = {
+      {10, 5, 0, "0"},    {10, 5, 1, "32"},   {10, 5, 2, "162"},  {10, 5, 3, "232"},
+      {10, 5, 4, "250"},  {10, 5, 5, "252"},  {10, 5, 6, "252"},  {10, 5, 7, "252"},
+      {10, 5, 8, "252"},  {10, 5, 9, "252"},  {10, 5, 10, "252"}, {12, 3, 2, "144"},
+      {4, 2, 1, "4"},     {4, 1, 1, "3"},     {3, 1, 0, "0"},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE("n=" + std::to_string(r.n) + " k=" + std::to_string(r.k) + " d=" + std::to_string(r.d));
+    EXPECT_EQ(count(r.n, r.k, r.d, false), r.count);
+    EXPECT_EQ(count(r.n, r.k, r.d, true), r.count);
+  }
+}
+
+TEST_F(TrianTest, LastRowOnlyKeepsBoundsAndTheEndPointOnly) {
+  Trian full(pool, 12, 3, 2, false);
+  std::size_t full_blocks = probe.live_blocks();
+  Trian last(pool, 12, 3, 2, true);
+  // One number is left: the end point's object, digits and control block.
+  EXPECT_EQ(probe.live_blocks() - full_blocks, 3u);
+  for (int x = 0; x <= 12; ++x) {
+    SCOPED_TRACE(x);
+    EXPECT_EQ(last.mn(x), full.mn(x));
+    EXPECT_EQ(last.mx(x), full.mx(x));
+  }
+  EXPECT_TRUE(last.getC().eq(full.getC()));
+  EXPECT_EQ(text(pool, last.getC()), "144");
+}
+
+// For every block length up to 14, the end-point count of every triangle is
+// the number of blocks with k one bits whose walk deviates by at most d, and
+// the widest band lets every such block through.
+TEST_F(TrianTest, CountsEqualTheBlocksThatWalkStatsPlacesInTheBand) {
+  for (int n = 1; n <= 14; ++n) {
+    // hist[k][dev]: blocks with k one bits and deviation dev.
+    std::vector<std::vector<std::uint64_t>> hist(n + 1, std::vector<std::uint64_t>(n + 1, 0));
+    std::vector<bool> vb(n);
+    for (std::uint32_t b = 0; b < (1u << n); ++b) {
+      for (int i = 0; i < n; ++i) vb[i] = (b >> i) & 1;
+      int k = -1, dev = -1;
+      walkStats(vb, k, dev);
+      ASSERT_GE(dev, 0);
+      ASSERT_LE(dev, n);
+      ++hist[k][dev];
+    }
+    std::uint64_t binomial = 1;  // n over k
+    for (int k = 0; k <= n; ++k) {
+      std::uint64_t within = 0;
+      for (int d = 0; d <= n; ++d) {
+        SCOPED_TRACE("n=" + std::to_string(n) + " k=" + std::to_string(k) + " d=" + std::to_string(d));
+        within += hist[k][d];
+        ASSERT_EQ(count(n, k, d, false), std::to_string(within));
+        ASSERT_EQ(count(n, k, d, true), std::to_string(within));
+      }
+      EXPECT_EQ(within, binomial) << "n=" << n << " k=" << k;
+      binomial = binomial * (n - k) / (k + 1);
+    }
+  }
+}
+
+// The walks from 0 to 0 in n steps that stay within -d..d, by the reflection
+// principle: the sum over j of C(n, n/2 + jw) - C(n, n/2 + d + 1 + jw), w = 2d + 2.
+std::string walks_in_strip(int n, int d) {
+  mpz_t sum, term;
+  mpz_init(sum);
+  mpz_init(term);
+  const int w = 2 * d + 2;
+  for (int j = -n; j <= n; ++j) {
+    int plus = n / 2 + j * w, minus = n / 2 + d + 1 + j * w;
+    if (plus >= 0 && plus <= n) {
+      mpz_bin_uiui(term, n, plus);
+      mpz_add(sum, sum, term);
+    }
+    if (minus >= 0 && minus <= n) {
+      mpz_bin_uiui(term, n, minus);
+      mpz_sub(sum, sum, term);
+    }
+  }
+  std::string s(mpz_sizeinbase(sum, 10) + 2, '\0');
+  mpz_get_str(s.data(), 10, sum);
+  s.resize(s.find('\0'));
+  mpz_clear(term);
+  mpz_clear(sum);
+  return s;
+}
+
+// Counts live blocks without the recording probe's bookkeeping, which
+// would dominate a triangle of two million cells.
+class counting_probe : public kova::pool_probe {
+ public:
+  explicit counting_probe(mem_pool& pool) : pool_(pool) { pool_.set_probe(this); }
+  ~counting_probe() { pool_.set_probe(nullptr); }
+  void after_alloc(void*, std::size_t) override { peak = std::max(peak, ++live); }
+  void before_free(void*, std::size_t) override { --live; }
+  long live = 0;
+  long peak = 0;
+
+ private:
+  mem_pool& pool_;
+};
+
+TEST(TrianLarge, LastRowOnlyHoldsTwoRowsAndAgreesWithTheReflectionPrinciple) {
+  const int n = 20000, d = 100;
+  mem_pool pool(16384, 1024);
+  kova::set_gmp_pool(pool);
+  ASSERT_EQ(walks_in_strip(10, 1), "32");  // the reference against a known count
+  counting_probe probe(pool);
+  {
+    Trian t(pool, n, n / 2, d, true);
+    // Three blocks per number (object, digits, control block) for two rows,
+    // the zero template, and the new digits of a reallocation in flight.
+    EXPECT_LE(probe.peak, 3 * (2 * (d + 1) + 1) + 1);
+    EXPECT_GT(probe.peak, 3 * (d + 1));
+    EXPECT_EQ(probe.live, 3);
+    EXPECT_EQ(text(pool, t.getC()), walks_in_strip(n, d));
+  }
+  EXPECT_EQ(probe.live, 0);
+}
+
+TEST(TrianFailure, ConstructionLosesNothingOnAnyFailure) {
+  for (bool lastRowOnly : {false, true}) {
+    lumbra_test::expect_no_leak_on_any_failure([&](mem_pool& pool) {
+      kova::set_gmp_pool(pool);
+      Trian t(pool, 9, 4, 2, lastRowOnly);
+    });
+  }
+}
+
+TEST(WalkStats, CountsOnesAndMeasuresTheLargestDeviation) {
+  struct row {
+    std::vector<bool> vb;
+    int k, d;
+  } rows[] = {
+      {{0, 0, 0, 1}, 1, 2},
+      {{1, 1, 0, 0}, 2, 2},
+      {{1, 0, 1, 0}, 2, 1},
+      {{0, 0, 0, 0, 1, 1, 1, 1}, 4, 4},  // the byte 0x0F
+      {{0, 1, 0, 1, 0, 1, 0, 1}, 4, 1},  // the byte 0x55
+      {{1, 1, 0, 0, 0, 0, 0, 0, 0, 0}, 2, 3},
+      {{1, 1, 1, 1, 1, 1, 1}, 7, 0},
+      {{0, 0, 0, 0, 0}, 0, 0},
+      {{1}, 1, 0},
+      {{0}, 0, 0},
+  };
+  for (const row& r : rows) {
+    std::string bits;
+    for (bool b : r.vb) bits += b ? '1' : '0';
+    SCOPED_TRACE(bits);
+    int k = -1, d = -1;
+    walkStats(r.vb, k, d);
+    EXPECT_EQ(k, r.k);
+    EXPECT_EQ(d, r.d);
+  }
+}
+
+// The report of a failed hard assertion in the triangle's unit, as a regular
+// expression.
+std::string report(const std::string& cond) {
+  std::string re = "Hard assertion failed: ";
+  for (char c : cond) {
+    if (std::string("\\()[]{}.*+?|^$").find(c) != std::string::npos) re += '\\';
+    re += c;
+  }
+  return re + ", file common/trian\\.cpp, line [0-9]+\n";
+}
+
+using TrianDeathTest = TrianTest;
+
+TEST_F(TrianDeathTest, ContractViolationsStop) {
+  Trian t(pool, 4, 2, 1, false);         // rows 0..0, -1..1, 0..0, -1..1, 0..0
+  Trian last(pool, 4, 2, 1, true);
+  std::vector<int> line;
+  struct row {
+    const char* cond;
+    std::function<void()> f;
+  } rows[] = {
+      {"n>0", [&] { Trian(pool, 0, 0, 0, false); }},
+      {"k>=0", [&] { Trian(pool, 4, -1, 0, false); }},
+      {"k<=n", [&] { Trian(pool, 4, 5, 0, false); }},
+      {"d>=0", [&] { Trian(pool, 4, 2, -1, false); }},
+      {"d<=n", [&] { Trian(pool, 4, 2, 5, false); }},
+      {"n>0", [&] { centerLine(0, 0, line); }},
+      {"k>=0", [&] { centerLine(4, -1, line); }},
+      {"k<=n", [&] { centerLine(4, 5, line); }},
+      {"x>=0", [&] { t.mn(-1); }},
+      {"x<int(vc.size())", [&] { t.mx(5); }},
+      {"x>=0", [&] { t.at(-1, 0); }},
+      {"x<int(vc.size())", [&] { t.at(5, 0); }},
+      {"y>=vc[x].mn", [&] { t.at(2, -2); }},
+      {"y<=vc[x].mx", [&] { t.at(3, 3); }},
+      {"(vc[x].mn&1)==(y&1)", [&] { t.at(1, 0); }},
+      {"vc[x].vi.size()>0", [&] { last.at(3, 1); }},
+      {"vb.size()>0", [&] {
+         int k, d;
+         walkStats({}, k, d);
+       }},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.cond);
+    EXPECT_DEATH(r.f(), report(r.cond));
+  }
+}
+
+}  // namespace
