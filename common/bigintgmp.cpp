@@ -38,11 +38,15 @@ void* gmp_realloc(void* p, std::size_t old_size, std::size_t new_size) {
 
 void gmp_free(void* p, std::size_t n) { gmp_pool->free(p, n); }
 
+struct reserve_tag {};
+
 class GmpInt final : public BigInt {
  public:
   explicit GmpInt(int value) { mpz_init_set_si(v_, value); }
   // An independent copy of x.
   explicit GmpInt(const BigInt& x) { mpz_init_set(v_, of(x)); }
+  // The value 0 with digits for `bits` bits already taken.
+  GmpInt(reserve_tag, std::size_t bits) { mpz_init2(v_, static_cast<mp_bitcnt_t>(bits)); }
   ~GmpInt() override { mpz_clear(v_); }
   GmpInt(const GmpInt&) = delete;
   GmpInt& operator=(const GmpInt&) = delete;
@@ -137,6 +141,22 @@ class GmpInt final : public BigInt {
       if (bits[i]) mpz_setbit(v_, static_cast<mp_bitcnt_t>(m - 1 - i));
   }
 
+  BigInt& set_sum(const BigInt& a, const BigInt& b) override {
+    mpz_add(v_, of(a), of(b));
+    return *this;
+  }
+
+  void append_text(mp_string& s) const override {
+    // Room for a minus sign and the terminating zero, as in to_text.
+    std::size_t n = mpz_sizeinbase(v_, 10) + 2;
+    const int at = s.size();
+    if (n > static_cast<std::size_t>(INT_MAX - 1 - at)) throw std::length_error("BigInt::append_text");
+    s.reserve(at + static_cast<int>(n));
+    char* p = s.data() + at;
+    mpz_get_str(p, 10, v_);
+    s.resize(at + static_cast<int>(std::strlen(p)));
+  }
+
  private:
   // Every BigInt is a GmpInt: this is the only implementation.
   static const __mpz_struct* of(const BigInt& x) { return static_cast<const GmpInt&>(x).v_; }
@@ -155,6 +175,10 @@ sh_ptr<BigInt> new_big_int(mem_pool& pool, int value) {
 
 sh_ptr<BigInt> new_big_int(mem_pool& pool, const BigInt& x) {
   return adopt(pool, pool_new<GmpInt>(pool, x));
+}
+
+sh_ptr<BigInt> new_big_int_reserved(mem_pool& pool, std::size_t bits) {
+  return adopt(pool, pool_new<GmpInt>(pool, reserve_tag{}, bits));
 }
 
 void set_gmp_pool(mem_pool& pool) {

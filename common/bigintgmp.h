@@ -7,6 +7,8 @@
 // pool. The number lives until the last sh_ptr to it goes.
 #pragma once
 
+#include <cstddef>
+
 #include "kova/bigint.h"
 #include "kova/mem_pool.h"
 #include "kova/sh_ptr.h"
@@ -18,6 +20,9 @@ namespace kova {
 sh_ptr<BigInt> new_big_int(mem_pool& pool, int value);
 // A new, independent number with the value of x.
 sh_ptr<BigInt> new_big_int(mem_pool& pool, const BigInt& x);
+// A new number with the value 0 whose digits already have room for `bits`
+// bits, so that it grows up to that size without moving them.
+sh_ptr<BigInt> new_big_int_reserved(mem_pool& pool, std::size_t bits);
 
 // Sends every allocation, reallocation and free of GMP to `pool`. Called once
 // by the entry point before any number exists; the pool must outlive every

@@ -7,10 +7,10 @@
 // same implementation. A number lives until its last sh_ptr goes, and the
 // pool must outlive it.
 //
-// Operations that may allocate (the mutators, to_text, to_bits, from_bits)
-// throw std::bad_alloc when the pool is exhausted; those declared noexcept
-// never allocate. Division by zero is a contract violation that ends the
-// process.
+// Operations that may allocate (the mutators, to_text, append_text, to_bits,
+// from_bits) throw std::bad_alloc when the pool is exhausted; those declared
+// noexcept never allocate. Division by zero is a contract violation that ends
+// the process.
 #pragma once
 
 #include <cstdint>
@@ -60,6 +60,13 @@ class BigInt : public virtual destroyable {
   // The non-negative value whose bits, most significant first, are `bits`;
   // leading zeros are allowed.
   virtual void from_bits(const std::vector<bool>& bits) = 0;
+
+  // Two shortcuts for the hot loops of the triangle and its table; each does
+  // in one step what the operations above do in several.
+  // This number becomes a + b (either may be this number itself).
+  virtual BigInt& set_sum(const BigInt& a, const BigInt& b) = 0;
+  // Appends the text that to_text gives to the end of `s`.
+  virtual void append_text(mp_string& s) const = 0;
 
  protected:
   BigInt() = default;
