@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cmath>
 #include <cstdlib>
 
 #include "bigintgmp.h"
@@ -33,6 +34,18 @@ namespace {
 
 // The number of cells of a row: 0 for an empty row (mn == mx + 2).
 std::size_t cell_count(const TrianRow& r) { return static_cast<std::size_t>((r.mx - r.mn) / 2 + 1); }
+
+// An upper bound of the bits of C(n, k), the largest value a cell can take:
+// a cell (x, y) counts at most the C(x, (x + y) / 2) walks that reach it, and
+// the band keeps (x + y) / 2 <= k and (x - y) / 2 <= n - k.
+std::size_t binomial_bits(int n, int k) {
+  const double lg =
+      (std::lgamma(n + 1.0) - std::lgamma(k + 1.0) - std::lgamma(n - k + 1.0)) / std::log(2.0);
+  // NOTE: two bits over floor(lg) cover the rounding of lgamma many times
+  // over; a bound that came out short would cost reallocations, not values.
+  const std::size_t bits = static_cast<std::size_t>(std::max(lg, 0.0)) + 2;
+  return std::min(bits, static_cast<std::size_t>(n) + 1);
+}
 
 }  // namespace
 
@@ -66,18 +79,34 @@ Trian::Trian(kova::mem_pool& mp, int n, int k, int d, bool lastRowOnly) : n(n), 
 
   vc[0].vi.reserve(1);
   vc[0].vi.push_back(kova::new_big_int(mp, 1));
-  // New cells are copies of one zero rather than conversions of an int.
-  const sh_ptr<BigInt> zero = kova::new_big_int(mp, 0);
+  const std::size_t top = binomial_bits(n, k);
   for (int x = 1; x <= n; ++x) {
     TrianRow& row = vc[x];
     TrianRow& prev = vc[x - 1];
+    // What makes the direct indexing below safe, checked once per row: the
+    // previous row holds its cells, and the rows overlap (see vc).
+    hard_assert(prev.vi.size()==cell_count(prev));
+    hard_assert(row.mn>=prev.mn-1);
+    hard_assert(row.mx<=prev.mx+1);
+    // NOTE: every cell is made with room for the largest value it can take,
+    // so no addition moves its digits. Under lastRowOnly all cells get the
+    // room of the end point, so the cells of every row are blocks of one
+    // size and each row reuses the blocks that the row before last gave back.
+    const std::size_t bits = lastRowOnly ? top : std::min<std::size_t>(top, static_cast<std::size_t>(x) + 1);
     row.vi.reserve(cell_count(row));
     for (int y = row.mn; y <= row.mx; y += 2) {
-      sh_ptr<BigInt> c = kova::new_big_int(mp, *zero);
-      // The rows overlap (see vc), so one bound per neighbour decides.
-      if (prev.mn < y) c->add(at(x - 1, y - 1));
-      if (y < prev.mx) c->add(at(x - 1, y + 1));
-      row.vi.push_back(c);
+      row.vi.push_back(kova::new_big_int_reserved(mp, bits));
+      BigInt& c = *row.vi.back();
+      // The neighbours (x - 1, y - 1) and (x - 1, y + 1); i is the index of
+      // the upper one, which is never negative since y >= prev.mn - 1.
+      const std::size_t i = static_cast<std::size_t>((y + 1 - prev.mn) / 2);
+      const bool lower = prev.mn < y, upper = y < prev.mx;
+      if (lower && upper)
+        c.set_sum(*prev.vi[i - 1], *prev.vi[i]);
+      else if (lower)
+        c.assign(*prev.vi[i - 1]);
+      else if (upper)
+        c.assign(*prev.vi[i]);
     }
     if (lastRowOnly) std::vector<sh_ptr<BigInt>>().swap(prev.vi);
   }
