@@ -4,14 +4,6 @@
 #include <memory>
 #include <vector>
 
-#if defined(__SANITIZE_ADDRESS__)
-#define KOVA_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KOVA_ASAN 1
-#endif
-#endif
-
 #ifdef KOVA_ASAN
 #include <sanitizer/asan_interface.h>
 // Free objects and the uncarved rest of a chunk are poisoned, so that
@@ -30,32 +22,18 @@ namespace {
 
 constexpr std::size_t small_limit = 256;
 constexpr std::size_t large_limit = 8192;
-constexpr std::size_t small_classes = 64;
-constexpr std::size_t large_classes = 248;
 constexpr std::size_t initial_chunk_slots = 64;
 
-// One size class. `head` is the LIFO list of freed objects. A new chunk is
-// not threaded onto the list all at once: its objects are handed out from
-// `carve` upwards as they are needed, which gives the same addresses in the
-// same order as a fully linked chunk but touches a page only when an object
-// on it is first used.
-struct size_class {
-  void* head = nullptr;
-  char* carve = nullptr;
-  char* carve_end = nullptr;
-};
+using detail::size_class;
 
 void* next_of(void* obj) { return *static_cast<void**>(obj); }
 
 }  // namespace
 
-struct mem_pool::state {
+struct mem_pool::state : detail::pool_lists {
   std::uint32_t chunk_bytes;
   std::uint32_t chunk_objs;
   std::vector<void*> chunks;  // every chunk taken, in the order taken
-  size_class small_heads[small_classes];
-  size_class large_heads[large_classes];
-  pool_probe* probe = nullptr;
 
   state(std::uint32_t bytes, std::uint32_t objs) : chunk_bytes(bytes), chunk_objs(objs) {
     chunks.reserve(initial_chunk_slots);
@@ -90,62 +68,63 @@ struct mem_pool::state {
     c.carve_end = chunk + bytes;
     if (probe) probe->chunk_taken(bytes, chunks.capacity());
   }
+
+  void* alloc_plain(std::size_t size) {
+    std::size_t obj_size;
+    size_class* c = class_of(size, obj_size);
+    if (!c) return ::operator new(size);
+    if (void* p = c->head) {
+      c->head = next_of(p);
+      KOVA_POISON(p, obj_size);
+      KOVA_UNPOISON(p, size);
+      return p;
+    }
+    if (c->carve == c->carve_end) refill(*c, obj_size);
+    void* p = c->carve;
+    c->carve += obj_size;
+    KOVA_UNPOISON(p, size);
+    return p;
+  }
+
+  void free_plain(void* p, std::size_t size) noexcept {
+    std::size_t obj_size;
+    size_class* c = class_of(size, obj_size);
+    if (!c) {
+      ::operator delete(p, size);
+      return;
+    }
+    KOVA_UNPOISON(p, sizeof(void*));
+    *static_cast<void**>(p) = c->head;
+    c->head = p;
+    KOVA_POISON(static_cast<char*>(p) + sizeof(void*), obj_size - sizeof(void*));
+  }
 };
 
 mem_pool::mem_pool(std::uint32_t chunk_bytes, std::uint32_t chunk_objs)
     : st_(new state(chunk_bytes, chunk_objs)) {}
 
 mem_pool::~mem_pool() {
-  for (void* chunk : st_->chunks) ::operator delete(chunk);
-  delete st_;
+  for (void* chunk : st().chunks) ::operator delete(chunk);
+  delete &st();
 }
+
+mem_pool::state& mem_pool::st() const noexcept { return *static_cast<state*>(st_); }
 
 void mem_pool::set_probe(pool_probe* probe) noexcept { st_->probe = probe; }
 
-void* mem_pool::alloc(std::size_t size) {
-  if (pool_probe* probe = st_->probe) [[unlikely]] {
+void* mem_pool::alloc_slow(std::size_t size) {
+  if (pool_probe* probe = st_->probe) {
     probe->before_alloc(size);
-    void* p = alloc_plain(size);
+    void* p = st().alloc_plain(size);
     probe->after_alloc(p, size);
     return p;
   }
-  return alloc_plain(size);
+  return st().alloc_plain(size);
 }
 
-void mem_pool::free(void* p, std::size_t size) noexcept {
-  if (pool_probe* probe = st_->probe) [[unlikely]]
-    probe->before_free(p, size);
-  free_plain(p, size);
-}
-
-void* mem_pool::alloc_plain(std::size_t size) {
-  std::size_t obj_size;
-  size_class* c = st_->class_of(size, obj_size);
-  if (!c) return ::operator new(size);
-  if (void* p = c->head) {
-    c->head = next_of(p);
-    KOVA_POISON(p, obj_size);
-    KOVA_UNPOISON(p, size);
-    return p;
-  }
-  if (c->carve == c->carve_end) st_->refill(*c, obj_size);
-  void* p = c->carve;
-  c->carve += obj_size;
-  KOVA_UNPOISON(p, size);
-  return p;
-}
-
-void mem_pool::free_plain(void* p, std::size_t size) noexcept {
-  std::size_t obj_size;
-  size_class* c = st_->class_of(size, obj_size);
-  if (!c) {
-    ::operator delete(p, size);
-    return;
-  }
-  KOVA_UNPOISON(p, sizeof(void*));
-  *static_cast<void**>(p) = c->head;
-  c->head = p;
-  KOVA_POISON(static_cast<char*>(p) + sizeof(void*), obj_size - sizeof(void*));
+void mem_pool::free_slow(void* p, std::size_t size) noexcept {
+  if (pool_probe* probe = st_->probe) probe->before_free(p, size);
+  st().free_plain(p, size);
 }
 
 }  // namespace kova

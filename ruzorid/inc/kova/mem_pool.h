@@ -46,6 +46,37 @@ class pool_probe {
   ~pool_probe() = default;
 };
 
+#if defined(__SANITIZE_ADDRESS__)
+#define KOVA_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KOVA_ASAN 1
+#endif
+#endif
+
+namespace detail {
+
+// One size class. `head` is the LIFO list of freed objects. A new chunk is
+// not threaded onto the list all at once: its objects are handed out from
+// `carve` upwards as they are needed, which gives the same addresses in the
+// same order as a fully linked chunk but touches a page only when an object
+// on it is first used.
+struct size_class {
+  void* head = nullptr;
+  char* carve = nullptr;
+  char* carve_end = nullptr;
+};
+
+// The part of a pool's state that alloc() and free() read inline: the
+// observer and the 64 small and 248 large classes.
+struct pool_lists {
+  pool_probe* probe = nullptr;
+  size_class small_heads[64];
+  size_class large_heads[248];
+};
+
+}  // namespace detail
+
 class mem_pool {
  public:
   // Takes the state record and the 64-entry chunk array; no chunk yet.
@@ -55,9 +86,32 @@ class mem_pool {
   mem_pool& operator=(const mem_pool&) = delete;
 
   // At least `size` bytes, 8-byte aligned; never null. Throws std::bad_alloc.
-  void* alloc(std::size_t size);
+  void* alloc(std::size_t size) {
+#ifndef KOVA_ASAN
+    // NOTE: the common case, a class whose free list has an object and no
+    // observer, is inlined; everything else (and every request under
+    // AddressSanitizer, which poisons blocks) takes the out-of-line path.
+    if (!st_->probe) [[likely]]
+      if (detail::size_class* c = class_of(size))
+        if (void* p = c->head) {
+          c->head = *static_cast<void**>(p);
+          return p;
+        }
+#endif
+    return alloc_slow(size);
+  }
   // Gives back a block; `size` is the byte count that alloc() was given.
-  void free(void* p, std::size_t size) noexcept;
+  void free(void* p, std::size_t size) noexcept {
+#ifndef KOVA_ASAN
+    if (!st_->probe) [[likely]]
+      if (detail::size_class* c = class_of(size)) {
+        *static_cast<void**>(p) = c->head;
+        c->head = p;
+        return;
+      }
+#endif
+    free_slow(p, size);
+  }
 
   // Typed forms: the size is that of T, so no caller computes it by hand.
   template <class T>
@@ -73,10 +127,20 @@ class mem_pool {
   void set_probe(pool_probe* probe) noexcept;
 
  private:
-  struct state;
-  void* alloc_plain(std::size_t size);
-  void free_plain(void* p, std::size_t size) noexcept;
-  state* st_;
+  struct state;  // derives from detail::pool_lists
+
+  // The class of a request of 1..8192 bytes; null for larger requests (the
+  // heap's) and for 0 bytes (which no caller makes; the slow path serves it).
+  detail::size_class* class_of(std::size_t size) const noexcept {
+    if (size - 1 < 256) return &st_->small_heads[(size - 1) >> 2];
+    if (size - 257 < 8192 - 256) return &st_->large_heads[(size - 257) >> 5];
+    return nullptr;
+  }
+  void* alloc_slow(std::size_t size);
+  void free_slow(void* p, std::size_t size) noexcept;
+  state& st() const noexcept;
+
+  detail::pool_lists* st_;
 };
 
 // Takes storage for a T from `pool` and constructs it there; if the
