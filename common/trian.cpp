@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cmath>
 #include <cstdlib>
+#include <new>
 
 #include "bigintgmp.h"
 #include "kova/hard_assert.h"
@@ -28,6 +29,27 @@ void centerLine(int n, int k, std::vector<int>& line) {
     line.push_back(static_cast<int>(s / n));
     s += step;
   }
+}
+
+void TrianCells::reserve(std::size_t n) {
+  hard_assert(b_==nullptr);
+  hard_assert(n<=UINT32_MAX);
+  if (n == 0) return;
+  b_ = ::new (::operator new(sizeof(block) + n * sizeof(sh_ptr<BigInt>))) block{0, static_cast<std::uint32_t>(n)};
+}
+
+void TrianCells::push_back(const sh_ptr<BigInt>& c) {
+  hard_assert(b_!=nullptr&&b_->size<b_->room);
+  ::new (static_cast<void*>(b_->cells() + b_->size)) sh_ptr<BigInt>(c);
+  ++b_->size;
+}
+
+void TrianCells::clear() noexcept {
+  if (!b_) return;
+  sh_ptr<BigInt>* cells = b_->cells();
+  for (std::uint32_t i = 0; i < b_->size; ++i) cells[i].~sh_ptr();
+  ::operator delete(b_, sizeof(block) + b_->room * sizeof(sh_ptr<BigInt>));
+  b_ = nullptr;
 }
 
 namespace {
@@ -69,6 +91,9 @@ Trian::Trian(kova::mem_pool& mp, int n, int k, int d, bool lastRowOnly) : n(n), 
     hi -= (hi ^ x) & 1;  // down to the parity of x
     vc.push_back(TrianRow{static_cast<int>(lo), static_cast<int>(hi), {}});
   }
+  // The line is not needed any more; giving it back now keeps it out of the
+  // peak memory, which the cells reach later.
+  std::vector<int>().swap(L);
   // The end point must stay reachable: within n - x steps of 2k - n.
   const int e = 2 * k - n;
   for (int x = n; x >= 0; --x) {
@@ -108,7 +133,7 @@ Trian::Trian(kova::mem_pool& mp, int n, int k, int d, bool lastRowOnly) : n(n), 
       else if (upper)
         c.assign(*prev.vi[i]);
     }
-    if (lastRowOnly) std::vector<sh_ptr<BigInt>>().swap(prev.vi);
+    if (lastRowOnly) prev.vi.clear();
   }
 }
 
