@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "bitstm.h"
 #include "kova/bigint.h"
@@ -53,49 +54,83 @@ void printTrian(mem_pool& pool, kova::file& out, const Trian& t) {
     w = std::max({w, decimal_width(t.mn(x)), decimal_width(t.mx(x))});
   }
 
-  // Formatted items are short except the counts, which are appended as
-  // their own texts, so a small scratch area serves every width.
-  char scratch[64];
-  std::vector<sh_str> lines;
-  lines.reserve(ymax - ymin + 1);
-  for (int y = ymax; y >= ymin; --y) {
-    int len = std::snprintf(scratch, sizeof scratch, "%*d:", w, y);
-    lines.push_back(kova::new_str(pool, kova::ch_range(scratch, scratch + len)));
-  }
-  sh_str header = kova::new_str(pool, kova::ch_range());
-  append_blanks(*header, w);
-  header->push_back(':');
-
-  std::vector<sh_str> column;  // the texts of one column, lowest height first
-  for (int x = 0; x <= n; ++x) {
-    const int mn = t.mn(x), mx = t.mx(x);
-    column.clear();
-    int cw = 0;
-    for (int y = mn; y <= mx; y += 2) {
-      column.push_back(t.at(x, y).to_text(pool));
-      cw = std::max(cw, column.back()->size());
-    }
-    for (int y = ymax; y >= ymin; --y) {
-      kova::mp_string& line = *lines[ymax - y];
-      if (y < mn || y > mx || (y & 1) != (mn & 1)) {
-        append_blanks(line, cw + 1);
-      } else {
-        const sh_str& cell = column[(y - mn) / 2];
-        append_blanks(line, cw + 1 - cell->size());
-        line.append(cell->range());
+  // NOTE: the table is not kept as one text per line; each column is kept
+  // as its counts, right-aligned in fields of the column's width, and each
+  // line is put together from them just before it is written. The bytes and
+  // the writes are the same, the memory is that of the counts instead of
+  // the whole table, and every allocation still happens before the first
+  // write.
+  std::vector<int> cw(n + 1, 0);  // the width of column x's longest count
+  std::vector<sh_str> columns;    // column x: its counts, lowest height first
+  columns.reserve(n + 1);
+  {
+    kova::mp_string digits(pool, kova::ch_range());  // one column's counts, unpadded
+    std::vector<int> ends;                           // where each count ends in digits
+    for (int x = 0; x <= n; ++x) {
+      const int mn = t.mn(x), mx = t.mx(x);
+      digits.resize(0);
+      ends.clear();
+      for (int y = mn; y <= mx; y += 2) {
+        t.at(x, y).append_text(digits);
+        ends.push_back(digits.size());
+      }
+      for (std::size_t i = 0; i < ends.size(); ++i)
+        cw[x] = std::max(cw[x], ends[i] - (i ? ends[i - 1] : 0));
+      columns.push_back(kova::new_str(pool, static_cast<int>(ends.size()) * cw[x]));
+      kova::mp_string& col = *columns.back();
+      for (std::size_t i = 0; i < ends.size(); ++i) {
+        const int begin = i ? ends[i - 1] : 0;
+        append_blanks(col, cw[x] - (ends[i] - begin));
+        col.append(kova::ch_range(digits.data() + begin, digits.data() + ends[i]));
       }
     }
-    int len = std::snprintf(scratch, sizeof scratch, "%*d", cw + 1, x);
-    header->append(kova::ch_range(scratch, scratch + len));
   }
-  header->push_back('\n');
 
-  write_text(out, header);
-  for (const sh_str& line : lines) {
-    write_text(out, line);
+  // The header: the column numbers as "%*d" prints them in width cw + 1; a
+  // number longer than that is printed in full.
+  kova::mp_string header(pool, kova::ch_range());
+  append_blanks(header, w);
+  header.push_back(':');
+  char item[16];
+  for (int x = 0; x <= n; ++x) {
+    const int len = std::snprintf(item, sizeof item, "%d", x);
+    append_blanks(header, cw[x] + 1 - len);
+    header.append(kova::ch_range(item, item + len));
+  }
+  header.push_back('\n');
+
+  // A line: the label "%*d:" of width w, then cw + 1 characters per column,
+  // blank where the column has no cell at the line's height.
+  std::vector<int> at(n + 1);  // where column x starts in a line
+  int len = w + 1;
+  for (int x = 0; x <= n; ++x) {
+    at[x] = len;
+    len += cw[x] + 1;
+  }
+  kova::mp_string line(pool, kova::ch_range());
+  line.resize(len);
+  std::memset(line.data(), ' ', static_cast<std::size_t>(len));
+  std::vector<int> filled;  // the columns whose cells the previous line shows
+  filled.reserve(n + 1);
+
+  out.tryWrite(header.data(), header.size());
+  for (int y = ymax; y >= ymin; --y) {
+    for (int x : filled) std::memset(line.data() + at[x] + 1, ' ', static_cast<std::size_t>(cw[x]));
+    filled.clear();
+    std::snprintf(item, sizeof item, "%*d", w, y);
+    std::memcpy(line.data(), item, static_cast<std::size_t>(w));
+    line.data()[w] = ':';
+    for (int x = 0; x <= n; ++x) {
+      const int mn = t.mn(x), mx = t.mx(x);
+      if (y < mn || y > mx || ((y ^ mn) & 1)) continue;
+      const char* cell = columns[x]->data() + static_cast<std::size_t>((y - mn) / 2) * cw[x];
+      std::memcpy(line.data() + at[x] + 1, cell, static_cast<std::size_t>(cw[x]));
+      filled.push_back(x);
+    }
+    out.tryWrite(line.data(), line.size());
     out.tryWrite("\n", 1);
   }
-  write_text(out, header);
+  out.tryWrite(header.data(), header.size());
 }
 
 void showFile(mem_pool& pool, kova::file& out, int n, kova::ch_range name) {
