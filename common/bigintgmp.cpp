@@ -46,7 +46,10 @@ class GmpInt final : public BigInt {
   // An independent copy of x.
   explicit GmpInt(const BigInt& x) { mpz_init_set(v_, of(x)); }
   // The value 0 with digits for `bits` bits already taken.
-  GmpInt(reserve_tag, std::size_t bits) { mpz_init2(v_, static_cast<mp_bitcnt_t>(bits)); }
+  // NOTE: one limb more than the bits need: mpz_add makes room for a carry
+  // limb above its larger operand before it adds, whether or not a carry
+  // comes, so without it a sum of two operands of full size would move.
+  GmpInt(reserve_tag, std::size_t bits) { mpz_init2(v_, static_cast<mp_bitcnt_t>(bits + GMP_NUMB_BITS)); }
   ~GmpInt() override { mpz_clear(v_); }
   GmpInt(const GmpInt&) = delete;
   GmpInt& operator=(const GmpInt&) = delete;

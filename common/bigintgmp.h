@@ -21,7 +21,8 @@ sh_ptr<BigInt> new_big_int(mem_pool& pool, int value);
 // A new, independent number with the value of x.
 sh_ptr<BigInt> new_big_int(mem_pool& pool, const BigInt& x);
 // A new number with the value 0 whose digits already have room for `bits`
-// bits, so that it grows up to that size without moving them.
+// bits: assigning it a number of up to `bits` bits, or with set_sum or add
+// the sum of two such numbers, never moves its digits.
 sh_ptr<BigInt> new_big_int_reserved(mem_pool& pool, std::size_t bits);
 
 // Sends every allocation, reallocation and free of GMP to `pool`. Called once
