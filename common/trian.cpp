@@ -31,6 +31,15 @@ void centerLine(int n, int k, std::vector<int>& line) {
   }
 }
 
+CenterLineCursor::CenterLineCursor(int n, int k) : n(n), down(2 * std::int64_t{k} < n) {
+  hard_assert(n>0);
+  hard_assert(k>=0);
+  hard_assert(k<=n);
+  const std::int64_t step = 2 * std::int64_t{k} - n;
+  dq = static_cast<int>(std::abs(step) / n);
+  dr = std::abs(step) % n;
+}
+
 void TrianCells::reserve(std::size_t n) {
   hard_assert(b_==nullptr);
   hard_assert(n<=UINT32_MAX);
@@ -165,13 +174,15 @@ void walkStats(const std::vector<bool>& vb, int& k, int& d) {
   hard_assert(vb.size()>0);
   const int n = static_cast<int>(vb.size());
   k = static_cast<int>(std::count(vb.begin(), vb.end(), true));
-  std::vector<int> L;
-  centerLine(n, k, L);
+  // The center line point by point rather than as a list: no allocation and
+  // no division per bit.
+  CenterLineCursor line(n, k);
   d = 0;
   int w = 0;
-  for (int i = 0; i < n; ++i) {
-    w += vb[i] ? 1 : -1;
-    d = std::max(d, std::abs(w - L[i + 1]));
+  for (bool b : vb) {
+    w += b ? 1 : -1;
+    line.next();
+    d = std::max(d, std::abs(w - line.value()));
   }
 }
 

@@ -75,6 +75,20 @@ TEST(CenterLine, HoldsForLineProductsBeyond32Bits) {
   EXPECT_EQ(line[100000], -99998);
 }
 
+TEST(CenterLine, CursorGivesTheSamePoints) {
+  auto same = [](int n, int k) {
+    std::vector<int> line;
+    centerLine(n, k, line);
+    lumbra::CenterLineCursor c(n, k);
+    for (int x = 0; x <= n; ++x, c.next())
+      if (c.value() != line[x]) return ::testing::AssertionFailure() << "n=" << n << " k=" << k << " x=" << x;
+    return ::testing::AssertionSuccess();
+  };
+  for (int n = 1; n <= 64; ++n)
+    for (int k = 0; k <= n; ++k) ASSERT_TRUE(same(n, k));
+  for (int k : {0, 1, 333, 49999, 50000, 50001, 99999, 100000}) ASSERT_TRUE(same(100000, k));
+}
+
 TEST_F(TrianTest, RowsAndCellsOfSmallTriangles) {
   struct row {
     int n, k, d;
@@ -193,10 +207,14 @@ class counting_probe : public kova::pool_probe {
  public:
   explicit counting_probe(mem_pool& pool) : pool_(pool) { pool_.set_probe(this); }
   ~counting_probe() { pool_.set_probe(nullptr); }
-  void after_alloc(void*, std::size_t) override { peak = std::max(peak, ++live); }
+  void after_alloc(void*, std::size_t) override {
+    ++allocs;
+    peak = std::max(peak, ++live);
+  }
   void before_free(void*, std::size_t) override { --live; }
   long live = 0;
   long peak = 0;
+  long allocs = 0;
 
  private:
   mem_pool& pool_;
@@ -218,6 +236,28 @@ TEST(TrianLarge, LastRowOnlyHoldsTwoRowsAndAgreesWithTheReflectionPrinciple) {
     EXPECT_EQ(text(pool, t.getC()), walks_in_strip(n, d));
   }
   EXPECT_EQ(probe.live, 0);
+}
+
+// Every cell is made with room for the largest value it can take, so
+// building a triangle takes exactly three blocks per cell (object, digits,
+// control block) and never a block for digits that move.
+TEST(TrianLarge, CellsNeverMoveTheirDigits) {
+  struct row {
+    int n, k, d;
+  } rows[] = {{2000, 1000, 50}, {3000, 1000, 30}, {500, 0, 500}, {64, 63, 5}, {1, 1, 0}, {300, 150, 300}};
+  for (const row& r : rows) {
+    for (bool lastRowOnly : {false, true}) {
+      SCOPED_TRACE("n=" + std::to_string(r.n) + " k=" + std::to_string(r.k) + " d=" + std::to_string(r.d) +
+                   (lastRowOnly ? " last row only" : " full"));
+      mem_pool pool(16384, 1024);
+      kova::set_gmp_pool(pool);
+      counting_probe probe(pool);
+      Trian t(pool, r.n, r.k, r.d, lastRowOnly);
+      long cells = 0;
+      for (int x = 0; x <= r.n; ++x) cells += t.mn(x) <= t.mx(x) ? (t.mx(x) - t.mn(x)) / 2 + 1 : 0;
+      EXPECT_EQ(probe.allocs, 3 * cells);
+    }
+  }
 }
 
 TEST(TrianFailure, ConstructionLosesNothingOnAnyFailure) {
