@@ -1,40 +1,63 @@
 #include "bitstm.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "kova/hard_assert.h"
-#include "kova/mp_string.h"
 
 namespace lumbra {
+
+BitReader::BitReader(kova::file& src)
+    : src(src), bytes(static_cast<char*>(src.pool().alloc(static_cast<std::size_t>(capacity)))) {}
+
+BitReader::~BitReader() { src.pool().free(bytes, static_cast<std::size_t>(capacity)); }
 
 void BitReader::read(int n, std::vector<bool>& vb) {
   hard_assert(n>0);
   vb.clear();
-  const int c = static_cast<int>(buf.size());
-  if (c < n) {
-    // Whole bytes enough to bring the carried bits to at least n.
-    const int bytes = (n - c + 7) / 8;
-    kova::mp_string tmp(src.pool(), kova::ch_range());
-    tmp.resize(bytes);
-    // NOTE: a pipe or a terminal may deliver fewer bytes than asked while
-    // more are coming; only a read of 0 bytes is the end of the stream.
-    // Reading on until the request is filled keeps every block whole.
-    int got = 0;
-    while (got < bytes) {
-      int n3 = src.read(tmp.data() + got, bytes - got);
+  // NOTE: 64-bit, since n may come close to the largest int.
+  long long have = 8LL * (end - pos) - bit;
+  if (have < n) {
+    // The rest to the front, then one read request for all the room behind
+    // it, repeated while the block is not whole: a pipe or a terminal may
+    // deliver fewer bytes than asked while more are coming, and only a read
+    // of 0 bytes is the end of the stream. The block is taken only once its
+    // bytes are all here, so a failed read leaves everything as it was.
+    const long long need = (static_cast<long long>(bit) + n + 7) / 8;
+    if (need > capacity) {
+      // A block longer than the buffer: room for exactly its bytes.
+      char* room = static_cast<char*>(src.pool().alloc(static_cast<std::size_t>(need)));
+      std::memcpy(room, bytes + pos, static_cast<std::size_t>(end - pos));
+      src.pool().free(bytes, static_cast<std::size_t>(capacity));
+      bytes = room;
+      capacity = static_cast<int>(need);
+    } else {
+      std::memmove(bytes, bytes + pos, static_cast<std::size_t>(end - pos));
+    }
+    end -= pos;
+    pos = 0;
+    // The buffer holds the whole block, so there is room while it is short.
+    while (have < n) {
+      int n3 = src.read(bytes + end, capacity - end);
       hard_assert(n3>=0);
       if (n3 == 0) break;
-      got += n3;
-    }
-    buf.reserve(c + 8 * got);
-    for (int i = 0; i < got; ++i) {
-      const unsigned byte = static_cast<unsigned char>(tmp.data()[i]);
-      for (int bit = 7; bit >= 0; --bit) buf.push_back((byte >> bit) & 1u);
+      end += n3;
+      have += 8LL * n3;
     }
   }
-  const int m = std::min(n, static_cast<int>(buf.size()));
-  vb.assign(buf.begin(), buf.begin() + m);
-  buf.erase(buf.begin(), buf.begin() + m);
+  int left = static_cast<int>(std::min<long long>(n, have));
+  vb.reserve(static_cast<std::size_t>(left));
+  while (left > 0) {
+    const unsigned byte = static_cast<unsigned char>(bytes[pos]);
+    const int take = std::min(8 - bit, left);
+    for (int i = 0; i < take; ++i) vb.push_back((byte >> (7 - bit - i)) & 1u);
+    left -= take;
+    bit += take;
+    if (bit == 8) {
+      bit = 0;
+      ++pos;
+    }
+  }
 }
 
 }  // namespace lumbra

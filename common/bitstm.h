@@ -2,9 +2,11 @@
 //
 // The stream is the file's bytes in file order, each byte most significant
 // bit first; a set bit is a one bit (true). read(n, vb) hands out the next n
-// bits; bits of a byte that a block boundary cuts (at most 7) are carried
-// over to the next block. The reader does not own the file, which must
-// outlive it; it neither closes nor otherwise touches it.
+// bits; bits of a byte that a block boundary cuts are carried over to the
+// next block. The reader reads ahead: it asks the file for as many bytes as
+// its buffer has room for. The buffer, 64 KiB or the bytes of one block if
+// that is more, comes from the file's pool and goes back when the reader goes. The reader does not own the file,
+// which must outlive it; it neither closes nor otherwise touches it.
 #pragma once
 
 #include <vector>
@@ -15,17 +17,29 @@ namespace lumbra {
 
 class BitReader {
  public:
-  explicit BitReader(kova::file& src) : src(src) {}
+  // Takes the read-ahead buffer from src's pool (std::bad_alloc); reads nothing.
+  explicit BitReader(kova::file& src);
+  ~BitReader();
+  BitReader(const BitReader&) = delete;
+  BitReader& operator=(const BitReader&) = delete;
 
   // Replaces vb with the next block: n bits while the file has them, the
   // remaining bits at its end, and no bits once the stream is exhausted.
-  // A failed read raises the file's error; vb is then empty and the carried
-  // bits are as they were. Requires n > 0.
+  // The file is read until the block is whole or a read returns 0 bytes, so
+  // a pipe that delivers small pieces gives the same blocks as a disk file.
+  // A failed read raises the file's error; vb is then empty and the bits not
+  // yet handed out are as they were. Requires n > 0.
   void read(int n, std::vector<bool>& vb);
 
  private:
   kova::file& src;
-  std::vector<bool> buf;  // bits taken from the file, not yet handed out
+  int capacity = 64 * 1024;  // bytes of the buffer; set before it is taken
+  // Bytes taken from the file: bytes[pos, end) hold the bits not yet handed
+  // out, of which the first `bit` bits of bytes[pos] are already gone.
+  char* bytes;
+  int pos = 0;
+  int end = 0;
+  int bit = 0;  // 0..7
 };
 
 }  // namespace lumbra
