@@ -133,41 +133,105 @@ void printTrian(mem_pool& pool, kova::file& out, const Trian& t) {
   out.tryWrite(header.data(), header.size());
 }
 
+namespace {
+
+// v >= 0 in decimal at p, as "%d" writes it; returns the end.
+char* put_decimal(char* p, int v) {
+  char digits[12];
+  int i = 0;
+  do {
+    digits[i++] = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v > 0);
+  while (i > 0) *p++ = digits[--i];
+  return p;
+}
+
+// What the file walk reuses from block to block, so that a block costs no
+// allocation once the first blocks have sized it.
+struct walk_scratch {
+  std::vector<int> line;  // L(x), x = 0..a
+  std::vector<int> walk;  // the height after i steps, i = 0..a
+  std::vector<char> text;  // the numbers line and the plot
+};
+
+// The numbers line and the plot of the block vb, in one write.
+// NOTE: the plot is painted straight from the block instead of from a list
+// of PlotPoint that printPlot sorts: the bound marks of x = 0..a (lower
+// before upper) and then the walk marks, the list's order, so that where
+// marks meet the last one shows as it does in printPlot. The bytes are the
+// same; the list and its sort are not made.
+void show_block(kova::file& out, const std::vector<bool>& vb, walk_scratch& s) {
+  const int a = static_cast<int>(vb.size());
+  int k, d;
+  walkStats(vb, k, d);
+
+  s.line.resize(static_cast<std::size_t>(a) + 1);
+  s.walk.resize(static_cast<std::size_t>(a) + 1);
+  CenterLineCursor c(a, k);
+  int ymin = 0, ymax = 0;
+  for (int x = 0; x <= a; ++x, c.next()) {
+    s.line[x] = c.value();
+    ymin = std::min(ymin, s.line[x] - d);
+    ymax = std::max(ymax, s.line[x] + d);
+  }
+  s.walk[0] = 0;
+  for (int i = 1; i <= a; ++i) {
+    s.walk[i] = s.walk[i - 1] + (vb[i - 1] ? 1 : -1);
+    ymin = std::min(ymin, s.walk[i]);
+    ymax = std::max(ymax, s.walk[i]);
+  }
+
+  // Room for the numbers line (three ints, two tabs, a line feed) and the
+  // plot's lines of a + 1 cells and a line feed each.
+  const std::size_t stride = static_cast<std::size_t>(a) + 2;
+  const std::size_t plot = stride * static_cast<std::size_t>(ymax - ymin + 1);
+  if (s.text.size() < 40 + plot) s.text.resize(40 + plot);
+  char* p = s.text.data();
+  p = put_decimal(p, a);
+  *p++ = '\t';
+  p = put_decimal(p, k);
+  *p++ = '\t';
+  p = put_decimal(p, d);
+  *p++ = '\n';
+
+  char* grid = p;
+  for (int y = ymax; y >= ymin; --y) {
+    char* row = grid + static_cast<std::size_t>(ymax - y) * stride;
+    row[0] = y == 0 ? '+' : '|';
+    std::memset(row + 1, y == 0 ? '-' : static_cast<char>(mark_empty), static_cast<std::size_t>(a));
+    row[a + 1] = '\n';
+  }
+  auto mark = [&](int x, int y, unsigned char ch) {
+    grid[static_cast<std::size_t>(ymax - y) * stride + static_cast<std::size_t>(x)] = static_cast<char>(ch);
+  };
+  for (int x = 0; x <= a; ++x) {
+    mark(x, s.line[x] - d, mark_lower);
+    mark(x, s.line[x] + d, mark_upper);
+  }
+  for (int i = 1; i <= a; ++i) mark(i, s.walk[i], mark_walk);
+  out.tryWrite(s.text.data(), static_cast<int>(grid + plot - s.text.data()));
+}
+
+}  // namespace
+
 void showFile(mem_pool& pool, kova::file& out, int n, kova::ch_range name) {
   hard_assert(n>0);
   hard_assert(n<=2048);
   kova::file in(pool, name, kova::rd, 0);
   BitReader reader(in);
   std::vector<bool> vb;
+  walk_scratch scratch;
   for (;;) {
     reader.read(n, vb);
     if (vb.empty()) break;
-    showBlock(pool, out, vb);
+    show_block(out, vb, scratch);
   }
 }
 
 void showBlock(mem_pool& /*pool*/, kova::file& out, const std::vector<bool>& vb) {
-  const int a = static_cast<int>(vb.size());
-  int k, d;
-  walkStats(vb, k, d);
-  char numbers[48];
-  int len = std::snprintf(numbers, sizeof numbers, "%d\t%d\t%d\n", a, k, d);
-  out.tryWrite(numbers, len);
-
-  std::vector<PlotPoint> points;
-  points.reserve(std::max(1024, 3 * a + 2));
-  std::vector<int> line;
-  centerLine(a, k, line);
-  for (int x = 0; x <= a; ++x) {
-    points.push_back({x, line[x] - d, mark_lower});
-    points.push_back({x, line[x] + d, mark_upper});
-  }
-  int h = 0;
-  for (int i = 1; i <= a; ++i) {
-    h += vb[i - 1] ? 1 : -1;
-    points.push_back({i, h, mark_walk});
-  }
-  printPlot(points, out);
+  walk_scratch scratch;
+  show_block(out, vb, scratch);
 }
 
 void printPlot(std::vector<PlotPoint>& points, kova::file& out) {
@@ -180,6 +244,21 @@ void printPlot(std::vector<PlotPoint>& points, kova::file& out) {
     ymax = std::max(ymax, p.y);
   }
   const int width = xmax - xmin + 1, height = ymax - ymin + 1;
+
+  // The plot as rows of width + 1 bytes (the line feed included), every
+  // cell first empty, then the marks in list order so that the last one at
+  // a cell shows: the last in the stably sorted order too.
+  const std::size_t row = static_cast<std::size_t>(width) + 1;
+  std::vector<unsigned char> plot(row * static_cast<std::size_t>(height));
+  for (int r = 0; r < height; ++r) {
+    const int y = ymax - r;
+    unsigned char* cells = &plot[static_cast<std::size_t>(r) * row];
+    std::memset(cells, y == 0 ? '-' : mark_empty, static_cast<std::size_t>(width));
+    if (xmin <= 0 && 0 <= xmax) cells[-xmin] = y == 0 ? '+' : '|';
+    cells[width] = '\n';
+  }
+  for (const PlotPoint& p : points)
+    plot[static_cast<std::size_t>(ymax - p.y) * row + static_cast<std::size_t>(p.x - xmin)] = p.ch;
 
   // Stable sort by (descending y, ascending x) as two counting passes, x
   // first: linear in the marks and the plot's extent.
@@ -194,27 +273,6 @@ void printPlot(std::vector<PlotPoint>& points, kova::file& out) {
   counting_pass(points, sorted, width, [&](const PlotPoint& p) { return p.x - xmin; });
   counting_pass(sorted, points, height, [&](const PlotPoint& p) { return ymax - p.y; });
 
-  // The plot as rows of width + 1 bytes (the line feed included), every
-  // cell first empty, then the marks in sorted order so the last one wins.
-  const int row = width + 1;
-  std::vector<unsigned char> plot(static_cast<std::size_t>(row) * height);
-  for (int r = 0; r < height; ++r) {
-    const int y = ymax - r;
-    unsigned char* cells = &plot[static_cast<std::size_t>(r) * row];
-    for (int x = xmin; x <= xmax; ++x) {
-      unsigned char c = mark_empty;
-      if (x == 0 && y == 0)
-        c = '+';
-      else if (x == 0)
-        c = '|';
-      else if (y == 0)
-        c = '-';
-      cells[x - xmin] = c;
-    }
-    cells[width] = '\n';
-  }
-  for (const PlotPoint& p : points)
-    plot[static_cast<std::size_t>(ymax - p.y) * row + (p.x - xmin)] = p.ch;
   out.tryWrite(plot.data(), static_cast<int>(plot.size()));
 }
 

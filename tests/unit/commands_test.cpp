@@ -4,13 +4,17 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
+#include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bigintgmp.h"
 #include "recording_probe.h"
 
 using kova::mem_pool;
+using lumbra::PlotPoint;
 using lumbra::Trian;
 using lumbra_test::recording_probe;
 
@@ -108,6 +112,133 @@ TEST_F(CommandsTest, TableIsThePlainRecipesWriteForWrite) {
     ASSERT_EQ(out.writes.size(), want.size());
     for (std::size_t i = 0; i < want.size(); ++i) ASSERT_EQ(out.writes[i], want[i]) << "write " << i;
   }
+}
+
+// The plot as the plain recipe draws it: the marks sorted stably, then for
+// every cell the last sorted mark there, or the axis or the dot.
+std::string plain_plot(std::vector<PlotPoint> points) {
+  std::stable_sort(points.begin(), points.end(), [](const PlotPoint& p, const PlotPoint& q) {
+    return p.y > q.y || (p.y == q.y && p.x < q.x);
+  });
+  int xmin = points[0].x, xmax = xmin, ymin = points[0].y, ymax = ymin;
+  std::map<std::pair<int, int>, unsigned char> last;
+  for (const PlotPoint& p : points) {
+    xmin = std::min(xmin, p.x);
+    xmax = std::max(xmax, p.x);
+    ymin = std::min(ymin, p.y);
+    ymax = std::max(ymax, p.y);
+    last[{p.x, p.y}] = p.ch;
+  }
+  std::string s;
+  for (int y = ymax; y >= ymin; --y) {
+    for (int x = xmin; x <= xmax; ++x) {
+      auto it = last.find({x, y});
+      unsigned char c = it != last.end() ? it->second
+                        : x == 0 && y == 0 ? '+'
+                        : x == 0           ? '|'
+                        : y == 0           ? '-'
+                                           : 0xFA;
+      s += static_cast<char>(c);
+    }
+    s += '\n';
+  }
+  return s;
+}
+
+// A block's numbers line and plot as the plain recipe makes them: the line
+// with printf, and the marks listed bound lines first, then the walk.
+std::string plain_block(const std::vector<bool>& vb) {
+  int k, d;
+  lumbra::walkStats(vb, k, d);
+  const int a = static_cast<int>(vb.size());
+  char numbers[48];
+  std::string s(numbers, static_cast<std::size_t>(std::snprintf(numbers, sizeof numbers, "%d\t%d\t%d\n", a, k, d)));
+  std::vector<int> line;
+  lumbra::centerLine(a, k, line);
+  std::vector<PlotPoint> points;
+  for (int x = 0; x <= a; ++x) {
+    points.push_back({x, line[x] - d, lumbra::mark_lower});
+    points.push_back({x, line[x] + d, lumbra::mark_upper});
+  }
+  int h = 0;
+  for (int i = 1; i <= a; ++i) {
+    h += vb[i - 1] ? 1 : -1;
+    points.push_back({i, h, lumbra::mark_walk});
+  }
+  return s + plain_plot(points);
+}
+
+std::vector<bool> bits(const std::string& s) {
+  std::vector<bool> vb;
+  for (char c : s) vb.push_back(c == '1');
+  return vb;
+}
+
+TEST_F(CommandsTest, BlockOfTheByteD0) {
+  const struct {
+    const char* bits;
+    const char* text;  // ^ v . for the bytes 0x1E 0x1F 0xFA
+  } rows[] = {{"1101", "4\t3\t1\n|...v\n|.*v*\nv*.*^\n+-^^-\n^^...\n"},
+              {"0000", "4\t0\t0\nv----\n|*...\n|.*..\n|..*.\n|...*\n"}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.bits);
+    std::string want = r.text;
+    for (char& c : want) c = c == '^' ? '\x1E' : c == 'v' ? '\x1F' : c == '.' ? '\xFA' : c;
+    capture_file out(pool);
+    lumbra::showBlock(pool, out, bits(r.bits));
+    EXPECT_EQ(out.bytes(), want);
+  }
+}
+
+TEST_F(CommandsTest, BlockIsThePlainRecipesBytes) {
+  std::mt19937 rng(20261209);
+  std::vector<std::vector<bool>> blocks = {bits("1"), bits("0"), bits("11111111"), bits("00000000"),
+                                           bits("00001111"), bits("01010101"), bits("1100000000")};
+  for (int a : {2, 3, 5, 8, 13, 40, 64, 341, 2047, 2048})
+    for (int i = 0; i < (a < 300 ? 20 : 2); ++i) {
+      std::vector<bool> vb(static_cast<std::size_t>(a));
+      // Some blocks lean to ones or zeros, so the line is steep.
+      const unsigned lean = rng() % 4;
+      for (int j = 0; j < a; ++j) vb[j] = lean == 0 ? rng() % 8 == 0 : lean == 1 ? rng() % 8 != 0 : rng() % 2;
+      blocks.push_back(vb);
+    }
+  for (const std::vector<bool>& vb : blocks) {
+    SCOPED_TRACE("a=" + std::to_string(vb.size()));
+    capture_file out(pool);
+    lumbra::showBlock(pool, out, vb);
+    ASSERT_EQ(out.bytes(), plain_block(vb));
+  }
+}
+
+TEST_F(CommandsTest, PlotIsThePlainRecipesAndLeavesTheListSorted) {
+  std::mt19937 rng(20261210);
+  const unsigned char marks[] = {lumbra::mark_lower, lumbra::mark_upper, lumbra::mark_walk, 'x'};
+  for (int round = 0; round < 200; ++round) {
+    // Marks anywhere, crowding on few cells, with or without the axes in view.
+    const int x0 = static_cast<int>(rng() % 21) - 10, y0 = static_cast<int>(rng() % 21) - 10;
+    std::vector<PlotPoint> points(1 + rng() % 60);
+    for (PlotPoint& p : points)
+      p = {x0 + static_cast<int>(rng() % 7), y0 + static_cast<int>(rng() % 5), marks[rng() % 4]};
+    std::vector<PlotPoint> sorted = points;
+    std::stable_sort(sorted.begin(), sorted.end(), [](const PlotPoint& p, const PlotPoint& q) {
+      return p.y > q.y || (p.y == q.y && p.x < q.x);
+    });
+    SCOPED_TRACE(round);
+    capture_file out(pool);
+    const std::string want = plain_plot(points);
+    lumbra::printPlot(points, out);
+    EXPECT_EQ(out.bytes(), want);
+    ASSERT_EQ(points.size(), sorted.size());
+    for (std::size_t i = 0; i < points.size(); ++i) {
+      EXPECT_EQ(points[i].x, sorted[i].x);
+      EXPECT_EQ(points[i].y, sorted[i].y);
+      EXPECT_EQ(points[i].ch, sorted[i].ch);
+    }
+  }
+  std::vector<PlotPoint> none;
+  capture_file out(pool);
+  lumbra::printPlot(none, out);
+  EXPECT_TRUE(out.writes.empty());
 }
 
 }  // namespace
