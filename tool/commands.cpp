@@ -85,7 +85,10 @@ void printTrian(mem_pool& pool, kova::file& out, const Trian& t) {
         line.append(cell->range());
       }
     }
-    int len = std::snprintf(scratch, sizeof scratch, "%*d", cw + 1, x);
+    // "%*d" with width cw + 1, padded by hand: a column of long counts is
+    // wider than any scratch area.
+    int len = std::snprintf(scratch, sizeof scratch, "%d", x);
+    append_blanks(*header, cw + 1 - len);
     header->append(kova::ch_range(scratch, scratch + len));
   }
   header->push_back('\n');

@@ -58,6 +58,23 @@ TEST(PrintPlot, EmptyListWritesNothing) {
   EXPECT_TRUE(out.bytes.empty());
 }
 
+// Columns whose counts have more digits than any fixed scratch area: every
+// line is exactly as wide as the header, whose last column number is whole.
+TEST(PrintTrian, ColumnsOfLongCountsKeepTheTableRectangular) {
+  mem_pool pool(16384, 1024);
+  kova::set_gmp_pool(pool);
+  lumbra::Trian t(pool, 300, 150, 8, false);
+  capture out(pool);
+  lumbra::printTrian(pool, out, t);
+  std::vector<std::string> lines = lines_of(out.bytes);
+  ASSERT_EQ(lines.size(), 2u + 17u);
+  EXPECT_EQ(lines.front(), lines.back());
+  EXPECT_EQ(lines.front().substr(lines.front().size() - 4), " 300");
+  EXPECT_GT(t.getC().bit_size(), 64 * 4);  // counts of 80 digits and more
+  for (const std::string& line : lines) EXPECT_EQ(line.size(), lines.front().size());
+  EXPECT_NE(out.bytes.find(std::string(t.getC().to_text(pool)->c_str())), std::string::npos);
+}
+
 // For random blocks of many lengths: the numbers line, then lines of exactly
 // a + 1 bytes; one walk mark per column x >= 1, lying between the column's
 // bound marks, which sit at the extremes of the column.
