@@ -8,9 +8,9 @@
 namespace lumbra {
 
 BitReader::BitReader(kova::file& src)
-    : src(src), bytes(static_cast<char*>(src.pool().alloc(static_cast<std::size_t>(capacity)))) {}
+    : src(src), pool(src.pool()), bytes(static_cast<char*>(pool.alloc(static_cast<std::size_t>(capacity)))) {}
 
-BitReader::~BitReader() { src.pool().free(bytes, static_cast<std::size_t>(capacity)); }
+BitReader::~BitReader() { pool.free(bytes, static_cast<std::size_t>(capacity)); }
 
 void BitReader::read(int n, std::vector<bool>& vb) {
   hard_assert(n>0);
@@ -26,9 +26,9 @@ void BitReader::read(int n, std::vector<bool>& vb) {
     const long long need = (static_cast<long long>(bit) + n + 7) / 8;
     if (need > capacity) {
       // A block longer than the buffer: room for exactly its bytes.
-      char* room = static_cast<char*>(src.pool().alloc(static_cast<std::size_t>(need)));
+      char* room = static_cast<char*>(pool.alloc(static_cast<std::size_t>(need)));
       std::memcpy(room, bytes + pos, static_cast<std::size_t>(end - pos));
-      src.pool().free(bytes, static_cast<std::size_t>(capacity));
+      pool.free(bytes, static_cast<std::size_t>(capacity));
       bytes = room;
       capacity = static_cast<int>(need);
     } else {

@@ -5,8 +5,10 @@
 // bits; bits of a byte that a block boundary cuts are carried over to the
 // next block. The reader reads ahead: it asks the file for as many bytes as
 // its buffer has room for. The buffer, 64 KiB or the bytes of one block if
-// that is more, comes from the file's pool and goes back when the reader goes. The reader does not own the file,
-// which must outlive it; it neither closes nor otherwise touches it.
+// that is more, comes from the file's pool and goes back to it when the
+// reader goes. The reader does not own the file, which must outlive its
+// reads; it neither closes nor otherwise touches it, and going away it
+// touches nothing of the file.
 #pragma once
 
 #include <vector>
@@ -33,6 +35,8 @@ class BitReader {
 
  private:
   kova::file& src;
+  // The file's pool, kept so that going away touches nothing of the file.
+  kova::mem_pool& pool;
   int capacity = 64 * 1024;  // bytes of the buffer; set before it is taken
   // Bytes taken from the file: bytes[pos, end) hold the bits not yet handed
   // out, of which the first `bit` bits of bytes[pos] are already gone.

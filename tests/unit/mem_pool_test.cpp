@@ -10,6 +10,10 @@
 #include "kova/hard_assert.h"
 #include "recording_probe.h"
 
+#if __has_include(<valgrind/valgrind.h>)
+#include <valgrind/valgrind.h>
+#endif
+
 using kova::mem_pool;
 using lumbra_test::recording_probe;
 
@@ -124,6 +128,9 @@ TEST(MemPool, LargeRequestsGoToTheHeap) {
 TEST(MemPool, HeapExhaustionIsBadAllocAndLeavesThePoolUsable) {
 #ifdef __SANITIZE_ADDRESS__
   GTEST_SKIP() << "AddressSanitizer's operator new ends the process instead of throwing";
+#endif
+#if __has_include(<valgrind/valgrind.h>)
+  if (RUNNING_ON_VALGRIND) GTEST_SKIP() << "valgrind's operator new ends the process instead of throwing";
 #endif
   mem_pool pool(16384, 0xFFFFFFFFu);  // a chunk of 8192-byte objects cannot be had
   EXPECT_THROW(pool.alloc(8192), std::bad_alloc);
