@@ -31,6 +31,12 @@
 
 namespace {
 
+// Numbers above this are not run (see above). NOTE: from about 210 on,
+// showTrian prints counts of 63 digits and more, whose table header the
+// fuzzer found to overrun printTrian's scratch area; raise this to 320 once
+// that is mended (the corpus holds the input that found it).
+constexpr long long largest_number = 200;
+
 [[noreturn]] void fail(const char* what, const std::vector<std::string>& args) {
   std::fprintf(stderr, "fuzz_cli: %s; arguments:", what);
   for (const std::string& a : args) std::fprintf(stderr, " [%s]", a.c_str());
@@ -133,7 +139,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   for (const std::string& a : args) {
     const long long v = digits(a);
-    if (v > 200 && v <= 2147483647) return 0;
+    if (v > largest_number && v <= 2147483647) return 0;
   }
   std::vector<std::string> argv_text{"lumbra"};
   argv_text.insert(argv_text.end(), args.begin(), args.end());
