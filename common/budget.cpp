@@ -18,8 +18,9 @@ namespace {
 
 using i64 = std::int64_t;
 
-// What one cell takes from the pool besides its limbs: the number object and
-// its control block (checked against the pool by the budget test).
+// What one cell takes from the pool besides its limbs: the number object (24
+// bytes) and its control block (24). The budget test holds the estimates
+// against the pool's real peak, so a change of either shows there.
 constexpr double cell_object_bytes = 48;
 // GMP keeps one limb more than a sum needs, and rounds the value up to whole
 // limbs: at most bits/64 + 2 limbs of 8 bytes.

@@ -60,7 +60,8 @@ void check_triangle_args(mem_pool& pool, const char* command, int n, int k, int 
 // Work whose cells cannot fit the machine is refused before it starts, so
 // that it ends with a clear error instead of being killed half-way. Work that
 // fits runs, however long it takes.
-void check_memory(mem_pool& pool, const char* command, int n, int k, int d, const MemoryEstimate& need) {
+void check_memory(mem_pool& pool, const char* command, int n, int k, int d,
+                  const MemoryEstimate& need) {
   const double have = static_cast<double>(physicalMemory());
   if (have == 0 || need.total() <= have) return;
   constexpr double gib = 1024.0 * 1024.0 * 1024.0;
