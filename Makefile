@@ -1,12 +1,24 @@
 # Entry points for people; CMake does the building.
 #   make run ARGS="showC 10 5 2"   installs what is missing, builds, runs lumbra
-#   make test                      builds and runs every test (also under sanitizers)
+#   make test                      builds and runs every test (also under sanitizers
+#                                  and, for the command-line cases, under valgrind)
+#   make fuzz                      builds the fuzz targets with clang and runs each
+#                                  for FUZZ_SECONDS besides its checked-in corpus
+SHELL := /bin/bash
 BUILD ?= build
 SAN_BUILD ?= build-san
+FUZZ_BUILD ?= build-fuzz
 ARGS ?= showC 10 5 2
 JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS = fuzz_cli fuzz_walk fuzz_mp_string
 
-.PHONY: deps build run test test-plain test-sanitize clean
+# Memcheck on the real binary: any error, and any block definitely or
+# indirectly lost, ends the run with status 97, which fails the case.
+VALGRIND = valgrind -q --error-exitcode=97 --leak-check=full --errors-for-leak-kinds=definite,indirect
+FUZZ_ENV = ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1
+
+.PHONY: deps build run test test-plain test-sanitize test-valgrind fuzz clean
 
 deps:
 	@bash .ci/install-deps
@@ -18,7 +30,7 @@ build: deps
 run: build
 	@./$(BUILD)/lumbra $(ARGS)
 
-test: test-plain test-sanitize
+test: test-plain test-sanitize test-valgrind
 
 test-plain: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
@@ -28,5 +40,26 @@ test-sanitize: deps
 	@cmake --build $(SAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(SAN_BUILD) --output-on-failure -j $(JOBS)
 
+test-valgrind: build
+	LUMBRA_WRAP="$(VALGRIND)" ctest --test-dir $(BUILD) -L cli --output-on-failure -j $(JOBS)
+
+# The fuzzers write what they find into $(FUZZ_BUILD)/corpus (the checked-in
+# seeds stay as they are) and a crashing input into $(FUZZ_BUILD)/artifacts.
+fuzz: deps
+	@CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DLUMBRA_FUZZ=ON -DLUMBRA_SANITIZE=ON >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	ctest --test-dir $(FUZZ_BUILD) --output-on-failure -j $(JOBS)
+	@mkdir -p $(FUZZ_BUILD)/artifacts
+	@for t in $(FUZZ_TARGETS); do \
+	  seeds=tests/fuzz/corpus/$${t#fuzz_}; log=$(FUZZ_BUILD)/$$t.log; mkdir -p $(FUZZ_BUILD)/corpus/$$t; \
+	  echo "fuzzing $$t for $(FUZZ_SECONDS) s"; \
+	  if ! $(FUZZ_ENV) ./$(FUZZ_BUILD)/tests/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -timeout=30 \
+	      -artifact_prefix=$(FUZZ_BUILD)/artifacts/$$t- $(FUZZ_BUILD)/corpus/$$t $$seeds > $$log 2>&1; then \
+	    tail -n 60 $$log; echo "$$t failed: the input is in $(FUZZ_BUILD)/artifacts"; exit 1; \
+	  fi; \
+	  grep -E '^Done' $$log; \
+	done
+
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD)

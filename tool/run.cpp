@@ -1,8 +1,11 @@
 #include "run.h"
 
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "bigintgmp.h"
+#include "budget.h"
 #include "commands.h"
 #include "kova/exception.h"
 #include "kova/file.h"
@@ -54,6 +57,23 @@ void check_triangle_args(mem_pool& pool, const char* command, int n, int k, int 
   refuse(pool, KOVA_SRC_POS, msg->range());
 }
 
+// Work whose cells cannot fit the machine is refused before it starts, so
+// that it ends with a clear error instead of being killed half-way. Work that
+// fits runs, however long it takes.
+void check_memory(mem_pool& pool, const char* command, int n, int k, int d,
+                  const MemoryEstimate& need) {
+  const double have = static_cast<double>(physicalMemory());
+  if (have == 0 || need.total() <= have) return;
+  constexpr double gib = 1024.0 * 1024.0 * 1024.0;
+  char needs[32], has[32];
+  std::snprintf(needs, sizeof needs, "%.0f", std::ceil(need.total() / gib));
+  std::snprintf(has, sizeof has, "%.0f", std::floor(have / gib));
+  kova::sh_str msg = kova::new_str(pool, 1024);
+  msg << command << " " << n << " " << k << " " << d << " needs about " << needs
+      << " GiB of memory; this machine has " << has << " GiB";
+  throw kova::newErrorException(pool, KOVA_SRC_POS, msg->range(), 49);  // 49: "Not enough space"
+}
+
 void check_block_size(mem_pool& pool, int n) {
   if (n >= 1 && n <= max_block_bits) return;
   kova::sh_str msg = kova::new_str(pool, 1024);
@@ -75,11 +95,13 @@ void dispatch(mem_pool& pool, output_file& out, int argc, char** argv) {
     if (argc != 5) refuse(pool, KOVA_SRC_POS, usage_text);
     parse_all(pool, KOVA_SRC_POS, argv + 2, 3, v);
     check_triangle_args(pool, "showTrian", v[0], v[1], v[2]);
+    check_memory(pool, "showTrian", v[0], v[1], v[2], showTrianMemory(v[0], v[1], v[2]));
     showTrian(pool, out, v[0], v[1], v[2]);
   } else if (word == ch_range("showC")) {
     if (argc != 5) refuse(pool, KOVA_SRC_POS, usage_text);
     parse_all(pool, KOVA_SRC_POS, argv + 2, 3, v);
     check_triangle_args(pool, "showC", v[0], v[1], v[2]);
+    check_memory(pool, "showC", v[0], v[1], v[2], showCMemory(v[0], v[1], v[2]));
     showC(pool, out, v[0], v[1], v[2]);
   } else {
     refuse(pool, KOVA_SRC_POS, usage_text);

@@ -9,7 +9,8 @@
 #   LUMBRA_REGEN=1              writes the expected files instead (review the diff)
 #
 # A case script may use $CASE_DATA (tests/cli/data) and must end with the
-# command whose status counts.
+# command whose status counts. A case that cannot run here prints
+# "SKIP: reason" on stderr and exits with 77; CTest then shows it as skipped.
 set -u
 binary=$1
 case_file=$2
@@ -29,6 +30,12 @@ export CASE_DATA
 CASE_DATA=$(cd "$(dirname "$case_file")/../data" 2>/dev/null && pwd)
 (cd "$work/run" && PATH="$work/bin:$PATH" bash "$case_file" > "$work/stdout" 2> "$work/stderr" < /dev/null)
 echo $? > "$work/status"
+
+if [[ $(cat "$work/status") == 77 ]] && grep -q '^SKIP: ' "$work/stderr"; then
+  echo "=== $name: skipped"
+  sed -n 's/^SKIP: //p' "$work/stderr"
+  exit 77
+fi
 
 if [[ "${LUMBRA_REGEN:-}" == 1 ]]; then
   cp "$work/stdout" "$base.stdout"

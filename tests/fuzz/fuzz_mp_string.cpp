@@ -97,11 +97,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           for (int i = old; i < n; ++i) model[i] = static_cast<char>(i);
           break;
         }
-        case 5: {  // append a piece of the text itself
+        case 5: {  // append a piece of the text itself, at most 4 KiB (so
+                   // that repeated appends cannot double the text without end)
           const int from = model.empty() ? 0 : len % static_cast<int>(model.size());
-          const int count = static_cast<int>(model.size()) - from;
+          const int count = std::min(static_cast<int>(model.size()) - from, 4096);
           s->append(kova::ch_range(s->data() + from, s->data() + from + count));
-          model += model.substr(from);
+          model += model.substr(from, count);
           need = static_cast<long>(model.size()) + 1;
           break;
         }

@@ -1,0 +1,1 @@
+lumbra showFile 8 "$CASE_DATA/random256.bin" > /dev/full

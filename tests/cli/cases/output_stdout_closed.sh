@@ -1,0 +1,1 @@
+lumbra showC 4 2 1 >&-

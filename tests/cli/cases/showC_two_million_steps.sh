@@ -1,0 +1,2 @@
+# Long, but it fits: it runs.
+lumbra showC 2000000 2000000 0

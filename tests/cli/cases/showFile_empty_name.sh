@@ -1,0 +1,1 @@
+lumbra showFile 8 ''
