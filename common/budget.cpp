@@ -176,7 +176,6 @@ MemoryEstimate showTrianMemory(int n, int k, int d) {
   const i64 e = 2 * static_cast<i64>(k) - n;
   const i64 ymax = std::min<i64>(k, std::max<i64>(0, e) + d);
   const i64 ymin = std::max<i64>(static_cast<i64>(k) - n, std::min<i64>(0, e) - d);
-  const double lines = static_cast<double>(ymax - ymin + 1);
   const double w = std::max(decimalWidth(ymin), decimalWidth(ymax));
   // A column is one blank wider than its widest count; a count of b bits
   // has at most b log10(2) + 1 digits.
@@ -184,9 +183,14 @@ MemoryEstimate showTrianMemory(int n, int k, int d) {
   const double line = w + 1 + columns;
   // The header's column numbers may be wider than their columns.
   const double header = line + decimalWidthsUpTo(n);
-  // One column's count texts are alive while it is added.
-  const double column = s.maxCells() * (s.maxBits() * log10_2 + 2 + text_overhead_bytes);
-  m.text = lines * (grownCapacity(w + 2, line) + text_overhead_bytes) + grownCapacity(1, header) + column;
+  // Every column's counts are kept as one text, each count padded to the
+  // column's width, and the lines are put together one at a time from
+  // them; while a column is converted its counts also stand unpadded in a
+  // scratch text that grows by doubling.
+  const double column_texts = s.sum(1, log10_2, true) + static_cast<double>(n + 1) * text_overhead_bytes;
+  const double scratch = grownCapacity(1, s.maxCells() * (s.maxBits() * log10_2 + 1));
+  const double per_column = 3 * sizeof(int) * static_cast<double>(n + 1);  // widths, starts, filled
+  m.text = column_texts + scratch + per_column + (line + 1) + grownCapacity(1, header);
   return m;
 }
 

@@ -114,6 +114,7 @@ Trian::Trian(kova::mem_pool& mp, int n, int k, int d, bool lastRowOnly) : n(n), 
   vc[0].vi.reserve(1);
   vc[0].vi.push_back(kova::new_big_int(mp, 1));
   const std::size_t top = binomial_bits(n, k);
+  std::size_t prev_bits = 1;  // the largest cell of the row before has this many bits
   for (int x = 1; x <= n; ++x) {
     TrianRow& row = vc[x];
     TrianRow& prev = vc[x - 1];
@@ -126,7 +127,12 @@ Trian::Trian(kova::mem_pool& mp, int n, int k, int d, bool lastRowOnly) : n(n), 
     // so no addition moves its digits. Under lastRowOnly all cells get the
     // room of the end point, so the cells of every row are blocks of one
     // size and each row reuses the blocks that the row before last gave back.
-    const std::size_t bits = lastRowOnly ? top : std::min<std::size_t>(top, static_cast<std::size_t>(x) + 1);
+    // Otherwise every cell is kept, and a cell, the sum of two cells of the
+    // row before, has at most one bit more than the largest of them: a bound
+    // as tight as the counts themselves, also where a narrow band keeps them
+    // far below 2^x.
+    const std::size_t bits = lastRowOnly ? top : std::min(top, prev_bits + 1);
+    std::size_t row_bits = 0;
     row.vi.reserve(cell_count(row));
     for (int y = row.mn; y <= row.mx; y += 2) {
       row.vi.push_back(kova::new_big_int_reserved(mp, bits));
@@ -141,7 +147,9 @@ Trian::Trian(kova::mem_pool& mp, int n, int k, int d, bool lastRowOnly) : n(n), 
         c.assign(*prev.vi[i - 1]);
       else if (upper)
         c.assign(*prev.vi[i]);
+      if (!lastRowOnly) row_bits = std::max(row_bits, static_cast<std::size_t>(c.bit_size()));
     }
+    prev_bits = row_bits;
     if (lastRowOnly) prev.vi.clear();
   }
 }

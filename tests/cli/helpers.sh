@@ -27,10 +27,11 @@ read_offset() {
 #
 # What makes this deterministic: lumbra writes into a pipe that nobody reads
 # until CHANGE has run. It fills its 64 KiB output buffer and the pipe's
-# 64 KiB and then waits, having read at most a few KiB of FILE (every input
-# byte gives it at least 33 bytes of output). So a change beyond the first
-# 8 KiB of FILE always comes before lumbra gets there, however fast or slow
-# it runs (under valgrind too).
+# 64 KiB and then waits, having read one 64 KiB piece of FILE (its
+# read-ahead) and shown a few KiB of it (every input byte gives it at least
+# 33 bytes of output). So a change beyond the first 64 KiB of FILE always
+# comes before lumbra gets there, however fast or slow it runs (under
+# valgrind too).
 change_while_reading() {
   local file=$1 expected=$2 pid status offset i
   shift 2

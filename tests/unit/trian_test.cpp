@@ -260,6 +260,24 @@ TEST(TrianLarge, CellsNeverMoveTheirDigits) {
   }
 }
 
+// A narrow band keeps its counts far below 2^x; the room kept for each
+// cell must follow the counts, not the number of steps.
+TEST(TrianLarge, FullTriangleOfANarrowBandStaysSmall) {
+  mem_pool pool(16384, 1024);
+  kova::set_gmp_pool(pool);
+  lumbra_test::recording_probe probe(pool);
+  {
+    Trian t(pool, 20000, 10000, 0, false);  // every count is 0 or 1
+    EXPECT_LT(probe.live_bytes(), 20001u * 96);
+  }
+  probe.reset_peak();
+  {
+    Trian t(pool, 4000, 2000, 2, false);  // counts of about 0.8 x bits
+    const double limb_bytes = 4001.0 * 3 * (0.8 * 4000 / 2 / 8 + 16);
+    EXPECT_LT(probe.live_bytes(), 4001.0 * 3 * 56 + limb_bytes);
+  }
+}
+
 TEST(TrianFailure, ConstructionLosesNothingOnAnyFailure) {
   for (bool lastRowOnly : {false, true}) {
     lumbra_test::expect_no_leak_on_any_failure([&](mem_pool& pool) {
