@@ -187,9 +187,9 @@ MemoryEstimate showTrianMemory(int n, int k, int d) {
   // column's width, and the lines are put together one at a time from
   // them; while a column is converted its counts also stand unpadded in a
   // scratch text that grows by doubling.
-  const double column_texts = s.sum(1, log10_2, true) + static_cast<double>(n + 1) * text_overhead_bytes;
+  const double column_texts = s.sum(1, log10_2, true) + (static_cast<double>(n) + 1) * text_overhead_bytes;
   const double scratch = grownCapacity(1, s.maxCells() * (s.maxBits() * log10_2 + 1));
-  const double per_column = 3 * sizeof(int) * static_cast<double>(n + 1);  // widths, starts, filled
+  const double per_column = 3 * sizeof(int) * (static_cast<double>(n) + 1);  // widths, starts, filled
   m.text = column_texts + scratch + per_column + (line + 1) + grownCapacity(1, header);
   return m;
 }
