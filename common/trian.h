@@ -121,7 +121,7 @@ class Trian {
  private:
   int n;
   int k;
-  int d;
+  [[maybe_unused]] int d;  // kept with n and k: the triangle's parameters
   // n + 1 rows, one for each step count x = 0..n. Consecutive rows overlap:
   // mn(x) >= mn(x-1) - 1 and mx(x) <= mx(x-1) + 1, so a neighbour of a cell
   // lies in the previous row as soon as it lies within one of its bounds.
