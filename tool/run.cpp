@@ -1,5 +1,6 @@
 #include "run.h"
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -48,6 +49,8 @@ void check_triangle_args(mem_pool& pool, const char* command, int n, int k, int 
   kova::sh_str msg = kova::new_str(pool, 1024);
   if (n < 1)
     msg << command << ": n=" << n << " is too small; n must be at least 1";
+  else if (n == INT_MAX)  // a triangle has n + 1 rows, and their count must be an int
+    msg << command << ": n=" << n << " is too large; n must be at most " << INT_MAX - 1;
   else if (k > n)
     msg << command << ": k=" << k << " is larger than n=" << n << "; k must lie in 0..n";
   else if (d > n)

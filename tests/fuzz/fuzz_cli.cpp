@@ -106,7 +106,7 @@ int expectedStatus(const std::vector<std::string>& args) {
   if (word == "showC" || word == "showTrian") {
     if (args.size() != 4) return 1;
     const long long n = digits(args[1]), k = digits(args[2]), d = digits(args[3]);
-    if (n < 1 || k < 0 || d < 0 || n > 2147483647 || k > n || d > n) return 1;
+    if (n < 1 || k < 0 || d < 0 || n >= 2147483647 || k > n || d > n) return 1;
     return 0;
   }
   return 1;
