@@ -107,16 +107,9 @@ class GmpInt final : public BigInt {
   }
 
   sh_ptr<mp_string> to_text(mem_pool& pool) const override {
-    // Room for a minus sign and the terminating zero.
-    std::size_t n = mpz_sizeinbase(v_, 10) + 2;
-    // A text's size is a 32-bit int; a longer one would overrun its buffer.
-    if (n > static_cast<std::size_t>(INT_MAX) - 1) throw std::length_error("BigInt::to_text");
     mp_string scratch(pool, ch_range());
-    scratch.resize(static_cast<int>(n));
-    mpz_get_str(scratch.data(), 10, v_);
-    // GMP's estimate may be one digit too large: the text ends at the first zero.
-    const char* s = scratch.c_str();
-    return new_str(pool, ch_range(s, s + std::strlen(s)));
+    append_text(scratch);
+    return new_str(pool, scratch.range());
   }
 
   int bit_size() const noexcept override {
@@ -150,7 +143,8 @@ class GmpInt final : public BigInt {
   }
 
   void append_text(mp_string& s) const override {
-    // Room for a minus sign and the terminating zero, as in to_text.
+    // Room for a minus sign and the terminating zero. GMP's estimate may be
+    // one digit too large: the text ends at the first zero.
     std::size_t n = mpz_sizeinbase(v_, 10) + 2;
     const int at = s.size();
     if (n > static_cast<std::size_t>(INT_MAX - 1 - at)) throw std::length_error("BigInt::append_text");

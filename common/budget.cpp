@@ -159,8 +159,8 @@ MemoryEstimate showCMemory(int n, int k, int d) {
   const double cell = cell_object_bytes + limbBytes(s.maxBits());
   MemoryEstimate m;
   m.rows = rowBytes(n) + 2 * s.maxCells() * slot_bytes;
-  // Two rows of cells at most, and the zero that new cells copy.
-  m.cells = 2 * s.maxCells() * cell + cell_object_bytes + limbBytes(1);
+  // Two rows of cells at most, every cell with room for the largest count.
+  m.cells = 2 * s.maxCells() * cell;
   return m;
 }
 

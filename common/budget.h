@@ -15,9 +15,9 @@
 //   - a cell of row x is at most min(C(n, k), rho^x), rho = 2cos(pi/(2d+3))
 //     (the largest step of a walk confined to a band of 2d + 1 heights), so
 //     it has at most min(log2 C(n, k), x log2 rho) + 1 bits;
-//   - showTrian also holds the table: one line per printed height, each as
-//     wide as the labels plus every column, a column as wide as its widest
-//     count plus one blank; and the header.
+//   - showTrian also holds the table's text: every column's counts, padded
+//     to the column's widest count, and one line and the header, each as
+//     wide as the labels plus every column and its blank.
 #pragma once
 
 #include <cstdint>
@@ -27,7 +27,7 @@ namespace lumbra {
 struct MemoryEstimate {
   double rows = 0;   // heap: row records, center line and cell slots
   double cells = 0;  // pool: number objects, control blocks and limbs
-  double text = 0;   // pool: the table's lines and header (showTrian only)
+  double text = 0;   // pool: the table's column texts, line and header (showTrian only)
   double total() const { return rows + cells + text; }
 };
 
