@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# run_case.sh LUMBRA CASE.sh
+# run_case.sh LUMBRA LUMBRA_KIT CASE.sh
 #
-# Runs one command-line case in a fresh temporary folder, where `lumbra` on
-# the PATH is the binary under test, and compares its stdout, stderr and exit
+# Runs one command-line case in a fresh temporary folder, where `lumbra` and
+# `lumbra-kit` on the PATH are the binaries under test, and compares its stdout, stderr and exit
 # status byte for byte with CASE.stdout, CASE.stderr and CASE.status.
 #
 #   LUMBRA_WRAP="valgrind ..."  runs the binary under a wrapper
@@ -13,7 +13,8 @@
 # "SKIP: reason" on stderr and exits with 77; CTest then shows it as skipped.
 set -u
 binary=$1
-case_file=$2
+kit_binary=$2
+case_file=$3
 base=${case_file%.sh}
 name=$(basename "$base")
 
@@ -24,7 +25,11 @@ mkdir "$work/bin" "$work/run"
   echo '#!/usr/bin/env bash'
   echo "exec ${LUMBRA_WRAP:-} \"$binary\" \"\$@\""
 } > "$work/bin/lumbra"
-chmod +x "$work/bin/lumbra"
+{
+  echo '#!/usr/bin/env bash'
+  echo "exec ${LUMBRA_WRAP:-} \"$kit_binary\" \"\$@\""
+} > "$work/bin/lumbra-kit"
+chmod +x "$work/bin/lumbra" "$work/bin/lumbra-kit"
 
 export CASE_DATA
 CASE_DATA=$(cd "$(dirname "$case_file")/../data" 2>/dev/null && pwd)

@@ -1,0 +1,14 @@
+// The subcommands of lumbra-kit: one unit each, each adding itself to the
+// application (see AddCommand in app.h).
+#pragma once
+
+#include <span>
+
+#include "app.h"
+
+namespace lumbra::kit {
+
+// Every subcommand, in the order --help lists them.
+std::span<const AddCommand> allCommands();
+
+}  // namespace lumbra::kit

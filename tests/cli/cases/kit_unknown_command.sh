@@ -1,0 +1,1 @@
+lumbra-kit frobnicate
