@@ -91,7 +91,7 @@ class GmpInt final : public BigInt {
   void div_mod(const BigInt& d, BigInt& r) override {
     // GMP's result is unpredictable when quotient and remainder share one
     // integer, so this is a contract check rather than a wrong answer.
-    hard_assert(&r!=this);
+    hard_assert(&r != this, "&r!=this");
     mpz_tdiv_qr(v_, of(r), v_, of(d));
   }
 
@@ -116,8 +116,11 @@ class GmpInt final : public BigInt {
     return mpz_sgn(v_) == 0 ? 0 : static_cast<int>(mpz_sizeinbase(v_, 2));
   }
 
+  // The line that the check of test_bit reports; part of the output.
+  static constexpr int test_bit_check = 169;
+
   bool test_bit(int n) const noexcept override {
-    hard_assert(n>=0);
+    hard_assert_at(n >= 0, "n>=0", test_bit_check);
     return mpz_tstbit(v_, static_cast<mp_bitcnt_t>(n)) != 0;
   }
 
@@ -178,9 +181,15 @@ sh_ptr<BigInt> new_big_int_reserved(mem_pool& pool, std::size_t bits) {
   return adopt(pool, pool_new<GmpInt>(pool, reserve_tag{}, bits));
 }
 
-void set_gmp_pool(mem_pool& pool) {
+gmp_pool_guard::gmp_pool_guard(mem_pool& pool) noexcept : previousPool_(gmp_pool) {
+  mp_get_memory_functions(&previousAlloc_, &previousRealloc_, &previousFree_);
   gmp_pool = &pool;
   mp_set_memory_functions(gmp_alloc, gmp_realloc, gmp_free);
+}
+
+gmp_pool_guard::~gmp_pool_guard() {
+  mp_set_memory_functions(previousAlloc_, previousRealloc_, previousFree_);
+  gmp_pool = previousPool_;
 }
 
 const char* cpu_name() { return "core2"; }

@@ -7,13 +7,18 @@
 
 namespace lumbra {
 
-BitReader::BitReader(kova::file& src)
-    : src(src), pool(src.pool()), bytes(static_cast<char*>(pool.alloc(static_cast<std::size_t>(capacity)))) {}
+BitReader::BitReader(kova::file& source)
+    : src(source), pool(source.pool()), bytes(static_cast<char*>(pool.alloc(static_cast<std::size_t>(capacity)))) {}
 
 BitReader::~BitReader() { pool.free(bytes, static_cast<std::size_t>(capacity)); }
 
+// The lines that the contract checks of read report; they are part of the
+// output.
+constexpr int read_n_check = 42;
+constexpr int read_count_check = 53;
+
 void BitReader::read(int n, std::vector<bool>& vb) {
-  hard_assert(n>0);
+  hard_assert_at(n > 0, "n>0", read_n_check);
   vb.clear();
   // NOTE: 64-bit, since n may come close to the largest int.
   long long have = 8LL * (end - pos) - bit;
@@ -39,7 +44,7 @@ void BitReader::read(int n, std::vector<bool>& vb) {
     // The buffer holds the whole block, so there is room while it is short.
     while (have < n) {
       int n3 = src.read(bytes + end, capacity - end);
-      hard_assert(n3>=0);
+      hard_assert_at(n3 >= 0, "n3>=0", read_count_check);
       if (n3 == 0) break;
       end += n3;
       have += 8LL * n3;

@@ -14,10 +14,14 @@ namespace lumbra {
 using kova::BigInt;
 using kova::sh_ptr;
 
+// The lines that the contract checks report; they are part of the output.
+constexpr int center_line_n_check = 20;
+constexpr int center_line_k_check = 21;
+
 void centerLine(int n, int k, std::vector<int>& line) {
-  hard_assert(n>0);
-  hard_assert(k>=0);
-  hard_assert(k<=n);
+  hard_assert_at(n > 0, "n>0", center_line_n_check);
+  hard_assert_at(k >= 0, "k>=0", center_line_k_check);
+  hard_assert_at(k <= n, "k<=n", center_line_k_check);
   line.clear();
   line.reserve(static_cast<std::size_t>(n) + 1);
   // NOTE: the running sum x*(2k - n) is kept in 64 bits, so every n works;
@@ -31,24 +35,24 @@ void centerLine(int n, int k, std::vector<int>& line) {
   }
 }
 
-CenterLineCursor::CenterLineCursor(int n, int k) : n(n), down(2 * std::int64_t{k} < n) {
-  hard_assert(n>0);
-  hard_assert(k>=0);
-  hard_assert(k<=n);
+CenterLineCursor::CenterLineCursor(int steps, int k) : n(steps), down(2 * std::int64_t{k} < steps) {
+  hard_assert(n > 0, "n>0");
+  hard_assert(k >= 0, "k>=0");
+  hard_assert(k <= n, "k<=n");
   const std::int64_t step = 2 * std::int64_t{k} - n;
   dq = static_cast<int>(std::abs(step) / n);
   dr = std::abs(step) % n;
 }
 
 void TrianCells::reserve(std::size_t n) {
-  hard_assert(b_==nullptr);
-  hard_assert(n<=UINT32_MAX);
+  hard_assert(b_ == nullptr, "b_==nullptr");
+  hard_assert(n <= UINT32_MAX, "n<=UINT32_MAX");
   if (n == 0) return;
   b_ = ::new (::operator new(sizeof(block) + n * sizeof(sh_ptr<BigInt>))) block{0, static_cast<std::uint32_t>(n)};
 }
 
 void TrianCells::push_back(const sh_ptr<BigInt>& c) {
-  hard_assert(b_!=nullptr&&b_->size<b_->room);
+  hard_assert(b_ != nullptr && b_->size < b_->room, "b_!=nullptr&&b_->size<b_->room");
   ::new (static_cast<void*>(b_->cells() + b_->size)) sh_ptr<BigInt>(c);
   ++b_->size;
 }
@@ -80,12 +84,18 @@ std::size_t binomial_bits(int n, int k) {
 
 }  // namespace
 
-Trian::Trian(kova::mem_pool& mp, int n, int k, int d, bool lastRowOnly) : n(n), k(k), d(d) {
-  hard_assert(n>0);
-  hard_assert(k>=0);
-  hard_assert(k<=n);
-  hard_assert(d>=0);
-  hard_assert(d<=n);
+// The lines that the constructor's checks report; they are part of the output.
+constexpr int trian_n_check = 61;
+constexpr int trian_k_check = 62;
+constexpr int trian_d_check = 63;
+
+Trian::Trian(kova::mem_pool& mp, int steps, int ones, int halfWidth, bool lastRowOnly)
+    : n(steps), k(ones), d(halfWidth) {
+  hard_assert_at(n > 0, "n>0", trian_n_check);
+  hard_assert_at(k >= 0, "k>=0", trian_k_check);
+  hard_assert_at(k <= n, "k<=n", trian_k_check);
+  hard_assert_at(d >= 0, "d>=0", trian_d_check);
+  hard_assert_at(d <= n, "d<=n", trian_d_check);
   vc.reserve(static_cast<std::size_t>(n) + 1);
   std::vector<int> L;
   centerLine(n, k, L);
@@ -120,9 +130,9 @@ Trian::Trian(kova::mem_pool& mp, int n, int k, int d, bool lastRowOnly) : n(n), 
     TrianRow& prev = vc[x - 1];
     // What makes the direct indexing below safe, checked once per row: the
     // previous row holds its cells, and the rows overlap (see vc).
-    hard_assert(prev.vi.size()==cell_count(prev));
-    hard_assert(row.mn>=prev.mn-1);
-    hard_assert(row.mx<=prev.mx+1);
+    hard_assert(prev.vi.size() == cell_count(prev), "prev.vi.size()==cell_count(prev)");
+    hard_assert(row.mn >= prev.mn - 1, "row.mn>=prev.mn-1");
+    hard_assert(row.mx <= prev.mx + 1, "row.mx<=prev.mx+1");
     // NOTE: every cell is made with room for the largest value it can take,
     // so no addition moves its digits. Under lastRowOnly all cells get the
     // room of the end point, so the cells of every row are blocks of one
@@ -154,32 +164,43 @@ Trian::Trian(kova::mem_pool& mp, int n, int k, int d, bool lastRowOnly) : n(n), 
   }
 }
 
+// The lines that the contract checks of the row and cell access report.
+constexpr int mn_check = 110;
+constexpr int mx_check = 116;
+constexpr int at_x_check = 122;
+constexpr int at_y_check = 123;
+constexpr int at_parity_check = 124;
+constexpr int at_cells_check = 125;
+
 int Trian::mn(int x) const {
-  hard_assert(x>=0);
-  hard_assert(x<int(vc.size()));
+  hard_assert_at(x >= 0, "x>=0", mn_check);
+  hard_assert_at(x < int(vc.size()), "x<int(vc.size())", mn_check);
   return vc[x].mn;
 }
 
 int Trian::mx(int x) const {
-  hard_assert(x>=0);
-  hard_assert(x<int(vc.size()));
+  hard_assert_at(x >= 0, "x>=0", mx_check);
+  hard_assert_at(x < int(vc.size()), "x<int(vc.size())", mx_check);
   return vc[x].mx;
 }
 
 BigInt& Trian::at(int x, int y) const {
-  hard_assert(x>=0);
-  hard_assert(x<int(vc.size()));
-  hard_assert(y>=vc[x].mn);
-  hard_assert(y<=vc[x].mx);
-  hard_assert((vc[x].mn&1)==(y&1));
-  hard_assert(vc[x].vi.size()>0);
+  hard_assert_at(x >= 0, "x>=0", at_x_check);
+  hard_assert_at(x < int(vc.size()), "x<int(vc.size())", at_x_check);
+  hard_assert_at(y >= vc[x].mn, "y>=vc[x].mn", at_y_check);
+  hard_assert_at(y <= vc[x].mx, "y<=vc[x].mx", at_y_check);
+  hard_assert_at((vc[x].mn & 1) == (y & 1), "(vc[x].mn&1)==(y&1)", at_parity_check);
+  hard_assert_at(vc[x].vi.size() > 0, "vc[x].vi.size()>0", at_cells_check);
   return *vc[x].vi[(y - vc[x].mn) / 2];
 }
 
 BigInt& Trian::getC() const { return at(getN(), 2 * k - getN()); }
 
+// The line that the check of walkStats reports.
+constexpr int walk_stats_check = 132;
+
 void walkStats(const std::vector<bool>& vb, int& k, int& d) {
-  hard_assert(vb.size()>0);
+  hard_assert_at(vb.size() > 0, "vb.size()>0", walk_stats_check);
   const int n = static_cast<int>(vb.size());
   k = static_cast<int>(std::count(vb.begin(), vb.end(), true));
   // The center line point by point rather than as a list: no allocation and

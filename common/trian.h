@@ -33,7 +33,7 @@ void centerLine(int n, int k, std::vector<int>& line);
 class CenterLineCursor {
  public:
   // Requires n > 0 and 0 <= k <= n.
-  CenterLineCursor(int n, int k);
+  CenterLineCursor(int steps, int k);
   int value() const { return down ? -q : q; }
   void next() {
     q += dq;
@@ -107,7 +107,7 @@ class Trian {
   // released as soon as the next row is complete, so only row n keeps its
   // cells. Out-of-range arguments are hard assertions; std::bad_alloc from
   // the pool or the heap passes after everything made so far is released.
-  Trian(kova::mem_pool& mp, int n, int k, int d, bool lastRowOnly);
+  Trian(kova::mem_pool& mp, int steps, int ones, int halfWidth, bool lastRowOnly);
 
   // The bounds of row x, also for a row that is empty or was released.
   int mn(int x) const;

@@ -215,9 +215,12 @@ void show_block(kova::file& out, const std::vector<bool>& vb, walk_scratch& s) {
 
 }  // namespace
 
+// The line that the checks of the block size report; part of the output.
+constexpr int show_file_n_check = 48;
+
 void showFile(mem_pool& pool, kova::file& out, int n, kova::ch_range name) {
-  hard_assert(n>0);
-  hard_assert(n<=2048);
+  hard_assert_at(n > 0, "n>0", show_file_n_check);
+  hard_assert_at(n <= 2048, "n<=2048", show_file_n_check);
   kova::file in(pool, name, kova::rd, 0);
   BitReader reader(in);
   std::vector<bool> vb;

@@ -131,7 +131,7 @@ int run(int argc, char** argv, int out_fd, int err_fd) {
   mem_pool pool(16384, 1024);
   output_file out(pool, out_fd);
   kova::file err(pool, err_fd);
-  kova::set_gmp_pool(pool);
+  kova::gmp_pool_guard gmp(pool);
   sh_ptr<Exception> caught(pool);
   try {
     try {

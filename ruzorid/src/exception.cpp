@@ -24,8 +24,8 @@ sh_ptr<Exception> make_in_pool_of(const sh_ptr<Exception>& nested, Args&&... arg
 
 // Exception
 
-Exception::Exception(const kova::src_pos& pos, ch_range message, const sh_ptr<Exception>& nested)
-    : src_pos(pos), message(new_str(nested.pool(), message)), nested(nested) {}
+Exception::Exception(const kova::src_pos& pos, ch_range text, const sh_ptr<Exception>& cause)
+    : src_pos(pos), message(new_str(cause.pool(), text)), nested(cause) {}
 
 Exception::~Exception() = default;
 
@@ -47,17 +47,17 @@ sh_str Exception::toText() const {
 
 // MsgException
 
-MsgException::MsgException(const kova::src_pos& pos, ch_range message,
-                           const sh_ptr<Exception>& nested)
-    : Exception(pos, message, nested) {}
+MsgException::MsgException(const kova::src_pos& pos, ch_range text,
+                           const sh_ptr<Exception>& cause)
+    : Exception(pos, text, cause) {}
 
 MsgException::~MsgException() = default;
 
 // ExitMsgException
 
-ExitMsgException::ExitMsgException(const kova::src_pos& pos, ch_range message, int exitCode,
-                                   const sh_ptr<Exception>& nested)
-    : MsgException(pos, message, nested), exitCode(exitCode) {}
+ExitMsgException::ExitMsgException(const kova::src_pos& pos, ch_range text, int code,
+                                   const sh_ptr<Exception>& cause)
+    : MsgException(pos, text, cause), exitCode(code) {}
 
 ExitMsgException::~ExitMsgException() = default;
 
@@ -75,9 +75,9 @@ sh_str ExitMsgException::toText() const {
 
 // ErrorException
 
-ErrorException::ErrorException(const kova::src_pos& pos, ch_range message, int errorCode,
-                               const sh_ptr<Exception>& nested)
-    : Exception(pos, message, nested), errorCode(errorCode) {}
+ErrorException::ErrorException(const kova::src_pos& pos, ch_range text, int code,
+                               const sh_ptr<Exception>& cause)
+    : Exception(pos, text, cause), errorCode(code) {}
 
 ErrorException::~ErrorException() = default;
 
@@ -98,10 +98,10 @@ sh_str ErrorException::toText() const {
 
 // FileErrorException
 
-FileErrorException::FileErrorException(const kova::src_pos& pos, ch_range message, int errorCode,
-                                       ch_range fileName, const sh_ptr<Exception>& nested)
-    : ErrorException(pos, message, errorCode, nested),
-      fileName(new_str(nested.pool(), fileName)) {}
+FileErrorException::FileErrorException(const kova::src_pos& pos, ch_range text, int code,
+                                       ch_range name, const sh_ptr<Exception>& cause)
+    : ErrorException(pos, text, code, cause),
+      fileName(new_str(cause.pool(), name)) {}
 
 FileErrorException::~FileErrorException() = default;
 
@@ -120,9 +120,9 @@ sh_str FileErrorException::toText() const {
 
 // ExternException
 
-ExternException::ExternException(const kova::src_pos& pos, ch_range message, ch_range typeName,
-                                 const sh_ptr<Exception>& nested)
-    : Exception(pos, message, nested), typeName(new_str(nested.pool(), typeName)) {}
+ExternException::ExternException(const kova::src_pos& pos, ch_range text, ch_range type,
+                                 const sh_ptr<Exception>& cause)
+    : Exception(pos, text, cause), typeName(new_str(cause.pool(), type)) {}
 
 ExternException::~ExternException() = default;
 
@@ -134,9 +134,9 @@ sh_str ExternException::toText() const {
 
 // StdExternException
 
-StdExternException::StdExternException(const kova::src_pos& pos, ch_range message,
-                                       ch_range typeName, const sh_ptr<Exception>& nested)
-    : ExternException(pos, message, typeName, nested) {}
+StdExternException::StdExternException(const kova::src_pos& pos, ch_range text,
+                                       ch_range type, const sh_ptr<Exception>& cause)
+    : ExternException(pos, text, type, cause) {}
 
 StdExternException::~StdExternException() = default;
 
@@ -148,9 +148,9 @@ sh_str StdExternException::className() const {
 
 // UnknExternException
 
-UnknExternException::UnknExternException(const kova::src_pos& pos, ch_range message,
-                                         const sh_ptr<Exception>& nested)
-    : ExternException(pos, message, "unknown", nested) {}
+UnknExternException::UnknExternException(const kova::src_pos& pos, ch_range text,
+                                         const sh_ptr<Exception>& cause)
+    : ExternException(pos, text, "unknown", cause) {}
 
 UnknExternException::~UnknExternException() = default;
 
@@ -232,7 +232,7 @@ sh_str chainText(const sh_ptr<Exception>& e) {
 
 sh_ptr<Exception> recatch(mem_pool& mp, const src_pos& pos) {
   // Rethrowing outside a handler would end the process without a word.
-  hard_assert(std::current_exception()!=nullptr);
+  hard_assert(std::current_exception() != nullptr, "std::current_exception()!=nullptr");
   try {
     throw;
   } catch (const sh_ptr<Exception>& e) {

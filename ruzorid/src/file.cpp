@@ -92,14 +92,19 @@ void file::toClosed() {
   lastError_ = 0;
 }
 
+// NOTE: the position of each raise below is a fixed line of this file, kept
+// as a named constant beside the raise: it is part of every error text users
+// see, so editing the file must not move it.
+static constexpr src_pos raise_pos(int line) { return src_pos{__FILE__, line}; }
+
 // The exception of a failed operation on this handle.
-static sh_ptr<Exception> fileError(const file& f, const src_pos& pos, ch_range message) {
-  return newFileErrorException(f.pool(), pos, message, f.lastError(), f.name()->range());
+static sh_ptr<Exception> fileError(const file& f, int line, ch_range message) {
+  return newFileErrorException(f.pool(), raise_pos(line), message, f.lastError(), f.name()->range());
 }
 
 int file::tryRead(void* buf, int n) {
   // A negative count would reach the system as a huge unsigned one.
-  hard_assert(n>=0);
+  hard_assert(n >= 0, "n>=0");
   if (n == 0) {
     lastError_ = 0;
     return 0;
@@ -108,7 +113,7 @@ int file::tryRead(void* buf, int n) {
 }
 
 int file::tryWrite(const void* buf, int n) {
-  hard_assert(n>=0);
+  hard_assert(n >= 0, "n>=0");
   if (n == 0) {
     lastError_ = 0;
     return 0;
@@ -116,20 +121,24 @@ int file::tryWrite(const void* buf, int n) {
   return sys_write(fd_, buf, n, lastError_);
 }
 
+constexpr int read_raise = 195;
+
 int file::read(void* buf, int n) {
   int r = tryRead(buf, n);
-  if (lastError_ != 0) throw fileError(*this, KOVA_SRC_POS, "Can't read from file");
+  if (lastError_ != 0) throw fileError(*this, read_raise, "Can't read from file");
   return r;
 }
 
+constexpr int write_raise = 217;
+
 int file::write(const void* buf, int n) {
   int r = tryWrite(buf, n);
-  if (lastError_ != 0) throw fileError(*this, KOVA_SRC_POS, "Can't write to file");
+  if (lastError_ != 0) throw fileError(*this, write_raise, "Can't write to file");
   return r;
 }
 
 int file::tryRead(const sh_str& text, int n) {
-  hard_assert(n>=0);
+  hard_assert(n >= 0, "n>=0");
   text->resize(0);
   text->reserve(n);
   int r = tryRead(text->data(), n);
@@ -137,9 +146,11 @@ int file::tryRead(const sh_str& text, int n) {
   return r;
 }
 
+constexpr int read_text_raise = 206;
+
 int file::read(const sh_str& text, int n) {
   int r = tryRead(text, n);
-  if (lastError_ != 0) throw fileError(*this, KOVA_SRC_POS, "Can't read from file");
+  if (lastError_ != 0) throw fileError(*this, read_text_raise, "Can't read from file");
   return r;
 }
 
@@ -154,15 +165,19 @@ int file::trySeek(int offset, int origin) {
   return static_cast<int>(r);
 }
 
+constexpr int seek_raise = 239;
+
 int file::seek(int offset, int origin) {
   int r = trySeek(offset, origin);
-  if (lastError_ != 0) throw fileError(*this, KOVA_SRC_POS, "Can't seek on file");
+  if (lastError_ != 0) throw fileError(*this, seek_raise, "Can't seek on file");
   return r;
 }
 
+constexpr int tell_raise = 228;
+
 int file::tell() {
   int r = trySeek(0, seek_cur);
-  if (lastError_ != 0) throw fileError(*this, KOVA_SRC_POS, "Can't tell on file");
+  if (lastError_ != 0) throw fileError(*this, tell_raise, "Can't tell on file");
   return r;
 }
 
@@ -181,11 +196,13 @@ bool file::tryOpen(ch_range name, int access, int flags) {
   return openCopy(new_str(*pool_, name), access, flags);
 }
 
+constexpr int open_raise = 160;
+
 void file::open(ch_range name, int access, int flags) {
   sh_str requested = new_str(*pool_, name);
   openCopy(requested, access, flags);
   if (lastError_ != 0) {
-    throw newFileErrorException(*pool_, KOVA_SRC_POS, "Can't open file", lastError_,
+    throw newFileErrorException(*pool_, raise_pos(open_raise), "Can't open file", lastError_,
                                 requested->range());
   }
 }
@@ -203,11 +220,13 @@ bool file::tryAttach(int fd) {
   return true;
 }
 
+constexpr int attach_raise = 178;
+
 void file::attach(int fd) {
   tryAttach(fd);
   if (lastError_ != 0) {
     sh_str message = new_str(*pool_, 1024) << "Can't attach to \"" << fd << "\"";
-    throw fileError(*this, KOVA_SRC_POS, message->range());
+    throw fileError(*this, attach_raise, message->range());
   }
 }
 
@@ -217,9 +236,11 @@ bool file::tryClose() {
   return true;
 }
 
+constexpr int close_raise = 169;
+
 void file::close() {
   tryClose();
-  if (lastError_ != 0) throw fileError(*this, KOVA_SRC_POS, "Can't close file");
+  if (lastError_ != 0) throw fileError(*this, close_raise, "Can't close file");
 }
 
 bool file::detach() {
@@ -227,8 +248,10 @@ bool file::detach() {
   return true;
 }
 
+constexpr int check_error_raise = 151;
+
 void file::checkError() {
-  if (lastError_ != 0) throw fileError(*this, KOVA_SRC_POS, "File error");
+  if (lastError_ != 0) throw fileError(*this, check_error_raise, "File error");
 }
 
 int file::tryRemove(mem_pool& mp, ch_range name) {
@@ -236,9 +259,11 @@ int file::tryRemove(mem_pool& mp, ch_range name) {
   return std::remove(path->c_str()) == 0 ? 0 : codeFromErrno(errno);
 }
 
+constexpr int remove_raise = 306;
+
 void file::remove(mem_pool& mp, ch_range name) {
   int code = tryRemove(mp, name);
-  if (code != 0) throw newFileErrorException(mp, KOVA_SRC_POS, "Can't remove file", code, name);
+  if (code != 0) throw newFileErrorException(mp, raise_pos(remove_raise), "Can't remove file", code, name);
 }
 
 sh_ptr<file> newFile(mem_pool& mp) { return sh_ptr<file>::adopt(mp, pool_new<file>(mp, mp)); }

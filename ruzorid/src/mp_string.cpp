@@ -66,7 +66,7 @@ mp_string& mp_string::push_back(char c) {
 void mp_string::reserve(int n) { grow(std::int64_t{n} + 1); }
 
 void mp_string::resize(int n) {
-  hard_assert(n>=0);
+  hard_assert(n >= 0, "n>=0");
   grow(std::int64_t{n} + 1);
   size_ = n;
 }

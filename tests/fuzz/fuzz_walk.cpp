@@ -168,7 +168,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t length = std::min<std::size_t>(size - 1 - 2 * count, 512);
 
   kova::mem_pool pool(16384, 1024);
-  kova::set_gmp_pool(pool);
+  kova::gmp_pool_guard gmp(pool);
   {
     int pipe_fds[2] = {-1, -1};
     kova::file in(pool);

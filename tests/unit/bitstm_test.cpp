@@ -37,7 +37,8 @@ bits B(const char* s) {
 // numbered `fail_at` (from 1) fails as a read on a closed descriptor does.
 class source final : public kova::file {
  public:
-  source(mem_pool& pool, std::string data, int piece = 0) : kova::file(pool), data(std::move(data)), piece(piece) {}
+  source(mem_pool& pool, std::string bytes, int pieceSize = 0)
+      : kova::file(pool), data(std::move(bytes)), piece(pieceSize) {}
   int tryRead(void* buf, int n) override {
     ++requests;
     if (requests == fail_at) return kova::file::tryRead(buf, n);  // closed: fails, code 8
@@ -57,11 +58,11 @@ class source final : public kova::file {
   int fail_at = 0;
 };
 
-std::vector<bool> bits_of(const std::string& bytes) {
-  std::vector<bool> bits;
+bits bits_of(const std::string& bytes) {
+  bits all;
   for (char c : bytes)
-    for (int b = 7; b >= 0; --b) bits.push_back((static_cast<unsigned char>(c) >> b) & 1);
-  return bits;
+    for (int b = 7; b >= 0; --b) all.push_back((static_cast<unsigned char>(c) >> b) & 1);
+  return all;
 }
 
 // Reads the whole source in blocks of n and checks them against the bit
@@ -261,12 +262,21 @@ TEST_F(BitReaderTest, FailedReadInTheMiddleOfABlockLosesNoBits) {
   EXPECT_EQ(rest, std::vector<bool>(all.begin() + 5, all.end()));
 }
 
-TEST(BitReaderDeathTest, BlockSizeMustBePositive) {
+// A source whose read breaks its contract: a negative count without an error.
+class negative_source final : public kova::file {
+ public:
+  using kova::file::file;
+  int tryRead(void*, int) override { return -2; }
+  void destroy(mem_pool& pool) noexcept override { kova::destroy_as(this, pool); }
+};
+
+TEST(BitReaderDeathTest, ContractViolationsStop) {
   mem_pool pool(16384, 1024);
-  kova::file closed(pool);
-  BitReader reader(closed);
+  negative_source src(pool);
+  BitReader reader(src);
   bits vb;
-  EXPECT_DEATH(reader.read(0, vb), "Hard assertion failed: n>0, file common/bitstm.cpp");
+  EXPECT_DEATH(reader.read(0, vb), "Hard assertion failed: n>0, file common/bitstm.cpp, line 42\n");
+  EXPECT_DEATH(reader.read(8, vb), "Hard assertion failed: n3>=0, file common/bitstm.cpp, line 53\n");
 }
 
 }  // namespace

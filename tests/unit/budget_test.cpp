@@ -22,7 +22,7 @@ using lumbra_test::recording_probe;
 // must hold for every cell of every small triangle, whatever k and d.
 TEST(Budget, CellBitsBoundHoldsForEveryCell) {
   kova::mem_pool pool(16384, 1024);
-  kova::set_gmp_pool(pool);
+  kova::gmp_pool_guard gmp(pool);
   for (int n = 1; n <= 22; ++n)
     for (int k = 0; k <= n; ++k)
       for (int d = 0; d <= n; ++d) {
@@ -39,7 +39,7 @@ TEST(Budget, CellBitsBoundIsNotLoose) {
   EXPECT_LE(cellBitsBound(1000, 500, 0, 1000), 1.01);
   // d = n: the end point holds C(n, k), and the bound is barely above it.
   kova::mem_pool pool(16384, 1024);
-  kova::set_gmp_pool(pool);
+  kova::gmp_pool_guard gmp(pool);
   Trian t(pool, 400, 200, 400, true);
   EXPECT_LE(cellBitsBound(400, 200, 400, 400), t.getC().bit_size() + 1.01);
 }
@@ -62,7 +62,7 @@ TEST(Budget, TriangleCellsMatchThePool) {
                  Case{5000, 4990, 3000}}) {
     SCOPED_TRACE(testing::Message() << "Trian(" << c.n << ", " << c.k << ", " << c.d << ", false)");
     kova::mem_pool pool(16384, 1024);
-    kova::set_gmp_pool(pool);
+    kova::gmp_pool_guard gmp(pool);
     recording_probe probe(pool);
     { Trian t(pool, c.n, c.k, c.d, false); }
     expectWithinTwice(lumbra::showTrianMemory(c.n, c.k, c.d).cells, probe.peak_bytes());
@@ -73,7 +73,7 @@ TEST(Budget, LastRowOnlyCellsMatchThePool) {
   for (Case c : {Case{6000, 3000, 100}, Case{3000, 20, 3000}, Case{4000, 2000, 0}}) {
     SCOPED_TRACE(testing::Message() << "Trian(" << c.n << ", " << c.k << ", " << c.d << ", true)");
     kova::mem_pool pool(16384, 1024);
-    kova::set_gmp_pool(pool);
+    kova::gmp_pool_guard gmp(pool);
     recording_probe probe(pool);
     { Trian t(pool, c.n, c.k, c.d, true); }
     expectWithinTwice(lumbra::showCMemory(c.n, c.k, c.d).cells, probe.peak_bytes());
@@ -85,7 +85,7 @@ TEST(Budget, TableTextAndCellsMatchThePool) {
                  Case{400, 200, 40}}) {
     SCOPED_TRACE(testing::Message() << "showTrian " << c.n << " " << c.k << " " << c.d);
     kova::mem_pool pool(16384, 1024);
-    kova::set_gmp_pool(pool);
+    kova::gmp_pool_guard gmp(pool);
     kova::file out(pool, kova::ch_range("/dev/null"), kova::wr, 0);
     recording_probe probe(pool);
     lumbra::showTrian(pool, out, c.n, c.k, c.d);

@@ -88,10 +88,10 @@ std::vector<std::string> plain_table(mem_pool& pool, const Trian& t) {
 
 class CommandsTest : public ::testing::Test {
  protected:
-  CommandsTest() { kova::set_gmp_pool(pool); }
   void TearDown() override { EXPECT_EQ(probe.live_blocks(), 0u); }
 
   mem_pool pool{16384, 1024};
+  kova::gmp_pool_guard gmp{pool};
   recording_probe probe{pool};
 };
 
@@ -272,7 +272,7 @@ TEST(PrintPlot, EmptyListWritesNothing) {
 // line is exactly as wide as the header, whose last column number is whole.
 TEST(PrintTrian, ColumnsOfLongCountsKeepTheTableRectangular) {
   mem_pool pool(16384, 1024);
-  kova::set_gmp_pool(pool);
+  kova::gmp_pool_guard gmp(pool);
   lumbra::Trian t(pool, 300, 150, 8, false);
   capture_file out(pool);
   lumbra::printTrian(pool, out, t);
@@ -290,7 +290,7 @@ TEST(PrintTrian, ColumnsOfLongCountsKeepTheTableRectangular) {
 // bound marks, which sit at the extremes of the column.
 TEST(ShowBlock, PlotShapeHoldsForRandomBlocks) {
   mem_pool pool(16384, 1024);
-  kova::set_gmp_pool(pool);
+  kova::gmp_pool_guard gmp(pool);
   std::mt19937 rng(12345);
   for (int trial = 0; trial < 300; ++trial) {
     const int a = 1 + static_cast<int>(rng() % (trial < 200 ? 40 : 2048));
@@ -321,6 +321,16 @@ TEST(ShowBlock, PlotShapeHoldsForRandomBlocks) {
           << "column " << x;
     }
   }
+}
+
+// The command line refuses such sizes first; the command's own check stops.
+TEST(ShowFileDeathTest, BlockSizeOutOfRangeStops) {
+  mem_pool pool(16384, 1024);
+  kova::file out(pool);
+  EXPECT_DEATH(lumbra::showFile(pool, out, 0, "x"),
+               "Hard assertion failed: n>0, file tool/commands.cpp, line 48\n");
+  EXPECT_DEATH(lumbra::showFile(pool, out, 2049, "x"),
+               "Hard assertion failed: n<=2048, file tool/commands.cpp, line 48\n");
 }
 
 }  // namespace

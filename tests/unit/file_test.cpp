@@ -35,7 +35,7 @@ int lowest_free_fd() {
 
 // Runs `op`, which must raise; returns what it raised as a FileErrorException.
 struct raised {
-  int errorCode = -1;
+  int errorCode = -1, line = -1;
   std::string fileName, message, path, text;
 };
 raised catch_file_error(const std::function<void()>& op) {
@@ -53,6 +53,7 @@ raised catch_file_error(const std::function<void()>& op) {
     r.fileName = str(fe->fileName);
     r.message = str(fe->message);
     r.path = fe->src_pos.path;
+    r.line = fe->src_pos.line;
     r.text = str(e->toText());
   }
   return r;
@@ -225,6 +226,35 @@ TEST_F(Files, SystemFailuresAreRaised) {
   }
   ::close(fds[0]);
   ::close(fds[1]);
+}
+
+// Each raise names a fixed line of the handle's source, whatever line the
+// raising statement stands on.
+TEST_F(Files, EveryRaiseCarriesItsFixedLine) {
+  file closed(pool);
+  const std::string missing = dir + "missing";
+  char c = 0;
+  sh_str t = kova::new_str(pool, 0);
+  struct row {
+    const char* op;
+    int line;
+    std::function<void()> f;
+  } rows[] = {
+      {"checkError", 151, [&] { closed.tryClose(), closed.checkError(); }},
+      {"open", 160, [&] { closed.open(missing.c_str(), kova::rd, 0); }},
+      {"close", 169, [&] { closed.close(); }},
+      {"attach", 178, [&] { closed.attach(-1); }},
+      {"read", 195, [&] { closed.read(&c, 1); }},
+      {"read into a text", 206, [&] { closed.read(t, 1); }},
+      {"write", 217, [&] { closed.write(&c, 1); }},
+      {"tell", 228, [&] { closed.tell(); }},
+      {"seek", 239, [&] { closed.seek(0, kova::seek_set); }},
+      {"remove", 306, [&] { file::remove(pool, missing.c_str()); }},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.op);
+    EXPECT_EQ(catch_file_error(r.f).line, r.line);
+  }
 }
 
 TEST_F(Files, AttachingANegativeDescriptor) {
