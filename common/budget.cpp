@@ -1,10 +1,14 @@
 #include "budget.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "kova/bigint.h"
@@ -199,6 +203,74 @@ std::uint64_t physicalMemory() {
   const long page = sysconf(_SC_PAGE_SIZE);
   if (pages <= 0 || page <= 0) return 0;
   return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page);
+}
+
+namespace {
+
+// The first number in the file `path`, or 0 when it cannot be read (or says
+// "max").
+std::uint64_t numberIn(const std::string& path) {
+  std::ifstream in(path);
+  std::uint64_t v = 0;
+  return in >> v ? v : 0;
+}
+
+// The pages of the process's whole address space and of its data segment
+// (/proc/self/statm: size, resident, shared, text, lib, data), in bytes.
+void currentUse(std::uint64_t& space, std::uint64_t& data) {
+  std::ifstream in("/proc/self/statm");
+  std::uint64_t f[6] = {};
+  for (std::uint64_t& v : f) in >> v;
+  const auto page = static_cast<std::uint64_t>(sysconf(_SC_PAGE_SIZE));
+  space = in ? f[0] * page : 0;
+  data = in ? f[5] * page : 0;
+}
+
+// The room left under the memory limit of the process's cgroup (version 2:
+// memory.max; version 1: memory.limit_in_bytes), 0 when none is set. A
+// container sees its own cgroup at the root of /sys/fs/cgroup, so the
+// root's files are the fallback.
+std::uint64_t cgroupRoom() {
+  std::ifstream in("/proc/self/cgroup");
+  std::string line, v2, v1;
+  while (std::getline(in, line)) {
+    if (line.rfind("0::", 0) == 0) v2 = line.substr(3);
+    const std::size_t m = line.find(":memory:");
+    if (m != std::string::npos) v1 = line.substr(m + 8);
+  }
+  const std::string root = "/sys/fs/cgroup";
+  for (const auto& [dir, max, current] :
+       {std::tuple{root + v2, "/memory.max", "/memory.current"}, std::tuple{root, "/memory.max", "/memory.current"},
+        std::tuple{root + "/memory" + v1, "/memory.limit_in_bytes", "/memory.usage_in_bytes"},
+        std::tuple{root + "/memory", "/memory.limit_in_bytes", "/memory.usage_in_bytes"}}) {
+    const std::uint64_t limit = numberIn(dir + max);
+    // NOTE: version 1 writes "no limit" as a number near 2^63.
+    if (limit == 0 || limit >= (std::uint64_t{1} << 62)) continue;
+    const std::uint64_t used = numberIn(dir + current);
+    return limit > used ? limit - used : 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+MemoryLimit memoryLimit() {
+  MemoryLimit least;
+  auto consider = [&](std::uint64_t bytes, const char* name) {
+    if (bytes != 0 && (least.bytes == 0 || bytes < least.bytes)) least = {bytes, name};
+  };
+  consider(physicalMemory(), "physical memory");
+  std::uint64_t space = 0, data = 0;
+  currentUse(space, data);
+  for (const auto& [resource, used, name] :
+       {std::tuple{RLIMIT_AS, space, "the address-space limit (ulimit -v)"},
+        std::tuple{RLIMIT_DATA, data, "the data-segment limit (ulimit -d)"}}) {
+    rlimit r{};
+    if (getrlimit(resource, &r) != 0 || r.rlim_cur == RLIM_INFINITY) continue;
+    consider(r.rlim_cur > used ? r.rlim_cur - used : 1, name);
+  }
+  consider(cgroupRoom(), "the cgroup memory limit");
+  return least;
 }
 
 }  // namespace lumbra

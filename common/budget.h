@@ -46,4 +46,18 @@ double cellBitsBound(int n, int k, int d, std::int64_t x);
 // The machine's physical memory in bytes; 0 when the system does not tell.
 std::uint64_t physicalMemory();
 
+// The most memory this process can still take, and which limit sets it.
+struct MemoryLimit {
+  std::uint64_t bytes = 0;  // 0: no limit is known
+  // "physical memory", "the address-space limit (ulimit -v)", "the
+  // data-segment limit (ulimit -d)" or "the cgroup memory limit"; null when
+  // no limit is known.
+  const char* name = nullptr;
+};
+
+// The least of physical memory, the address-space and data-segment limits
+// (less what the process already uses of them) and the memory limit of the
+// process's cgroup (less what the cgroup already uses), where each is set.
+MemoryLimit memoryLimit();
+
 }  // namespace lumbra

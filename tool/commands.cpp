@@ -1,13 +1,17 @@
 #include "commands.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "bitstm.h"
 #include "kova/bigint.h"
+#include "kova/exception.h"
 #include "kova/hard_assert.h"
 #include "kova/shared_text.h"
+#include "output.h"
 
 namespace lumbra {
 
@@ -129,6 +133,7 @@ void printTrian(mem_pool& pool, kova::file& out, const Trian& t) {
     }
     out.tryWrite(line.data(), line.size());
     out.tryWrite("\n", 1);
+    if (writeFailed(out)) return;  // nothing more can reach the reader
   }
   out.tryWrite(header.data(), header.size());
 }
@@ -213,6 +218,44 @@ void show_block(kova::file& out, const std::vector<bool>& vb, walk_scratch& s) {
   out.tryWrite(s.text.data(), static_cast<int>(grid + plot - s.text.data()));
 }
 
+// The walk's input file. A read of anything but a regular file (a pipe, a
+// FIFO, a terminal, a socket, a device) may wait for its producer, so before
+// each such read the output hands over what it holds back: a reader of the
+// output sees every block shown so far while the walk waits, and a walk
+// that is stopped then leaves every block it showed. Once the output has
+// failed, nothing shown can reach a reader any more, and the input ends
+// there instead of being read on. Reads of a regular file never wait; the
+// output then keeps collecting.
+class walk_input final : public kova::file {
+ public:
+  walk_input(mem_pool& pool, kova::ch_range name, kova::file& out)
+      : kova::file(pool, name, kova::rd, 0), out_(out) {
+    struct stat st {};
+    waits_ = ::fstat(fd(), &st) != 0 || !S_ISREG(st.st_mode);
+  }
+
+  int tryRead(void* buf, int n) override {
+    if (waits_) {
+      flushBeforeWaiting(out_);
+      if (writeFailed(out_)) return 0;
+    }
+    return kova::file::tryRead(buf, n);
+  }
+
+  void destroy(mem_pool& pool) noexcept override { kova::destroy_as(this, pool); }
+
+ private:
+  kova::file& out_;
+  bool waits_ = true;
+};
+
+// Whether the descriptors a and b are one and the same regular file.
+bool same_regular_file(int a, int b) {
+  struct stat sa {}, sb {};
+  return ::fstat(a, &sa) == 0 && ::fstat(b, &sb) == 0 && S_ISREG(sa.st_mode) && S_ISREG(sb.st_mode) &&
+         sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 }  // namespace
 
 // The line that the checks of the block size report; part of the output.
@@ -221,7 +264,13 @@ constexpr int show_file_n_check = 48;
 void showFile(mem_pool& pool, kova::file& out, int n, kova::ch_range name) {
   hard_assert_at(n > 0, "n>0", show_file_n_check);
   hard_assert_at(n <= 2048, "n<=2048", show_file_n_check);
-  kova::file in(pool, name, kova::rd, 0);
+  walk_input in(pool, name, out);
+  // A file that is also the output would be read while it grows with what
+  // is shown of it, until the disk is full: refused before it is read.
+  if (same_regular_file(in.fd(), out.fd())) {
+    sh_str msg = kova::new_str(pool, 1024) << "showFile: input file " << name << " is also the standard output";
+    throw kova::newExitMsgException(pool, KOVA_SRC_POS, msg->range(), 2);
+  }
   BitReader reader(in);
   std::vector<bool> vb;
   walk_scratch scratch;
@@ -229,6 +278,7 @@ void showFile(mem_pool& pool, kova::file& out, int n, kova::ch_range name) {
     reader.read(n, vb);
     if (vb.empty()) break;
     show_block(out, vb, scratch);
+    if (writeFailed(out)) return;  // nothing more can reach the reader
   }
 }
 

@@ -4,6 +4,9 @@
 
 #include <cstring>
 
+#include "kova/error_codes.h"
+#include "kova/hard_assert.h"
+
 namespace lumbra {
 
 output_file::output_file(kova::mem_pool& pool, int fd) : kova::file(pool, fd) {
@@ -16,23 +19,24 @@ output_file::~output_file() {
 }
 
 int output_file::tryWrite(const void* buf, int n) {
-  if (n <= 0) return 0;
+  hard_assert(n >= 0, "n>=0");
+  if (writeError_ != 0) return -1;
   const char* p = static_cast<const char*>(buf);
   if (!buf_) {
     emit(p, n);
   } else if (len_ + n <= capacity) {
-    std::memcpy(buf_ + len_, p, n);
+    std::memcpy(buf_ + len_, p, static_cast<std::size_t>(n));
     len_ += n;
   } else {
     flush();
     if (n < capacity) {
-      std::memcpy(buf_, p, n);
+      std::memcpy(buf_, p, static_cast<std::size_t>(n));
       len_ = n;
     } else {
       emit(p, n);
     }
   }
-  return n;
+  return writeError_ != 0 ? -1 : n;
 }
 
 void output_file::flush() noexcept {
@@ -41,15 +45,24 @@ void output_file::flush() noexcept {
 }
 
 void output_file::emit(const char* p, int n) noexcept {
-  while (n > 0) {
-    int done = kova::file::tryWrite(p, n);
+  while (n > 0 && writeError_ == 0) {
+    const int done = kova::file::tryWrite(p, n);
     if (done <= 0) {
-      if (writeError_ == 0) writeError_ = done < 0 ? lastError() : 29;  // 29: I/O error
+      writeError_ = done < 0 ? lastError() : kova::err_io;
       return;
     }
     p += done;
     n -= done;
   }
+}
+
+bool writeFailed(const kova::file& out) {
+  if (const auto* o = dynamic_cast<const output_file*>(&out)) return o->writeError() != 0;
+  return out.lastError() != 0;
+}
+
+void flushBeforeWaiting(kova::file& out) {
+  if (auto* o = dynamic_cast<output_file*>(&out)) o->flush();
 }
 
 }  // namespace lumbra

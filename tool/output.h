@@ -5,11 +5,20 @@
 // descriptor when the buffer is full and when flush() is called, so that a
 // command may write piece by piece without one system call per piece. The
 // bytes and their order are exactly those written. On a terminal nothing is
-// held back: every write goes straight through.
+// held back: every write goes straight through. The buffer goes back to the
+// pool when the handle goes, after a last flush.
 //
-// Writes are never retried and their failures do not stop a command, but the
-// first failure is remembered (writeError) so that the run can report it
-// once the command is done instead of ending with success.
+// NOTE: unlike a plain file's single system call, a short write is
+// continued until every byte is out, and a write that takes 0 bytes counts
+// as a failure (I/O error): nothing written to standard output is lost
+// without a report.
+//
+// Errors are deferred and sticky. A write that is only collected returns n;
+// if collected bytes later fail to reach the descriptor, the write or flush
+// that hands them over learns it. The first failure is kept (writeError):
+// from then on nothing more is written, and tryWrite returns -1 without a
+// system call, so a command can stop at once (failed()) and the run can
+// report that first failure instead of ending with success.
 #pragma once
 
 #include "kova/file.h"
@@ -22,6 +31,8 @@ class output_file final : public kova::file {
   output_file(kova::mem_pool& pool, int fd);
   ~output_file() override;
 
+  // n when the bytes are collected or written, -1 once a write has failed
+  // (this one or an earlier one). Requires n >= 0.
   int tryWrite(const void* buf, int n) override;
   // Hands everything collected to the descriptor.
   void flush() noexcept;
@@ -40,5 +51,13 @@ class output_file final : public kova::file {
   int len_ = 0;
   int writeError_ = 0;
 };
+
+// For the commands, which write to any file: whether a write to `out` has
+// failed, so that nothing further can reach the reader (an output_file's
+// first failure; for a plain file, its last write's), and a flush of what
+// `out` holds back before the command waits for input (a plain file holds
+// nothing back).
+bool writeFailed(const kova::file& out);
+void flushBeforeWaiting(kova::file& out);
 
 }  // namespace lumbra

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "bigintgmp.h"
 #include "budget.h"
@@ -63,18 +64,38 @@ void check_triangle_args(mem_pool& pool, const char* command, int n, int k, int 
 // Work whose cells cannot fit the machine is refused before it starts, so
 // that it ends with a clear error instead of being killed half-way. Work that
 // fits runs, however long it takes.
+// NOTE: the positions of the two failures that users meet most, a refused
+// memory estimate and a failed write to standard output, are fixed lines of
+// this file, so that editing it does not change what users and expected
+// outputs see.
+constexpr kova::src_pos raise_pos(int line) { return kova::src_pos{__FILE__, line}; }
+constexpr int memory_refusal_line = 77;
+constexpr int write_failure_line = 143;
+
+// The limit is the least that the machine, the process's limits and its
+// cgroup allow, and the refusal names it.
 void check_memory(mem_pool& pool, const char* command, int n, int k, int d,
                   const MemoryEstimate& need) {
-  const double have = static_cast<double>(physicalMemory());
+  const MemoryLimit limit = memoryLimit();
+  const double have = static_cast<double>(limit.bytes);
   if (have == 0 || need.total() <= have) return;
-  constexpr double gib = 1024.0 * 1024.0 * 1024.0;
-  char needs[32], has[32];
-  std::snprintf(needs, sizeof needs, "%.0f", std::ceil(need.total() / gib));
-  std::snprintf(has, sizeof has, "%.0f", std::floor(have / gib));
+  // Whole GiB, or whole MiB below one GiB; the need rounded up, the room down.
+  auto amount = [](double bytes, bool up) {
+    const double mib = 1024.0 * 1024.0, gib = 1024.0 * mib;
+    const double unit = bytes < gib ? mib : gib;
+    char text[48];
+    std::snprintf(text, sizeof text, "%.0f %s", up ? std::ceil(bytes / unit) : std::floor(bytes / unit),
+                  unit == gib ? "GiB" : "MiB");
+    return std::string(text);
+  };
   kova::sh_str msg = kova::new_str(pool, 1024);
-  msg << command << " " << n << " " << k << " " << d << " needs about " << needs
-      << " GiB of memory; this machine has " << has << " GiB";
-  throw kova::newErrorException(pool, KOVA_SRC_POS, msg->range(), 49);  // 49: "Not enough space"
+  msg << command << " " << n << " " << k << " " << d << " needs about " << amount(need.total(), true).c_str()
+      << " of memory; ";
+  if (std::strcmp(limit.name, "physical memory") == 0)
+    msg << "this machine has " << amount(have, false).c_str();
+  else
+    msg << limit.name << " leaves " << amount(have, false).c_str();
+  throw kova::newErrorException(pool, raise_pos(memory_refusal_line), msg->range(), 49);  // "Not enough space"
 }
 
 void check_block_size(mem_pool& pool, int n) {
@@ -140,7 +161,7 @@ int run(int argc, char** argv, int out_fd, int err_fd) {
       // A command that could not write its output has not succeeded.
       out.flush();
       if (out.writeError() != 0)
-        throw kova::newFileErrorException(pool, KOVA_SRC_POS, "Can't write to file", out.writeError(),
+        throw kova::newFileErrorException(pool, raise_pos(write_failure_line), "Can't write to file", out.writeError(),
                                           out.name()->range());
       return 0;
     } catch (const sh_ptr<Exception>& e) {

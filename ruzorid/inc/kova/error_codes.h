@@ -14,6 +14,7 @@ namespace kova {
 
 // The codes that the library sets without an errno behind them.
 inline constexpr int err_badf = 8;       // "Bad file descriptor"
+inline constexpr int err_io = 29;        // "I/O error"
 inline constexpr int err_overflow = 64;  // "Value too large to be stored in data type"
 inline constexpr int err_unknown = 78;   // "Unknown error"
 
