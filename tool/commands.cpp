@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -136,6 +137,63 @@ void printTrian(mem_pool& pool, kova::file& out, const Trian& t) {
     if (writeFailed(out)) return;  // nothing more can reach the reader
   }
   out.tryWrite(header.data(), header.size());
+}
+
+namespace {
+
+// The length of the "%d" text of v.
+double decimalWidth(std::int64_t v) {
+  char buf[24];
+  return std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(v));
+}
+
+// The sum of the lengths of the "%d" texts of 0..n.
+double decimalWidthsUpTo(std::int64_t n) {
+  double total = 1;  // "0"
+  for (std::int64_t first = 1, digits = 1; first <= n; first *= 10, ++digits)
+    total += static_cast<double>(std::min(n, first * 10 - 1) - first + 1) * static_cast<double>(digits);
+  return total;
+}
+
+// The capacity a text reaches when it starts with `start` bytes of room and
+// doubles until it holds `size` bytes and its terminating zero.
+double grownCapacity(double start, double size) {
+  double cap = start;
+  while (cap < size + 1) cap *= 2;
+  return cap;
+}
+
+}  // namespace
+
+MemoryEstimate showTrianMemory(int n, int k, int d) {
+  const CellShape s(n, k, d);
+  MemoryEstimate m = triangleMemory(n, k, d);
+  // A pool text beside its buffer: the mp_string record, its control block
+  // and the slot of the sh_ptr in the vector that holds it.
+  constexpr double text_overhead_bytes = sizeof(kova::mp_string) + 24 + 8;
+  constexpr double log10_2 = 0.30102999566398120;
+
+  // The printed heights: between the start and the end point, widened by d,
+  // and never beyond what k up-steps and n - k down-steps reach.
+  const std::int64_t e = 2 * static_cast<std::int64_t>(k) - n;
+  const std::int64_t ymax = std::min<std::int64_t>(k, std::max<std::int64_t>(0, e) + d);
+  const std::int64_t ymin = std::max<std::int64_t>(static_cast<std::int64_t>(k) - n, std::min<std::int64_t>(0, e) - d);
+  const double w = std::max(decimalWidth(ymin), decimalWidth(ymax));
+  // A column is one blank wider than its widest count; a count of b bits
+  // has at most b log10(2) + 1 digits.
+  const double columns = s.sum(2, log10_2, false);
+  const double line = w + 1 + columns;
+  // The header's column numbers may be wider than their columns.
+  const double header = line + decimalWidthsUpTo(n);
+  // Every column's counts are kept as one text, each count padded to the
+  // column's width, and the lines are put together one at a time from
+  // them; while a column is converted its counts also stand unpadded in a
+  // scratch text that grows by doubling.
+  const double column_texts = s.sum(1, log10_2, true) + (static_cast<double>(n) + 1) * text_overhead_bytes;
+  const double scratch = grownCapacity(1, s.maxCells() * (s.maxBits() * log10_2 + 1));
+  const double per_column = 3 * sizeof(int) * (static_cast<double>(n) + 1);  // widths, starts, filled
+  m.text = column_texts + scratch + per_column + (line + 1) + grownCapacity(1, header);
+  return m;
 }
 
 namespace {

@@ -8,6 +8,7 @@
 
 #include "kova/file.h"
 #include "kova/mem_pool.h"
+#include "budget.h"
 #include "kova/mp_string.h"
 #include "trian.h"
 
@@ -20,6 +21,14 @@ void showC(kova::mem_pool& pool, kova::file& out, int n, int k, int d);
 // showTrian n k d: the whole constrained triangle as a table.
 void showTrian(kova::mem_pool& pool, kova::file& out, int n, int k, int d);
 void printTrian(kova::mem_pool& pool, kova::file& out, const Trian& t);
+
+// Peak bytes of showTrian n k d, estimated from n, k and d alone: the whole
+// triangle (budget.h), then the texts that printTrian makes besides: every
+// column's counts, padded to the column's widest count, and one line and the
+// header, each as wide as the labels plus every column and its blank (the
+// header wider where a column number is wider than its column).
+// Requires 1 <= n, 0 <= k <= n, 0 <= d <= n.
+MemoryEstimate showTrianMemory(int n, int k, int d);
 
 // showFile n name: for every n-bit block of the file, the line
 // "length\tones\tdeviation\n" and the plot of its walk.

@@ -57,8 +57,14 @@ struct mem_pool::state : detail::pool_lists {
   // Gives an empty class a new chunk of objects of `obj_size` bytes.
   void refill(size_class& c, std::size_t obj_size) {
     // Room for the entry first, so that recording the chunk cannot fail once
-    // it has been taken. Past the first 64 chunks the array grows by one.
-    if (chunks.size() == chunks.capacity()) chunks.reserve(chunks.size() + 1);
+    // it has been taken.
+    // NOTE: past the first 64 chunks the array doubles instead of growing by
+    // one entry per chunk: growing by one copies the whole array for every
+    // chunk, a cost that rises with the square of the chunk count and that
+    // exceeded the work itself on the largest tables the memory check
+    // admits (hundreds of thousands of chunks). Beyond the vector's maximum
+    // size, reserve still raises std::length_error.
+    if (chunks.size() == chunks.capacity()) chunks.reserve(std::max(chunks.size() * 2, chunks.size() + 1));
     std::size_t count = std::max<std::size_t>(chunk_bytes / obj_size, chunk_objs);
     std::size_t bytes = count * obj_size;
     char* chunk = static_cast<char*>(::operator new(bytes));

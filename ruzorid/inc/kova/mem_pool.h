@@ -11,9 +11,10 @@
 // NOTE: pointers are 8 bytes here, and a free object holds its list link in
 // its first word. Object sizes are therefore rounded up to a multiple of 8
 // (small classes) or 32 (large classes); the class of a request is the same
-// as with 4-byte objects, only the 4-byte classes share their object size
-// with their 8-byte neighbours. Every object is 8-byte aligned, enough for
-// pointers, ints and GMP limbs.
+// as with 4-byte objects, but every small class whose object size is an odd
+// multiple of 4 (4, 12, 20, ..., 252) takes objects of the next multiple of
+// 8, the size of its upper neighbour. Every object is 8-byte aligned, enough
+// for pointers, ints and GMP limbs.
 //
 // Heap exhaustion surfaces as std::bad_alloc; the pool stays consistent.
 // Single-threaded: a pool must not be shared between threads.
