@@ -170,11 +170,11 @@ std::uint64_t cgroupRoom() {
     const std::size_t m = line.find(":memory:");
     if (m != std::string::npos) v1 = line.substr(m + 8);
   }
-  const std::string root = "/sys/fs/cgroup";
+  const std::string root = "/sys/fs/cgroup", v1root = root + "/memory";
   for (const auto& [dir, max, current] :
        {std::tuple{root + v2, "/memory.max", "/memory.current"}, std::tuple{root, "/memory.max", "/memory.current"},
-        std::tuple{root + "/memory" + v1, "/memory.limit_in_bytes", "/memory.usage_in_bytes"},
-        std::tuple{root + "/memory", "/memory.limit_in_bytes", "/memory.usage_in_bytes"}}) {
+        std::tuple{v1root + v1, "/memory.limit_in_bytes", "/memory.usage_in_bytes"},
+        std::tuple{v1root, "/memory.limit_in_bytes", "/memory.usage_in_bytes"}}) {
     const std::uint64_t limit = numberIn(dir + max);
     // NOTE: version 1 writes "no limit" as a number near 2^63.
     if (limit == 0 || limit >= (std::uint64_t{1} << 62)) continue;

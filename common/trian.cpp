@@ -68,7 +68,10 @@ void TrianCells::clear() noexcept {
 namespace {
 
 // The number of cells of a row: 0 for an empty row (mn == mx + 2).
-std::size_t cell_count(const TrianRow& r) { return static_cast<std::size_t>((r.mx - r.mn) / 2 + 1); }
+std::size_t cell_count(const TrianRow& r) {
+  const int cells = (r.mx - r.mn) / 2 + 1;
+  return static_cast<std::size_t>(cells);
+}
 
 // An upper bound of the bits of C(n, k), the largest value a cell can take:
 // a cell (x, y) counts at most the C(x, (x + y) / 2) walks that reach it, and

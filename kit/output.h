@@ -31,7 +31,7 @@ class Output {
   void flush();
 
  private:
-  static constexpr std::size_t capacity = 64 * 1024;
+  static constexpr std::size_t capacity = std::size_t{64} * 1024;
   void spill(std::string_view s);
   void writeAll(const char* p, std::size_t n);
 

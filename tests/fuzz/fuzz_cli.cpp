@@ -148,6 +148,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     argv_text[3] = fx.dir + "/" + args[2];
   }
   std::vector<char*> argv;
+  argv.reserve(argv_text.size() + 1);
   for (std::string& a : argv_text) argv.push_back(a.data());
   argv.push_back(nullptr);
 

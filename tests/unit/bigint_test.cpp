@@ -53,7 +53,7 @@ class BigIntTest : public ::testing::Test {
     x->from_bits(bits);
     return x;
   }
-  sh_ptr<BigInt> plus(sh_ptr<BigInt> x, int v) {
+  sh_ptr<BigInt> plus(const sh_ptr<BigInt>& x, int v) {
     x->add(*num(v));
     return x;
   }

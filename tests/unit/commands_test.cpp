@@ -254,6 +254,7 @@ TEST(PrintPlot, LastMarkInListOrderWinsAndTheListEndsUpSorted) {
   // Heights 1, 0, -1; x from 0 to 2; the axis and empty cells fill the rest.
   EXPECT_EQ(out.bytes(), "de\xfa\n+--\n|\xfa" "c\n");
   std::vector<std::pair<int, int>> order;
+  order.reserve(points.size());
   for (const PlotPoint& p : points) order.push_back({p.x, p.y});
   EXPECT_EQ(order, (std::vector<std::pair<int, int>>{{0, 1}, {1, 1}, {1, 1}, {2, -1}, {2, -1}}));
   EXPECT_EQ(points[1].ch, 'b');  // ties keep their list order

@@ -180,7 +180,7 @@ TEST_F(Files, FlagsAndAccessModes) {
     EXPECT_EQ(r.fileName, p);
     EXPECT_EQ(catch_file_error([&] { f.write("x", 1); }).message, "Can't write to file");
   }
-  file(pool, p.c_str(), kova::wr, kova::open_trunc);
+  { file truncating(pool, p.c_str(), kova::wr, kova::open_trunc); }
   EXPECT_EQ(std::filesystem::file_size(p), 0u);
 }
 

@@ -69,6 +69,7 @@ TEST(MemPool, ChunkIsHandedOutInAscendingOrderThenANewOneIsTaken) {
   mem_pool pool(16384, 1024);
   recording_probe probe(pool);
   std::vector<void*> blocks;
+  blocks.reserve(1025);
   for (int i = 0; i < 1024; ++i) blocks.push_back(pool.alloc(16));
   EXPECT_EQ(probe.chunks(), 1);
   for (int i = 1; i < 1024; ++i) ASSERT_EQ(addr(blocks[i]), addr(blocks[i - 1]) + 16);

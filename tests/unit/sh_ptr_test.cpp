@@ -46,7 +46,7 @@ TEST_F(ShPtr, LastOfFourCopiesReleasesOnce) {
   {
     auto a = sh_ptr<shape>::adopt(pool, kova::pool_new<square>(pool, 3));
     {
-      sh_ptr<shape> b = a, c = a, d = b;
+      sh_ptr<shape> b = a, c = a, d = b;  // NOLINT(performance-unnecessary-copy-initialization): the copies are the test
       EXPECT_EQ(a.use_count(), 4);
       EXPECT_EQ(d->area(), 9);
     }
@@ -59,7 +59,7 @@ TEST_F(ShPtr, LastOfFourCopiesReleasesOnce) {
 TEST_F(ShPtr, AssignmentReleasesTheOldObjectAndSelfAssignmentIsHarmless) {
   auto a = sh_ptr<node>::adopt(pool, kova::pool_new<node>(pool));
   auto b = sh_ptr<node>::adopt(pool, kova::pool_new<node>(pool));
-  a = a;
+  a = a;  // NOLINT(clang-diagnostic-self-assign-overloaded): the point of the test
   EXPECT_EQ(a.use_count(), 1);
   EXPECT_EQ(a->value, 7);
   a = b;

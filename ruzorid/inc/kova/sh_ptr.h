@@ -59,6 +59,7 @@ class sh_ptr {
   // a value to itself changes nothing.
   // The source's block is read before the release, which may destroy the
   // object that holds the source (cur = cur->nested).
+  // NOLINTNEXTLINE(bugprone-unhandled-self-assignment): counting up first handles it
   sh_ptr& operator=(const sh_ptr& o) noexcept {
     ctrl* c = o.c_;
     ++c->refs;
