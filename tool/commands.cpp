@@ -118,6 +118,7 @@ void printTrian(mem_pool& pool, kova::file& out, const Trian& t) {
   std::vector<int> filled;  // the columns whose cells the previous line shows
   filled.reserve(n + 1);
 
+  const output_state state(out);
   out.tryWrite(header.data(), header.size());
   for (int y = ymax; y >= ymin; --y) {
     for (int x : filled) std::memset(line.data() + at[x] + 1, ' ', static_cast<std::size_t>(cw[x]));
@@ -134,7 +135,7 @@ void printTrian(mem_pool& pool, kova::file& out, const Trian& t) {
     }
     out.tryWrite(line.data(), line.size());
     out.tryWrite("\n", 1);
-    if (writeFailed(out)) return;  // nothing more can reach the reader
+    if (state.failed()) return;  // nothing more can reach the reader
   }
   out.tryWrite(header.data(), header.size());
 }
@@ -294,8 +295,8 @@ class walk_input final : public kova::file {
 
   int tryRead(void* buf, int n) override {
     if (waits_) {
-      flushBeforeWaiting(out_);
-      if (writeFailed(out_)) return 0;
+      out_.flush();
+      if (out_.failed()) return 0;
     }
     return kova::file::tryRead(buf, n);
   }
@@ -303,7 +304,7 @@ class walk_input final : public kova::file {
   void destroy(mem_pool& pool) noexcept override { kova::destroy_as(this, pool); }
 
  private:
-  kova::file& out_;
+  output_state out_;
   bool waits_ = true;
 };
 
@@ -332,11 +333,12 @@ void showFile(mem_pool& pool, kova::file& out, int n, kova::ch_range name) {
   BitReader reader(in);
   std::vector<bool> vb;
   walk_scratch scratch;
+  const output_state state(out);
   for (;;) {
     reader.read(n, vb);
     if (vb.empty()) break;
     show_block(out, vb, scratch);
-    if (writeFailed(out)) return;  // nothing more can reach the reader
+    if (state.failed()) return;  // nothing more can reach the reader
   }
 }
 

@@ -56,13 +56,4 @@ void output_file::emit(const char* p, int n) noexcept {
   }
 }
 
-bool writeFailed(const kova::file& out) {
-  if (const auto* o = dynamic_cast<const output_file*>(&out)) return o->writeError() != 0;
-  return out.lastError() != 0;
-}
-
-void flushBeforeWaiting(kova::file& out) {
-  if (auto* o = dynamic_cast<output_file*>(&out)) o->flush();
-}
-
 }  // namespace lumbra

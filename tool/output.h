@@ -52,12 +52,23 @@ class output_file final : public kova::file {
   int writeError_ = 0;
 };
 
-// For the commands, which write to any file: whether a write to `out` has
-// failed, so that nothing further can reach the reader (an output_file's
-// first failure; for a plain file, its last write's), and a flush of what
-// `out` holds back before the command waits for input (a plain file holds
-// nothing back).
-bool writeFailed(const kova::file& out);
-void flushBeforeWaiting(kova::file& out);
+// What a command needs of its output besides writing, for any file: an
+// output_file, or a plain file, which holds nothing back and whose last write
+// tells whether writing failed. The kind of file is looked up once, since
+// the commands ask after every block. Refers to `out`, which must outlive it.
+class output_state {
+ public:
+  explicit output_state(kova::file& out) noexcept : out_(out), sink_(dynamic_cast<output_file*>(&out)) {}
+  // Whether a write has failed, so that nothing further can reach a reader.
+  bool failed() const noexcept { return sink_ ? sink_->writeError() != 0 : out_.lastError() != 0; }
+  // Hands over what the output holds back, before the command waits for input.
+  void flush() noexcept {
+    if (sink_) sink_->flush();
+  }
+
+ private:
+  kova::file& out_;
+  output_file* sink_;
+};
 
 }  // namespace lumbra
