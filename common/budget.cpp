@@ -5,7 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
+#include <cstdio>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -139,23 +139,33 @@ std::uint64_t physicalMemory() {
 
 namespace {
 
+// NOTE: the files below are read with C stdio, not iostreams: the stream
+// library's set-up alone would add most of a MiB to every run's memory.
+
 // The first number in the file `path`, or 0 when it cannot be read (or says
 // "max").
 std::uint64_t numberIn(const std::string& path) {
-  std::ifstream in(path);
-  std::uint64_t v = 0;
-  return in >> v ? v : 0;
+  std::FILE* f = std::fopen(path.c_str(), "r");
+  if (!f) return 0;
+  unsigned long long v = 0;
+  if (std::fscanf(f, "%llu", &v) != 1) v = 0;
+  std::fclose(f);
+  return v;
 }
 
-// The pages of the process's whole address space and of its data segment
-// (/proc/self/statm: size, resident, shared, text, lib, data), in bytes.
+// The process's whole address space and its data segment, in bytes
+// (/proc/self/statm: size, resident, shared, text, lib, data, in pages).
 void currentUse(std::uint64_t& space, std::uint64_t& data) {
-  std::ifstream in("/proc/self/statm");
-  std::uint64_t f[6] = {};
-  for (std::uint64_t& v : f) in >> v;
-  const auto page = static_cast<std::uint64_t>(sysconf(_SC_PAGE_SIZE));
-  space = in ? f[0] * page : 0;
-  data = in ? f[5] * page : 0;
+  space = data = 0;
+  std::FILE* f = std::fopen("/proc/self/statm", "r");
+  if (!f) return;
+  unsigned long long v[6] = {};
+  if (std::fscanf(f, "%llu %llu %llu %llu %llu %llu", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]) == 6) {
+    const auto page = static_cast<std::uint64_t>(sysconf(_SC_PAGE_SIZE));
+    space = v[0] * page;
+    data = v[5] * page;
+  }
+  std::fclose(f);
 }
 
 // The room left under the memory limit of the process's cgroup (version 2:
@@ -163,12 +173,17 @@ void currentUse(std::uint64_t& space, std::uint64_t& data) {
 // container sees its own cgroup at the root of /sys/fs/cgroup, so the
 // root's files are the fallback.
 std::uint64_t cgroupRoom() {
-  std::ifstream in("/proc/self/cgroup");
-  std::string line, v2, v1;
-  while (std::getline(in, line)) {
-    if (line.rfind("0::", 0) == 0) v2 = line.substr(3);
-    const std::size_t m = line.find(":memory:");
-    if (m != std::string::npos) v1 = line.substr(m + 8);
+  std::string v2, v1;
+  if (std::FILE* f = std::fopen("/proc/self/cgroup", "r")) {
+    char buf[4096];
+    while (std::fgets(buf, sizeof buf, f)) {
+      std::string line(buf);
+      if (!line.empty() && line.back() == '\n') line.pop_back();
+      if (line.rfind("0::", 0) == 0) v2 = line.substr(3);
+      const std::size_t m = line.find(":memory:");
+      if (m != std::string::npos) v1 = line.substr(m + 8);
+    }
+    std::fclose(f);
   }
   const std::string root = "/sys/fs/cgroup", v1root = root + "/memory";
   for (const auto& [dir, max, current] :
