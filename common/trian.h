@@ -103,7 +103,8 @@ struct TrianRow {
 
 class Trian {
  public:
-  // Builds every row and cell. With lastRowOnly each row's cells are
+  // Builds every row and cell of the triangle of n = steps, k = ones and
+  // d = halfWidth. With lastRowOnly each row's cells are
   // released as soon as the next row is complete, so only row n keeps its
   // cells. Out-of-range arguments are hard assertions; std::bad_alloc from
   // the pool or the heap passes after everything made so far is released.

@@ -1,7 +1,9 @@
 // The three commands of lumbra. Each writes its output to `out` and returns
 // normally or raises sh_ptr<kova::Exception>; none prints errors or chooses
-// an exit status. Everything a command builds lives on its own stack and in
-// `pool`, and is released before it returns.
+// an exit status. Once a write to `out` has failed, nothing more can reach a
+// reader: the table and the file walk stop there and return, and the caller
+// reports the failure. Everything a command builds lives on its own stack
+// and in `pool`, and is released before it returns.
 #pragma once
 
 #include <vector>
