@@ -35,21 +35,31 @@ class Mpz {
 // size when the scope ends.
 class Limbs {
  public:
-  explicit Limbs(std::size_t count) : count_(count) {
-    void* (*alloc)(std::size_t);
-    mp_get_memory_functions(&alloc, nullptr, nullptr);
-    p_ = static_cast<mp_limb_t*>(alloc(count * sizeof(mp_limb_t)));
-  }
-  ~Limbs() {
-    void (*release)(void*, std::size_t);
-    mp_get_memory_functions(nullptr, nullptr, &release);
-    release(p_, count_ * sizeof(mp_limb_t));
+  explicit Limbs(std::size_t count) : count_(count), p_(take(count)) {}
+  ~Limbs() { give(p_, count_); }
+  // Replaces the limbs with `count` new ones; on failure nothing changes.
+  void reset(std::size_t count) {
+    mp_limb_t* p = take(count);
+    give(p_, count_);
+    p_ = p;
+    count_ = count;
   }
   Limbs(const Limbs&) = delete;
   Limbs& operator=(const Limbs&) = delete;
   mp_limb_t* get() const { return p_; }
 
  private:
+  static mp_limb_t* take(std::size_t count) {
+    void* (*alloc)(std::size_t);
+    mp_get_memory_functions(&alloc, nullptr, nullptr);
+    return static_cast<mp_limb_t*>(alloc(count * sizeof(mp_limb_t)));
+  }
+  static void give(mp_limb_t* p, std::size_t count) {
+    void (*release)(void*, std::size_t);
+    mp_get_memory_functions(nullptr, nullptr, &release);
+    release(p, count * sizeof(mp_limb_t));
+  }
+
   std::size_t count_;
   mp_limb_t* p_;
 };
@@ -140,10 +150,13 @@ class Half {
   // Takes the rows' limbs (two rows of `slots` slots of `maxStride` limbs)
   // on the calling thread.
   Half(const Band& band, i64 from, i64 to, std::size_t slots, std::size_t maxStride)
-      : band_(band), from_(from), to_(to), maxStride_(maxStride), a_(slots * maxStride), b_(slots * maxStride) {}
+      : band_(band), from_(from), to_(to), slots_(slots), maxStride_(maxStride), a_(slots * maxStride),
+        b_(slots * maxStride) {}
 
-  // Adds limbs only: safe on a thread of its own.
+  // Adds limbs only: safe on a thread of its own. Stops, cramped(), if a
+  // cell outgrows the room it was given.
   void run() noexcept {
+    cramped_ = false;
     const int dir = to_ >= from_ ? 1 : -1;
     Line line(band_.n, band_.k, from_);
     mp_limb_t* p = a_.get();
@@ -167,7 +180,10 @@ class Half {
       const std::size_t s = stride_;
       for (i64 j = 1; j <= cells_; ++j) top |= p[static_cast<std::size_t>(j) * s + s - 1];
       if (top >> (limb_bits - 1)) {
-        hard_assert(s<maxStride_);
+        if (s + 1 > maxStride_) {
+          cramped_ = true;
+          return;
+        }
         widen(p, c);
         std::swap(p, c);
       }
@@ -184,6 +200,14 @@ class Half {
       cells_ = cells;
     }
     row_ = p;
+  }
+
+  bool cramped() const { return cramped_; }
+  // Room for slots of `maxStride` limbs, for a run after a cramped one.
+  void makeRoom(std::size_t maxStride) {
+    a_.reset(slots_ * maxStride);
+    b_.reset(slots_ * maxStride);
+    maxStride_ = maxStride;
   }
 
   // The last row: empty when no walk passes; cell j (0 = lowest height).
@@ -208,20 +232,33 @@ class Half {
 
   const Band& band_;
   i64 from_, to_;
-  std::size_t maxStride_;
+  std::size_t slots_, maxStride_;
+  bool cramped_ = false;
   Limbs a_, b_;
   mp_limb_t* row_ = nullptr;
   std::size_t stride_ = 1;
   i64 mn_ = 0, cells_ = 0;
 };
 
-// The most limbs a slot of a half of `steps` steps needs: its counts stay
+// log2 of 2cos(pi/(2d + 3)), the growth per step of the walks that a band
+// of half-width d holds: 0 for d = 0, where every count is 0 or 1, nearly 1
+// (doubling) for a wide band.
+double bitsPerStep(i64 d) {
+  const double pi = 3.14159265358979323846;
+  return std::min(1.0, 1 + std::log2(std::cos(pi / (2.0 * static_cast<double>(d) + 3))) + 1e-12);
+}
+
+// The most limbs a slot of a half of `steps` steps needs. Its counts stay
 // below 2^steps, and below C(n, k) + 1, since every walk counted in the half
-// continues in at least one way to a whole block with k ones; one bit of
-// room for the sums, one limb for the rounding.
-std::size_t maxStride(const Band& b, i64 steps) {
-  const double bits = std::min(static_cast<double>(steps), std::floor(log2Binomial(b.n, b.k)) + 2) + 1;
-  return static_cast<std::size_t>(bits) / limb_bits + 2;
+// continues in at least one way to a whole block with k ones; that is
+// `proven`. They also stay below 2^(1 + steps bitsPerStep(d)), which the
+// budget's tests check cell by cell; that bound, with two bits to spare, is
+// the room a half is given first, and the proven one its room if a cell ever
+// outgrows it. Then one bit of room for the sums and a limb for the rounding.
+std::size_t maxStride(const Band& b, i64 steps, bool proven) {
+  double bits = std::min(static_cast<double>(steps), std::floor(log2Binomial(b.n, b.k)) + 2);
+  if (!proven) bits = std::min(bits, 3 + static_cast<double>(steps) * bitsPerStep(b.d));
+  return static_cast<std::size_t>(bits + 1) / limb_bits + 2;
 }
 
 // The limb additions of the rows from column 0 to h: cells(x) slots of about
@@ -255,8 +292,8 @@ unsigned threadCount(unsigned threads) {
 void byRows(mpz_ptr c, const Band& b, unsigned threads) {
   const i64 m = b.n / 2;
   const std::size_t slots = static_cast<std::size_t>(b.mostCells()) + 2;
-  Half fwd(b, 0, m, slots, maxStride(b, m));
-  Half bwd(b, b.n, m, slots, maxStride(b, b.n - m));
+  Half fwd(b, 0, m, slots, maxStride(b, m, false));
+  Half bwd(b, b.n, m, slots, maxStride(b, b.n - m, false));
   bool together = threads >= 2 && rowsCost(b, 1) >= thread_worth;
   if (together) {
     try {
@@ -271,6 +308,8 @@ void byRows(mpz_ptr c, const Band& b, unsigned threads) {
     fwd.run();
     bwd.run();
   }
+  if (fwd.cramped()) fwd.makeRoom(maxStride(b, m, true)), fwd.run();
+  if (bwd.cramped()) bwd.makeRoom(maxStride(b, b.n - m, true)), bwd.run();
   mpz_set_ui(c, 0);
   if (fwd.cells() == 0 || bwd.cells() == 0) return;
   hard_assert(fwd.cells()==bwd.cells()&&fwd.mn()==bwd.mn());
@@ -368,7 +407,8 @@ double countWalksBytes(int n, int k, int d) {
   if (b.d >= b.widestWalk()) return 3 * binomial;
   const i64 m = b.n / 2;
   const double slots = static_cast<double>(b.mostCells()) + 2;
-  const double rows = 2 * slots * static_cast<double>(maxStride(b, m) + maxStride(b, b.n - m)) * sizeof(mp_limb_t);
+  const double rows =
+      2 * slots * static_cast<double>(maxStride(b, m, false) + maxStride(b, b.n - m, false)) * sizeof(mp_limb_t);
   // The reflection sum: the term, the sum, the two factors and the scratch
   // of a product and a division, each at most of the term's size.
   if (2 * i64{k} == n && reflectionCost(n, d) < rowsCost(b, threadCount(0))) return 6 * binomial;
