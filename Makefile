@@ -2,6 +2,7 @@
 #   make run ARGS="showC 10 5 2"   installs what is missing, builds, runs lumbra
 #   make test                      builds and runs every test (also under sanitizers
 #                                  and, for the command-line cases, under valgrind)
+#   make test-tsan                 builds with ThreadSanitizer and runs the count's tests
 #   make fuzz                      builds the fuzz targets with clang and runs each
 #                                  for FUZZ_SECONDS besides its checked-in corpus
 #   make tidy                      runs clang-tidy (.clang-tidy) over the project's
@@ -10,6 +11,7 @@
 SHELL := /bin/bash
 BUILD ?= build
 SAN_BUILD ?= build-san
+TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
 ARGS ?= showC 10 5 2
 JOBS ?= $(shell nproc)
@@ -25,7 +27,7 @@ VALGRIND = valgrind -q --error-exitcode=97 --leak-check=full --errors-for-leak-k
 TIDY_ARGS = -extra-arg=-fsized-deallocation -extra-arg=-Wno-sign-conversion -extra-arg=-Wno-error
 FUZZ_ENV = ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1
 
-.PHONY: deps build run test test-plain test-sanitize test-valgrind fuzz tidy clean
+.PHONY: deps build run test test-plain test-sanitize test-tsan test-valgrind fuzz tidy clean
 
 deps:
 	@bash .ci/install-deps
@@ -48,6 +50,14 @@ test-sanitize: deps
 	@cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DLUMBRA_SANITIZE=ON -DLUMBRA_WERROR=ON >/dev/null
 	@cmake --build $(SAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(SAN_BUILD) --output-on-failure -j $(JOBS)
+
+# Only the counting engine starts threads: its tests that run two threads
+# are what ThreadSanitizer has to see, and building and running just them
+# keeps the run short (the small blocks never start a second thread).
+test-tsan: deps
+	@cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DLUMBRA_TSAN=ON >/dev/null
+	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target count_test
+	TSAN_OPTIONS=halt_on_error=1 ./$(TSAN_BUILD)/tests/count_test --gtest_filter='-*SmallBlock*'
 
 test-valgrind: build
 	LUMBRA_WRAP="$(VALGRIND)" ctest --test-dir $(BUILD) -L cli --output-on-failure -j $(JOBS)
@@ -76,4 +86,4 @@ tidy: build
 	run-clang-tidy -p $(BUILD) -j $(JOBS) -quiet $(TIDY_ARGS) '$(CURDIR)/(ruzorid|common|tool|kit|tests)/.*\.cpp$$'
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)

@@ -12,6 +12,7 @@
 
 #include "kova/bigint.h"
 #include "kova/sh_ptr.h"
+#include "count.h"
 #include "trian.h"
 
 namespace lumbra {
@@ -112,13 +113,18 @@ double cellBitsBound(int n, int k, int d, std::int64_t x) {
   return std::min(log2Binomial(n, k) + 1, bits);
 }
 
+// The text that showC puts the bit count into.
+constexpr double log10_2 = 0.30102999566398119521;
+constexpr double line_bytes = 1024;
+
 MemoryEstimate showCMemory(int n, int k, int d) {
   const CellShape s(n, k, d);
-  const double cell = cell_object_bytes + limbBytes(s.maxBits());
   MemoryEstimate m;
-  m.rows = rowBytes(n) + 2 * s.maxCells() * slot_bytes;
-  // Two rows of cells at most, every cell with room for the largest count.
-  m.cells = 2 * s.maxCells() * cell;
+  // The counting engine keeps no record per step: its rows (two per half)
+  // and its binomials are what it takes at its peak.
+  // Besides them, the count itself and its decimal text (counted here with
+  // the limbs, the text being as short-lived as they are).
+  m.cells = countWalksBytes(n, k, d) + limbBytes(s.maxBits()) + s.maxBits() * log10_2 + 2 + line_bytes;
   return m;
 }
 

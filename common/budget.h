@@ -31,7 +31,8 @@ struct MemoryEstimate {
   double total() const { return rows + cells + text; }
 };
 
-// Peak bytes of showC n k d: the triangle keeps at most two rows of cells.
+// Peak bytes of showC n k d: the counting engine's peak (countWalksBytes),
+// the count and its text; no record per step.
 // Requires 1 <= n, 0 <= k <= n, 0 <= d <= n.
 MemoryEstimate showCMemory(int n, int k, int d);
 

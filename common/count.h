@@ -6,9 +6,18 @@
 // It uses at most `threads` threads (0: as many as the machine has cores)
 // and the same bytes come out for any number of them.
 //
-// The result is an initialised GMP integer owned by the caller; the engine's
-// own memory is taken through GMP's current memory functions and the heap
-// and is all given back before it returns. Throws std::bad_alloc.
+// How: a band that no walk can leave gives C(n, k) at once; a balanced block
+// (2k = n, a straight center line) has a closed form, the reflection sum,
+// taken when it costs less than the rows; otherwise the band's rows are run
+// from both ends to the middle column, one half per thread, and the two
+// middle rows meet in a dot product. Only the region that walks from the
+// start to the end can reach costs anything.
+//
+// The result is an initialised GMP integer owned by the caller. The engine's
+// own memory (two limb rows per half, binomials, the dot product) is taken
+// through GMP's current memory functions, only on the calling thread and
+// all before the second thread starts, and is all given back before the
+// call returns; the second thread only adds limbs. Throws std::bad_alloc.
 #pragma once
 
 #include <gmp.h>
@@ -17,5 +26,19 @@ namespace lumbra {
 
 // Requires 1 <= n <= 2147483646, 0 <= k <= n, 0 <= d <= n.
 void countWalks(mpz_ptr c, int n, int k, int d, unsigned threads = 0);
+
+// The same count by the rows alone, never a closed form: what countWalks
+// falls back to, kept callable for tests and measurements.
+void countWalksByRows(mpz_ptr c, int n, int k, int d, unsigned threads = 0);
+
+// The balanced count (k = n/2) by the reflection sum
+//   sum over j of C(n, n/2 + j(2d + 2)) - C(n, n/2 + j(2d + 2) + d + 1),
+// each binomial stepped from the one before where that is cheaper.
+// Requires n even, 2 <= n <= 2147483646, 0 <= d <= n.
+void balancedCount(mpz_ptr c, int n, int d);
+
+// The bytes the engine holds at its peak for (n, k, d), besides the result:
+// for the memory check before a count starts.
+double countWalksBytes(int n, int k, int d);
 
 }  // namespace lumbra

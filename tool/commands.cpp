@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "bitstm.h"
+#include "count.h"
 #include "kova/bigint.h"
 #include "kova/exception.h"
 #include "kova/hard_assert.h"
@@ -38,11 +39,25 @@ void write_text(kova::file& out, const sh_str& s) { out.tryWrite(s->data(), s->s
 
 }  // namespace
 
+// NOTE: the count comes from the counting engine, not from a Trian built
+// with lastRowOnly: the same number without a record or an object per cell.
 void showC(mem_pool& pool, kova::file& out, int n, int k, int d) {
-  Trian t(pool, n, k, d, true);
-  kova::BigInt& c = t.getC();
-  write_text(out, c.to_text(pool));
-  write_text(out, kova::new_str(pool, 1024) << " (" << c.bit_size() << ")");
+  // The engine's numbers and this one take their limbs from the pool that
+  // run() gave to GMP; the integer is cleared on every way out.
+  struct count_value {
+    mpz_t v;
+    count_value() { mpz_init(v); }
+    ~count_value() { mpz_clear(v); }
+  } c;
+  countWalks(c.v, n, k, d);
+  const std::size_t digits = mpz_sizeinbase(c.v, 10) + 2;  // may be one too many
+  kova::mp_string text(pool, kova::ch_range());
+  text.reserve(static_cast<int>(digits));
+  mpz_get_str(text.data(), 10, c.v);
+  text.resize(static_cast<int>(std::strlen(text.data())));
+  out.tryWrite(text.data(), text.size());
+  const std::size_t bits = mpz_sgn(c.v) == 0 ? 0 : mpz_sizeinbase(c.v, 2);
+  write_text(out, kova::new_str(pool, 1024) << " (" << static_cast<int>(bits) << ")");
 }
 
 void showTrian(mem_pool& pool, kova::file& out, int n, int k, int d) {

@@ -1,5 +1,5 @@
-# Even one row record per step is more than the machine has.
-lumbra showC 2147483646 0 0 2> err.txt
+# Rows of a million cells of half a billion bits each are more than the machine has.
+lumbra showC 2147483646 1073741000 1000000 2> err.txt
 status=$?
 sed -E 's/this machine has [0-9]+ GiB/this machine has N GiB/' err.txt >&2
 exit $status
