@@ -190,7 +190,7 @@ class Half {
       // The neighbours of the first cell, mn - 1 and mn + 1, are the row
       // before's slots o and o + 1 (slot 0 is the empty one below it).
       const i64 o = (mn - 1 - mn_) / 2 + 1;
-      hard_assert(o>=0&&o+cells<=cells_+1);
+      hard_assert(o >= 0 && o + cells <= cells_ + 1, "o>=0&&o+cells<=cells_+1");
       const std::size_t t = stride_;
       const std::size_t so = static_cast<std::size_t>(o) * t, len = static_cast<std::size_t>(cells) * t;
       mpn_add_n(c + t, p + so, p + so + t, static_cast<mp_size_t>(len));
@@ -312,7 +312,7 @@ void byRows(mpz_ptr c, const Band& b, unsigned threads) {
   if (bwd.cramped()) bwd.makeRoom(maxStride(b, b.n - m, true)), bwd.run();
   mpz_set_ui(c, 0);
   if (fwd.cells() == 0 || bwd.cells() == 0) return;
-  hard_assert(fwd.cells()==bwd.cells()&&fwd.mn()==bwd.mn());
+  hard_assert(fwd.cells() == bwd.cells() && fwd.mn() == bwd.mn(), "fwd.cells()==bwd.cells()&&fwd.mn()==bwd.mn()");
   for (i64 j = 0; j < fwd.cells(); ++j) {
     mpz_t f, g;
     mpz_addmul(c, fwd.cell(f, j), bwd.cell(g, j));
@@ -367,9 +367,9 @@ double reflectionCost(i64 n, i64 d) {
 }
 
 void checkArgs(int n, int k, int d) {
-  hard_assert(n>=1&&n<=2147483646);
-  hard_assert(k>=0&&k<=n);
-  hard_assert(d>=0&&d<=n);
+  hard_assert(n >= 1 && n <= 2147483646, "n>=1&&n<=2147483646");
+  hard_assert(k >= 0 && k <= n, "k>=0&&k<=n");
+  hard_assert(d >= 0 && d <= n, "d>=0&&d<=n");
 }
 
 }  // namespace
@@ -396,7 +396,7 @@ void countWalksByRows(mpz_ptr c, int n, int k, int d, unsigned threads) {
 
 void balancedCount(mpz_ptr c, int n, int d) {
   checkArgs(n, n / 2, d);
-  hard_assert(n%2==0);
+  hard_assert(n % 2 == 0, "n%2==0");
   reflection(c, n, d);
 }
 
