@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstdlib>
 #include <cstring>
 
@@ -17,31 +16,41 @@ namespace lumbra {
 
 namespace {
 
-// The walk of byte b: its height after 1..8 of its bits, first bit first.
+// The walk of byte b: its height after 1..8 of its bits, first bit first
+// (at), and its height after all 8 in every lane (end).
 struct ByteWalks {
   alignas(16) std::int16_t at[256][8];
-  constexpr ByteWalks() : at{} {
+  alignas(16) std::int16_t end[256][8];
+  constexpr ByteWalks() : at{}, end{} {
     for (int b = 0; b < 256; ++b) {
       int w = 0;
       for (int i = 0; i < 8; ++i) {
         w += ((b >> (7 - i)) & 1) ? 1 : -1;
         at[b][i] = static_cast<std::int16_t>(w);
       }
+      for (int i = 0; i < 8; ++i) end[b][i] = static_cast<std::int16_t>(w);
     }
   }
 };
 constexpr ByteWalks byte_walks;
 
-// Ones among the first `bits` bits of the whole bytes p[0..]; bits % 8 == 0.
+// The one bits of the bytes p[0, bytes).
+// NOTE: counted in the bytes of 64-bit words rather than by std::popcount,
+// which without a popcount instruction in the target is a library call.
 int count_ones(const unsigned char* p, int bytes) {
-  int ones = 0;
+  constexpr std::uint64_t m1 = 0x5555555555555555u, m2 = 0x3333333333333333u, m4 = 0x0f0f0f0f0f0f0f0fu;
+  std::uint64_t total = 0;
   int i = 0;
   for (; i + 8 <= bytes; i += 8) {
     std::uint64_t w;
     std::memcpy(&w, p + i, 8);
-    ones += std::popcount(w);
+    w -= (w >> 1) & m1;
+    w = (w & m2) + ((w >> 2) & m2);
+    w = (w + (w >> 4)) & m4;
+    total += (w * 0x0101010101010101u) >> 56;
   }
-  for (; i < bytes; ++i) ones += std::popcount(static_cast<unsigned>(p[i]));
+  int ones = static_cast<int>(total);
+  for (; i < bytes; ++i) ones += (byte_walks.end[p[i]][0] + 8) / 2;
   return ones;
 }
 
@@ -99,23 +108,43 @@ BlockMeasure BlockMeter::measure(const unsigned char* bytes, int bit, int m) {
     bytes = shifted_.data();
   }
   const unsigned last = rest ? bytes[whole] >> (8 - rest) : 0u;  // the last bits, low-aligned
-  const int k = count_ones(bytes, whole) + std::popcount(last);
+  const int k = count_ones(bytes, whole) + (rest ? (byte_walks.end[last][0] + 8) / 2 : 0);
   const std::int16_t* l = line(k);
 
   // The distance at each bit of a whole byte: the walk before the byte
   // plus the byte's own walk, less the line; its highest and lowest value.
   int w = 0, hi = 0, lo = 0;
 #if defined(__SSE2__)
-  __m128i vhi = _mm_setzero_si128(), vlo = _mm_setzero_si128();
-  for (int j = 0; j < whole; ++j) {
-    const unsigned b = bytes[j];
-    const __m128i walk = _mm_add_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(byte_walks.at[b])),
-                                       _mm_set1_epi16(static_cast<short>(w)));
-    const __m128i dist = _mm_sub_epi16(walk, _mm_loadu_si128(reinterpret_cast<const __m128i*>(l + 8 * j)));
-    vhi = _mm_max_epi16(vhi, dist);
-    vlo = _mm_min_epi16(vlo, dist);
-    w += byte_walks.at[b][7];
+  // The walk before the byte rides in every lane of vw.
+  // NOTE: two bytes a round, with their own extremes, so that the rounds
+  // do not wait on one another's maximum and minimum.
+  __m128i vhi = _mm_setzero_si128(), vlo = _mm_setzero_si128(), vw = _mm_setzero_si128();
+  __m128i vhi2 = vhi, vlo2 = vlo;
+  auto walkAt = [](unsigned b) { return _mm_load_si128(reinterpret_cast<const __m128i*>(byte_walks.at[b])); };
+  auto endOf = [](unsigned b) { return _mm_load_si128(reinterpret_cast<const __m128i*>(byte_walks.end[b])); };
+  auto lineAt = [l](int j) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(l + 8 * j)); };
+  int j = 0;
+  for (; j + 2 <= whole; j += 2) {
+    const unsigned b0 = bytes[j], b1 = bytes[j + 1];
+    const __m128i vw1 = _mm_add_epi16(vw, endOf(b0));
+    const __m128i d0 = _mm_sub_epi16(_mm_add_epi16(walkAt(b0), vw), lineAt(j));
+    const __m128i d1 = _mm_sub_epi16(_mm_add_epi16(walkAt(b1), vw1), lineAt(j + 1));
+    vhi = _mm_max_epi16(vhi, d0);
+    vlo = _mm_min_epi16(vlo, d0);
+    vhi2 = _mm_max_epi16(vhi2, d1);
+    vlo2 = _mm_min_epi16(vlo2, d1);
+    vw = _mm_add_epi16(vw1, endOf(b1));
   }
+  for (; j < whole; ++j) {
+    const unsigned b = bytes[j];
+    const __m128i d0 = _mm_sub_epi16(_mm_add_epi16(walkAt(b), vw), lineAt(j));
+    vhi = _mm_max_epi16(vhi, d0);
+    vlo = _mm_min_epi16(vlo, d0);
+    vw = _mm_add_epi16(vw, endOf(b));
+  }
+  vhi = _mm_max_epi16(vhi, vhi2);
+  vlo = _mm_min_epi16(vlo, vlo2);
+  w = static_cast<std::int16_t>(_mm_cvtsi128_si32(vw));
   alignas(16) std::int16_t his[8], los[8];
   _mm_store_si128(reinterpret_cast<__m128i*>(his), vhi);
   _mm_store_si128(reinterpret_cast<__m128i*>(los), vlo);
@@ -131,7 +160,7 @@ BlockMeasure BlockMeter::measure(const unsigned char* bytes, int bit, int m) {
       hi = std::max(hi, dist);
       lo = std::min(lo, dist);
     }
-    w += byte_walks.at[b][7];
+    w += byte_walks.end[b][0];
   }
 #endif
   for (int i = 0; i < rest; ++i) {

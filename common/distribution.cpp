@@ -31,6 +31,13 @@ constexpr int passing_edge = 9;
 template <class F>
 F exitProbability(int m, int k, int h, const std::vector<int>& L) {
   std::vector<F> f(static_cast<std::size_t>(k) + 3, F(0)), g(f.size(), F(0));
+  // The weights of a step into j: k - j + 1 ones were left before a one
+  // step, and (m - x) + (j - k) zeros before a zero step.
+  std::vector<F> oneWeight(f.size()), zeroBase(f.size());
+  for (int j = 0; j <= k + 1; ++j) {
+    oneWeight[static_cast<std::size_t>(j)] = F(k - j + 1);
+    zeroBase[static_cast<std::size_t>(j)] = F(j - k);
+  }
   auto lo = [&](int x) { return std::max({(x + L[static_cast<std::size_t>(x)] - h + 1) >> 1, 0, x - (m - k)}); };
   auto hi = [&](int x) { return std::min({(x + L[static_cast<std::size_t>(x)] + h) >> 1, k, x}); };
   f[1] = F(1);
@@ -40,9 +47,11 @@ F exitProbability(int m, int k, int h, const std::vector<int>& L) {
     const int nlo = lo(x + 1), nhi = hi(x + 1);
     const F inv = F(1) / F(m - x);
     F* src = f.data() + 1;  // src[j], zero outside [curLo, curHi]
-    F* dst = g.data() + 1;
-    for (int j = nlo; j <= nhi; ++j)
-      dst[j] = (src[j - 1] * F(k - j + 1) + src[j] * F(m - x - k + j)) * inv;
+    F* __restrict dst = g.data() + 1;
+    const F* __restrict ow = oneWeight.data();
+    const F* __restrict zb = zeroBase.data();
+    const F left = F(m - x);
+    for (int j = nlo; j <= nhi; ++j) dst[j] = (src[j - 1] * ow[j] + src[j] * (left + zb[j])) * inv;
     auto leave = [&](int j) {
       if (j < nlo || j > nhi) exits += src[j] * F(m - x - k + j) * inv;
       if (j + 1 < nlo || j + 1 > nhi) exits += src[j] * F(k - j) * inv;

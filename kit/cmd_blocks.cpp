@@ -3,7 +3,9 @@
 #include <charconv>
 #include <cstring>
 #include <string>
-#include <unordered_map>
+#include <map>
+#include <optional>
+#include <tuple>
 #include <vector>
 
 #include "block_meter.h"
@@ -25,11 +27,14 @@ struct BlocksArgs {
 };
 
 // The texts of p_ones and p_deviation, each made once per (m, k) and
-// (m, k, d): a file has few of them, and their blocks many.
+// (m, k, d): a file has few of them, and their blocks many. Those of the
+// block size are found by index, those of the shorter last block by key.
 class PValueTexts {
  public:
+  explicit PValueTexts(int n) : n_(n), ones_(static_cast<std::size_t>(n) + 1), deviation_(ones_.size()) {}
+
   const std::string& ones(int m, int k) {
-    std::string& t = ones_[key(m, k, 0)];
+    std::string& t = m == n_ ? ones_[static_cast<std::size_t>(k)] : other_[key(m, k, -1)];
     if (t.empty()) {
       Mpz num, den;
       laws_.ones(m).tailCount(num.get(), k);
@@ -38,29 +43,38 @@ class PValueTexts {
     }
     return t;
   }
+
   const std::string& deviation(int m, int k, int d) {
-    std::string& t = deviation_[key(m, k, d)];
-    if (t.empty()) {
+    std::string* t;
+    if (m == n_) {
+      std::vector<std::string>& byD = deviation_[static_cast<std::size_t>(k)];
+      if (byD.size() <= static_cast<std::size_t>(d)) byD.resize(static_cast<std::size_t>(d) + 1);
+      t = &byD[static_cast<std::size_t>(d)];
+    } else {
+      t = &other_[key(m, k, d)];
+    }
+    if (t->empty()) {
       DeviationLaw& law = laws_.deviation(m, k);
       std::optional<std::string> fast;
       if (d > 0) fast = approxText(law.tail(d), law.tailError());
       if (fast) {
-        t = *fast;
+        *t = *fast;
       } else {
         Mpz num, den;
         law.tailCount(num.get(), den.get(), d);
-        t = ratioText(num.get(), den.get());
+        *t = ratioText(num.get(), den.get());
       }
     }
-    return t;
+    return *t;
   }
 
  private:
-  static std::uint64_t key(int m, int k, int d) {
-    return (static_cast<std::uint64_t>(m) << 40) | (static_cast<std::uint64_t>(k) << 20) | static_cast<std::uint64_t>(d);
-  }
+  static std::tuple<int, int, int> key(int m, int k, int d) { return {m, k, d}; }
+  int n_;
   Laws laws_;
-  std::unordered_map<std::uint64_t, std::string> ones_, deviation_;
+  std::vector<std::string> ones_;                    // by k
+  std::vector<std::vector<std::string>> deviation_;  // by k, then d
+  std::map<std::tuple<int, int, int>, std::string> other_;  // d = -1 for p_ones
 };
 
 char* put(char* p, std::uint64_t v) { return std::to_chars(p, p + 24, v).ptr; }
@@ -72,7 +86,7 @@ char* put(char* p, std::string_view s) {
 int runBlocks(const BlocksArgs& a) {
   Input in(a.file);
   Output out;
-  PValueTexts texts;
+  PValueTexts texts(a.n);
   BlockMeter meter(a.n);
   const bool json = a.format == "jsonl";
   if (!json) out << "block\toffset\tlength\tones\tdeviation\tp_ones\tp_deviation\n";
