@@ -10,6 +10,8 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -21,14 +23,23 @@ namespace lumbra {
 
 namespace {
 
-// The walk after 1..8 bits of a byte, most significant bit first.
-constexpr auto prefix_walk = [] {
-  std::array<std::array<std::int8_t, 8>, 256> t{};
+// Eight steps of a walk at once, in GCC's portable vector extension.
+using Steps = std::int16_t __attribute__((vector_size(16)));
+
+// The walk after 1..8 bits of each byte, most significant bit first, and
+// the same walk mirrored.
+struct PrefixWalks {
+  Steps up[256];
+  Steps down[256];
+};
+const PrefixWalks prefix_walks = [] {
+  PrefixWalks t{};
   for (int b = 0; b < 256; ++b) {
     int w = 0;
     for (int j = 0; j < 8; ++j) {
       w += (b >> (7 - j)) & 1 ? 1 : -1;
-      t[static_cast<std::size_t>(b)][static_cast<std::size_t>(j)] = static_cast<std::int8_t>(w);
+      t.up[b][j] = static_cast<std::int16_t>(w);
+      t.down[b][j] = static_cast<std::int16_t>(-w);
     }
   }
   return t;
@@ -36,45 +47,92 @@ constexpr auto prefix_walk = [] {
 
 // The `count` (1..8) bits at bit position `bit` of bytes, as the high bits of
 // a byte; reads no byte beyond the last of those bits.
-inline unsigned bitsAt(const unsigned char* bytes, std::uint64_t bit, int count) {
+inline unsigned char bitsAt(const unsigned char* bytes, std::uint64_t bit, int count) {
   const std::uint64_t i = bit >> 3;
   const int s = static_cast<int>(bit & 7);
   unsigned v = static_cast<unsigned>(bytes[i]) << 8;
   if (s + count > 8) v |= bytes[i + 1];
-  return (v >> (8 - s)) & (0xff00u >> count) & 0xffu;
+  return static_cast<unsigned char>((v >> (8 - s)) & (0xff00u >> count));
 }
 
 }  // namespace
 
-void measureBlock(const unsigned char* bytes, std::uint64_t offset, int m, int& k, int& d) {
-  hard_assert(m>=1&&m<=65536);
-  const int whole = m / 8, tail = m % 8;
-  k = 0;
-  for (int i = 0; i < whole; ++i) k += std::popcount(bitsAt(bytes, offset + 8 * static_cast<unsigned>(i), 8));
-  if (tail > 0) k += std::popcount(bitsAt(bytes, offset + 8 * static_cast<unsigned>(whole), tail));
-
-  // The walk is measured against |L(x)| = trunc(x * |2k - m| / m), mirrored
-  // when the line falls: |w - L| = |(-w) - |L||.
-  // NOTE: x * (|2k - m| / m) in doubles is within m * 2^-52 of the exact
-  // quotient, which is an integer or at least 1/m from one; adding 2^-20
-  // before truncating gives the exact truncation for every m <= 65536.
-  const double slope = static_cast<double>(std::abs(2 * k - m)) / m;
-  constexpr double nudge = 0x1p-20;
-  const int sign = 2 * k < m ? -1 : 1;
-  int w = 0, hi = 0, lo = 0;
-  auto byteStep = [&](unsigned b, int x, int count) {
-    const std::int8_t* p = prefix_walk[b].data();
-    for (int j = 0; j < count; ++j) {
-      const int line = static_cast<int>(static_cast<double>(x + j + 1) * slope + nudge);
-      const int diff = sign * (w + p[j]) - line;
-      hi = std::max(hi, diff);
-      lo = std::min(lo, diff);
-    }
-    w += p[count - 1];
+// The center lines met so far, direct-mapped by k, and the block's bytes
+// moved to a byte boundary.
+struct BlockMeter::Lines {
+  static constexpr std::size_t slots = 512;
+  static constexpr std::size_t budget = 1 << 20;  // bytes of lines held at most
+  struct Line {
+    int m = 0, k = -1;
+    // |L(x)| for x = 1..m at [x - 1].
+    std::vector<std::int16_t> at;
   };
-  for (int i = 0; i < whole; ++i) byteStep(bitsAt(bytes, offset + 8 * static_cast<unsigned>(i), 8), 8 * i, 8);
-  if (tail > 0) byteStep(bitsAt(bytes, offset + 8 * static_cast<unsigned>(whole), tail), 8 * whole, tail);
-  d = std::max(hi, -lo);
+  std::vector<Line> line{slots};
+  std::size_t held = 0;
+  std::vector<unsigned char> bits;
+
+  const std::int16_t* get(int m, int k) {
+    Line& l = line[static_cast<std::size_t>(k) % slots];
+    if (l.m == m && l.k == k) return l.at.data();
+    const std::size_t bytes = static_cast<std::size_t>(m) * sizeof(std::int16_t);
+    if (held - l.at.capacity() * sizeof(std::int16_t) + bytes > budget) {
+      for (Line& o : line) std::vector<std::int16_t>().swap(o.at), o.k = -1;
+      held = 0;
+    }
+    held -= l.at.capacity() * sizeof(std::int16_t);
+    l.at.resize(static_cast<std::size_t>(m));
+    held += l.at.capacity() * sizeof(std::int16_t);
+    l.m = m;
+    l.k = k;
+    const std::int64_t step = std::abs(2 * std::int64_t{k} - m);
+    for (int x = 1; x <= m; ++x) l.at[static_cast<std::size_t>(x - 1)] = static_cast<std::int16_t>(x * step / m);
+    return l.at.data();
+  }
+};
+
+BlockMeter::BlockMeter() : lines_(new Lines) {}
+BlockMeter::~BlockMeter() { delete lines_; }
+
+void BlockMeter::measure(const unsigned char* bytes, std::uint64_t offset, int m, int& k, int& d) {
+  hard_assert(m>=1&&m<=max_block);
+  const std::size_t whole = static_cast<std::size_t>(m / 8);
+  const int tail = m % 8;
+  std::vector<unsigned char>& b = lines_->bits;
+  b.resize(whole + 1);
+  if (offset % 8 == 0) {
+    std::memcpy(b.data(), bytes + offset / 8, whole);
+  } else {
+    for (std::size_t i = 0; i < whole; ++i) b[i] = bitsAt(bytes, offset + 8 * i, 8);
+  }
+  b[whole] = tail > 0 ? bitsAt(bytes, offset + 8 * whole, tail) : 0;
+  k = 0;
+  for (unsigned char c : b) k += std::popcount(c);
+
+  // The walk against |L(x)|, mirrored when the line falls: |w - L| = |(-w) - |L||.
+  const std::int16_t* line = lines_->get(m, k);
+  const Steps* walks = 2 * k < m ? prefix_walks.down : prefix_walks.up;
+  Steps hi{}, lo{};
+  std::int16_t base = 0;
+  for (std::size_t i = 0; i < whole; ++i) {
+    const Steps w = walks[b[i]];
+    Steps l;
+    std::memcpy(&l, line + 8 * i, sizeof l);
+    const Steps diff = w + base - l;
+    hi = hi > diff ? hi : diff;
+    lo = lo < diff ? lo : diff;
+    base = static_cast<std::int16_t>(base + w[7]);
+  }
+  int top = 0, bottom = 0;
+  for (int j = 0; j < 8; ++j) {
+    top = std::max<int>(top, hi[j]);
+    bottom = std::min<int>(bottom, lo[j]);
+  }
+  for (int j = 0; j < tail; ++j) {
+    const int diff = base + walks[b[whole]][j] - line[8 * whole + static_cast<std::size_t>(j)];
+    top = std::max(top, diff);
+    bottom = std::min(bottom, diff);
+  }
+  d = std::max(top, -bottom);
 }
 
 namespace {
@@ -98,16 +156,16 @@ struct Run {
   std::size_t blocks = 0;
   int lastLength = 0;        // the length of the last block
   std::vector<BlockMeasure> measures;
-  bool done = false;         // measured; guarded by the pool's mutex
+  bool done = false;         // measured; guarded by the workers' mutex
+  std::exception_ptr error;  // what measuring threw
 };
 
-// Allocates nothing: next() sized the measures.
-void measureRun(Run& r, int n) {
+void measureRun(Run& r, int n, BlockMeter& meter) {
   for (std::size_t i = 0; i < r.blocks; ++i) {
     BlockMeasure& b = r.measures[i];
     b.index = r.first + i;
     b.length = i + 1 == r.blocks ? r.lastLength : n;
-    measureBlock(r.bytes.data(), r.offset + i * static_cast<std::uint64_t>(n), b.length, b.ones, b.deviation);
+    meter.measure(r.bytes.data(), r.offset + i * static_cast<std::uint64_t>(n), b.length, b.ones, b.deviation);
   }
 }
 
@@ -168,6 +226,7 @@ class RunReader {
     r.lastLength = last;
     r.measures.resize(blocks);
     r.done = false;
+    r.error = nullptr;
     // The partly used byte at the end is the next run's first byte.
     const std::uint64_t end = offset_ + (blocks - 1) * static_cast<unsigned>(n_) + static_cast<unsigned>(last);
     carry_.assign(r.bytes.begin() + static_cast<std::ptrdiff_t>(end / 8),
@@ -243,6 +302,7 @@ class Workers {
 
  private:
   void work() {
+    std::unique_ptr<BlockMeter> meter;
     for (;;) {
       std::uint64_t i;
       {
@@ -252,7 +312,12 @@ class Workers {
         i = taken_++;
       }
       Run& r = ring_[i % ring_.size()];
-      measureRun(r, n_);
+      try {
+        if (!meter) meter = std::make_unique<BlockMeter>();
+        measureRun(r, n_, *meter);
+      } catch (...) {
+        r.error = std::current_exception();
+      }
       {
         std::lock_guard lock(mutex_);
         r.done = true;
@@ -286,12 +351,13 @@ class Workers {
 void measureBlocks(int fd, int n, BlockSlice slice, unsigned threads,
                    const std::function<void(std::span<const BlockMeasure>)>& take,
                    const BlockProgress& progress) {
-  hard_assert(n>=1&&n<=65536);
+  hard_assert(n>=1&&n<=BlockMeter::max_block);
   RunReader reader(fd, n, slice);
   if (threads <= 1) {
+    BlockMeter meter;
     Run r;
     while (reader.next(r)) {
-      measureRun(r, n);
+      measureRun(r, n, meter);
       take(r.measures);
       if (progress) progress(reader.read(), reader.total());
     }
@@ -318,6 +384,7 @@ void measureBlocks(int fd, int n, BlockSlice slice, unsigned threads,
     if (taken == filled) break;
     workers.await(taken);
     Run& r = ring[taken % ring.size()];
+    if (r.error) std::rethrow_exception(r.error);
     take(r.measures);
     bytesTaken = bytesAt[taken % ring.size()];
     ++taken;

@@ -49,7 +49,7 @@ using BlockProgress = std::function<void(std::uint64_t done, std::uint64_t total
 // Reads the descriptor fd from its current position and hands every block of
 // `slice` to `take`. threads <= 1 measures on the calling thread; otherwise
 // min(threads, max_threads) workers measure while the calling thread reads.
-// Requires 1 <= n <= 65536. A failed read throws std::system_error (its
+// Requires 1 <= n <= BlockMeter::max_block. A failed read throws std::system_error (its
 // code the errno); an exception from take or progress passes after the
 // workers have stopped. Throws std::bad_alloc, std::system_error when a
 // thread cannot start.
@@ -57,8 +57,25 @@ void measureBlocks(int fd, int n, BlockSlice slice, unsigned threads,
                    const std::function<void(std::span<const BlockMeasure>)>& take,
                    const BlockProgress& progress = {});
 
-// The ones and deviation of the m bits that start `offset` bits into
-// `bytes` (m >= 1, m <= 65536): what walkStats gives for the same bits.
-void measureBlock(const unsigned char* bytes, std::uint64_t offset, int m, int& k, int& d);
+// BlockMeter: measures single blocks, what walkStats gives for the same
+// bits, keeping the center lines of the (m, k) it has met (at most about
+// 1 MiB of them, owned by the meter). One meter per thread.
+class BlockMeter {
+ public:
+  BlockMeter();
+  ~BlockMeter();
+  BlockMeter(const BlockMeter&) = delete;
+  BlockMeter& operator=(const BlockMeter&) = delete;
+
+  // The ones k and deviation d of the m bits that start `offset` bits into
+  // `bytes`. Requires 1 <= m <= max_block. Throws std::bad_alloc.
+  void measure(const unsigned char* bytes, std::uint64_t offset, int m, int& k, int& d);
+
+  static constexpr int max_block = 8192;
+
+ private:
+  struct Lines;
+  Lines* lines_;
+};
 
 }  // namespace lumbra
