@@ -1,12 +1,14 @@
 # Entry points for people; CMake does the building.
 #   make run ARGS="showC 10 5 2"   installs what is missing, builds, runs lumbra
-#   make test                      builds and runs every test (also under sanitizers
-#                                  and, for the command-line cases, under valgrind)
+#   make test                      builds and runs every test (also under sanitizers,
+#                                  the threaded ones under ThreadSanitizer and, for
+#                                  the command-line cases, under valgrind)
 #   make fuzz                      builds the fuzz targets with clang and runs each
 #                                  for FUZZ_SECONDS besides its checked-in corpus
 SHELL := /bin/bash
 BUILD ?= build
 SAN_BUILD ?= build-san
+TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
 ARGS ?= showC 10 5 2
 JOBS ?= $(shell nproc)
@@ -18,7 +20,7 @@ FUZZ_TARGETS = fuzz_cli fuzz_walk fuzz_mp_string
 VALGRIND = valgrind -q --error-exitcode=97 --leak-check=full --errors-for-leak-kinds=definite,indirect
 FUZZ_ENV = ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1
 
-.PHONY: deps build run test test-plain test-sanitize test-valgrind fuzz clean
+.PHONY: deps build run test test-plain test-sanitize test-thread test-valgrind fuzz clean
 
 deps:
 	@bash .ci/install-deps
@@ -30,7 +32,7 @@ build: deps
 run: build
 	@./$(BUILD)/lumbra $(ARGS)
 
-test: test-plain test-sanitize test-valgrind
+test: test-plain test-sanitize test-thread test-valgrind
 
 test-plain: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
@@ -39,6 +41,12 @@ test-sanitize: deps
 	@cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DLUMBRA_SANITIZE=ON >/dev/null
 	@cmake --build $(SAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(SAN_BUILD) --output-on-failure -j $(JOBS)
+
+# The tests that run several threads (label "threads"), under ThreadSanitizer.
+test-thread: deps
+	@cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMBRA_TSAN=ON >/dev/null
+	@cmake --build $(TSAN_BUILD) -j $(JOBS)
+	ctest --test-dir $(TSAN_BUILD) -L threads --output-on-failure -j $(JOBS)
 
 test-valgrind: build
 	LUMBRA_WRAP="$(VALGRIND)" ctest --test-dir $(BUILD) -L cli --output-on-failure -j $(JOBS)
@@ -62,4 +70,4 @@ fuzz: deps
 	done
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
