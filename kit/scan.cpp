@@ -1,0 +1,42 @@
+#include "scan.h"
+
+#include <CLI/CLI.hpp>
+#include <system_error>
+#include <thread>
+
+#include "app.h"
+#include "progress.h"
+
+namespace lumbra::kit {
+
+void addScanOptions(CLI::App& cmd, ScanOptions& options) {
+  cmd.add_option("-j,--jobs", options.jobs,
+                 "Threads that measure blocks while one reads (default: one per core; more than " +
+                     std::to_string(max_threads) + " count as " + std::to_string(max_threads) +
+                     "). The output is the same for any number.")
+      ->check(CLI::PositiveNumber)
+      ->option_text("N");
+  cmd.add_option("--first-block", options.firstBlock,
+                 "Start at block I (from 0), at bit I * N of the input; no byte alignment is needed")
+      ->option_text("I");
+  cmd.add_option("--block-count", options.blockCount,
+                 "Take at most C blocks; a slice past the end gives what is there")
+      ->option_text("C");
+  cmd.add_flag("-q,--quiet", options.quiet, "No progress line on standard error");
+}
+
+void scanBlocks(int fd, const std::string& name, int n, const ScanOptions& options,
+                const std::function<void(std::span<const BlockMeasure>)>& take) {
+  unsigned jobs = options.jobs;
+  if (jobs == 0) jobs = std::max(1u, std::thread::hardware_concurrency());
+  Progress progress(options.quiet);
+  try {
+    measureBlocks(fd, n, {options.firstBlock, options.blockCount}, jobs, take,
+                  [&](std::uint64_t done, std::uint64_t total) { progress.update(done, total); });
+  } catch (const std::system_error& e) {
+    progress.finish();
+    throw Failure("can't read " + name + ": " + e.code().message());
+  }
+}
+
+}  // namespace lumbra::kit
