@@ -11,4 +11,11 @@ namespace lumbra::kit {
 // Every subcommand, in the order --help lists them.
 std::span<const AddCommand> allCommands();
 
+// count N K D: the end-point count and the probability of a deviation.
+void addCountCommand(CLI::App& app, int& status);
+// blocks FILE: every block's statistics and p-values.
+void addBlocksCommand(CLI::App& app, int& status);
+// test FILE: the verdict on the whole file.
+void addTestCommand(CLI::App& app, int& status);
+
 }  // namespace lumbra::kit

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "app.h"
+#include "input.h"
 #include "progress.h"
 
 namespace lumbra::kit {
@@ -25,17 +26,16 @@ void addScanOptions(CLI::App& cmd, ScanOptions& options) {
   cmd.add_flag("-q,--quiet", options.quiet, "No progress line on standard error");
 }
 
-void scanBlocks(int fd, const std::string& name, int n, const ScanOptions& options,
-                const std::function<void(std::span<const BlockMeasure>)>& take) {
+void scanBlocks(Input& in, int n, const ScanOptions& options, const std::function<void(const MeasuredRun&)>& take) {
   unsigned jobs = options.jobs;
   if (jobs == 0) jobs = std::max(1u, std::thread::hardware_concurrency());
   Progress progress(options.quiet);
   try {
-    measureBlocks(fd, n, {options.firstBlock, options.blockCount}, jobs, take,
+    measureRuns(in.fd(), n, {options.firstBlock, options.blockCount}, jobs, take,
                   [&](std::uint64_t done, std::uint64_t total) { progress.update(done, total); });
   } catch (const std::system_error& e) {
     progress.finish();
-    throw Failure("can't read " + name + ": " + e.code().message());
+    throw Failure("can't read " + in.name() + ": " + e.code().message());
   }
 }
 

@@ -9,16 +9,16 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
-#include <span>
-#include <string>
 
-#include "block_measure.h"
+#include "block_runs.h"
 
 namespace CLI {
 class App;
 }
 
 namespace lumbra::kit {
+
+class Input;
 
 struct ScanOptions {
   unsigned jobs = 0;  // threads that measure; 0: one per core
@@ -30,11 +30,9 @@ struct ScanOptions {
 // Adds -j/--jobs, --first-block, --block-count and -q/--quiet to `cmd`.
 void addScanOptions(CLI::App& cmd, ScanOptions& options);
 
-// Reads the open descriptor fd (the input called `name` in messages) and
-// hands the measures of the chosen blocks of n bits to `take`, run after run
-// in file order. Throws Failure ("can't read NAME: ...") when reading fails;
-// what `take` throws passes.
-void scanBlocks(int fd, const std::string& name, int n, const ScanOptions& options,
-                const std::function<void(std::span<const BlockMeasure>)>& take);
+// Reads `in` from where it stands and hands the measures of the chosen
+// blocks of n bits to `take`, run after run in file order. Throws Failure
+// ("can't read NAME: ...") when reading fails; what `take` throws passes.
+void scanBlocks(Input& in, int n, const ScanOptions& options, const std::function<void(const MeasuredRun&)>& take);
 
 }  // namespace lumbra::kit

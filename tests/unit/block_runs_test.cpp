@@ -1,4 +1,4 @@
-#include "block_measure.h"
+#include "block_runs.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -17,38 +17,45 @@
 
 namespace {
 
-using lumbra::BlockMeasure;
 using lumbra::BlockSlice;
 
+// A block as the test sees it: its index, length, ones and deviation.
+struct Block {
+  std::uint64_t index;
+  int length, ones, deviation;
+  bool operator==(const Block&) const = default;
+};
+
 // The blocks of `path` as the plain reader cuts them, measured by walkStats.
-std::vector<BlockMeasure> reference(const std::string& path, int n) {
+std::vector<Block> reference(const std::string& path, int n) {
   kova::mem_pool pool(16384, 1024);
   kova::file in(pool, kova::ch_range(path.c_str()), kova::rd, 0);
   lumbra::BitReader reader(in);
-  std::vector<BlockMeasure> out;
+  std::vector<Block> out;
   std::vector<bool> vb;
   for (std::uint64_t i = 0;; ++i) {
     reader.read(n, vb);
     if (vb.empty()) return out;
-    BlockMeasure b{i, static_cast<int>(vb.size()), 0, 0};
+    Block b{i, static_cast<int>(vb.size()), 0, 0};
     lumbra::walkStats(vb, b.ones, b.deviation);
     out.push_back(b);
   }
 }
 
-std::vector<BlockMeasure> measured(int fd, int n, BlockSlice slice, unsigned threads) {
-  std::vector<BlockMeasure> out;
-  lumbra::measureBlocks(fd, n, slice, threads, [&](std::span<const BlockMeasure> run) {
-    out.insert(out.end(), run.begin(), run.end());
+std::vector<Block> measured(int fd, int n, BlockSlice slice, unsigned threads) {
+  std::vector<Block> out;
+  lumbra::measureRuns(fd, n, slice, threads, [&](const lumbra::MeasuredRun& run) {
+    for (std::size_t i = 0; i < run.blocks.size(); ++i)
+      out.push_back({run.first + i, run.length(i), run.blocks[i].ones, run.blocks[i].deviation});
   });
   return out;
 }
 
 // Random files, block sizes (most not a multiple of 8), slices and thread
 // counts: the measures equal the plain reader's, whatever the threads.
-TEST(BlockMeasure, SlicesAndThreadsMeasureAsThePlainReader) {
+TEST(BlockRuns, SlicesAndThreadsMeasureAsThePlainReader) {
   std::mt19937_64 rng(14);
-  const std::string path = ::testing::TempDir() + "block_measure_test.bin";
+  const std::string path = ::testing::TempDir() + "block_runs_test.bin";
   for (int round = 0; round < 40; ++round) {
     const int n = round % 5 == 0 ? 4096 : static_cast<int>(rng() % 300) + 1;
     // Biased bytes now and then, so that k strays far from m/2.
@@ -58,7 +65,7 @@ TEST(BlockMeasure, SlicesAndThreadsMeasureAsThePlainReader) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     std::fwrite(data.data(), 1, data.size(), f);
     std::fclose(f);
-    const std::vector<BlockMeasure> whole = reference(path, n);
+    const std::vector<Block> whole = reference(path, n);
     const std::uint64_t blocks = whole.size();
     BlockSlice slice;
     if (round % 2 == 1) {
@@ -66,7 +73,7 @@ TEST(BlockMeasure, SlicesAndThreadsMeasureAsThePlainReader) {
       slice.count = rng() % (blocks + 3);
     }
     const std::uint64_t from = std::min(slice.first, blocks);
-    const std::vector<BlockMeasure> want(whole.begin() + static_cast<std::ptrdiff_t>(from),
+    const std::vector<Block> want(whole.begin() + static_cast<std::ptrdiff_t>(from),
                                          whole.begin() + static_cast<std::ptrdiff_t>(std::min(blocks, from + std::min(slice.count, blocks))));
     const unsigned threads = static_cast<unsigned>(round % 4) + 1;
     SCOPED_TRACE("n=" + std::to_string(n) + " bytes=" + std::to_string(data.size()) + " first=" +

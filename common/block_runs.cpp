@@ -1,14 +1,11 @@
-#include "block_measure.h"
+#include "block_runs.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
-#include <bit>
 #include <cerrno>
 #include <condition_variable>
-#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -20,136 +17,6 @@
 #include "kova/hard_assert.h"
 
 namespace lumbra {
-
-namespace {
-
-// Eight steps of a walk at once, in GCC's portable vector extension.
-using Steps = std::int16_t __attribute__((vector_size(16)));
-
-// The walk after 1..8 bits of each byte, most significant bit first, and
-// the same walk mirrored.
-struct PrefixWalks {
-  Steps up[256];
-  Steps down[256];
-};
-const PrefixWalks prefix_walks = [] {
-  PrefixWalks t{};
-  for (int b = 0; b < 256; ++b) {
-    int w = 0;
-    for (int j = 0; j < 8; ++j) {
-      w += (b >> (7 - j)) & 1 ? 1 : -1;
-      t.up[b][j] = static_cast<std::int16_t>(w);
-      t.down[b][j] = static_cast<std::int16_t>(-w);
-    }
-  }
-  return t;
-}();
-
-// The `count` (1..8) bits at bit position `bit` of bytes, as the high bits of
-// a byte; reads no byte beyond the last of those bits.
-inline unsigned char bitsAt(const unsigned char* bytes, std::uint64_t bit, int count) {
-  const std::uint64_t i = bit >> 3;
-  const int s = static_cast<int>(bit & 7);
-  unsigned v = static_cast<unsigned>(bytes[i]) << 8;
-  if (s + count > 8) v |= bytes[i + 1];
-  return static_cast<unsigned char>((v >> (8 - s)) & (0xff00u >> count));
-}
-
-// The one bits of a word.
-// NOTE: by hand, since std::popcount becomes a library call on the baseline
-// x86-64 that has no popcnt instruction.
-inline int ones(std::uint64_t x) {
-  x -= (x >> 1) & 0x5555555555555555u;
-  x = (x & 0x3333333333333333u) + ((x >> 2) & 0x3333333333333333u);
-  x = (x + (x >> 4)) & 0x0f0f0f0f0f0f0f0fu;
-  return static_cast<int>((x * 0x0101010101010101u) >> 56);
-}
-
-}  // namespace
-
-// The center lines met so far, direct-mapped by k, and the block's bytes
-// moved to a byte boundary.
-struct BlockMeter::Lines {
-  static constexpr std::size_t slots = 512;
-  static constexpr std::size_t budget = 1 << 20;  // bytes of lines held at most
-  struct Line {
-    int m = 0, k = -1;
-    // |L(x)| for x = 1..m at [x - 1].
-    std::vector<std::int16_t> at;
-  };
-  std::vector<Line> line{slots};
-  std::size_t held = 0;
-  std::vector<unsigned char> bits;
-
-  const std::int16_t* get(int m, int k) {
-    Line& l = line[static_cast<std::size_t>(k) % slots];
-    if (l.m == m && l.k == k) return l.at.data();
-    const std::size_t bytes = static_cast<std::size_t>(m) * sizeof(std::int16_t);
-    if (held - l.at.capacity() * sizeof(std::int16_t) + bytes > budget) {
-      for (Line& o : line) std::vector<std::int16_t>().swap(o.at), o.k = -1;
-      held = 0;
-    }
-    held -= l.at.capacity() * sizeof(std::int16_t);
-    l.at.resize(static_cast<std::size_t>(m));
-    held += l.at.capacity() * sizeof(std::int16_t);
-    l.m = m;
-    l.k = k;
-    const std::int64_t step = std::abs(2 * std::int64_t{k} - m);
-    for (int x = 1; x <= m; ++x) l.at[static_cast<std::size_t>(x - 1)] = static_cast<std::int16_t>(x * step / m);
-    return l.at.data();
-  }
-};
-
-BlockMeter::BlockMeter() : lines_(new Lines) {}
-BlockMeter::~BlockMeter() { delete lines_; }
-
-void BlockMeter::measure(const unsigned char* bytes, std::uint64_t offset, int m, int& k, int& d) {
-  hard_assert(m>=1&&m<=max_block);
-  const std::size_t whole = static_cast<std::size_t>(m / 8);
-  const int tail = m % 8;
-  std::vector<unsigned char>& b = lines_->bits;
-  b.resize(whole + 1);
-  if (offset % 8 == 0) {
-    std::memcpy(b.data(), bytes + offset / 8, whole);
-  } else {
-    for (std::size_t i = 0; i < whole; ++i) b[i] = bitsAt(bytes, offset + 8 * i, 8);
-  }
-  b[whole] = tail > 0 ? bitsAt(bytes, offset + 8 * whole, tail) : 0;
-  k = 0;
-  std::size_t i = 0;
-  for (; i + 8 <= b.size(); i += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, b.data() + i, 8);
-    k += ones(word);
-  }
-  for (; i < b.size(); ++i) k += ones(b[i]);
-
-  // The walk against |L(x)|, mirrored when the line falls: |w - L| = |(-w) - |L||.
-  const std::int16_t* line = lines_->get(m, k);
-  const Steps* walks = 2 * k < m ? prefix_walks.down : prefix_walks.up;
-  Steps hi{}, lo{};
-  std::int16_t base = 0;
-  for (std::size_t j = 0; j < whole; ++j) {
-    const unsigned char c = b[j];
-    Steps l;
-    std::memcpy(&l, line + 8 * j, sizeof l);
-    const Steps diff = walks[c] + base - l;
-    hi = hi > diff ? hi : diff;
-    lo = lo < diff ? lo : diff;
-    base = static_cast<std::int16_t>(base + walks[c][7]);
-  }
-  int top = 0, bottom = 0;
-  for (int j = 0; j < 8; ++j) {
-    top = std::max<int>(top, hi[j]);
-    bottom = std::min<int>(bottom, lo[j]);
-  }
-  for (int j = 0; j < tail; ++j) {
-    const int diff = base + walks[b[whole]][j] - line[8 * whole + static_cast<std::size_t>(j)];
-    top = std::max(top, diff);
-    bottom = std::min(bottom, diff);
-  }
-  d = std::max(top, -bottom);
-}
 
 namespace {
 
@@ -172,25 +39,26 @@ struct Run {
   std::size_t blocks = 0;
   int lastLength = 0;        // the length of the last block
   std::vector<BlockMeasure> measures;
+  int n = 0;
   bool done = false;         // measured; guarded by the workers' mutex
   std::exception_ptr error;  // what measuring threw
 };
 
-void measureRun(Run& r, int n, BlockMeter& meter) {
+void measureRun(Run& r, BlockMeter& meter) {
   for (std::size_t i = 0; i < r.blocks; ++i) {
-    BlockMeasure& b = r.measures[i];
-    b.index = r.first + i;
-    b.length = i + 1 == r.blocks ? r.lastLength : n;
-    meter.measure(r.bytes.data(), r.offset + i * static_cast<std::uint64_t>(n), b.length, b.ones, b.deviation);
+    const std::uint64_t bit = r.offset + i * static_cast<std::uint64_t>(r.n);
+    r.measures[i] = meter.measure(r.bytes.data() + bit / 8, static_cast<int>(bit % 8), i + 1 == r.blocks ? r.lastLength : r.n);
   }
 }
+
+MeasuredRun measured(const Run& r) { return {r.first, r.measures, r.n, r.lastLength}; }
 
 // Cuts the stream into runs: every block whole except the stream's last.
 class RunReader {
  public:
   RunReader(int fd, int n, BlockSlice slice) : fd_(fd), n_(n), left_(slice.count), next_(slice.first) {
     // NOTE: about 512 KiB of bits a run, and at most 8192 blocks, so that the
-    // measures of a run stay as small as its bytes.
+    // measures of a run stay smaller than its bytes.
     runBlocks_ = std::clamp<std::uint64_t>((std::uint64_t{1} << 22) / static_cast<unsigned>(n), 1, 8192);
     const std::uint64_t start = slice.first * static_cast<std::uint64_t>(n);
     // NOTE: a slice whose first bit lies beyond 2^64 bits lies beyond any file.
@@ -240,6 +108,7 @@ class RunReader {
     r.first = next_;
     r.blocks = blocks;
     r.lastLength = last;
+    r.n = n_;
     r.measures.resize(blocks);
     r.done = false;
     r.error = nullptr;
@@ -291,7 +160,8 @@ class RunReader {
 // The worker threads and the ring of runs they measure.
 class Workers {
  public:
-  Workers(std::vector<Run>& ring, int n, unsigned count) : ring_(ring), n_(n) {
+  Workers(std::vector<Run>& ring, int n, unsigned count)
+      : ring_(ring), n_(n), lineBudget_(std::min(BlockMeter::line_budget, (std::size_t{16} << 20) / count)) {
     threads_.reserve(count);
     try {
       for (unsigned i = 0; i < count; ++i) threads_.emplace_back([this] { work(); });
@@ -329,8 +199,8 @@ class Workers {
       }
       Run& r = ring_[i % ring_.size()];
       try {
-        if (!meter) meter = std::make_unique<BlockMeter>();
-        measureRun(r, n_, *meter);
+        if (!meter) meter = std::make_unique<BlockMeter>(n_, lineBudget_);
+        measureRun(r, *meter);
       } catch (...) {
         r.error = std::current_exception();
       }
@@ -353,6 +223,7 @@ class Workers {
 
   std::vector<Run>& ring_;
   int n_;
+  std::size_t lineBudget_;  // each meter's
   std::mutex mutex_;
   std::condition_variable wake_;  // a run to measure, or stop
   std::condition_variable done_;  // a run measured
@@ -364,17 +235,16 @@ class Workers {
 
 }  // namespace
 
-void measureBlocks(int fd, int n, BlockSlice slice, unsigned threads,
-                   const std::function<void(std::span<const BlockMeasure>)>& take,
-                   const BlockProgress& progress) {
-  hard_assert(n>=1&&n<=BlockMeter::max_block);
+void measureRuns(int fd, int n, BlockSlice slice, unsigned threads,
+                 const std::function<void(const MeasuredRun&)>& take, const BlockProgress& progress) {
+  hard_assert(n>=1&&n<=4096);
   RunReader reader(fd, n, slice);
   if (threads <= 1) {
-    BlockMeter meter;
+    BlockMeter meter(n);
     Run r;
     while (reader.next(r)) {
-      measureRun(r, n, meter);
-      take(r.measures);
+      measureRun(r, meter);
+      take(measured(r));
       if (progress) progress(reader.read(), reader.total());
     }
     return;
@@ -401,7 +271,7 @@ void measureBlocks(int fd, int n, BlockSlice slice, unsigned threads,
     workers.await(taken);
     Run& r = ring[taken % ring.size()];
     if (r.error) std::rethrow_exception(r.error);
-    take(r.measures);
+    take(measured(r));
     bytesTaken = bytesAt[taken % ring.size()];
     ++taken;
     if (progress) progress(bytesTaken, reader.total());

@@ -1,0 +1,175 @@
+#include "block_meter.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <cstring>
+
+#include "kova/hard_assert.h"
+#include "trian.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace lumbra {
+
+namespace {
+
+// The walk of byte b: its height after 1..8 of its bits, first bit first
+// (at), and its height after all 8 in every lane (end).
+struct ByteWalks {
+  alignas(16) std::int16_t at[256][8];
+  alignas(16) std::int16_t end[256][8];
+  constexpr ByteWalks() : at{}, end{} {
+    for (int b = 0; b < 256; ++b) {
+      int w = 0;
+      for (int i = 0; i < 8; ++i) {
+        w += ((b >> (7 - i)) & 1) ? 1 : -1;
+        at[b][i] = static_cast<std::int16_t>(w);
+      }
+      for (int i = 0; i < 8; ++i) end[b][i] = static_cast<std::int16_t>(w);
+    }
+  }
+};
+constexpr ByteWalks byte_walks;
+
+// The one bits of the bytes p[0, bytes).
+// NOTE: counted in the bytes of 64-bit words rather than by std::popcount,
+// which without a popcount instruction in the target is a library call.
+int count_ones(const unsigned char* p, int bytes) {
+  constexpr std::uint64_t m1 = 0x5555555555555555u, m2 = 0x3333333333333333u, m4 = 0x0f0f0f0f0f0f0f0fu;
+  std::uint64_t total = 0;
+  int i = 0;
+  for (; i + 8 <= bytes; i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    w -= (w >> 1) & m1;
+    w = (w & m2) + ((w >> 2) & m2);
+    w = (w + (w >> 4)) & m4;
+    total += (w * 0x0101010101010101u) >> 56;
+  }
+  int ones = static_cast<int>(total);
+  for (; i < bytes; ++i) ones += (byte_walks.end[p[i]][0] + 8) / 2;
+  return ones;
+}
+
+}  // namespace
+
+BlockMeter::BlockMeter(int n, std::size_t budget) : n_(n), budget_(budget), lines_(static_cast<std::size_t>(n) + 1) {
+  hard_assert(n>=1&&n<=4096);
+  shifted_.resize(static_cast<std::size_t>(n) / 8 + 2);
+}
+
+const std::int16_t* BlockMeter::line(int k) {
+  std::unique_ptr<std::int16_t[]>& l = lines_[static_cast<std::size_t>(k)];
+  if (l) return l.get();
+  const std::size_t len = (static_cast<std::size_t>(n_) + 7) / 8 * 8;
+  if (lineBytes_ + len * sizeof(std::int16_t) > budget_) {
+    for (auto& other : lines_) other.reset();
+    lineBytes_ = 0;
+  }
+  l = std::make_unique<std::int16_t[]>(len);  // zeroed
+  CenterLineCursor c(n_, k);
+  for (int x = 1; x <= n_; ++x) {
+    c.next();
+    l[static_cast<std::size_t>(x) - 1] = static_cast<std::int16_t>(c.value());
+  }
+  lineBytes_ += len * sizeof(std::int16_t);
+  return l.get();
+}
+
+BlockMeasure BlockMeter::measureBits(const unsigned char* bytes, int bit, int m) {
+  hard_assert(bit>=0&&bit<8&&m>=1);
+  int k = 0;
+  for (int i = 0; i < m; ++i) k += (bytes[(bit + i) / 8] >> (7 - (bit + i) % 8)) & 1;
+  CenterLineCursor line(m, k);
+  int d = 0, w = 0;
+  for (int i = 0; i < m; ++i) {
+    w += ((bytes[(bit + i) / 8] >> (7 - (bit + i) % 8)) & 1) ? 1 : -1;
+    line.next();
+    d = std::max(d, std::abs(w - line.value()));
+  }
+  return {k, d};
+}
+
+BlockMeasure BlockMeter::measure(const unsigned char* bytes, int bit, int m) {
+  hard_assert(bit>=0&&bit<8&&m>=1&&m<=4096);
+  if (m != n_) return measureBits(bytes, bit, m);
+  const int whole = m / 8, rest = m % 8;
+  if (bit != 0) {
+    // Move the block to bit 0 of its own bytes; the byte after its last one
+    // is read only when the block reaches into it.
+    const int have = (bit + m + 7) / 8;
+    for (int j = 0; j <= whole; ++j) {
+      const unsigned next = j + 1 < have ? bytes[j + 1] : 0u;
+      shifted_[static_cast<std::size_t>(j)] = static_cast<unsigned char>((bytes[j] << bit) | (next >> (8 - bit)));
+    }
+    bytes = shifted_.data();
+  }
+  const unsigned last = rest ? bytes[whole] >> (8 - rest) : 0u;  // the last bits, low-aligned
+  const int k = count_ones(bytes, whole) + (rest ? (byte_walks.end[last][0] + 8) / 2 : 0);
+  const std::int16_t* l = line(k);
+
+  // The distance at each bit of a whole byte: the walk before the byte
+  // plus the byte's own walk, less the line; its highest and lowest value.
+  int w = 0, hi = 0, lo = 0;
+#if defined(__SSE2__)
+  // The walk before the byte rides in every lane of vw.
+  // NOTE: two bytes a round, with their own extremes, so that the rounds
+  // do not wait on one another's maximum and minimum.
+  __m128i vhi = _mm_setzero_si128(), vlo = _mm_setzero_si128(), vw = _mm_setzero_si128();
+  __m128i vhi2 = vhi, vlo2 = vlo;
+  auto walkAt = [](unsigned b) { return _mm_load_si128(reinterpret_cast<const __m128i*>(byte_walks.at[b])); };
+  auto endOf = [](unsigned b) { return _mm_load_si128(reinterpret_cast<const __m128i*>(byte_walks.end[b])); };
+  auto lineAt = [l](int j) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(l + 8 * j)); };
+  int j = 0;
+  for (; j + 2 <= whole; j += 2) {
+    const unsigned b0 = bytes[j], b1 = bytes[j + 1];
+    const __m128i vw1 = _mm_add_epi16(vw, endOf(b0));
+    const __m128i d0 = _mm_sub_epi16(_mm_add_epi16(walkAt(b0), vw), lineAt(j));
+    const __m128i d1 = _mm_sub_epi16(_mm_add_epi16(walkAt(b1), vw1), lineAt(j + 1));
+    vhi = _mm_max_epi16(vhi, d0);
+    vlo = _mm_min_epi16(vlo, d0);
+    vhi2 = _mm_max_epi16(vhi2, d1);
+    vlo2 = _mm_min_epi16(vlo2, d1);
+    vw = _mm_add_epi16(vw1, endOf(b1));
+  }
+  for (; j < whole; ++j) {
+    const unsigned b = bytes[j];
+    const __m128i d0 = _mm_sub_epi16(_mm_add_epi16(walkAt(b), vw), lineAt(j));
+    vhi = _mm_max_epi16(vhi, d0);
+    vlo = _mm_min_epi16(vlo, d0);
+    vw = _mm_add_epi16(vw, endOf(b));
+  }
+  vhi = _mm_max_epi16(vhi, vhi2);
+  vlo = _mm_min_epi16(vlo, vlo2);
+  w = static_cast<std::int16_t>(_mm_cvtsi128_si32(vw));
+  alignas(16) std::int16_t his[8], los[8];
+  _mm_store_si128(reinterpret_cast<__m128i*>(his), vhi);
+  _mm_store_si128(reinterpret_cast<__m128i*>(los), vlo);
+  for (int i = 0; i < 8; ++i) {
+    hi = std::max<int>(hi, his[i]);
+    lo = std::min<int>(lo, los[i]);
+  }
+#else
+  for (int j = 0; j < whole; ++j) {
+    const unsigned b = bytes[j];
+    for (int i = 0; i < 8; ++i) {
+      const int dist = w + byte_walks.at[b][i] - l[8 * j + i];
+      hi = std::max(hi, dist);
+      lo = std::min(lo, dist);
+    }
+    w += byte_walks.end[b][0];
+  }
+#endif
+  for (int i = 0; i < rest; ++i) {
+    w += ((last >> (rest - 1 - i)) & 1u) ? 1 : -1;
+    const int dist = w - l[8 * whole + i];
+    hi = std::max(hi, dist);
+    lo = std::min(lo, dist);
+  }
+  return {k, std::max(hi, -lo)};
+}
+
+}  // namespace lumbra

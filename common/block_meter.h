@@ -1,0 +1,67 @@
+// BlockMeter: the ones count k and the deviation d of bit blocks read
+// straight from bytes, as walkStats measures them from a vector<bool>.
+//
+// A block is m consecutive bits of a byte array, most significant bit of
+// each byte first, starting `bit` bits (0..7) into its first byte. Its walk
+// steps up for a one and down for a zero; d is the largest distance of the
+// walk from the center line of (m, k) (see centerLine). The meter keeps the
+// center lines of the block size it was made for, one per k met so far,
+// on the heap (at most its budget, line_budget bytes unless it was given
+// less; past that it starts over), so a block of that size costs a few
+// vector operations per byte. Blocks of any other length are measured bit
+// by bit. A meter is used by one thread at a
+// time; give each thread its own.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace lumbra {
+
+struct BlockMeasure {
+  int ones;
+  int deviation;
+};
+
+class BlockMeter {
+ public:
+  // The block size whose lines are kept: 1..4096; they take at most
+  // `budget` bytes (line_budget or less).
+  explicit BlockMeter(int n, std::size_t budget = line_budget);
+
+  // The block of m bits (1..4096) at bits[bit..bit + m) of bytes, which
+  // holds at least (bit + m + 7) / 8 bytes. Throws std::bad_alloc.
+  BlockMeasure measure(const unsigned char* bytes, int bit, int m);
+
+  // The same block measured bit by bit: the reference the fast path equals.
+  static BlockMeasure measureBits(const unsigned char* bytes, int bit, int m);
+
+  static constexpr std::size_t line_budget = 8u << 20;
+
+ private:
+  // L(1)..L(n) of (n, k), padded with zeros to a whole number of bytes' bits.
+  const std::int16_t* line(int k);
+
+  int n_;
+  std::size_t budget_;
+  std::size_t lineBytes_ = 0;  // what the kept lines take
+  std::vector<std::unique_ptr<std::int16_t[]>> lines_;  // by k; null until met
+  std::vector<unsigned char> shifted_;  // a block moved to start at bit 0
+};
+
+}  // namespace lumbra
+
+namespace lumbra {
+
+// Measures `count` blocks of n bits, one after the other from `bit` bits
+// into bytes, and calls f(m, measure) for each in order: a run of whole
+// blocks, as a thread or a slice measures it.
+template <class F>
+void measureBlocks(BlockMeter& meter, const unsigned char* bytes, std::uint64_t bit, int n, std::uint64_t count, F&& f) {
+  for (std::uint64_t i = 0; i < count; ++i, bit += static_cast<std::uint64_t>(n))
+    f(n, meter.measure(bytes + bit / 8, static_cast<int>(bit % 8), n));
+}
+
+}  // namespace lumbra

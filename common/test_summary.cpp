@@ -1,0 +1,134 @@
+#include "test_summary.h"
+
+#include <cmath>
+
+#include "chi_square.h"
+#include "kova/hard_assert.h"
+
+namespace lumbra {
+
+Verdict judge(const StatisticFigures& f) {
+  Verdict v;
+  v.passingSd = std::sqrt(f.passingVariance);
+  if (v.passingSd > 0) v.passingZ = (static_cast<double>(f.passing) - f.passingExpected) / v.passingSd;
+
+  std::vector<std::pair<double, double>> groups;  // (observed, expected)
+  double obs = 0, exp = 0;
+  bool open = false;
+  for (int b = 0; b < bin_count; ++b) {
+    obs += static_cast<double>(f.binsObserved[static_cast<std::size_t>(b)]);
+    exp += f.binsExpected[static_cast<std::size_t>(b)];
+    open = true;
+    if (exp >= 5) {
+      groups.emplace_back(obs, exp);
+      obs = exp = 0;
+      open = false;
+    }
+  }
+  if (open && !groups.empty()) {
+    groups.back().first += obs;
+    groups.back().second += exp;
+  }
+  if (groups.size() < 2) return v;
+  double chi2 = 0;
+  for (const auto& [o, e] : groups) chi2 += (o - e) * (o - e) / e;
+  v.chi2 = chi2;
+  v.dof = static_cast<int>(groups.size()) - 1;
+  v.pValue = chiSquareUpperTail(chi2, *v.dof);
+  return v;
+}
+
+TestSummary::TestSummary(int blockSize, std::uint64_t firstBlock)
+    : n_(blockSize), first_(firstBlock), byOnes_(static_cast<std::size_t>(blockSize) + 1, 0) {
+  hard_assert(blockSize>=1&&blockSize<=4096);
+}
+
+void TestSummary::add(Laws& laws, int m, int k, int d) {
+  hard_assert(m>=1&&m<=n_&&k>=0&&k<=m&&d>=0);
+  ++blocks_;
+  bits_ += static_cast<std::uint64_t>(m);
+  ones_ += static_cast<std::uint64_t>(k);
+  if (m == n_) ++byOnes_[static_cast<std::size_t>(k)];
+  else ++shorter_[{m, k}];
+
+  const OnesLaw& o = laws.ones(m);
+  onesPassing_ += o.passing(k);
+  ++onesBins_[static_cast<std::size_t>(o.bin(k))];
+  DeviationLaw& dl = laws.deviation(m, k);
+  devPassing_ += dl.passing(d);
+  ++devBins_[static_cast<std::size_t>(dl.bin(d))];
+  if (devObserved_.size() <= static_cast<std::size_t>(d)) devObserved_.resize(static_cast<std::size_t>(d) + 1, 0);
+  ++devObserved_[static_cast<std::size_t>(d)];
+}
+
+void TestSummary::merge(const TestSummary& next) {
+  hard_assert(next.n_==n_);
+  blocks_ += next.blocks_;
+  bits_ += next.bits_;
+  ones_ += next.ones_;
+  onesPassing_ += next.onesPassing_;
+  devPassing_ += next.devPassing_;
+  for (std::size_t b = 0; b < onesBins_.size(); ++b) {
+    onesBins_[b] += next.onesBins_[b];
+    devBins_[b] += next.devBins_[b];
+  }
+  if (devObserved_.size() < next.devObserved_.size()) devObserved_.resize(next.devObserved_.size(), 0);
+  for (std::size_t d = 0; d < next.devObserved_.size(); ++d) devObserved_[d] += next.devObserved_[d];
+  for (std::size_t k = 0; k < byOnes_.size(); ++k) byOnes_[k] += next.byOnes_[k];
+  for (const auto& [shape, count] : next.shorter_) shorter_[shape] += count;
+}
+
+template <class F>
+void TestSummary::forEachShape(F f) const {
+  for (const auto& [shape, count] : shorter_) f(shape.first, shape.second, count);
+  for (std::size_t k = 0; k < byOnes_.size(); ++k)
+    if (byOnes_[k] > 0) f(n_, static_cast<int>(k), byOnes_[k]);
+}
+
+namespace {
+
+void add_expectation(StatisticFigures& f, double count, double pass, const BinArray& bins) {
+  f.passingExpected += count * pass;
+  f.passingVariance += count * pass * (1 - pass);
+  for (std::size_t b = 0; b < bins.size(); ++b) f.binsExpected[b] += count * bins[b];
+}
+
+}  // namespace
+
+StatisticFigures TestSummary::onesFigures(Laws& laws) const {
+  StatisticFigures f;
+  f.passing = onesPassing_;
+  f.binsObserved = onesBins_;
+  // The expectation of a block depends on its length only.
+  std::map<int, std::uint64_t> byLength;
+  forEachShape([&](int m, int, std::uint64_t count) { byLength[m] += count; });
+  for (const auto& [m, count] : byLength) {
+    const OnesLaw& o = laws.ones(m);
+    add_expectation(f, static_cast<double>(count), o.passingProbability(), o.binProbabilities());
+  }
+  return f;
+}
+
+StatisticFigures TestSummary::deviationFigures(Laws& laws) const {
+  StatisticFigures f;
+  f.passing = devPassing_;
+  f.binsObserved = devBins_;
+  forEachShape([&](int m, int k, std::uint64_t count) {
+    DeviationLaw& dl = laws.deviation(m, k);
+    add_expectation(f, static_cast<double>(count), dl.passingProbability(), dl.binProbabilities());
+  });
+  return f;
+}
+
+std::vector<double> TestSummary::deviationsExpected(Laws& laws) const {
+  std::vector<double> e(devObserved_.size(), 0.0);
+  forEachShape([&](int m, int k, std::uint64_t count) {
+    DeviationLaw& dl = laws.deviation(m, k);
+    const int top = std::min<int>(static_cast<int>(e.size()) - 1, dl.maxDeviation());
+    for (int d = 0; d <= top; ++d)
+      e[static_cast<std::size_t>(d)] += static_cast<double>(count) * static_cast<double>(dl.probability(d));
+  });
+  return e;
+}
+
+}  // namespace lumbra

@@ -1,0 +1,91 @@
+// TestSummary: what a run over consecutive blocks of a file has seen, for
+// the verdict on the file; and the verdict drawn from it.
+//
+// A summary covers the blocks first .. first + count - 1 of one block size.
+// add() takes the next block; merge() appends the summary of the blocks
+// that follow, so runs measured apart (by threads, or as slices) combine in
+// file order. It keeps what was observed (passing blocks and bins of both
+// p-values, and how many blocks had each deviation) and how many blocks had
+// each (length, ones); the expected figures follow from those counts at the
+// end (see figures()), so they are the same however the blocks were split.
+// A summary owns its vectors; it refers to no Laws.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "distribution.h"
+
+namespace lumbra {
+
+using BinCounts = std::array<std::uint64_t, bin_count>;
+
+// One statistic's figures over many blocks: observed and expected.
+// Expectations are sums over the blocks (passingVariance of q (1 - q), q a
+// block's probability to pass), so the figures of parts add up.
+struct StatisticFigures {
+  std::uint64_t passing = 0;
+  double passingExpected = 0;
+  double passingVariance = 0;
+  BinCounts binsObserved{};
+  BinArray binsExpected{};
+};
+
+// What the figures say. The chi-square statistic compares observed and
+// expected counts over groups of adjacent bins: from the lowest bin up, a
+// group closes once its expected count reaches 5, and a last group that
+// stays below 5 joins the one before. With fewer than two groups there is
+// no statistic (chi2, dof, pValue empty); with no spread, no z.
+struct Verdict {
+  double passingSd = 0;
+  std::optional<double> passingZ;
+  std::optional<double> chi2;
+  std::optional<int> dof;
+  std::optional<double> pValue;
+};
+
+Verdict judge(const StatisticFigures& f);
+
+class TestSummary {
+ public:
+  // A summary of no blocks yet, the first of which will be firstBlock.
+  explicit TestSummary(int blockSize, std::uint64_t firstBlock = 0);
+
+  // The next block: m bits (m <= the block size), k ones, deviation d.
+  void add(Laws& laws, int m, int k, int d);
+  // Appends the summary of the blocks right after this one's.
+  void merge(const TestSummary& next);
+
+  int blockSize() const { return n_; }
+  std::uint64_t firstBlock() const { return first_; }
+  std::uint64_t blockCount() const { return blocks_; }
+  std::uint64_t bits() const { return bits_; }
+  std::uint64_t ones() const { return ones_; }
+  // Blocks with deviation d, d = 0 .. the largest seen.
+  const std::vector<std::uint64_t>& deviationsObserved() const { return devObserved_; }
+
+  StatisticFigures onesFigures(Laws& laws) const;
+  StatisticFigures deviationFigures(Laws& laws) const;
+  // The sum over the blocks of P(D = d | m, k), for the same d as
+  // deviationsObserved().
+  std::vector<double> deviationsExpected(Laws& laws) const;
+
+ private:
+  // Calls f(m, k, blocks) for every (length, ones) seen, in ascending order.
+  template <class F>
+  void forEachShape(F f) const;
+
+  int n_;
+  std::uint64_t first_, blocks_ = 0, bits_ = 0, ones_ = 0;
+  std::uint64_t onesPassing_ = 0, devPassing_ = 0;
+  BinCounts onesBins_{}, devBins_{};
+  std::vector<std::uint64_t> devObserved_;
+  std::vector<std::uint64_t> byOnes_;  // blocks of n bits, by k
+  std::map<std::pair<int, int>, std::uint64_t> shorter_;  // blocks of fewer bits, by (m, k)
+};
+
+}  // namespace lumbra
