@@ -147,22 +147,18 @@ DeviationLaw::DeviationLaw(int m, int k)
 long double DeviationLaw::tail(int d) {
   hard_assert(d>=0);
   if (d > maxDev_) return 0.0L;
-  if (static_cast<std::size_t>(d) >= tails_.size()) extendTo(d);
-  return tails_[static_cast<std::size_t>(d)];
-}
-
-void DeviationLaw::extendTo(int d) {
-  std::vector<int> L;
-  centerLine(m_, k_, L);
-  while (tails_.size() <= static_cast<std::size_t>(d)) {
-    const int h = static_cast<int>(tails_.size()) - 1;
+  const std::size_t i = static_cast<std::size_t>(d);
+  if (i >= tails_.size()) tails_.resize(i + 1, -1.0L);
+  if (tails_[i] < 0) {
+    if (line_.empty()) centerLine(m_, k_, line_);
     // NOTE: doubles first; a tail below 1e-250 is taken again in long
     // double, whose range holds every tail of m <= 4096 (>= 1/C(m, k)), so
     // that no part of it is lost below the doubles' smallest numbers.
-    long double t = exitProbability<double>(m_, k_, h, L);
-    if (t < 1e-250L) t = exitProbability<long double>(m_, k_, h, L);
-    tails_.push_back(t);
+    long double t = exitProbability<double>(m_, k_, d - 1, line_);
+    if (t < 1e-250L) t = exitProbability<long double>(m_, k_, d - 1, line_);
+    tails_[i] = t;
   }
+  return tails_[i];
 }
 
 void DeviationLaw::tailCount(mpz_ptr num, mpz_ptr den, int d) const {

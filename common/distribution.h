@@ -11,8 +11,8 @@
 // p-value is at least 0.01; both are decided exactly.
 //
 // OnesLaw holds the exact binomial sums of one m; DeviationLaw the tails of
-// one (m, k), computed in floating point on demand and extended as larger d
-// are asked for, with exact big-integer counts where a decision needs them.
+// one (m, k), computed in floating point for each d when first asked for,
+// with exact big-integer counts where a decision needs them.
 // Laws caches both by m and (m, k); everything lives on the heap, owned by
 // the Laws, until it goes. None of these is safe to share between threads
 // while it changes; give each thread its own Laws.
@@ -86,6 +86,7 @@ class DeviationLaw {
 
   // p_deviation(m, k, d) within a relative error tailError() (it is 0 past
   // maxDeviation()). Long double keeps tails far below the doubles' range.
+  // Each d is computed once, when first asked for, in O(m d) steps.
   long double tail(int d);
   double tailError() const { return err_; }
   // P(D' = d | m, k), to the same relative error of tail(d).
@@ -100,15 +101,15 @@ class DeviationLaw {
   const BinArray& binProbabilities();
 
  private:
-  // Tails and bins of d = 0 .. d, and the bins' boundaries.
-  void extendTo(int d);
+  // The bins' boundaries.
   void settleBins();
   // Whether p_deviation(d) >= num/den, exactly.
   bool atLeast(int d, int num, int den);
 
   int m_, k_, maxDev_;
   double err_;
-  std::vector<long double> tails_;  // tail(d) for d < tails_.size()
+  std::vector<int> line_;           // the center line, once a tail needs it
+  std::vector<long double> tails_;  // tail(d) by d; negative: not yet computed
   // NOTE: bins and passing are monotone in d, so the d where each edge is
   // crossed stands for them all: firstBelow_[i] is the least d whose tail is
   // below edge i (edges 0.9, 0.8, ..., 0.1, then 0.01).

@@ -72,7 +72,7 @@ void addCountCommand(CLI::App& app, int& status) {
   cmd->footer(
       "OUTPUT\n"
       "  text: four lines, 'C(N, K, D) = COUNT', 'bits: B', 'C(N, K) = TOTAL' and\n"
-      "  'P(D <= D | N, K) = P'.\n"
+      "  \"P(D' <= D | N, K) = P\" with the numbers in place.\n"
       "  json: one line {\"n\":N, \"k\":K, \"d\":D, \"count\":\"COUNT\", \"bits\":B, \"total\":\"TOTAL\",\n"
       "  \"probability\":P}; the counts are decimal strings, since they exceed any JSON number.\n"
       "  P has six significant digits, correctly rounded (half to even) from the exact ratio, in\n"

@@ -55,11 +55,14 @@ std::string printf_text(const char* spec, double v) {
   return buf;
 }
 
+// A p-value for people: three digits; below the doubles, a bound.
+std::string p_text(double p) { return p > 0 ? printf_text("%.3g", p) : "<1e-307"; }
+
 // What a p-value says, in words.
 std::string plain_words(const Verdict& v, const char* what) {
   if (!v.pValue) return std::string("too few blocks to judge ") + what;
   const double p = *v.pValue;
-  const std::string ps = " (p = " + printf_text("%.3g", p) + ")";
+  const std::string ps = p > 0 ? " (p = " + p_text(p) + ")" : " (p < 1e-307)";
   if (p >= 0.01) return std::string(what) + " looks random" + ps;
   if (p >= 1e-4) return std::string(what) + " is suspicious" + ps;
   return std::string(what) + " is not random" + ps;
@@ -74,7 +77,7 @@ std::string text_row(const char* name, const Judged& j) {
                 v.passingZ ? printf_text("%.2f", *v.passingZ).c_str() : "-",
                 v.chi2 ? printf_text("%.2f", *v.chi2).c_str() : "-",
                 v.dof ? std::to_string(*v.dof).c_str() : "-",
-                v.pValue ? printf_text("%.3g", *v.pValue).c_str() : "-");
+                v.pValue ? p_text(*v.pValue).c_str() : "-");
   return buf;
 }
 

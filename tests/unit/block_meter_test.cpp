@@ -1,0 +1,52 @@
+#include "block_meter.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "trian.h"
+
+namespace {
+
+// The fast path, both alignments and blocks of other lengths, against
+// walkStats on the same bits as a vector<bool>.
+TEST(BlockMeterTest, EqualsWalkStatsOnRandomBlocks) {
+  std::mt19937 rng(7);
+  std::vector<unsigned char> bytes(4096 / 8 + 2);
+  for (int round = 0; round < 3000; ++round) {
+    // Short blocks often, every length now and then; some bytes all ones
+    // or zeros, so that k reaches 0, m and the large deviations.
+    const int n = round % 10 == 0 ? 1 + static_cast<int>(rng() % 4096) : 1 + static_cast<int>(rng() % 300);
+    const int m = round % 7 == 0 ? 1 + static_cast<int>(rng() % static_cast<unsigned>(n)) : n;
+    const int bit = static_cast<int>(rng() % 8);
+    const unsigned bias = rng() % 4;
+    for (unsigned char& b : bytes) b = bias == 0 ? 0 : bias == 1 ? 0xff : static_cast<unsigned char>(rng());
+    if (bias < 2) bytes[rng() % bytes.size()] ^= static_cast<unsigned char>(rng());
+
+    std::vector<bool> vb;
+    for (int i = 0; i < m; ++i) vb.push_back((bytes[static_cast<std::size_t>((bit + i) / 8)] >> (7 - (bit + i) % 8)) & 1);
+    int k = 0, d = 0;
+    lumbra::walkStats(vb, k, d);
+    lumbra::BlockMeter meter(n);
+    const lumbra::BlockMeasure got = meter.measure(bytes.data(), bit, m);
+    ASSERT_EQ(got.ones, k) << "n " << n << " m " << m << " bit " << bit;
+    ASSERT_EQ(got.deviation, d) << "n " << n << " m " << m << " bit " << bit;
+  }
+}
+
+// A run of blocks is cut as the bit stream cuts it: block i starts at bit
+// i * n, whatever the byte boundaries.
+TEST(BlockMeterTest, RunsCutAtMultiplesOfTheBlockSize) {
+  const std::vector<unsigned char> bytes = {0x0f, 0x55, 0xd0, 0xa5, 0x3c};
+  lumbra::BlockMeter meter(5);
+  std::vector<int> seen;
+  lumbra::measureBlocks(meter, bytes.data(), 3, 5, 7, [&](int m, lumbra::BlockMeasure b) {
+    EXPECT_EQ(m, 5);
+    seen.push_back(b.ones);
+  });
+  // bits from 3: 01111 01010 10111 01000 01010 01010 01111 (then 00)
+  EXPECT_EQ(seen, (std::vector<int>{4, 2, 4, 1, 2, 2, 4}));
+}
+
+}  // namespace

@@ -1,0 +1,151 @@
+#include "distribution.h"
+
+#include <gmp.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "count.h"
+#include "trian.h"
+
+using lumbra::DeviationLaw;
+using lumbra::Laws;
+using lumbra::Mpz;
+
+namespace {
+
+// The bin of num / den and whether it passes, from exact integers.
+int exact_bin(mpz_srcptr num, mpz_srcptr den) {
+  Mpz a, b;
+  int bin = 0;
+  for (int j = 1; j <= 9; ++j) {
+    mpz_mul_ui(a.get(), num, 10);
+    mpz_mul_ui(b.get(), den, static_cast<unsigned long>(j));
+    bin += mpz_cmp(a.get(), b.get()) >= 0;
+  }
+  return bin;
+}
+bool exact_passing(mpz_srcptr num, mpz_srcptr den) {
+  Mpz a;
+  mpz_mul_ui(a.get(), num, 100);
+  return mpz_cmp(a.get(), den) >= 0;
+}
+
+double ratio(mpz_srcptr num, mpz_srcptr den) {
+  mpq_t q;
+  mpq_init(q);
+  mpq_set_num(q, num);
+  mpq_set_den(q, den);
+  mpq_canonicalize(q);
+  const double r = mpq_get_d(q);
+  mpq_clear(q);
+  return r;
+}
+
+// Every block of m <= 14 bits, counted by (k, d) with walkStats: the laws'
+// tails, bins, passing and expectations against those counts.
+TEST(DistributionTest, AllBlocksUpTo14Bits) {
+  for (int m = 1; m <= 14; ++m) {
+    SCOPED_TRACE("m " + std::to_string(m));
+    std::vector<std::vector<unsigned long>> blocks(static_cast<std::size_t>(m) + 1,
+                                                   std::vector<unsigned long>(static_cast<std::size_t>(m) + 2, 0));
+    std::vector<bool> vb(static_cast<std::size_t>(m));
+    for (unsigned v = 0; v < (1u << m); ++v) {
+      for (int i = 0; i < m; ++i) vb[static_cast<std::size_t>(i)] = (v >> i) & 1;
+      int k, d;
+      lumbra::walkStats(vb, k, d);
+      ++blocks[static_cast<std::size_t>(k)][static_cast<std::size_t>(d)];
+    }
+    Laws laws;
+    const lumbra::OnesLaw& ones = laws.ones(m);
+    Mpz num, den, tail;
+    mpz_setbit(den.get(), static_cast<mp_bitcnt_t>(m));
+    double onesPass = 0;
+    lumbra::BinArray onesBins{};
+    for (int k = 0; k <= m; ++k) {
+      // p_ones: the blocks whose ones are at least as far from m/2.
+      unsigned long far = 0, here = 0;
+      for (int i = 0; i <= m; ++i) {
+        unsigned long c = 0;
+        for (unsigned long b : blocks[static_cast<std::size_t>(i)]) c += b;
+        if (std::abs(2 * i - m) >= std::abs(2 * k - m)) far += c;
+        if (i == k) here = c;
+      }
+      ones.tailCount(tail.get(), k);
+      ASSERT_EQ(mpz_get_ui(tail.get()), far) << "k " << k;
+      EXPECT_EQ(ones.bin(k), exact_bin(tail.get(), den.get()));
+      EXPECT_EQ(ones.passing(k), exact_passing(tail.get(), den.get()));
+      EXPECT_DOUBLE_EQ(ones.probability(k), std::ldexp(static_cast<double>(here), -m));
+      onesBins[static_cast<std::size_t>(ones.bin(k))] += ones.probability(k);
+      if (ones.passing(k)) onesPass += ones.probability(k);
+
+      // p_deviation of every d, given k.
+      DeviationLaw& law = laws.deviation(m, k);
+      const std::vector<unsigned long>& byD = blocks[static_cast<std::size_t>(k)];
+      lumbra::BinArray bins{};
+      double pass = 0;
+      int maxD = 0;
+      for (int d = 0; d <= m + 1; ++d) {
+        unsigned long atLeast = 0;
+        for (int e = d; e <= m + 1; ++e) atLeast += byD[static_cast<std::size_t>(e)];
+        if (atLeast > 0) maxD = d;
+        law.tailCount(num.get(), tail.get(), d);
+        ASSERT_EQ(mpz_get_ui(num.get()), atLeast) << "k " << k << " d " << d;
+        ASSERT_EQ(mpz_get_ui(tail.get()), here);
+        const double exact = static_cast<double>(atLeast) / static_cast<double>(here);
+        EXPECT_LE(std::fabs(static_cast<double>(law.tail(d)) - exact), exact * law.tailError() + 1e-300);
+        if (byD[static_cast<std::size_t>(d)] == 0) continue;
+        EXPECT_EQ(law.bin(d), exact_bin(num.get(), tail.get())) << "k " << k << " d " << d;
+        EXPECT_EQ(law.passing(d), exact_passing(num.get(), tail.get()));
+        const double p = static_cast<double>(byD[static_cast<std::size_t>(d)]) / static_cast<double>(here);
+        bins[static_cast<std::size_t>(law.bin(d))] += p;
+        if (law.passing(d)) pass += p;
+      }
+      EXPECT_EQ(law.maxDeviation(), maxD);
+      EXPECT_NEAR(law.passingProbability(), pass, 1e-14);
+      for (int b = 0; b < lumbra::bin_count; ++b)
+        EXPECT_NEAR(law.binProbabilities()[static_cast<std::size_t>(b)], bins[static_cast<std::size_t>(b)], 1e-14);
+    }
+    EXPECT_NEAR(ones.passingProbability(), onesPass, 1e-14);
+    for (int b = 0; b < lumbra::bin_count; ++b)
+      EXPECT_NEAR(ones.binProbabilities()[static_cast<std::size_t>(b)], onesBins[static_cast<std::size_t>(b)], 1e-14);
+  }
+}
+
+// Random (m, k, d) up to a few hundred bits: the floating tail within its
+// bound of the exact one from the triangle's counts, the decisions exact.
+TEST(DistributionTest, RandomBlocksAgainstExactCounts) {
+  std::mt19937 rng(11);
+  Laws laws;
+  Mpz c, total, num;
+  for (int round = 0; round < 60; ++round) {
+    const int m = 20 + static_cast<int>(rng() % 380);
+    const int k = m / 2 + static_cast<int>(rng() % 21) - 10;
+    DeviationLaw& law = laws.deviation(m, k);
+    const int d = 1 + static_cast<int>(rng() % static_cast<unsigned>(std::min(law.maxDeviation() + 1, 3 * static_cast<int>(std::sqrt(m)))));
+    SCOPED_TRACE("m " + std::to_string(m) + " k " + std::to_string(k) + " d " + std::to_string(d));
+    lumbra::countWalks(c.get(), m, k, d - 1, 1);
+    mpz_bin_uiui(total.get(), static_cast<unsigned long>(m), static_cast<unsigned long>(k));
+    mpz_sub(num.get(), total.get(), c.get());
+    const double exact = ratio(num.get(), total.get());
+    EXPECT_LE(std::fabs(static_cast<double>(law.tail(d)) - exact), exact * (law.tailError() + 1e-15));
+    EXPECT_EQ(law.bin(d), exact_bin(num.get(), total.get()));
+    EXPECT_EQ(law.passing(d), exact_passing(num.get(), total.get()));
+  }
+  // The far tail of a long block keeps its digits: with k = m / 2 the line
+  // is flat, and only the two walks of all ones first or all zeros first
+  // reach m / 2.
+  DeviationLaw& far = laws.deviation(2400, 1200);
+  EXPECT_EQ(far.maxDeviation(), 1200);
+  mpz_bin_uiui(total.get(), 2400, 1200);
+  long e = 0;
+  const long double mant = mpz_get_d_2exp(&e, total.get());
+  const long double exact = std::ldexp(2.0L / mant, static_cast<int>(-e));
+  EXPECT_LT(exact, 1e-700L);
+  EXPECT_LE(std::fabs(far.tail(1200) - exact), exact * 1e-13L);
+  EXPECT_EQ(far.tail(1201), 0.0L);
+}
+
+}  // namespace

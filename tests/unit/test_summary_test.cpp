@@ -1,0 +1,168 @@
+#include "test_summary.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "block_meter.h"
+#include "chi_square.h"
+#include "trian.h"
+
+using lumbra::Laws;
+using lumbra::StatisticFigures;
+using lumbra::TestSummary;
+
+namespace {
+
+// The exact laws of blocks of m bits by enumeration: blocks[k][d].
+struct Enumerated {
+  explicit Enumerated(int size) : m(size), blocks(static_cast<std::size_t>(m) + 1, std::vector<double>(static_cast<std::size_t>(m) + 2, 0)) {
+    std::vector<bool> vb(static_cast<std::size_t>(m));
+    for (unsigned v = 0; v < (1u << m); ++v) {
+      for (int i = 0; i < m; ++i) vb[static_cast<std::size_t>(i)] = (v >> i) & 1;
+      int k, d;
+      lumbra::walkStats(vb, k, d);
+      ++blocks[static_cast<std::size_t>(k)][static_cast<std::size_t>(d)];
+    }
+  }
+  double withOnes(int k) const {
+    double c = 0;
+    for (double b : blocks[static_cast<std::size_t>(k)]) c += b;
+    return c;
+  }
+  double pOnes(int k) const {
+    double far = 0;
+    for (int i = 0; i <= m; ++i)
+      if (std::abs(2 * i - m) >= std::abs(2 * k - m)) far += withOnes(i);
+    return far / std::ldexp(1.0, m);
+  }
+  double pDeviation(int k, int d) const {
+    double far = 0;
+    for (int e = d; e <= m + 1; ++e) far += blocks[static_cast<std::size_t>(k)][static_cast<std::size_t>(e)];
+    return far / withOnes(k);
+  }
+  int m;
+  std::vector<std::vector<double>> blocks;
+};
+
+// The bin of a probability that is a ratio of small integers: the products
+// with 10 and 100 are exact enough in doubles for these block sizes.
+int bin_of(double p) { return std::min(9, static_cast<int>(std::floor(p * 10 * (1 + 1e-12)))); }
+bool passes(double p) { return p * 100 * (1 + 1e-12) >= 1; }
+
+void expect_figures(const StatisticFigures& got, const StatisticFigures& want) {
+  EXPECT_EQ(got.passing, want.passing);
+  EXPECT_EQ(got.binsObserved, want.binsObserved);
+  EXPECT_NEAR(got.passingExpected, want.passingExpected, 1e-9 * want.passingExpected);
+  EXPECT_NEAR(got.passingVariance, want.passingVariance, 1e-9 * want.passingVariance + 1e-12);
+  for (std::size_t b = 0; b < want.binsExpected.size(); ++b)
+    EXPECT_NEAR(got.binsExpected[b], want.binsExpected[b], 1e-9 * want.binsExpected[b] + 1e-12);
+}
+
+// Small random files, every figure computed block by block from the
+// enumerated laws; and the same file as two summaries merged.
+TEST(TestSummaryTest, FiguresOfSmallFilesAgainstADirectComputation) {
+  std::mt19937 rng(3);
+  for (int round = 0; round < 30; ++round) {
+    const int n = 1 + static_cast<int>(rng() % 12);
+    std::vector<unsigned char> bytes(1 + rng() % 60);
+    for (unsigned char& b : bytes) b = static_cast<unsigned char>(round % 5 == 0 ? rng() % 2 * 0xff : rng());
+    const std::uint64_t bits = 8 * bytes.size();
+    SCOPED_TRACE("n " + std::to_string(n) + " bytes " + std::to_string(bytes.size()));
+
+    Laws laws;
+    lumbra::BlockMeter meter(n);
+    TestSummary whole(n), front(n), back(n);
+    const std::uint64_t blocks = (bits + static_cast<std::uint64_t>(n) - 1) / static_cast<std::uint64_t>(n);
+    const std::uint64_t cut = rng() % (blocks + 1);
+    StatisticFigures ones, dev;
+    std::vector<std::uint64_t> devObserved;
+    std::vector<Enumerated> laws_by_m;
+    for (int m = 0; m <= n; ++m) laws_by_m.emplace_back(m == 0 ? 1 : m);
+    for (std::uint64_t i = 0; i < blocks; ++i) {
+      const std::uint64_t at = i * static_cast<std::uint64_t>(n);
+      const int m = static_cast<int>(std::min<std::uint64_t>(static_cast<std::uint64_t>(n), bits - at));
+      const lumbra::BlockMeasure b = meter.measure(bytes.data() + at / 8, static_cast<int>(at % 8), m);
+      whole.add(laws, m, b.ones, b.deviation);
+      (i < cut ? front : back).add(laws, m, b.ones, b.deviation);
+
+      const Enumerated& e = laws_by_m[static_cast<std::size_t>(m)];
+      const double po = e.pOnes(b.ones), pd = e.pDeviation(b.ones, b.deviation);
+      ones.passing += passes(po);
+      ++ones.binsObserved[static_cast<std::size_t>(bin_of(po))];
+      dev.passing += passes(pd);
+      ++dev.binsObserved[static_cast<std::size_t>(bin_of(pd))];
+      if (devObserved.size() <= static_cast<std::size_t>(b.deviation))
+        devObserved.resize(static_cast<std::size_t>(b.deviation) + 1, 0);
+      ++devObserved[static_cast<std::size_t>(b.deviation)];
+      double qo = 0, qd = 0;
+      for (int k = 0; k <= m; ++k) {
+        const double pk = e.withOnes(k) / std::ldexp(1.0, m);
+        ones.binsExpected[static_cast<std::size_t>(bin_of(e.pOnes(k)))] += pk;
+        if (passes(e.pOnes(k))) qo += pk;
+      }
+      for (int d = 0; d <= m; ++d) {
+        const double pdd = e.blocks[static_cast<std::size_t>(b.ones)][static_cast<std::size_t>(d)] / e.withOnes(b.ones);
+        if (pdd == 0) continue;
+        dev.binsExpected[static_cast<std::size_t>(bin_of(e.pDeviation(b.ones, d)))] += pdd;
+        if (passes(e.pDeviation(b.ones, d))) qd += pdd;
+      }
+      ones.passingExpected += qo;
+      ones.passingVariance += qo * (1 - qo);
+      dev.passingExpected += qd;
+      dev.passingVariance += qd * (1 - qd);
+    }
+    // The expected deviations, over the d seen, once all blocks are in.
+    TestSummary merged = front;
+    merged.merge(back);
+    for (const TestSummary* s : {&whole, &merged}) {
+      EXPECT_EQ(s->blockCount(), blocks);
+      EXPECT_EQ(s->bits(), bits);
+      expect_figures(s->onesFigures(laws), ones);
+      expect_figures(s->deviationFigures(laws), dev);
+      EXPECT_EQ(s->deviationsObserved(), devObserved);
+    }
+    std::vector<double> want(devObserved.size(), 0);
+    for (std::uint64_t i = 0; i < blocks; ++i) {
+      const std::uint64_t at = i * static_cast<std::uint64_t>(n);
+      const int m = static_cast<int>(std::min<std::uint64_t>(static_cast<std::uint64_t>(n), bits - at));
+      const int k = meter.measure(bytes.data() + at / 8, static_cast<int>(at % 8), m).ones;
+      const Enumerated& e = laws_by_m[static_cast<std::size_t>(m)];
+      for (std::size_t d = 0; d < want.size() && d <= static_cast<std::size_t>(m); ++d)
+        want[d] += e.blocks[static_cast<std::size_t>(k)][d] / e.withOnes(k);
+    }
+    const std::vector<double> got = whole.deviationsExpected(laws);
+    ASSERT_EQ(got.size(), want.size());
+    for (std::size_t d = 0; d < want.size(); ++d) EXPECT_NEAR(got[d], want[d], 1e-9 * want[d] + 1e-12);
+    EXPECT_EQ(merged.deviationsExpected(laws), got);
+  }
+}
+
+// Groups close at an expected 5; the last one below 5 joins the one before.
+TEST(TestSummaryTest, JudgeGroupsBinsAndDerivesTheVerdict) {
+  StatisticFigures f;
+  f.binsExpected = {2, 3, 4, 1, 10, 0.5, 0.5, 6, 1, 2};
+  f.binsObserved = {1, 2, 6, 2, 7, 1, 0, 9, 0, 2};
+  f.passing = 28;
+  f.passingExpected = 25;
+  f.passingVariance = 4;
+  const lumbra::Verdict v = lumbra::judge(f);
+  // groups (bins 0-1 | 2-3 | 4 | 5-7, with 8-9 joined): expected 5, 5, 10,
+  // 10; observed 3, 8, 7, 12
+  const double chi2 = 4.0 / 5 + 9.0 / 5 + 9.0 / 10 + 4.0 / 10;
+  ASSERT_TRUE(v.chi2 && v.dof && v.pValue && v.passingZ);
+  EXPECT_DOUBLE_EQ(*v.chi2, chi2);
+  EXPECT_EQ(*v.dof, 3);
+  EXPECT_DOUBLE_EQ(*v.pValue, lumbra::chiSquareUpperTail(chi2, 3));
+  EXPECT_DOUBLE_EQ(v.passingSd, 2);
+  EXPECT_DOUBLE_EQ(*v.passingZ, 1.5);
+
+  // One group only (everything expected below 5 after the first): no statistic.
+  f.binsExpected = {6, 1, 1, 1, 0, 0, 0, 0, 0, 1};
+  EXPECT_FALSE(lumbra::judge(f).chi2);
+  EXPECT_FALSE(lumbra::judge(StatisticFigures{}).passingZ);
+}
+
+}  // namespace
