@@ -2,9 +2,11 @@
 #include <gmp.h>
 
 #include <CLI/CLI.hpp>
+#include <cmath>
 #include <string>
 
 #include "commands.h"
+#include "budget.h"
 #include "count.h"
 #include "decimal.h"
 #include "distribution.h"
@@ -31,6 +33,14 @@ int runCount(const CountArgs& a) {
   if (a.n < 1 || a.n > 2147483646) throw UsageError("N must be 1 to 2147483646, not " + std::to_string(a.n));
   if (a.k < 0 || a.k > a.n) throw UsageError("K must be 0 to N, not " + std::to_string(a.k));
   if (a.d < 0 || a.d > a.n) throw UsageError("D must be 0 to N, not " + std::to_string(a.d));
+  // Work the machine cannot hold is refused before it starts.
+  const double need = showCMemory(a.n, a.k, a.d).total(), have = static_cast<double>(physicalMemory());
+  if (have > 0 && need > have) {
+    constexpr double gib = 1024.0 * 1024.0 * 1024.0;
+    throw Failure("count " + std::to_string(a.n) + " " + std::to_string(a.k) + " " + std::to_string(a.d) +
+                  " needs about " + std::to_string(static_cast<long long>(std::ceil(need / gib))) +
+                  " GiB of memory; this machine has " + std::to_string(static_cast<long long>(have / gib)) + " GiB");
+  }
   Mpz count, total;
   countWalks(count.get(), a.n, a.k, a.d);
   mpz_bin_uiui(total.get(), static_cast<unsigned long>(a.n), static_cast<unsigned long>(a.k));
@@ -79,8 +89,8 @@ void addCountCommand(CLI::App& app, int& status) {
       "  the shape of printf's %.6g, and no floor: 1e-700 prints as such.\n"
       "\n"
       "EXIT STATUS\n"
-      "  0 done; 1 a refused command line; 2 a failure while running (out of memory, output\n"
-      "  that cannot be written).\n"
+      "  0 done; 1 a refused command line; 2 a failure while running (work that needs more\n"
+      "  memory than the machine has, output that cannot be written).\n"
       "\n"
       "EXAMPLES\n"
       "  lumbra-kit count 10 5 2\n"

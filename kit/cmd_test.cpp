@@ -61,8 +61,9 @@ void addTestCommand(CLI::App& app, int& status) {
   cmd->footer(
       "OUTPUT\n"
       "  text: the blocks and bits, a table of both statistics (passing, expected, z, chi2, dof,\n"
-      "  p-value; '-' where there is none) and one line in plain words for each. An empty file\n"
-      "  has nothing to judge.\n"
+      "  p-value; '-' where there is none) and one line in plain words for each: 'looks random'\n"
+      "  for a chi-square p-value of at least 0.01, 'is suspicious' from 1e-4 to 0.01, 'is not\n"
+      "  random' below 1e-4. An empty file has nothing to judge.\n"
       "  json: one line {\"block_size\", \"first_block\", \"block_count\", \"blocks\", \"bits\", \"ones\",\n"
       "  \"ones_test\": T, \"deviation_test\": T, \"deviations\": {\"observed\": [blocks with deviation\n"
       "  d, d = 0 .. the largest], \"expected\": [their expectation]}}, each T with \"passing\",\n"
