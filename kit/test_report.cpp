@@ -2,7 +2,6 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
-#include <stdexcept>
 
 #include "app.h"
 #include "options.h"
@@ -37,22 +36,6 @@ nlohmann::ordered_json toJson(const Judged& j) {
   t["dof"] = v.dof ? nlohmann::ordered_json(*v.dof) : nlohmann::ordered_json(nullptr);
   t["p_value"] = optional(v.pValue);
   return t;
-}
-
-StatisticFigures figuresFromJson(const nlohmann::json& t) {
-  StatisticFigures f;
-  f.passing = t.at("passing").get<std::uint64_t>();
-  f.passingExpected = t.at("passing_expected").get<double>();
-  f.passingVariance = t.at("passing_variance").get<double>();
-  const nlohmann::json& observed = t.at("bins_observed");
-  const nlohmann::json& expected = t.at("bins_expected");
-  if (observed.size() != f.binsObserved.size() || expected.size() != f.binsExpected.size())
-    throw std::invalid_argument("bins that are not ten");
-  for (std::size_t b = 0; b < f.binsObserved.size(); ++b) {
-    f.binsObserved[b] = observed.at(b).get<std::uint64_t>();
-    f.binsExpected[b] = expected.at(b).get<double>();
-  }
-  return f;
 }
 
 std::string printf_text(const char* spec, double v) {
@@ -112,6 +95,7 @@ TestReport reportOf(const TestSummary& s, Laws& laws) {
   r.deviationFigures = s.deviationFigures(laws);
   r.deviationsObserved = s.deviationsObserved();
   r.deviationsExpected = s.deviationsExpected(laws);
+  r.shapes = s.counts().shapes;
   return r;
 }
 
@@ -126,23 +110,24 @@ nlohmann::ordered_json toJson(const TestReport& r) {
   j["ones_test"] = toJson(Judged{r.onesFigures, judge(r.onesFigures)});
   j["deviation_test"] = toJson(Judged{r.deviationFigures, judge(r.deviationFigures)});
   j["deviations"] = {{"observed", r.deviationsObserved}, {"expected", r.deviationsExpected}};
+  j["shapes"] = r.shapes;
   return j;
 }
 
-TestReport reportFromJson(const nlohmann::json& j) {
-  TestReport r;
-  r.blockSize = j.at("block_size").get<int>();
-  r.firstBlock = j.at("first_block").get<std::uint64_t>();
-  r.blockCount = j.at("block_count").get<std::uint64_t>();
-  r.bits = j.at("bits").get<std::uint64_t>();
-  r.ones = j.at("ones").get<std::uint64_t>();
-  r.onesFigures = figuresFromJson(j.at("ones_test"));
-  r.deviationFigures = figuresFromJson(j.at("deviation_test"));
-  r.deviationsObserved = j.at("deviations").at("observed").get<std::vector<std::uint64_t>>();
-  r.deviationsExpected = j.at("deviations").at("expected").get<std::vector<double>>();
-  if (r.deviationsObserved.size() != r.deviationsExpected.size())
-    throw std::invalid_argument("observed and expected deviations of unequal lengths");
-  return r;
+TestSummary summaryFromJson(const nlohmann::json& j) {
+  TestSummary::Counts c;
+  c.blocks = j.at("block_count").get<std::uint64_t>();
+  c.bits = j.at("bits").get<std::uint64_t>();
+  c.ones = j.at("ones").get<std::uint64_t>();
+  const nlohmann::json& o = j.at("ones_test");
+  const nlohmann::json& d = j.at("deviation_test");
+  c.onesPassing = o.at("passing").get<std::uint64_t>();
+  c.devPassing = d.at("passing").get<std::uint64_t>();
+  c.onesBins = o.at("bins_observed").get<BinCounts>();
+  c.devBins = d.at("bins_observed").get<BinCounts>();
+  c.deviations = j.at("deviations").at("observed").get<std::vector<std::uint64_t>>();
+  c.shapes = j.at("shapes").get<std::vector<std::array<std::uint64_t, 3>>>();
+  return TestSummary::restored(j.at("block_size").get<int>(), j.at("first_block").get<std::uint64_t>(), c);
 }
 
 int printReport(const TestReport& r, const ReportOptions& options, const std::string& nothing) {

@@ -2,12 +2,13 @@
 // forms `test` and `merge` print them in (text, JSON, the SVG picture) with
 // the status that --fail-below asks for.
 //
-// A report is a plain value: the observed and expected figures, all of
-// which add up over parts of a file (reports of slices merge by adding);
-// the verdicts (z, chi-square) are drawn from them when printed. JSON is
-// read back with reportFromJson, so `merge` takes what `test` wrote.
+// A report is a plain value: the observed and expected figures and the
+// blocks of each shape they follow from; the verdicts (z, chi-square) are
+// drawn from them when printed. The JSON form is read back as the summary
+// it came from (summaryFromJson), so `merge` takes what `test` wrote.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -32,6 +33,7 @@ struct TestReport {
   StatisticFigures deviationFigures;
   std::vector<std::uint64_t> deviationsObserved;  // blocks with deviation d, d = 0..
   std::vector<double> deviationsExpected;         // the same length
+  std::vector<std::array<std::uint64_t, 3>> shapes;  // (m, k, blocks), see TestSummary::Counts
 };
 
 struct ReportOptions {
@@ -48,13 +50,14 @@ void addReportOptions(CLI::App& cmd, ReportOptions& options);
 TestReport reportOf(const TestSummary& s, Laws& laws);
 
 // The JSON form: block_size, first_block, block_count, blocks, bits, ones,
-// ones_test, deviation_test, deviations; sums at full precision.
+// ones_test, deviation_test, deviations (sums at full precision) and shapes,
+// [[m, k, blocks], ...].
 nlohmann::ordered_json toJson(const TestReport& r);
 
-// Reads what toJson wrote. Throws nlohmann::json::exception when a key is
-// missing or of the wrong type, std::invalid_argument when figures do not
-// fit together (bins not ten, deviations of unequal lengths).
-TestReport reportFromJson(const nlohmann::json& j);
+// The summary whose report toJson wrote. Throws nlohmann::json::exception
+// when a key is missing or of the wrong type, std::invalid_argument when
+// the counts do not fit together.
+TestSummary summaryFromJson(const nlohmann::json& j);
 
 // Prints `r` to standard output in the chosen format, writes the picture if
 // asked for, and returns the status: status_verdict when a chi-square
