@@ -13,7 +13,10 @@ for round in 1 2 3 4 5 6; do
   lumbra-kit test -q -n $n -j 1 --format json data.bin > whole.json
   lumbra-kit test -q -n $n -j $j --format json data.bin > whole_j.json
   # Cut points at random, the last slice running past the end.
-  cuts=(0 $(for ((c = 0; c < RANDOM % 4; c++)); do echo $((RANDOM % blocks)); done | sort -n -u))
+  # (RANDOM only in this shell: a subshell would seed its own.)
+  cuts=(0) count=$((RANDOM % 4))
+  for ((c = 0; c < count; c++)); do cuts+=($((RANDOM % blocks))); done
+  readarray -t cuts < <(printf '%s\n' "${cuts[@]}" | sort -n -u)
   rm -f slice_*.json
   for ((s = 0; s < ${#cuts[@]}; s++)); do
     first=${cuts[s]} next=${cuts[s + 1]:-$((blocks + 7))}
