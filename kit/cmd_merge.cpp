@@ -113,10 +113,11 @@ void addMergeCommand(CLI::App& app, int& status) {
   cmd->description(
       "Adds up the JSON summaries that `lumbra-kit test --first-block I --block-count C --format json`\n"
       "wrote for slices of one file (judged apart, on one machine or many) into the summary of\n"
-      "their union, and prints it as `test` does: the same figures as one run over the union, up\n"
-      "to the rounding of the sums (a relative 1e-12). The summaries may come in any order. They\n"
-      "must share one block size and must not overlap; a gap between them is reported on\n"
-      "standard error and left out. A SUMMARY file holds one summary, or several, one a line.");
+      "their union, and prints it as `test` does. The expected figures follow from the merged\n"
+      "counts as in one run, so the figures are those of one run over the union, to the last\n"
+      "digit. The summaries may come in any order. They must share one block size and must not\n"
+      "overlap; a gap between them is reported on standard error and left out. A SUMMARY file\n"
+      "holds one summary, or several, one a line.");
   addReportOptions(*cmd, args->report);
   cmd->add_option("SUMMARY", args->files, "The summaries, each the output of `test --format json`; - reads standard input")
       ->required()
