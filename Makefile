@@ -1,8 +1,8 @@
 # Entry points for people; CMake does the building.
 #   make run ARGS="showC 10 5 2"   installs what is missing, builds, runs lumbra
-#   make test                      builds and runs every test (also under sanitizers
-#                                  and, for the command-line cases, under valgrind)
-#   make test-tsan                 builds with ThreadSanitizer and runs the count's tests
+#   make test                      builds and runs every test (also under sanitizers,
+#                                  the threaded ones under ThreadSanitizer and, for
+#                                  the command-line cases, under valgrind)
 #   make fuzz                      builds the fuzz targets with clang and runs each
 #                                  for FUZZ_SECONDS besides its checked-in corpus
 #   make tidy                      runs clang-tidy (.clang-tidy) over the project's
@@ -27,7 +27,7 @@ VALGRIND = valgrind -q --error-exitcode=97 --leak-check=full --errors-for-leak-k
 TIDY_ARGS = -extra-arg=-fsized-deallocation -extra-arg=-Wno-sign-conversion -extra-arg=-Wno-error
 FUZZ_ENV = ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1
 
-.PHONY: deps build run test test-plain test-sanitize test-tsan test-valgrind fuzz tidy clean
+.PHONY: deps build run test test-plain test-sanitize test-thread test-valgrind fuzz tidy clean
 
 deps:
 	@bash .ci/install-deps
@@ -39,7 +39,7 @@ build: deps
 run: build
 	@./$(BUILD)/lumbra $(ARGS)
 
-test: test-plain test-sanitize test-valgrind
+test: test-plain test-sanitize test-thread test-valgrind
 
 test-plain: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMBRA_WERROR=ON >/dev/null
@@ -51,12 +51,13 @@ test-sanitize: deps
 	@cmake --build $(SAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(SAN_BUILD) --output-on-failure -j $(JOBS)
 
-# Only the counting engine starts threads: its tests that run two threads
-# are what ThreadSanitizer has to see, and building and running just them
-# keeps the run short (the small blocks never start a second thread).
-test-tsan: deps
-	@cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DLUMBRA_TSAN=ON >/dev/null
-	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target count_test
+# The tests that run several threads (label "threads") and the counting
+# engine's two-thread tests, under ThreadSanitizer (the count's small blocks
+# never start a second thread and are left out).
+test-thread: deps
+	@cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMBRA_TSAN=ON >/dev/null
+	@cmake --build $(TSAN_BUILD) -j $(JOBS)
+	ctest --test-dir $(TSAN_BUILD) -L threads --output-on-failure -j $(JOBS)
 	TSAN_OPTIONS=halt_on_error=1 ./$(TSAN_BUILD)/tests/count_test --gtest_filter='-*SmallBlock*'
 
 test-valgrind: build

@@ -56,7 +56,7 @@ int count_ones(const unsigned char* p, int bytes) {
 
 }  // namespace
 
-BlockMeter::BlockMeter(int n) : n_(n), lines_(static_cast<std::size_t>(n) + 1) {
+BlockMeter::BlockMeter(int n, std::size_t budget) : n_(n), budget_(budget), lines_(static_cast<std::size_t>(n) + 1) {
   hard_assert(n>=1&&n<=4096);
   shifted_.resize(static_cast<std::size_t>(n) / 8 + 2);
 }
@@ -65,7 +65,7 @@ const std::int16_t* BlockMeter::line(int k) {
   std::unique_ptr<std::int16_t[]>& l = lines_[static_cast<std::size_t>(k)];
   if (l) return l.get();
   const std::size_t len = (static_cast<std::size_t>(n_) + 7) / 8 * 8;
-  if (lineBytes_ + len * sizeof(std::int16_t) > line_budget) {
+  if (lineBytes_ + len * sizeof(std::int16_t) > budget_) {
     for (auto& other : lines_) other.reset();
     lineBytes_ = 0;
   }

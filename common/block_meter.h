@@ -6,9 +6,10 @@
 // steps up for a one and down for a zero; d is the largest distance of the
 // walk from the center line of (m, k) (see centerLine). The meter keeps the
 // center lines of the block size it was made for, one per k met so far,
-// on the heap (at most line_budget bytes; past that it starts over), so a
-// block of that size costs a few vector operations per byte. Blocks of any
-// other length are measured bit by bit. A meter is used by one thread at a
+// on the heap (at most its budget, line_budget bytes unless it was given
+// less; past that it starts over), so a block of that size costs a few
+// vector operations per byte. Blocks of any other length are measured bit
+// by bit. A meter is used by one thread at a
 // time; give each thread its own.
 #pragma once
 
@@ -26,8 +27,9 @@ struct BlockMeasure {
 
 class BlockMeter {
  public:
-  // The block size whose lines are kept: 1..4096.
-  explicit BlockMeter(int n);
+  // The block size whose lines are kept: 1..4096; they take at most
+  // `budget` bytes (line_budget or less).
+  explicit BlockMeter(int n, std::size_t budget = line_budget);
 
   // The block of m bits (1..4096) at bits[bit..bit + m) of bytes, which
   // holds at least (bit + m + 7) / 8 bytes. Throws std::bad_alloc.
@@ -43,6 +45,7 @@ class BlockMeter {
   const std::int16_t* line(int k);
 
   int n_;
+  std::size_t budget_;
   std::size_t lineBytes_ = 0;  // what the kept lines take
   std::vector<std::unique_ptr<std::int16_t[]>> lines_;  // by k; null until met
   std::vector<unsigned char> shifted_;  // a block moved to start at bit 0

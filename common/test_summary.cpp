@@ -1,6 +1,7 @@
 #include "test_summary.h"
 
 #include <cmath>
+#include <stdexcept>
 
 #include "chi_square.h"
 #include "kova/hard_assert.h"
@@ -83,6 +84,48 @@ void TestSummary::forEachShape(F f) const {
   for (const auto& [shape, count] : shorter_) f(shape.first, shape.second, count);
   for (std::size_t k = 0; k < byOnes_.size(); ++k)
     if (byOnes_[k] > 0) f(n_, static_cast<int>(k), byOnes_[k]);
+}
+
+TestSummary::Counts TestSummary::counts() const {
+  Counts c{blocks_, bits_, ones_, onesPassing_, devPassing_, onesBins_, devBins_, devObserved_, {}};
+  forEachShape([&](int m, int k, std::uint64_t count) {
+    c.shapes.push_back({static_cast<std::uint64_t>(m), static_cast<std::uint64_t>(k), count});
+  });
+  return c;
+}
+
+TestSummary TestSummary::restored(int blockSize, std::uint64_t firstBlock, const Counts& c) {
+  if (blockSize < 1 || blockSize > 4096) throw std::invalid_argument("a block size out of 1..4096");
+  TestSummary s(blockSize, firstBlock);
+  std::uint64_t blocks = 0, bits = 0, ones = 0, inBins = 0, devBins = 0, deviations = 0;
+  for (const auto& [m, k, count] : c.shapes) {
+    if (m < 1 || m > static_cast<std::uint64_t>(blockSize) || k > m || count == 0)
+      throw std::invalid_argument("a shape out of range");
+    if (m == static_cast<std::uint64_t>(blockSize)) s.byOnes_[k] += count;
+    else s.shorter_[{static_cast<int>(m), static_cast<int>(k)}] += count;
+    blocks += count;
+    bits += m * count;
+    ones += k * count;
+  }
+  for (std::size_t b = 0; b < c.onesBins.size(); ++b) {
+    inBins += c.onesBins[b];
+    devBins += c.devBins[b];
+  }
+  for (std::uint64_t d : c.deviations) deviations += d;
+  if (blocks != c.blocks || bits != c.bits || ones != c.ones || inBins != blocks || devBins != blocks ||
+      deviations != blocks || c.onesPassing > blocks || c.devPassing > blocks ||
+      c.deviations.size() > static_cast<std::size_t>(blockSize) + 1 ||
+      (!c.deviations.empty() && c.deviations.back() == 0))
+    throw std::invalid_argument("counts that do not add up");
+  s.blocks_ = c.blocks;
+  s.bits_ = c.bits;
+  s.ones_ = c.ones;
+  s.onesPassing_ = c.onesPassing;
+  s.devPassing_ = c.devPassing;
+  s.onesBins_ = c.onesBins;
+  s.devBins_ = c.devBins;
+  s.devObserved_ = c.deviations;
+  return s;
 }
 
 namespace {

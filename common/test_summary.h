@@ -68,6 +68,22 @@ class TestSummary {
   // Blocks with deviation d, d = 0 .. the largest seen.
   const std::vector<std::uint64_t>& deviationsObserved() const { return devObserved_; }
 
+  // What a summary counts, all of it: a summary printed by one run is
+  // restored from these by another (merge), and its expected figures then
+  // come out as the first run's.
+  struct Counts {
+    std::uint64_t blocks = 0, bits = 0, ones = 0;
+    std::uint64_t onesPassing = 0, devPassing = 0;
+    BinCounts onesBins{}, devBins{};
+    std::vector<std::uint64_t> deviations;
+    // (m, k, blocks) for every (length, ones) seen, in ascending order.
+    std::vector<std::array<std::uint64_t, 3>> shapes;
+  };
+  Counts counts() const;
+  // Throws std::invalid_argument when the counts do not fit together or
+  // the block size (shapes out of range, blocks, bits or ones not theirs).
+  static TestSummary restored(int blockSize, std::uint64_t firstBlock, const Counts& c);
+
   StatisticFigures onesFigures(Laws& laws) const;
   StatisticFigures deviationFigures(Laws& laws) const;
   // The sum over the blocks of P(D = d | m, k), for the same d as

@@ -15,6 +15,7 @@
 #include "input.h"
 #include "options.h"
 #include "output.h"
+#include "scan.h"
 
 namespace lumbra::kit {
 
@@ -24,6 +25,7 @@ struct BlocksArgs {
   int n = default_block_size;
   std::string format;
   std::string file;
+  ScanOptions scan;
 };
 
 // The texts of p_ones and p_deviation, each made once per (m, k) and
@@ -87,10 +89,9 @@ int runBlocks(const BlocksArgs& a) {
   Input in(a.file);
   Output out;
   PValueTexts texts(a.n);
-  BlockMeter meter(a.n);
   const bool json = a.format == "jsonl";
   if (!json) out << "block\toffset\tlength\tones\tdeviation\tp_ones\tp_deviation\n";
-  std::uint64_t index = 0;
+  std::uint64_t index = a.scan.firstBlock;
   std::vector<char> line(256);
   auto record = [&](int m, BlockMeasure b) {
     const std::string& po = texts.ones(m, b.ones);
@@ -124,12 +125,8 @@ int runBlocks(const BlocksArgs& a) {
     out << std::string_view(line.data(), static_cast<std::size_t>(p - line.data()));
     ++index;
   };
-  forEachPiece(in, a.n, [&](const unsigned char* bytes, std::uint64_t blocks, int lastBits) {
-    measureBlocks(meter, bytes, 0, a.n, blocks, record);
-    if (lastBits > 0) {
-      const std::uint64_t bit = blocks * static_cast<std::uint64_t>(a.n);
-      record(lastBits, meter.measure(bytes + bit / 8, static_cast<int>(bit % 8), lastBits));
-    }
+  scanBlocks(in, a.n, a.scan, [&](const MeasuredRun& r) {
+    for (std::size_t i = 0; i < r.blocks.size(); ++i) record(r.length(i), r.blocks[i]);
   });
   out.flush();
   return status_ok;
@@ -152,6 +149,7 @@ void addBlocksCommand(CLI::App& app, int& status) {
       "                arrangement of the bits, given their balance (C(m, k, d) as `count` prints).");
   addBlockSizeOption(*cmd, args->n);
   addFormatOption(*cmd, args->format, {"tsv", "jsonl"});
+  addScanOptions(*cmd, args->scan);
   addFileArgument(*cmd, args->file);
   cmd->footer(
       "OUTPUT\n"
@@ -162,6 +160,12 @@ void addBlocksCommand(CLI::App& app, int& status) {
       "  value, in the shape of printf's %.6g, with no floor: 1e-700 prints as such. An empty file\n"
       "  has no blocks.\n"
       "\n"
+      "SLICES AND THREADS\n"
+      "  --first-block I --block-count C shows blocks I .. I+C-1 alone, with their indexes and\n"
+      "  offsets in the whole file; the first starts at bit I*N, anywhere in a byte. -j N measures\n"
+      "  on N threads while one reads; the records are the same bytes for any N. On a terminal a\n"
+      "  progress line shows on standard error (per cent, MB/s, time left) unless --quiet.\n"
+      "\n"
       "EXIT STATUS\n"
       "  0 done; 1 a refused command line; 2 a failure while running (a file that cannot be read,\n"
       "  output that cannot be written). A reader that goes away ends the output quietly.\n"
@@ -169,7 +173,8 @@ void addBlocksCommand(CLI::App& app, int& status) {
       "EXAMPLES\n"
       "  lumbra-kit blocks -n 64 random.bin | head\n"
       "  head -c 4096 /dev/urandom | lumbra-kit blocks --format jsonl -\n"
-      "  lumbra-kit blocks random.bin | awk -F'\\t' 'NR > 1 && $7 < 0.001'\n");
+      "  lumbra-kit blocks random.bin | awk -F'\\t' 'NR > 1 && $7 < 0.001'\n"
+      "  lumbra-kit blocks -n 1000 --first-block 5000 --block-count 10 big.bin\n");
   cmd->callback([args, &status] { status = runBlocks(*args); });
 }
 

@@ -6,12 +6,11 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "block_meter.h"
 #include "commands.h"
 #include "input.h"
 #include "options.h"
-#include "output.h"
-#include "test_summary.h"
+#include "scan.h"
+#include "test_report.h"
 
 namespace lumbra::kit {
 
@@ -19,118 +18,21 @@ namespace {
 
 struct TestArgs {
   int n = default_block_size;
-  std::string format;
   std::string file;
-  double failBelow = -1;  // < 0: not asked for
+  ReportOptions report;
+  ScanOptions scan;
 };
-
-struct Judged {
-  StatisticFigures figures;
-  Verdict verdict;
-};
-
-nlohmann::ordered_json optional(const std::optional<double>& v) {
-  return v ? nlohmann::ordered_json(*v) : nlohmann::ordered_json(nullptr);
-}
-
-nlohmann::ordered_json toJson(const Judged& j) {
-  const StatisticFigures& f = j.figures;
-  const Verdict& v = j.verdict;
-  nlohmann::ordered_json t;
-  t["passing"] = f.passing;
-  t["passing_expected"] = f.passingExpected;
-  t["passing_variance"] = f.passingVariance;
-  t["passing_sd"] = v.passingSd;
-  t["passing_z"] = optional(v.passingZ);
-  t["bins_observed"] = f.binsObserved;
-  t["bins_expected"] = f.binsExpected;
-  t["chi2"] = optional(v.chi2);
-  t["dof"] = v.dof ? nlohmann::ordered_json(*v.dof) : nlohmann::ordered_json(nullptr);
-  t["p_value"] = optional(v.pValue);
-  return t;
-}
-
-std::string printf_text(const char* spec, double v) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, spec, v);
-  return buf;
-}
-
-// A p-value for people: three digits; below the doubles, a bound.
-std::string p_text(double p) { return p > 0 ? printf_text("%.3g", p) : "<1e-307"; }
-
-// What a p-value says, in words.
-std::string plain_words(const Verdict& v, const char* what) {
-  if (!v.pValue) return std::string("too few blocks to judge ") + what;
-  const double p = *v.pValue;
-  const std::string ps = p > 0 ? " (p = " + p_text(p) + ")" : " (p < 1e-307)";
-  if (p >= 0.01) return std::string(what) + " looks random" + ps;
-  if (p >= 1e-4) return std::string(what) + " is suspicious" + ps;
-  return std::string(what) + " is not random" + ps;
-}
-
-std::string text_row(const char* name, const Judged& j) {
-  const StatisticFigures& f = j.figures;
-  const Verdict& v = j.verdict;
-  char buf[256];
-  std::snprintf(buf, sizeof buf, "%-10s %12llu %14.1f %8s %10s %4s %10s\n", name,
-                static_cast<unsigned long long>(f.passing), f.passingExpected,
-                v.passingZ ? printf_text("%.2f", *v.passingZ).c_str() : "-",
-                v.chi2 ? printf_text("%.2f", *v.chi2).c_str() : "-",
-                v.dof ? std::to_string(*v.dof).c_str() : "-",
-                v.pValue ? p_text(*v.pValue).c_str() : "-");
-  return buf;
-}
 
 int runTest(const TestArgs& a) {
   Input in(a.file);
   Laws laws;
-  BlockMeter meter(a.n);
-  TestSummary s(a.n);
-  auto add = [&](int m, BlockMeasure b) { s.add(laws, m, b.ones, b.deviation); };
-  forEachPiece(in, a.n, [&](const unsigned char* bytes, std::uint64_t blocks, int lastBits) {
-    measureBlocks(meter, bytes, 0, a.n, blocks, add);
-    if (lastBits > 0) {
-      const std::uint64_t bit = blocks * static_cast<std::uint64_t>(a.n);
-      add(lastBits, meter.measure(bytes + bit / 8, static_cast<int>(bit % 8), lastBits));
-    }
+  TestSummary s(a.n, a.scan.firstBlock);
+  scanBlocks(in, a.n, a.scan, [&](const MeasuredRun& r) {
+    for (std::size_t i = 0; i < r.blocks.size(); ++i) s.add(laws, r.length(i), r.blocks[i].ones, r.blocks[i].deviation);
   });
-
-  Judged ones{s.onesFigures(laws), {}}, dev{s.deviationFigures(laws), {}};
-  ones.verdict = judge(ones.figures);
-  dev.verdict = judge(dev.figures);
-
-  Output out;
-  if (a.format == "json") {
-    nlohmann::ordered_json j;
-    j["block_size"] = a.n;
-    j["first_block"] = s.firstBlock();
-    j["block_count"] = s.blockCount();
-    j["blocks"] = s.blockCount();
-    j["bits"] = s.bits();
-    j["ones"] = s.ones();
-    j["ones_test"] = toJson(ones);
-    j["deviation_test"] = toJson(dev);
-    j["deviations"] = {{"observed", s.deviationsObserved()}, {"expected", s.deviationsExpected(laws)}};
-    out << j.dump() << '\n';
-  } else if (s.blockCount() == 0) {
-    out << "blocks      0 of " << std::to_string(a.n) << " bits\n"
-        << "nothing to judge: " << in.name() << " is empty\n";
-  } else {
-    out << "blocks      " << std::to_string(s.blockCount()) << " of " << std::to_string(a.n) << " bits ("
-        << std::to_string(s.bits()) << " bits, "
-        << printf_text("%.6f", static_cast<double>(s.ones()) / static_cast<double>(s.bits())) << " of them ones)\n"
-        << "              passing       expected        z       chi2  dof    p-value\n"
-        << text_row("ones", ones) << text_row("deviation", dev)
-        << "ones:      " << plain_words(ones.verdict, "the balance of ones and zeros") << '\n'
-        << "deviation: " << plain_words(dev.verdict, "the arrangement of the bits") << '\n';
-  }
-  out.flush();
-  if (a.failBelow >= 0) {
-    for (const Judged* j : {&ones, &dev})
-      if (j->verdict.pValue && *j->verdict.pValue < a.failBelow) return status_verdict;
-  }
-  return status_ok;
+  const bool sliced = a.scan.firstBlock > 0 || a.scan.blockCount != ScanOptions{}.blockCount;
+  return printReport(reportOf(s, laws), a.report,
+                     sliced ? "the slice of " + in.name() + " has no blocks" : in.name() + " is empty");
 }
 
 }  // namespace
@@ -154,20 +56,8 @@ void addTestCommand(CLI::App& app, int& status) {
       "A small chi-square p-value says the blocks' p-values are not spread as those of a random\n"
       "source are.");
   addBlockSizeOption(*cmd, args->n);
-  addFormatOption(*cmd, args->format, {"text", "json"});
-  cmd->add_option("--fail-below", args->failBelow,
-                  "Exit with status 3 when either chi-square p-value is below A (0 to 1)")
-      ->check(CLI::Validator(
-          [](const std::string& v) {
-            // NOTE: checked before CLI11 converts it, so by strtod, which
-            // throws nothing: a word that is no number fails here too.
-            char* end = nullptr;
-            const double a = std::strtod(v.c_str(), &end);
-            const bool ok = end != v.c_str() && *end == '\0' && a >= 0 && a <= 1;
-            return ok ? std::string() : "A must be a number in 0..1, not '" + v + "'";
-          },
-          "0..1"))
-      ->type_name("A");
+  addReportOptions(*cmd, args->report);
+  addScanOptions(*cmd, args->scan);
   addFileArgument(*cmd, args->file);
   cmd->footer(
       "OUTPUT\n"
@@ -179,17 +69,31 @@ void addTestCommand(CLI::App& app, int& status) {
       "  \"ones_test\": T, \"deviation_test\": T, \"deviations\": {\"observed\": [blocks with deviation\n"
       "  d, d = 0 .. the largest], \"expected\": [their expectation]}}, each T with \"passing\",\n"
       "  \"passing_expected\", \"passing_variance\", \"passing_sd\", \"passing_z\", \"bins_observed\",\n"
-      "  \"bins_expected\", \"chi2\", \"dof\", \"p_value\" (null where there is none). Sums are written\n"
-      "  at full precision, so that the summaries of parts of a file can be added up.\n"
+      "  \"bins_expected\", \"chi2\", \"dof\", \"p_value\" (null where there is none), and \"shapes\":\n"
+      "  [[m, k, blocks] for every length m and ones k seen]. Sums are written at full precision.\n"
+      "  first_block and block_count say which blocks a slice covered; `merge` takes the summaries\n"
+      "  of slices to the summary of their union.\n"
+      "  --plot: the ten bins of each statistic (observed bars, expected marks, the chi-square\n"
+      "  p-value in the title) and the deviations against their expectation, as one SVG with no\n"
+      "  script and no outside file or font. It is written beside FILE.svg and renamed into place.\n"
+      "\n"
+      "SLICES AND THREADS\n"
+      "  --first-block I --block-count C judges blocks I .. I+C-1 alone; the first starts at bit\n"
+      "  I*N, anywhere in a byte. Slices of one file, judged apart (on other machines, say), merge\n"
+      "  into the verdict on their union with `lumbra-kit merge`. -j N measures on N threads while\n"
+      "  one reads; the output is the same for any N. On a terminal a progress line shows on\n"
+      "  standard error (per cent, MB/s, time left) unless --quiet.\n"
       "\n"
       "EXIT STATUS\n"
       "  0 done; 1 a refused command line; 2 a failure while running (a file that cannot be read,\n"
-      "  output that cannot be written); 3 with --fail-below, a p-value below A.\n"
+      "  output or a picture that cannot be written); 3 with --fail-below, a p-value below A.\n"
       "\n"
       "EXAMPLES\n"
       "  lumbra-kit test random.bin\n"
       "  generator | head -c 100000000 | lumbra-kit test --fail-below 0.001 -\n"
-      "  lumbra-kit test -n 256 --format json random.bin\n");
+      "  lumbra-kit test -n 256 --format json random.bin\n"
+      "  lumbra-kit test --plot random.svg random.bin\n"
+      "  lumbra-kit test --first-block 1000000 --block-count 1000000 --format json big.bin > s2.json\n");
   cmd->callback([args, &status] { status = runTest(*args); });
 }
 

@@ -11,6 +11,7 @@ std::span<const AddCommand> allCommands() {
       addCountCommand,
       addBlocksCommand,
       addTestCommand,
+      addMergeCommand,
   };
   return commands;
 }

@@ -17,5 +17,7 @@ void addCountCommand(CLI::App& app, int& status);
 void addBlocksCommand(CLI::App& app, int& status);
 // test FILE: the verdict on the whole file.
 void addTestCommand(CLI::App& app, int& status);
+// merge SUMMARY...: the verdict on slices of a file, from their summaries.
+void addMergeCommand(CLI::App& app, int& status);
 
 }  // namespace lumbra::kit

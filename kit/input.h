@@ -27,6 +27,8 @@ class Input {
   std::size_t fill(unsigned char* buf, std::size_t size);
 
   const std::string& name() const { return name_; }
+  // The descriptor, for readers that seek or read on their own (scan.h).
+  int fd() const { return fd_; }
   // Whether the input is a regular file, and then its size in bytes.
   bool regular() const { return regular_; }
   std::uint64_t size() const { return size_; }

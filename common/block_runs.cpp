@@ -1,0 +1,281 @@
+#include "block_runs.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "kova/hard_assert.h"
+
+namespace lumbra {
+
+namespace {
+
+[[noreturn]] void throwErrno(const char* what) { throw std::system_error(errno, std::generic_category(), what); }
+
+// Reads up to n bytes, retrying after a signal: the count, 0 at the end.
+std::size_t readSome(int fd, unsigned char* p, std::size_t n) {
+  for (;;) {
+    const ssize_t r = ::read(fd, p, n);
+    if (r >= 0) return static_cast<std::size_t>(r);
+    if (errno != EINTR) throwErrno("read");
+  }
+}
+
+// One run of blocks: the bytes they lie in, and their measures once taken.
+struct Run {
+  std::vector<unsigned char> bytes;
+  std::uint64_t offset = 0;  // bits of bytes[0] before the first block: 0..7
+  std::uint64_t first = 0;   // the stream index of the first block
+  std::size_t blocks = 0;
+  int lastLength = 0;        // the length of the last block
+  std::vector<BlockMeasure> measures;
+  int n = 0;
+  bool done = false;         // measured; guarded by the workers' mutex
+  std::exception_ptr error;  // what measuring threw
+};
+
+void measureRun(Run& r, BlockMeter& meter) {
+  for (std::size_t i = 0; i < r.blocks; ++i) {
+    const std::uint64_t bit = r.offset + i * static_cast<std::uint64_t>(r.n);
+    r.measures[i] = meter.measure(r.bytes.data() + bit / 8, static_cast<int>(bit % 8), i + 1 == r.blocks ? r.lastLength : r.n);
+  }
+}
+
+MeasuredRun measured(const Run& r) { return {r.first, r.measures, r.n, r.lastLength}; }
+
+// Cuts the stream into runs: every block whole except the stream's last.
+class RunReader {
+ public:
+  RunReader(int fd, int n, BlockSlice slice) : fd_(fd), n_(n), left_(slice.count), next_(slice.first) {
+    // NOTE: about 512 KiB of bits a run, and at most 8192 blocks, so that the
+    // measures of a run stay smaller than its bytes.
+    runBlocks_ = std::clamp<std::uint64_t>((std::uint64_t{1} << 22) / static_cast<unsigned>(n), 1, 8192);
+    const std::uint64_t start = slice.first * static_cast<std::uint64_t>(n);
+    // NOTE: a slice whose first bit lies beyond 2^64 bits lies beyond any file.
+    if (slice.first != 0 && start / static_cast<unsigned>(n) != slice.first) {
+      left_ = 0;
+      return;
+    }
+    skip(start / 8);
+    offset_ = start % 8;
+    struct stat st {};
+    const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+    if (at >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > at) {
+      const std::uint64_t have = static_cast<std::uint64_t>(st.st_size - at);
+      const std::uint64_t bits = left_ > (std::uint64_t{1} << 60) / static_cast<unsigned>(n)
+                                     ? std::uint64_t{1} << 60
+                                     : left_ * static_cast<unsigned>(n);
+      total_ = std::min(have, (offset_ + bits + 7) / 8);
+    }
+  }
+
+  // Fills r with the next run: false when the slice has no more blocks.
+  bool next(Run& r) {
+    if (left_ == 0 || ended_) return false;
+    const std::uint64_t want = std::min(left_, runBlocks_);
+    const std::uint64_t wantBytes = (offset_ + want * static_cast<unsigned>(n_) + 7) / 8;
+    r.bytes.resize(wantBytes);
+    std::memcpy(r.bytes.data(), carry_.data(), carry_.size());
+    std::size_t have = carry_.size();
+    while (have < wantBytes) {
+      const std::size_t got = readSome(fd_, r.bytes.data() + have, wantBytes - have);
+      if (got == 0) {
+        ended_ = true;
+        break;
+      }
+      have += got;
+    }
+    const std::uint64_t bits = have * 8 > offset_ ? have * 8 - offset_ : 0;
+    std::uint64_t blocks = std::min(want, bits / static_cast<unsigned>(n_));
+    int last = n_;
+    if (blocks < want && bits % static_cast<unsigned>(n_) != 0) {
+      ++blocks;
+      last = static_cast<int>(bits % static_cast<unsigned>(n_));
+      ended_ = true;
+    }
+    if (blocks == 0) return false;
+    r.offset = offset_;
+    r.first = next_;
+    r.blocks = blocks;
+    r.lastLength = last;
+    r.n = n_;
+    r.measures.resize(blocks);
+    r.done = false;
+    r.error = nullptr;
+    // The partly used byte at the end is the next run's first byte.
+    const std::uint64_t end = offset_ + (blocks - 1) * static_cast<unsigned>(n_) + static_cast<unsigned>(last);
+    carry_.assign(r.bytes.begin() + static_cast<std::ptrdiff_t>(end / 8),
+                  r.bytes.begin() + static_cast<std::ptrdiff_t>(have));
+    read_ += have - carry_.size();
+    offset_ = end % 8;
+    next_ += blocks;
+    left_ -= blocks;
+    return true;
+  }
+
+  std::uint64_t read() const { return read_; }
+  std::uint64_t total() const { return total_; }
+
+ private:
+  // Moves the stream `bytes` bytes on: a seek where the descriptor has one.
+  void skip(std::uint64_t bytes) {
+    if (bytes == 0) return;
+    if (bytes <= static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) &&
+        ::lseek(fd_, static_cast<off_t>(bytes), SEEK_CUR) >= 0)
+      return;
+    if (errno != ESPIPE) throwErrno("seek");
+    std::vector<unsigned char> sink(64 * 1024);
+    while (bytes > 0) {
+      const std::size_t got = readSome(fd_, sink.data(), std::min<std::uint64_t>(bytes, sink.size()));
+      if (got == 0) {
+        ended_ = true;
+        return;
+      }
+      bytes -= got;
+    }
+  }
+
+  int fd_;
+  int n_;
+  std::uint64_t left_;      // blocks still to hand out
+  std::uint64_t next_;      // the index of the next block
+  std::uint64_t offset_ = 0;
+  std::uint64_t runBlocks_ = 1;
+  std::vector<unsigned char> carry_;  // bytes read but not yet in a run
+  std::uint64_t read_ = 0;
+  std::uint64_t total_ = 0;
+  bool ended_ = false;
+};
+
+// The worker threads and the ring of runs they measure.
+class Workers {
+ public:
+  Workers(std::vector<Run>& ring, int n, unsigned count)
+      : ring_(ring), n_(n), lineBudget_(std::min(BlockMeter::line_budget, (std::size_t{16} << 20) / count)) {
+    threads_.reserve(count);
+    try {
+      for (unsigned i = 0; i < count; ++i) threads_.emplace_back([this] { work(); });
+    } catch (...) {
+      stop();
+      throw;
+    }
+  }
+  ~Workers() { stop(); }
+
+  // Hands the run at ring position `filled` to the workers.
+  void publish() {
+    {
+      std::lock_guard lock(mutex_);
+      ++filled_;
+    }
+    wake_.notify_one();
+  }
+  // Waits until the run at ring position `i` is measured.
+  void await(std::uint64_t i) {
+    std::unique_lock lock(mutex_);
+    done_.wait(lock, [&] { return ring_[i % ring_.size()].done; });
+  }
+
+ private:
+  void work() {
+    std::unique_ptr<BlockMeter> meter;
+    for (;;) {
+      std::uint64_t i;
+      {
+        std::unique_lock lock(mutex_);
+        wake_.wait(lock, [&] { return stopping_ || taken_ < filled_; });
+        if (stopping_) return;
+        i = taken_++;
+      }
+      Run& r = ring_[i % ring_.size()];
+      try {
+        if (!meter) meter = std::make_unique<BlockMeter>(n_, lineBudget_);
+        measureRun(r, *meter);
+      } catch (...) {
+        r.error = std::current_exception();
+      }
+      {
+        std::lock_guard lock(mutex_);
+        r.done = true;
+      }
+      done_.notify_one();
+    }
+  }
+  void stop() {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_all();
+    for (std::thread& t : threads_) t.join();
+    threads_.clear();
+  }
+
+  std::vector<Run>& ring_;
+  int n_;
+  std::size_t lineBudget_;  // each meter's
+  std::mutex mutex_;
+  std::condition_variable wake_;  // a run to measure, or stop
+  std::condition_variable done_;  // a run measured
+  std::uint64_t filled_ = 0;      // runs handed to the workers
+  std::uint64_t taken_ = 0;       // runs a worker has started on
+  bool stopping_ = false;
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace
+
+void measureRuns(int fd, int n, BlockSlice slice, unsigned threads,
+                 const std::function<void(const MeasuredRun&)>& take, const BlockProgress& progress) {
+  hard_assert(n>=1&&n<=4096);
+  RunReader reader(fd, n, slice);
+  if (threads <= 1) {
+    BlockMeter meter(n);
+    Run r;
+    while (reader.next(r)) {
+      measureRun(r, meter);
+      take(measured(r));
+      if (progress) progress(reader.read(), reader.total());
+    }
+    return;
+  }
+  const unsigned count = std::min(threads, max_threads);
+  std::vector<Run> ring(2 * count);
+  Workers workers(ring, n, count);
+  std::uint64_t filled = 0, taken = 0;
+  std::uint64_t bytesTaken = 0;
+  std::vector<std::uint64_t> bytesAt(ring.size());  // bytes read up to the end of each run
+  bool more = true;
+  for (;;) {
+    if (more && filled - taken < ring.size()) {
+      Run& r = ring[filled % ring.size()];
+      more = reader.next(r);
+      if (more) {
+        bytesAt[filled % ring.size()] = reader.read();
+        ++filled;
+        workers.publish();
+      }
+      continue;
+    }
+    if (taken == filled) break;
+    workers.await(taken);
+    Run& r = ring[taken % ring.size()];
+    if (r.error) std::rethrow_exception(r.error);
+    take(measured(r));
+    bytesTaken = bytesAt[taken % ring.size()];
+    ++taken;
+    if (progress) progress(bytesTaken, reader.total());
+  }
+}
+
+}  // namespace lumbra

@@ -1,0 +1,67 @@
+// block_runs: the blocks of a byte stream measured by several threads and
+// handed on in file order.
+//
+// The stream is cut into blocks exactly as BitReader cuts it (most
+// significant bit first, n bits a block, the last block shorter, a pipe's
+// pieces making whole blocks). measureRuns reads it on the calling thread,
+// cuts it into runs of whole blocks, lets worker threads measure each block
+// with a BlockMeter of their own (its ones k and deviation d, as walkStats
+// gives them) and hands the runs to `take` on the calling thread, one after
+// the other in file order: the same calls with the same values for any
+// number of threads.
+//
+// Memory: at most 2 * min(threads, max_threads) runs are in flight, each
+// about 0.6 MiB of bytes and measures at most, and the workers' meters keep
+// at most 16 MiB of center lines between them, whatever the file's size; all
+// of it is owned by the call and given back before it returns.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <span>
+
+#include "block_meter.h"
+
+namespace lumbra {
+
+// A run of consecutive blocks, measured: blocks first, first + 1, ... of
+// the stream, each n bits long but perhaps the last (lastLength bits, the
+// stream's last block). Valid during the call that hands it on.
+struct MeasuredRun {
+  std::uint64_t first;
+  std::span<const BlockMeasure> blocks;
+  int n;
+  int lastLength;
+  int length(std::size_t i) const { return i + 1 == blocks.size() ? lastLength : n; }
+};
+
+// Which blocks: first, first + 1, ..., first + count - 1 of the stream; the
+// first of them starts at bit first * n. A slice past the end gives what the
+// stream has.
+struct BlockSlice {
+  std::uint64_t first = 0;
+  std::uint64_t count = std::numeric_limits<std::uint64_t>::max();
+};
+
+// Worker threads beyond this many would only wait: the reader feeds them.
+inline constexpr unsigned max_threads = 16;
+
+// How far the slice has got, after each run handed on: bytes of the stream
+// read for the runs taken so far, and the bytes the slice will read in all
+// (0 when that is not known: a pipe, a terminal).
+using BlockProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
+
+// Reads the descriptor fd from its current position and hands every block of
+// `slice` to `take`, a run at a time. threads <= 1 measures on the calling
+// thread; otherwise min(threads, max_threads) workers measure while the
+// calling thread reads.
+// Requires 1 <= n <= 4096. A failed read throws std::system_error (its
+// code the errno); an exception from take or progress passes after the
+// workers have stopped. Throws std::bad_alloc, std::system_error when a
+// thread cannot start.
+void measureRuns(int fd, int n, BlockSlice slice, unsigned threads,
+                 const std::function<void(const MeasuredRun&)>& take, const BlockProgress& progress = {});
+
+}  // namespace lumbra

@@ -1,0 +1,217 @@
+#include "plot.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <nlohmann/json.hpp>
+#include <vector>
+
+#include "app.h"
+
+namespace lumbra::kit {
+
+namespace {
+
+constexpr double width = 760;
+constexpr double header = 34;
+constexpr double panel = 250;
+constexpr double left = 72, right = 24, top = 44, bottom = 46;
+constexpr const char* bar_colour = "#4a7fb5";
+constexpr const char* mark_colour = "#d6452b";
+
+std::string num(double v, const char* format = "%.6g") {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, format, v);
+  return buf;
+}
+
+// Texts here come from numbers and fixed words, but keep the SVG valid anyway.
+std::string escaped(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    if (c == '&') out += "&amp;";
+    else if (c == '<') out += "&lt;";
+    else if (c == '>') out += "&gt;";
+    else out += c;
+  }
+  return out;
+}
+
+void text(std::string& svg, double x, double y, const std::string& s, const char* anchor = "start",
+          const char* extra = "") {
+  svg += "<text x=\"" + num(x, "%.1f") + "\" y=\"" + num(y, "%.1f") + "\" text-anchor=\"" + anchor + "\"" + extra +
+         ">" + escaped(s) + "</text>\n";
+}
+
+void line(std::string& svg, double x1, double y1, double x2, double y2, const char* stroke, double w = 1) {
+  svg += "<line x1=\"" + num(x1, "%.1f") + "\" y1=\"" + num(y1, "%.1f") + "\" x2=\"" + num(x2, "%.1f") + "\" y2=\"" +
+         num(y2, "%.1f") + "\" stroke=\"" + stroke + "\" stroke-width=\"" + num(w, "%.1f") + "\"/>\n";
+}
+
+// A step of 1, 2 or 5 times a power of ten that cuts [0, highest] into at most
+// about `parts` parts.
+double niceStep(double highest, int parts) {
+  if (highest <= 0) return 1;
+  const double raw = highest / parts;
+  const double power = std::pow(10.0, std::floor(std::log10(raw)));
+  for (double f : {1.0, 2.0, 5.0, 10.0})
+    if (f * power >= raw) return f * power;
+  return 10 * power;
+}
+
+// One panel at height y0: bars of `observed`, marks at `expected`, axes,
+// ticks and labels; label(i) names bar i on the x axis (empty: no label).
+template <class Label>
+void panelOf(std::string& svg, double y0, const std::string& title, const std::string& xTitle,
+             const std::vector<double>& observed, const std::vector<double>& expected, Label label) {
+  const double x0 = left, x1 = width - right, yTop = y0 + top, yBase = y0 + panel - bottom;
+  text(svg, x0, y0 + 22, title, "start", " font-weight=\"bold\"");
+  // Legend.
+  svg += "<rect x=\"" + num(x1 - 190, "%.1f") + "\" y=\"" + num(y0 + 30, "%.1f") +
+         "\" width=\"12\" height=\"9\" fill=\"" + bar_colour + "\"/>\n";
+  text(svg, x1 - 174, y0 + 39, "observed");
+  line(svg, x1 - 100, y0 + 34.5, x1 - 86, y0 + 34.5, mark_colour, 2.5);
+  text(svg, x1 - 80, y0 + 39, "expected");
+
+  double highest = 0;
+  for (double v : observed) highest = std::max(highest, v);
+  for (double v : expected) highest = std::max(highest, v);
+  const double step = niceStep(highest, 4);
+  const double yMax = std::max(step, std::ceil(highest * 1.08 / step) * step);
+  auto yOf = [&](double v) { return yBase - (yBase - yTop) * v / yMax; };
+  for (double v = 0; v <= yMax * 1.0001; v += step) {
+    line(svg, x0 - 4, yOf(v), x1, yOf(v), "#e4e4e4");
+    text(svg, x0 - 8, yOf(v) + 4, num(v), "end");
+  }
+  line(svg, x0, yTop - 6, x0, yBase, "#333");
+  line(svg, x0, yBase, x1, yBase, "#333");
+
+  const std::size_t bars = std::max<std::size_t>(1, std::max(observed.size(), expected.size()));
+  const double slot = (x1 - x0) / static_cast<double>(bars);
+  for (std::size_t i = 0; i < bars; ++i) {
+    const double xs = x0 + slot * static_cast<double>(i);
+    if (i < observed.size() && observed[i] > 0) {
+      svg += "<rect x=\"" + num(xs + slot * 0.15, "%.2f") + "\" y=\"" + num(yOf(observed[i]), "%.2f") +
+             "\" width=\"" + num(slot * 0.7, "%.2f") + "\" height=\"" + num(yBase - yOf(observed[i]), "%.2f") +
+             "\" fill=\"" + bar_colour + "\"/>\n";
+    }
+    if (i < expected.size()) line(svg, xs + slot * 0.05, yOf(expected[i]), xs + slot * 0.95, yOf(expected[i]), mark_colour, 2.5);
+    const std::string name = label(i);
+    if (!name.empty()) {
+      line(svg, xs + slot / 2, yBase, xs + slot / 2, yBase + 4, "#333");
+      text(svg, xs + slot / 2, yBase + 17, name, "middle");
+    }
+  }
+  text(svg, (x0 + x1) / 2, y0 + panel - 10, xTitle, "middle");
+  text(svg, 18, (yTop + yBase) / 2, "blocks", "middle",
+       (" transform=\"rotate(-90 18 " + num((yTop + yBase) / 2, "%.1f") + ")\"").c_str());
+}
+
+std::vector<double> numbers(const nlohmann::json& a) {
+  std::vector<double> v;
+  for (const nlohmann::json& x : a) v.push_back(x.get<double>());
+  return v;
+}
+
+std::string testTitle(const char* what, const nlohmann::json& t) {
+  std::string s = what;
+  if (t.at("p_value").is_null()) return s + ": too few blocks for a chi-square test";
+  return s + ": chi-square p-value " + num(t.at("p_value").get<double>(), "%.4g") + "  (chi2 " +
+         num(t.at("chi2").get<double>(), "%.4g") + ", " + std::to_string(t.at("dof").get<int>()) + " dof)";
+}
+
+[[noreturn]] void fail(const std::string& path, const std::string& what) {
+  throw Failure("can't write " + path + ": " + what);
+}
+
+}  // namespace
+
+std::string plotSvg(const nlohmann::json& summary) {
+  const double height = header + 3 * panel;
+  std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                    "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + num(width) + "\" height=\"" + num(height) +
+                    "\" viewBox=\"0 0 " + num(width) + " " + num(height) +
+                    "\" font-family=\"sans-serif\" font-size=\"12\" fill=\"#222\">\n"
+                    "<rect width=\"100%\" height=\"100%\" fill=\"#fff\"/>\n";
+  const std::string blocks = summary.at("blocks").dump(), n = summary.at("block_size").dump();
+  text(svg, width / 2, 22,
+       "lumbra-kit test: " + blocks + " blocks of " + n + " bits" +
+           (summary.contains("first_block") && summary.at("first_block").get<std::uint64_t>() > 0
+                ? ", from block " + summary.at("first_block").dump()
+                : std::string()),
+       "middle", " font-size=\"15\" font-weight=\"bold\"");
+
+  // Bin i is [i/10, (i+1)/10), the last one closed.
+  auto bin = [](std::size_t i) {
+    auto edge = [](std::size_t e) { return e == 0 ? std::string("0") : e == 10 ? std::string("1") : "." + std::to_string(e); };
+    return edge(i) + "\xe2\x80\x93" + edge(i + 1);
+  };
+  const struct {
+    const char* key;
+    const char* name;
+  } tests[] = {{"ones_test", "ones (balance of each block)"}, {"deviation_test", "deviation (walk from its line)"}};
+  double y0 = header;
+  for (const auto& t : tests) {
+    const nlohmann::json& j = summary.at(t.key);
+    panelOf(svg, y0, testTitle(t.name, j), "probability of the block, ten bins from 0 to 1",
+            numbers(j.at("bins_observed")), numbers(j.at("bins_expected")), bin);
+    y0 += panel;
+  }
+  const std::vector<double> observed = numbers(summary.at("deviations").at("observed"));
+  const std::vector<double> expected = numbers(summary.at("deviations").at("expected"));
+  const std::size_t ds = std::max(observed.size(), expected.size());
+  const auto every = static_cast<std::size_t>(niceStep(static_cast<double>(ds), 12));
+  panelOf(svg, y0, "deviations d of the blocks", "deviation d", observed, expected,
+          [&](std::size_t i) { return i % every == 0 ? std::to_string(i) : std::string(); });
+  svg += "</svg>\n";
+  return svg;
+}
+
+void writePlot(const nlohmann::json& summary, const std::string& path, bool replace) {
+  const std::string svg = plotSvg(summary);
+  if (!replace && ::access(path.c_str(), F_OK) == 0) fail(path, "it exists (--force replaces it)");
+  // The temporary file beside the target, on the same file system.
+  std::string temp = path + ".XXXXXX";
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) fail(path, std::strerror(errno));
+  auto abandon = [&](int err) {
+    ::close(fd);
+    ::unlink(temp.c_str());
+    fail(path, std::strerror(err));
+  };
+  for (std::size_t at = 0; at < svg.size();) {
+    const ssize_t w = ::write(fd, svg.data() + at, svg.size() - at);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) abandon(w < 0 ? errno : ENOSPC);
+    else at += static_cast<std::size_t>(w);
+  }
+  // mkstemp makes the file 0600; a picture is for sharing, as any new file.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  if (::fchmod(fd, 0666 & ~mask) != 0 || ::fsync(fd) != 0) abandon(errno);
+  if (::close(fd) != 0) {
+    const int err = errno;
+    ::unlink(temp.c_str());
+    fail(path, std::strerror(err));
+  }
+  // NOTE: link() refuses an existing target, so a file that appeared since
+  // the check above is still kept; rename() replaces on purpose.
+  int moved = replace ? ::rename(temp.c_str(), path.c_str()) : ::link(temp.c_str(), path.c_str());
+  int err = errno;
+  if (moved != 0 && !replace && err != EEXIST && ::access(path.c_str(), F_OK) != 0) {
+    // A file system without hard links: the check above has to do.
+    moved = ::rename(temp.c_str(), path.c_str());
+    err = errno;
+    if (moved == 0) return;
+  }
+  if (moved != 0 || !replace) ::unlink(temp.c_str());
+  if (moved != 0) fail(path, err == EEXIST ? "it exists (--force replaces it)" : std::strerror(err));
+}
+
+}  // namespace lumbra::kit

@@ -1,0 +1,58 @@
+#include "progress.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+namespace lumbra::kit {
+
+Progress::Progress(bool quiet, int fd, Clock::duration interval)
+    : terminal_(!quiet && ::isatty(fd) == 1), fd_(fd), interval_(interval), start_(Clock::now()),
+      next_(start_ + interval) {}
+
+void Progress::update(std::uint64_t done, std::uint64_t total) {
+  if (!terminal_ || total == 0) return;
+  const Clock::time_point now = Clock::now();
+  if (now < next_) return;
+  next_ = now + interval_;
+  const double seconds = std::chrono::duration<double>(now - start_).count();
+  const double fraction = done >= total ? 1.0 : static_cast<double>(done) / static_cast<double>(total);
+  const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
+  char line[96];
+  int len;
+  if (rate > 0) {
+    const auto left = static_cast<long long>(static_cast<double>(total - std::min(done, total)) / rate + 0.5);
+    len = std::snprintf(line, sizeof line, "\r%3d%%  %.1f MB/s  %lld:%02lld left", static_cast<int>(fraction * 100),
+                        rate / 1e6, left / 60, left % 60);
+  } else {
+    len = std::snprintf(line, sizeof line, "\r%3d%%", static_cast<int>(fraction * 100));
+  }
+  std::string text(line, static_cast<std::size_t>(len));
+  // A shorter line than the last one covers the rest with spaces.
+  const std::size_t visible = text.size() - 1;
+  if (visible < shown_) text.append(shown_ - visible, ' ');
+  shown_ = visible;
+  write(text.data(), text.size());
+}
+
+void Progress::finish() {
+  if (shown_ == 0) return;
+  std::string wipe = "\r";
+  wipe.append(shown_, ' ');
+  wipe += '\r';
+  shown_ = 0;
+  write(wipe.data(), wipe.size());
+}
+
+void Progress::write(const char* s, std::size_t n) {
+  while (n > 0) {
+    const ssize_t w = ::write(fd_, s, n);
+    if (w <= 0) return;
+    s += w;
+    n -= static_cast<std::size_t>(w);
+  }
+}
+
+}  // namespace lumbra::kit

@@ -1,0 +1,45 @@
+// Progress: the one line on standard error that shows how far a long run
+// over a file has got: per cent done, MB/s and the time left, rewritten in
+// place and wiped at the end.
+//
+// It shows only when standard error is a terminal, the caller has not asked
+// for quiet, and the run knows its total (a regular file): never in a pipe,
+// a file or a log. The first line comes after the first interval, so a short
+// run shows none. It owns no memory beyond itself; going away wipes the line,
+// so an error message after it starts on a clean line. Writes to standard
+// error are best effort: a failing one is ignored.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+
+namespace lumbra::kit {
+
+class Progress {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  // quiet: never show. fd: where the line goes (standard error).
+  explicit Progress(bool quiet, int fd = 2, Clock::duration interval = std::chrono::milliseconds(250));
+  ~Progress() { finish(); }
+  Progress(const Progress&) = delete;
+  Progress& operator=(const Progress&) = delete;
+
+  // done of total bytes; total 0 means not known, and shows nothing.
+  void update(std::uint64_t done, std::uint64_t total);
+  // Wipes the line, if one is shown.
+  void finish();
+
+ private:
+  void write(const char* s, std::size_t n);
+
+  bool terminal_;
+  int fd_;
+  Clock::duration interval_;
+  Clock::time_point start_;
+  Clock::time_point next_;
+  std::size_t shown_ = 0;  // the length of the line on the terminal
+};
+
+}  // namespace lumbra::kit

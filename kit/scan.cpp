@@ -1,0 +1,60 @@
+#include "scan.h"
+
+#include <CLI/CLI.hpp>
+#include <charconv>
+#include <system_error>
+#include <thread>
+
+#include "app.h"
+#include "input.h"
+#include "progress.h"
+
+namespace lumbra::kit {
+
+namespace {
+
+// A block index or count: digits only, within 64 bits.
+const CLI::Validator block_number(
+    [](std::string& text) {
+      std::uint64_t v;
+      const auto [end, err] = std::from_chars(text.data(), text.data() + text.size(), v);
+      return !text.empty() && err == std::errc() && end == text.data() + text.size()
+                 ? std::string()
+                 : "'" + text + "' is not a whole number from 0 to 18446744073709551615";
+    },
+    "", "block number");
+
+}  // namespace
+
+void addScanOptions(CLI::App& cmd, ScanOptions& options) {
+  cmd.add_option("-j,--jobs", options.jobs,
+                 "Threads that measure blocks while one reads (default: one per core; more than " +
+                     std::to_string(max_threads) + " count as " + std::to_string(max_threads) +
+                     "). The output is the same for any number.")
+      ->check(CLI::Range(1u, 4096u))
+      ->option_text("N");
+  cmd.add_option("--first-block", options.firstBlock,
+                 "Start at block I (from 0), at bit I * N of the input; no byte alignment is needed")
+      ->check(block_number)
+      ->option_text("I");
+  cmd.add_option("--block-count", options.blockCount,
+                 "Take at most C blocks; a slice past the end gives what is there")
+      ->check(block_number)
+      ->option_text("C");
+  cmd.add_flag("-q,--quiet", options.quiet, "No progress line on standard error");
+}
+
+void scanBlocks(Input& in, int n, const ScanOptions& options, const std::function<void(const MeasuredRun&)>& take) {
+  unsigned jobs = options.jobs;
+  if (jobs == 0) jobs = std::max(1u, std::thread::hardware_concurrency());
+  Progress progress(options.quiet);
+  try {
+    measureRuns(in.fd(), n, {options.firstBlock, options.blockCount}, jobs, take,
+                  [&](std::uint64_t done, std::uint64_t total) { progress.update(done, total); });
+  } catch (const std::system_error& e) {
+    progress.finish();
+    throw Failure("can't read " + in.name() + ": " + e.code().message());
+  }
+}
+
+}  // namespace lumbra::kit

@@ -1,0 +1,38 @@
+// scan: reading an input block by block for `test` and `blocks`: the options
+// they share (-j, --first-block, --block-count, --quiet) and the reading
+// itself, measured on worker threads with the progress line on a terminal.
+//
+// The measures come to the caller in file order and are the same for any -j
+// (see common/block_measure.h). Nothing is kept beyond the call.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <limits>
+
+#include "block_runs.h"
+
+namespace CLI {
+class App;
+}
+
+namespace lumbra::kit {
+
+class Input;
+
+struct ScanOptions {
+  unsigned jobs = 0;  // threads that measure; 0: one per core
+  std::uint64_t firstBlock = 0;
+  std::uint64_t blockCount = std::numeric_limits<std::uint64_t>::max();
+  bool quiet = false;  // no progress line
+};
+
+// Adds -j/--jobs, --first-block, --block-count and -q/--quiet to `cmd`.
+void addScanOptions(CLI::App& cmd, ScanOptions& options);
+
+// Reads `in` from where it stands and hands the measures of the chosen
+// blocks of n bits to `take`, run after run in file order. Throws Failure
+// ("can't read NAME: ...") when reading fails; what `take` throws passes.
+void scanBlocks(Input& in, int n, const ScanOptions& options, const std::function<void(const MeasuredRun&)>& take);
+
+}  // namespace lumbra::kit

@@ -1,0 +1,161 @@
+#include "test_report.h"
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+
+#include "app.h"
+#include "options.h"
+#include "output.h"
+#include "plot.h"
+
+namespace lumbra::kit {
+
+namespace {
+
+struct Judged {
+  StatisticFigures figures;
+  Verdict verdict;
+};
+
+nlohmann::ordered_json optional(const std::optional<double>& v) {
+  return v ? nlohmann::ordered_json(*v) : nlohmann::ordered_json(nullptr);
+}
+
+nlohmann::ordered_json toJson(const Judged& j) {
+  const StatisticFigures& f = j.figures;
+  const Verdict& v = j.verdict;
+  nlohmann::ordered_json t;
+  t["passing"] = f.passing;
+  t["passing_expected"] = f.passingExpected;
+  t["passing_variance"] = f.passingVariance;
+  t["passing_sd"] = v.passingSd;
+  t["passing_z"] = optional(v.passingZ);
+  t["bins_observed"] = f.binsObserved;
+  t["bins_expected"] = f.binsExpected;
+  t["chi2"] = optional(v.chi2);
+  t["dof"] = v.dof ? nlohmann::ordered_json(*v.dof) : nlohmann::ordered_json(nullptr);
+  t["p_value"] = optional(v.pValue);
+  return t;
+}
+
+std::string printf_text(const char* spec, double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, spec, v);
+  return buf;
+}
+
+// A p-value for people: three digits; below the doubles, a bound.
+std::string p_text(double p) { return p > 0 ? printf_text("%.3g", p) : "<1e-307"; }
+
+// What a p-value says, in words.
+std::string plain_words(const Verdict& v, const char* what) {
+  if (!v.pValue) return std::string("too few blocks to judge ") + what;
+  const double p = *v.pValue;
+  const std::string ps = p > 0 ? " (p = " + p_text(p) + ")" : " (p < 1e-307)";
+  if (p >= 0.01) return std::string(what) + " looks random" + ps;
+  if (p >= 1e-4) return std::string(what) + " is suspicious" + ps;
+  return std::string(what) + " is not random" + ps;
+}
+
+std::string text_row(const char* name, const Judged& j) {
+  const StatisticFigures& f = j.figures;
+  const Verdict& v = j.verdict;
+  char buf[256];
+  std::snprintf(buf, sizeof buf, "%-10s %12llu %14.1f %8s %10s %4s %10s\n", name,
+                static_cast<unsigned long long>(f.passing), f.passingExpected,
+                v.passingZ ? printf_text("%.2f", *v.passingZ).c_str() : "-",
+                v.chi2 ? printf_text("%.2f", *v.chi2).c_str() : "-",
+                v.dof ? std::to_string(*v.dof).c_str() : "-",
+                v.pValue ? p_text(*v.pValue).c_str() : "-");
+  return buf;
+}
+
+}  // namespace
+
+void addReportOptions(CLI::App& cmd, ReportOptions& options) {
+  addFormatOption(cmd, options.format, {"text", "json"});
+  cmd.add_option("--fail-below", options.failBelow,
+                 "Exit with status 3 when either chi-square p-value is below A (0 to 1)")
+      ->check(CLI::Range(0.0, 1.0))
+      ->type_name("A");
+  cmd.add_option("--plot", options.plot,
+                 "Also draw the bins and the deviations as one self-contained SVG picture in FILE")
+      ->type_name("FILE.svg");
+  cmd.add_flag("--force", options.force, "Let --plot replace an existing file");
+}
+
+TestReport reportOf(const TestSummary& s, Laws& laws) {
+  TestReport r;
+  r.blockSize = s.blockSize();
+  r.firstBlock = s.firstBlock();
+  r.blockCount = s.blockCount();
+  r.bits = s.bits();
+  r.ones = s.ones();
+  r.onesFigures = s.onesFigures(laws);
+  r.deviationFigures = s.deviationFigures(laws);
+  r.deviationsObserved = s.deviationsObserved();
+  r.deviationsExpected = s.deviationsExpected(laws);
+  r.shapes = s.counts().shapes;
+  return r;
+}
+
+nlohmann::ordered_json toJson(const TestReport& r) {
+  nlohmann::ordered_json j;
+  j["block_size"] = r.blockSize;
+  j["first_block"] = r.firstBlock;
+  j["block_count"] = r.blockCount;
+  j["blocks"] = r.blockCount;
+  j["bits"] = r.bits;
+  j["ones"] = r.ones;
+  j["ones_test"] = toJson(Judged{r.onesFigures, judge(r.onesFigures)});
+  j["deviation_test"] = toJson(Judged{r.deviationFigures, judge(r.deviationFigures)});
+  j["deviations"] = {{"observed", r.deviationsObserved}, {"expected", r.deviationsExpected}};
+  j["shapes"] = r.shapes;
+  return j;
+}
+
+TestSummary summaryFromJson(const nlohmann::json& j) {
+  TestSummary::Counts c;
+  c.blocks = j.at("block_count").get<std::uint64_t>();
+  c.bits = j.at("bits").get<std::uint64_t>();
+  c.ones = j.at("ones").get<std::uint64_t>();
+  const nlohmann::json& o = j.at("ones_test");
+  const nlohmann::json& d = j.at("deviation_test");
+  c.onesPassing = o.at("passing").get<std::uint64_t>();
+  c.devPassing = d.at("passing").get<std::uint64_t>();
+  c.onesBins = o.at("bins_observed").get<BinCounts>();
+  c.devBins = d.at("bins_observed").get<BinCounts>();
+  c.deviations = j.at("deviations").at("observed").get<std::vector<std::uint64_t>>();
+  c.shapes = j.at("shapes").get<std::vector<std::array<std::uint64_t, 3>>>();
+  return TestSummary::restored(j.at("block_size").get<int>(), j.at("first_block").get<std::uint64_t>(), c);
+}
+
+int printReport(const TestReport& r, const ReportOptions& options, const std::string& nothing) {
+  const Judged ones{r.onesFigures, judge(r.onesFigures)}, dev{r.deviationFigures, judge(r.deviationFigures)};
+  // The picture first: a failure to draw it then stops the run before
+  // anything is printed.
+  if (!options.plot.empty()) writePlot(toJson(r), options.plot, options.force);
+  Output out;
+  if (options.format == "json") {
+    out << toJson(r).dump() << '\n';
+  } else if (r.blockCount == 0) {
+    out << "blocks      0 of " << std::to_string(r.blockSize) << " bits\n"
+        << "nothing to judge: " << nothing << '\n';
+  } else {
+    out << "blocks      " << std::to_string(r.blockCount) << " of " << std::to_string(r.blockSize) << " bits ("
+        << std::to_string(r.bits) << " bits, "
+        << printf_text("%.6f", static_cast<double>(r.ones) / static_cast<double>(r.bits)) << " of them ones)\n"
+        << "              passing       expected        z       chi2  dof    p-value\n"
+        << text_row("ones", ones) << text_row("deviation", dev)
+        << "ones:      " << plain_words(ones.verdict, "the balance of ones and zeros") << '\n'
+        << "deviation: " << plain_words(dev.verdict, "the arrangement of the bits") << '\n';
+  }
+  out.flush();
+  if (options.failBelow >= 0) {
+    for (const Judged* j : {&ones, &dev})
+      if (j->verdict.pValue && *j->verdict.pValue < options.failBelow) return status_verdict;
+  }
+  return status_ok;
+}
+
+}  // namespace lumbra::kit

@@ -1,0 +1,79 @@
+#include "plot.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+
+#include "app.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+std::string slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+json summary() {
+  json t = {{"passing", 990}, {"passing_expected", 989.5}, {"passing_variance", 9.8}, {"passing_sd", 3.13},
+            {"passing_z", 0.16}, {"bins_observed", {98, 105, 97, 101, 99, 96, 104, 100, 102, 98}},
+            {"bins_expected", {100, 100, 100, 100, 100, 100, 100, 100, 100, 100}}, {"chi2", 1.2}, {"dof", 9},
+            {"p_value", 0.9991}};
+  json d = t;
+  d["p_value"] = nullptr;
+  return {{"block_size", 1024}, {"first_block", 0}, {"block_count", 1000}, {"blocks", 1000}, {"bits", 1024000},
+          {"ones", 512000}, {"ones_test", t}, {"deviation_test", d},
+          {"deviations", {{"observed", {0, 0, 3, 40, 180, 300, 250, 140, 60, 20, 7}},
+                          {"expected", {0, 0.1, 4.2, 38, 185.5, 296, 255, 135, 62, 18, 6.2}}}}};
+}
+
+// The picture stands alone, renders with a real renderer, and is no blank
+// page: its PNG is several times the size of a blank page's of the same size.
+TEST(Plot, RendersAloneAndIsNotBlank) {
+  const std::string svg = lumbra::kit::plotSvg(summary());
+  for (const char* outside : {"<script", "href", "url(", "@import", "<image", "@font-face"})
+    EXPECT_EQ(svg.find(outside), std::string::npos) << outside;
+  if (std::system("rsvg-convert --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "rsvg-convert is not installed";
+  const fs::path dir = fs::path(::testing::TempDir()) / "plot_test";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  lumbra::kit::writePlot(summary(), (dir / "plot.svg").string(), false);
+  std::ofstream(dir / "blank.svg") << svg.substr(0, svg.find("<rect")) << "<rect width=\"100%\" height=\"100%\" fill=\"#fff\"/></svg>\n";
+  for (const char* name : {"plot", "blank"}) {
+    const std::string cmd = "rsvg-convert -o " + (dir / name).string() + ".png " + (dir / name).string() + ".svg 2> " +
+                            (dir / name).string() + ".err";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << name;
+    EXPECT_EQ(slurp(dir / (std::string(name) + ".err")), "");
+  }
+  EXPECT_GT(fs::file_size(dir / "plot.png"), 4 * fs::file_size(dir / "blank.png"));
+  fs::remove_all(dir);
+}
+
+// An existing file is kept unless replacing is asked for; no temporary file
+// is left behind either way.
+TEST(Plot, KeepsAnExistingFileUnlessAskedToReplace) {
+  const fs::path dir = fs::path(::testing::TempDir()) / "plot_keep";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const std::string path = (dir / "p.svg").string();
+  std::ofstream(path) << "mine";
+  EXPECT_THROW(lumbra::kit::writePlot(summary(), path, false), lumbra::kit::Failure);
+  EXPECT_EQ(slurp(path), "mine");
+  lumbra::kit::writePlot(summary(), path, true);
+  EXPECT_EQ(slurp(path), lumbra::kit::plotSvg(summary()));
+  EXPECT_THROW(lumbra::kit::writePlot(summary(), (dir / "no" / "p.svg").string(), true), lumbra::kit::Failure);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+  fs::remove_all(dir);
+}
+
+}  // namespace
