@@ -57,7 +57,7 @@ int count_ones(const unsigned char* p, int bytes) {
 }  // namespace
 
 BlockMeter::BlockMeter(int n, std::size_t budget) : n_(n), budget_(budget), lines_(static_cast<std::size_t>(n) + 1) {
-  hard_assert(n>=1&&n<=4096);
+  hard_assert(n >= 1 && n <= 4096, "n>=1&&n<=4096");
   shifted_.resize(static_cast<std::size_t>(n) / 8 + 2);
 }
 
@@ -80,7 +80,7 @@ const std::int16_t* BlockMeter::line(int k) {
 }
 
 BlockMeasure BlockMeter::measureBits(const unsigned char* bytes, int bit, int m) {
-  hard_assert(bit>=0&&bit<8&&m>=1);
+  hard_assert(bit >= 0 && bit<8 && m >= 1, "bit>=0&&bit<8&&m>=1");
   int k = 0;
   for (int i = 0; i < m; ++i) k += (bytes[(bit + i) / 8] >> (7 - (bit + i) % 8)) & 1;
   CenterLineCursor line(m, k);
@@ -94,7 +94,7 @@ BlockMeasure BlockMeter::measureBits(const unsigned char* bytes, int bit, int m)
 }
 
 BlockMeasure BlockMeter::measure(const unsigned char* bytes, int bit, int m) {
-  hard_assert(bit>=0&&bit<8&&m>=1&&m<=4096);
+  hard_assert(bit >= 0 && bit<8 && m >= 1 && m <= 4096, "bit>=0&&bit<8&&m>=1&&m<=4096");
   if (m != n_) return measureBits(bytes, bit, m);
   const int whole = m / 8, rest = m % 8;
   if (bit != 0) {

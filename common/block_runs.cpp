@@ -237,7 +237,7 @@ class Workers {
 
 void measureRuns(int fd, int n, BlockSlice slice, unsigned threads,
                  const std::function<void(const MeasuredRun&)>& take, const BlockProgress& progress) {
-  hard_assert(n>=1&&n<=4096);
+  hard_assert(n >= 1 && n <= 4096, "n>=1&&n<=4096");
   RunReader reader(fd, n, slice);
   if (threads <= 1) {
     BlockMeter meter(n);

@@ -48,14 +48,14 @@ double upper_fraction(double a, double x) {
 }  // namespace
 
 double upperGammaRegularized(double a, double x) {
-  hard_assert(a>0&&x>=0);
+  hard_assert(a>0 && x >= 0, "a>0&&x>=0");
   if (x == 0) return 1.0;
   if (x < a + 1.0) return 1.0 - lower_series(a, x);
   return upper_fraction(a, x);
 }
 
 double chiSquareUpperTail(double x, int dof) {
-  hard_assert(dof>=1);
+  hard_assert(dof >= 1, "dof>=1");
   return upperGammaRegularized(dof / 2.0, x / 2.0);
 }
 

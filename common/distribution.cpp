@@ -102,7 +102,7 @@ F exitProbability(int m, int k, int h, const std::vector<int>& L) {
 }  // namespace
 
 OnesLaw::OnesLaw(int m) : m_(m) {
-  hard_assert(m>=1&&m<=4096);
+  hard_assert(m >= 1 && m <= 4096, "m>=1&&m<=4096");
   const std::size_t half = static_cast<std::size_t>(m) / 2;
   below_.resize(half + 1);
   Mpz c, total, lhs, rhs;
@@ -142,7 +142,7 @@ OnesLaw::OnesLaw(int m) : m_(m) {
 }
 
 void OnesLaw::tailCount(mpz_ptr out, int k) const {
-  hard_assert(k>=0&&k<=m_);
+  hard_assert(k >= 0 && k <= m_, "k>=0&&k<=m_");
   const int t = std::abs(2 * k - m_);
   if (t == 0) {
     mpz_set_ui(out, 1);
@@ -156,8 +156,8 @@ void OnesLaw::tailCount(mpz_ptr out, int k) const {
 
 DeviationLaw::DeviationLaw(int m, int k)
     : m_(m), k_(k), err_(10.0 * (m + 2) * std::numeric_limits<double>::epsilon() / 2) {
-  hard_assert(m>=1&&m<=4096);
-  hard_assert(k>=0&&k<=m);
+  hard_assert(m >= 1 && m <= 4096, "m>=1&&m<=4096");
+  hard_assert(k >= 0 && k <= m, "k>=0&&k<=m");
   // The walks with all ones first and with all zeros first bound every
   // other walk of (m, k) from above and below, and reach the largest
   // distance above and below the line.
@@ -173,7 +173,7 @@ DeviationLaw::DeviationLaw(int m, int k)
 }
 
 long double DeviationLaw::tail(int d) {
-  hard_assert(d>=0);
+  hard_assert(d >= 0, "d>=0");
   if (d > maxDev_) return 0.0L;
   const std::size_t i = static_cast<std::size_t>(d);
   if (i >= tails_.size()) tails_.resize(i + 1, -1.0L);
@@ -190,7 +190,7 @@ long double DeviationLaw::tail(int d) {
 }
 
 void DeviationLaw::tailCount(mpz_ptr num, mpz_ptr den, int d) const {
-  hard_assert(d>=0);
+  hard_assert(d >= 0, "d>=0");
   mpz_bin_uiui(den, static_cast<unsigned long>(m_), static_cast<unsigned long>(k_));
   if (d == 0) {
     mpz_set(num, den);
@@ -305,7 +305,7 @@ OnesLaw& Laws::ones(int m) {
 }
 
 DeviationLaw& Laws::deviation(int m, int k) {
-  hard_assert(k>=0&&k<=m);
+  hard_assert(k >= 0 && k <= m, "k>=0&&k<=m");
   if (m == fastM_ && !fast_.empty() && fast_[static_cast<std::size_t>(k)]) return *fast_[static_cast<std::size_t>(k)];
   std::unique_ptr<DeviationLaw>& law = deviation_[{m, std::min(k, m - k)}];
   if (!law) law = std::make_unique<DeviationLaw>(m, std::min(k, m - k));

@@ -41,11 +41,11 @@ Verdict judge(const StatisticFigures& f) {
 
 TestSummary::TestSummary(int blockSize, std::uint64_t firstBlock)
     : n_(blockSize), first_(firstBlock), byOnes_(static_cast<std::size_t>(blockSize) + 1, 0) {
-  hard_assert(blockSize>=1&&blockSize<=4096);
+  hard_assert(blockSize >= 1 && blockSize <= 4096, "blockSize>=1&&blockSize<=4096");
 }
 
 void TestSummary::add(Laws& laws, int m, int k, int d) {
-  hard_assert(m>=1&&m<=n_&&k>=0&&k<=m&&d>=0);
+  hard_assert(m >= 1 && m <= n_ && k >= 0 && k <= m && d >= 0, "m>=1&&m<=n_&&k>=0&&k<=m&&d>=0");
   ++blocks_;
   bits_ += static_cast<std::uint64_t>(m);
   ones_ += static_cast<std::uint64_t>(k);
@@ -63,7 +63,7 @@ void TestSummary::add(Laws& laws, int m, int k, int d) {
 }
 
 void TestSummary::merge(const TestSummary& next) {
-  hard_assert(next.n_==n_);
+  hard_assert(next.n_ == n_, "next.n_==n_");
   blocks_ += next.blocks_;
   bits_ += next.bits_;
   ones_ += next.ones_;
