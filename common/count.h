@@ -15,9 +15,10 @@
 //
 // The result is an initialised GMP integer owned by the caller. The engine's
 // own memory (two limb rows per half, binomials, the dot product) is taken
-// through GMP's current memory functions, only on the calling thread and
-// all before the second thread starts, and is all given back before the
-// call returns; the second thread only adds limbs. Throws std::bad_alloc.
+// through GMP's current memory functions (lumbra's run sends them to its
+// pool), only on the calling thread and never while the second thread runs,
+// and is all given back before the call returns; the second thread only
+// adds limbs. Throws std::bad_alloc.
 #pragma once
 
 #include <gmp.h>
