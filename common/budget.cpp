@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -224,6 +225,25 @@ MemoryLimit memoryLimit() {
   }
   consider(cgroupRoom(), "the cgroup memory limit");
   return least;
+}
+
+std::string memoryShortfall(double need, const MemoryLimit& limit) {
+  const double have = static_cast<double>(limit.bytes);
+  if (have == 0 || need <= have) return {};
+  auto amount = [](double bytes, bool up) {
+    const double mib = 1024.0 * 1024.0, gib = 1024.0 * mib;
+    const double unit = bytes < gib ? mib : gib;
+    char text[48];
+    std::snprintf(text, sizeof text, "%.0f %s", up ? std::ceil(bytes / unit) : std::floor(bytes / unit),
+                  unit == gib ? "GiB" : "MiB");
+    return std::string(text);
+  };
+  std::string words = "needs about " + amount(need, true) + " of memory; ";
+  if (std::string_view(limit.name) == "physical memory")
+    words += "this machine has " + amount(have, false);
+  else
+    words += std::string(limit.name) + " leaves " + amount(have, false);
+  return words;
 }
 
 }  // namespace lumbra

@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace lumbra {
@@ -87,5 +88,12 @@ struct MemoryLimit {
 // (less what the process already uses of them) and the memory limit of the
 // process's cgroup (less what the cgroup already uses), where each is set.
 MemoryLimit memoryLimit();
+
+// The words of a refusal, when `need` bytes exceed the limit: "needs about
+// 3 GiB of memory; this machine has 2 GiB" or "needs about 2 GiB of memory;
+// the address-space limit (ulimit -v) leaves 285 MiB" (whole GiB, or whole
+// MiB below one GiB; the need rounded up, the room down). Empty when the
+// need fits or no limit is known.
+std::string memoryShortfall(double need, const MemoryLimit& limit);
 
 }  // namespace lumbra

@@ -34,13 +34,10 @@ int runCount(const CountArgs& a) {
   if (a.k < 0 || a.k > a.n) throw UsageError("K must be 0 to N, not " + std::to_string(a.k));
   if (a.d < 0 || a.d > a.n) throw UsageError("D must be 0 to N, not " + std::to_string(a.d));
   // Work the machine cannot hold is refused before it starts.
-  const double need = showCMemory(a.n, a.k, a.d).total(), have = static_cast<double>(physicalMemory());
-  if (have > 0 && need > have) {
-    constexpr double gib = 1024.0 * 1024.0 * 1024.0;
-    throw Failure("count " + std::to_string(a.n) + " " + std::to_string(a.k) + " " + std::to_string(a.d) +
-                  " needs about " + std::to_string(static_cast<long long>(std::ceil(need / gib))) +
-                  " GiB of memory; this machine has " + std::to_string(static_cast<long long>(have / gib)) + " GiB");
-  }
+  const std::string shortfall = memoryShortfall(showCMemory(a.n, a.k, a.d).total(), memoryLimit());
+  if (!shortfall.empty())
+    throw Failure("count " + std::to_string(a.n) + " " + std::to_string(a.k) + " " + std::to_string(a.d) + " " +
+                  shortfall);
   Mpz count, total;
   countWalks(count.get(), a.n, a.k, a.d);
   mpz_bin_uiui(total.get(), static_cast<unsigned long>(a.n), static_cast<unsigned long>(a.k));

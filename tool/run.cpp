@@ -76,25 +76,10 @@ constexpr int write_failure_line = 143;
 // cgroup allow, and the refusal names it.
 void check_memory(mem_pool& pool, const char* command, int n, int k, int d,
                   const MemoryEstimate& need) {
-  const MemoryLimit limit = memoryLimit();
-  const double have = static_cast<double>(limit.bytes);
-  if (have == 0 || need.total() <= have) return;
-  // Whole GiB, or whole MiB below one GiB; the need rounded up, the room down.
-  auto amount = [](double bytes, bool up) {
-    const double mib = 1024.0 * 1024.0, gib = 1024.0 * mib;
-    const double unit = bytes < gib ? mib : gib;
-    char text[48];
-    std::snprintf(text, sizeof text, "%.0f %s", up ? std::ceil(bytes / unit) : std::floor(bytes / unit),
-                  unit == gib ? "GiB" : "MiB");
-    return std::string(text);
-  };
+  const std::string words = memoryShortfall(need.total(), memoryLimit());
+  if (words.empty()) return;
   kova::sh_str msg = kova::new_str(pool, 1024);
-  msg << command << " " << n << " " << k << " " << d << " needs about " << amount(need.total(), true).c_str()
-      << " of memory; ";
-  if (std::strcmp(limit.name, "physical memory") == 0)
-    msg << "this machine has " << amount(have, false).c_str();
-  else
-    msg << limit.name << " leaves " << amount(have, false).c_str();
+  msg << command << " " << n << " " << k << " " << d << " " << words.c_str();
   throw kova::newErrorException(pool, raise_pos(memory_refusal_line), msg->range(), 49);  // "Not enough space"
 }
 
