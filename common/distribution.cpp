@@ -216,11 +216,53 @@ bool DeviationLaw::atLeast(int d, int num, int den) {
   return mpz_cmp(tn.get(), td.get()) >= 0;
 }
 
+int DeviationLaw::firstBelow(int lo, int guess, int num, int den) {
+  // The least d in [lo, maxDev + 1] whose tail is below num / den; tails
+  // do not grow with d, and the one past maxDev is 0.
+  const int hi = maxDev_ + 1;
+  auto above = [&](int d) { return d < hi && atLeast(d, num, den); };
+  guess = std::clamp(guess, lo, hi);
+  int a = lo, b = hi;  // the answer lies in [a, b]
+  if (above(guess)) {
+    a = guess + 1;
+    for (int step = 1; a + step - 1 < hi; step *= 2) {
+      if (!above(a + step - 1)) {
+        b = a + step - 1;
+        break;
+      }
+      a += step;
+    }
+  } else {
+    b = guess;
+    for (int step = 1; b - step >= lo; step *= 2) {
+      if (above(b - step)) {
+        a = b - step + 1;
+        break;
+      }
+      b -= step;
+    }
+  }
+  while (a < b) {
+    const int mid = a + (b - a) / 2;
+    if (above(mid)) a = mid + 1;
+    else b = mid;
+  }
+  return a;
+}
+
 void DeviationLaw::settleBins() {
   if (settled_) return;
+  // Each edge is crossed where the walk's deviation, as a Brownian bridge
+  // of the steps' variance 4 p (1 - p) over m steps, leaves it about as
+  // likely: P(D >= d) ~ 2 exp(-2 d^2 / (4 m p (1 - p))). The search starts
+  // there and gallops to the exact crossing, so that only the tails near
+  // the edges are computed, not every tail below them.
+  const double spread = 4.0 * k_ * (m_ - k_) / m_;
   int d = 0;
   for (int i = 0; i < bin_count; ++i) {
-    while (d <= maxDev_ && atLeast(d, edge_num[i], edge_den[i])) ++d;
+    const double edge = static_cast<double>(edge_num[i]) / edge_den[i];
+    const int guess = static_cast<int>(std::lround(std::sqrt(spread * std::log(2 / edge) / 2)));
+    d = firstBelow(d, guess, edge_num[i], edge_den[i]);
     firstBelow_[static_cast<std::size_t>(i)] = d;
   }
   const auto fb = [&](int i) { return firstBelow_[static_cast<std::size_t>(i)]; };

@@ -105,6 +105,8 @@ class DeviationLaw {
   void settleBins();
   // Whether p_deviation(d) >= num/den, exactly.
   bool atLeast(int d, int num, int den);
+  // The least d >= lo whose tail is below num/den, searched from guess.
+  int firstBelow(int lo, int guess, int num, int den);
 
   int m_, k_, maxDev_;
   double err_;

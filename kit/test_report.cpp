@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <cstdlib>
 
 #include "app.h"
 #include "options.h"
@@ -76,7 +77,16 @@ void addReportOptions(CLI::App& cmd, ReportOptions& options) {
   addFormatOption(cmd, options.format, {"text", "json"});
   cmd.add_option("--fail-below", options.failBelow,
                  "Exit with status 3 when either chi-square p-value is below A (0 to 1)")
-      ->check(CLI::Range(0.0, 1.0))
+      ->check(CLI::Validator(
+          [](const std::string& v) {
+            // NOTE: checked before CLI11 converts it, so by strtod, which
+            // throws nothing: a word that is no number fails here too.
+            char* end = nullptr;
+            const double a = std::strtod(v.c_str(), &end);
+            const bool ok = end != v.c_str() && *end == '\0' && a >= 0 && a <= 1;
+            return ok ? std::string() : "A must be a number in 0..1, not '" + v + "'";
+          },
+          "0..1"))
       ->type_name("A");
   cmd.add_option("--plot", options.plot,
                  "Also draw the bins and the deviations as one self-contained SVG picture in FILE")
