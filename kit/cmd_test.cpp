@@ -2,7 +2,6 @@
 // its blocks.
 #include <CLI/CLI.hpp>
 #include <cstdio>
-#include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <string>
 
