@@ -61,3 +61,35 @@ void BitReader::read(int n, std::vector<bool>& vb) {
 }
 
 }  // namespace lumbra
+
+namespace lumbra {
+
+void BitWriter::write(const std::vector<bool>& vb) {
+  for (bool b : vb) {
+    acc_ = (acc_ << 1) | (b ? 1u : 0u);
+    if (++have_ == 8) {
+      bytes_.push_back(static_cast<unsigned char>(acc_));
+      acc_ = 0;
+      have_ = 0;
+      if (bytes_.size() == capacity) flush();
+    }
+  }
+  bits_ += vb.size();
+}
+
+void BitWriter::flush() {
+  if (bytes_.empty()) return;
+  dst_.put(bytes_.data(), bytes_.size());
+  bytes_.clear();
+}
+
+void BitWriter::finish() {
+  if (have_ > 0) {
+    bytes_.push_back(static_cast<unsigned char>(acc_ << (8 - have_)));
+    acc_ = 0;
+    have_ = 0;
+  }
+  flush();
+}
+
+}  // namespace lumbra
