@@ -93,3 +93,26 @@ void BitWriter::finish() {
 }
 
 }  // namespace lumbra
+
+namespace lumbra {
+
+bool BlockReader::read(int n, std::vector<bool>& vb) {
+  hard_assert(n>0);
+  vb.clear();
+  while (vb.size() < static_cast<std::size_t>(n)) {
+    if (pos_ == end_) {
+      end_ = src_.get(buf_.data(), buf_.size());
+      pos_ = 0;
+      if (end_ == 0) break;
+    }
+    const unsigned byte = buf_[pos_];
+    while (bit_ < 8 && vb.size() < static_cast<std::size_t>(n)) vb.push_back((byte >> (7 - bit_++)) & 1u);
+    if (bit_ == 8) {
+      bit_ = 0;
+      ++pos_;
+    }
+  }
+  return !vb.empty();
+}
+
+}  // namespace lumbra

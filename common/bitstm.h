@@ -65,6 +65,24 @@ class ByteSink {
   virtual void put(const unsigned char* p, std::size_t n) = 0;
 };
 
+// Cuts the bytes of a ByteSource into blocks as BitReader cuts a file's:
+// n bits while the source has them, the rest at its end, then nothing. A
+// source that delivers small pieces gives the same blocks. The reader does
+// not own the source, which must outlive it.
+class BlockReader {
+ public:
+  explicit BlockReader(ByteSource& src) : src_(src), buf_(64 * 1024) {}
+  // Replaces vb with the next block; false once the source is exhausted.
+  // Requires n > 0.
+  bool read(int n, std::vector<bool>& vb);
+
+ private:
+  ByteSource& src_;
+  std::vector<unsigned char> buf_;
+  std::size_t pos_ = 0, end_ = 0;  // bytes taken and not yet cut
+  int bit_ = 0;                    // bits of buf_[pos_] already cut
+};
+
 // Packs bits into bytes in the order BitReader unpacks them: each byte most
 // significant bit first, a block's bits following the previous block's
 // without a gap. Whole bytes go to the sink in pieces of up to 64 KiB; a

@@ -34,15 +34,6 @@ Split split(mpz_srcptr total, mpz_ptr scratch) {
   return {shift, bitsAt(scratch, shift, 16) + 1};
 }
 
-class Scratch {
- public:
-  Scratch() { mpz_init(z); }
-  ~Scratch() { mpz_clear(z); }
-  Scratch(const Scratch&) = delete;
-  Scratch& operator=(const Scratch&) = delete;
-  mpz_t z;
-};
-
 }  // namespace
 
 void RangeEncoder::encode(std::uint32_t cum, std::uint32_t freq, std::uint32_t total) {
@@ -61,8 +52,7 @@ void RangeEncoder::encodeBits(std::uint32_t value, int bits) {
 
 void RangeEncoder::encodeUniform(mpz_srcptr value, mpz_srcptr total) {
   if (mpz_cmp_ui(total, 1) <= 0) return;
-  Scratch s;
-  const Split sp = split(total, s.z);
+  const Split sp = split(total, scratch_);
   encode(bitsAt(value, sp.shift, 16), 1, sp.topTotal);
   std::size_t rest = sp.shift;
   if (const int first = static_cast<int>(rest % 16)) {
@@ -152,8 +142,7 @@ void RangeDecoder::decodeUniform(mpz_ptr value, mpz_srcptr total) {
     mpz_set_ui(value, 0);
     return;
   }
-  Scratch s;
-  const Split sp = split(total, s.z);
+  const Split sp = split(total, scratch_);
   const std::uint32_t top = peek(sp.topTotal);
   consume(top, 1);
   // The value's limbs, least significant first, filled digit by digit.

@@ -36,8 +36,22 @@ class CorruptStream : public std::runtime_error {
 // The largest total of a symbol.
 inline constexpr std::uint32_t range_max_total = 1u << 16;
 
+// A GMP integer for a coder's intermediate values, owned by the coder.
+class BigScratch {
+ public:
+  BigScratch() { mpz_init(z_); }
+  ~BigScratch() { mpz_clear(z_); }
+  BigScratch(const BigScratch&) = delete;
+  BigScratch& operator=(const BigScratch&) = delete;
+  operator mpz_ptr() { return z_; }
+
+ private:
+  mpz_t z_;
+};
+
 class RangeEncoder {
  public:
+
   // Codes the share [cum, cum + freq) of total. Requires 0 < freq,
   // cum + freq <= total <= range_max_total.
   void encode(std::uint32_t cum, std::uint32_t freq, std::uint32_t total);
@@ -69,12 +83,14 @@ class RangeEncoder {
   std::uint64_t pending_ = 1;
   std::uint64_t produced_ = 0;
   std::vector<unsigned char> out_;
+  BigScratch scratch_;
 };
 
 class RangeDecoder {
  public:
   // Reads the first five bytes of the stream (CorruptStream when short).
   explicit RangeDecoder(ByteSource& src);
+
   // The value of the next symbol of `total`: its share is the one that holds
   // it. Follow with consume(). CorruptStream when it is not below total.
   std::uint32_t peek(std::uint32_t total);
@@ -96,6 +112,7 @@ class RangeDecoder {
   std::vector<unsigned char> buf_;
   std::size_t pos_ = 0, end_ = 0;
   std::vector<mp_limb_t> limbs_;
+  BigScratch scratch_;
 };
 
 // An adaptive model of the symbols 0..size-1: every symbol starts with one

@@ -123,12 +123,6 @@ std::size_t SuffixCounts::bytes() const {
          offset_.capacity() * sizeof(std::size_t);
 }
 
-const mp_limb_t* SuffixCounts::at(int x, std::int64_t y) const {
-  const std::size_t ux = static_cast<std::size_t>(x);
-  if (y < lo_[ux] || y > hi_[ux]) return nullptr;
-  return limbs_.data() + offset_[ux] + static_cast<std::size_t>((y - lo_[ux]) / 2) * static_cast<std::size_t>(width_[ux]);
-}
-
 void SuffixCounts::total(mpz_ptr c) const {
   const mp_limb_t* p = at(0, 0);
   if (!p) {
@@ -169,13 +163,17 @@ void SuffixCounts::unrank(mpz_srcptr index, std::vector<bool>& vb) const {
   std::int64_t y = 0;
   for (int x = 0; x < m_; ++x) {
     // A zero here leads to (x + 1, y - 1): the first S(x + 1, y - 1) indexes.
+    // r < S(x, y) has no limb set from width_[x] on, so the comparison and
+    // the subtraction reach no further than the wider of the two.
     const mp_limb_t* z = at(x + 1, y - 1);
     bool one = z == nullptr;
     if (z) {
       const std::size_t w = static_cast<std::size_t>(width_[static_cast<std::size_t>(x) + 1]);
-      one = std::any_of(r.begin() + static_cast<std::ptrdiff_t>(w), r.end(), [](mp_limb_t l) { return l != 0; }) ||
+      const std::size_t span = std::max(w, static_cast<std::size_t>(width_[static_cast<std::size_t>(x)]));
+      one = std::any_of(r.begin() + static_cast<std::ptrdiff_t>(w), r.begin() + static_cast<std::ptrdiff_t>(span),
+                        [](mp_limb_t l) { return l != 0; }) ||
             mpn_cmp(r.data(), z, static_cast<mp_size_t>(w)) >= 0;
-      if (one) mpn_sub(r.data(), r.data(), static_cast<mp_size_t>(n), z, static_cast<mp_size_t>(w));
+      if (one) mpn_sub(r.data(), r.data(), static_cast<mp_size_t>(span), z, static_cast<mp_size_t>(w));
     }
     vb[static_cast<std::size_t>(x)] = one;
     y += one ? 1 : -1;
@@ -197,9 +195,9 @@ std::shared_ptr<const SuffixCounts> SuffixCache::get(int m, int k, int d) {
     lru_.splice(lru_.begin(), lru_, it->second);
     return it->second->second;
   }
+  if (SuffixCounts::estimateBytes(m, k, d) > max_) return nullptr;
   auto table = std::make_shared<const SuffixCounts>(m, k, d);
   const std::size_t size = table->bytes();
-  if (size > max_) return table;
   while (used_ + size > max_) {
     used_ -= lru_.back().second->bytes();
     index_.erase(lru_.back().first);

@@ -57,7 +57,12 @@ class SuffixCounts {
  private:
   // The count at (x, y), `width(x)` limbs, or null when (x, y) lies outside
   // the band (also for the wrong parity).
-  const mp_limb_t* at(int x, std::int64_t y) const;
+  const mp_limb_t* at(int x, std::int64_t y) const {
+    const std::size_t ux = static_cast<std::size_t>(x);
+    if (y < lo_[ux] || y > hi_[ux]) return nullptr;
+    return limbs_.data() + offset_[ux] +
+           static_cast<std::size_t>((y - lo_[ux]) / 2) * static_cast<std::size_t>(width_[ux]);
+  }
 
   int m_, k_, d_;
   // Row x holds the heights lo_[x], lo_[x] + 2, ..., hi_[x] (none when
@@ -75,8 +80,9 @@ class SuffixCache {
  public:
   // Keeps at most maxBytes of tables.
   explicit SuffixCache(std::size_t maxBytes) : max_(maxBytes) {}
-  // The table of (m, k, d), built on a miss (std::bad_alloc). A table bigger
-  // than the whole bound is built and handed out but not kept.
+  // The table of (m, k, d), built on a miss (std::bad_alloc); null when its
+  // estimateBytes is more than the whole bound, so the memory in use stays
+  // below twice the bound while callers hold one table each.
   std::shared_ptr<const SuffixCounts> get(int m, int k, int d);
   std::size_t bytes() const { return used_; }
   std::size_t maxBytes() const { return max_; }

@@ -7,7 +7,12 @@ namespace lumbra::kit {
 // One line per subcommand; each is defined in its own unit.
 
 std::span<const AddCommand> allCommands() {
-  static const std::vector<AddCommand> commands = {};
+  static const std::vector<AddCommand> commands = {
+      addRankCommand,
+      addUnrankCommand,
+      addEncodeCommand,
+      addDecodeCommand,
+  };
   return commands;
 }
 

@@ -64,7 +64,7 @@ TEST(Rank, RoundTripsOnRandomBlocksAndIndexes) {
   gmp_randstate_t state;
   gmp_randinit_default(state);
   gmp_randseed_ui(state, 15);
-  SuffixCache cache(1 << 20);
+  SuffixCache cache(std::size_t{32} << 20);
   Mpz index, c, again;
   std::vector<bool> vb, back;
   for (int round = 0; round < 300; ++round) {
@@ -76,6 +76,7 @@ TEST(Rank, RoundTripsOnRandomBlocksAndIndexes) {
     lumbra::walkStats(vb, k, dev);
     const int d = std::min(m, dev + static_cast<int>(rng() % 3));
     auto t = cache.get(m, k, d);
+    ASSERT_NE(t, nullptr);
     t->rank(vb, index.z);
     t->total(c.z);
     ASSERT_LT(mpz_cmp(index.z, c.z), 0);
