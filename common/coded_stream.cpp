@@ -119,6 +119,7 @@ struct Batch {
       if (j == 0 || key != keys[order[j - 1]]) {
         t.reset();
         t = table(cache, key.m, key.k, key.d);
+        t->prefetch();
       }
       f(order[j], *t);
     }

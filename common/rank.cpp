@@ -123,6 +123,12 @@ std::size_t SuffixCounts::bytes() const {
          offset_.capacity() * sizeof(std::size_t);
 }
 
+void SuffixCounts::prefetch() const {
+  const char* p = reinterpret_cast<const char*>(limbs_.data());
+  const char* end = p + limbs_.size() * sizeof(mp_limb_t);
+  for (; p < end; p += 64) __builtin_prefetch(p);
+}
+
 void SuffixCounts::total(mpz_ptr c) const {
   const mp_limb_t* p = at(0, 0);
   if (!p) {
@@ -146,8 +152,10 @@ void SuffixCounts::rank(const std::vector<bool>& vb, mpz_ptr index) const {
     } else {
       --y;
     }
-    hard_assert(at(x+1,y)!=nullptr);
   }
+  // A walk that left the band would have missed counts on the way; one that
+  // stayed ends at the end point.
+  hard_assert(y==2*std::int64_t{k_}-m_);
   mp_size_t used = n;
   while (used > 0 && acc[used - 1] == 0) --used;
   mpz_limbs_finish(index, used);
@@ -177,8 +185,8 @@ void SuffixCounts::unrank(mpz_srcptr index, std::vector<bool>& vb) const {
     }
     vb[static_cast<std::size_t>(x)] = one;
     y += one ? 1 : -1;
-    hard_assert(at(x+1,y)!=nullptr);
   }
+  hard_assert(y==2*std::int64_t{k_}-m_);
   hard_assert(std::all_of(r.begin(),r.end(),[](mp_limb_t l){return l==0;}));
 }
 

@@ -46,6 +46,10 @@ class SuffixCounts {
   int d() const { return d_; }
   std::size_t bytes() const;
 
+  // Asks the processor to bring the whole table into its caches, ahead of
+  // a run of rank or unrank calls (a hint; it changes nothing).
+  void prefetch() const;
+
   // c = C(m, k, d); c is an initialised mpz owned by the caller.
   void total(mpz_ptr c) const;
   // The index of vb. Requires vb.size() == m, k one bits and a walk within
