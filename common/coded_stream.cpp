@@ -277,6 +277,7 @@ void decodeStream(ByteSource& in, ByteSink& out, SuffixCache& cache, std::uint64
     first += count;
   }
   writer.finish();
+  if (!dec.endsCleanly()) throw CorruptStream("the coded data is corrupted at its end");
   if (!dec.atEnd()) throw CorruptStream("trailing bytes after the coded data");
   if (sink.crc != crc) throw CorruptStream("checksum mismatch: the decoded bytes are not the input's");
 }

@@ -101,6 +101,10 @@ class RangeDecoder {
   void decodeUniform(mpz_ptr value, mpz_srcptr total);
   // True when the source has no byte after the stream.
   bool atEnd();
+  // After the last symbol: true when the stream's last bytes are the ones
+  // the encoder's finish() writes (it writes the low end of the range
+  // exactly, so nothing is left over).
+  bool endsCleanly() const { return code_ == 0; }
 
  private:
   unsigned char next();
