@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -101,11 +102,18 @@ struct Batch {
     int m, k, d;
     auto operator<=>(const Key&) const = default;
   };
-  explicit Batch(int n)
-      : blocks(size_for(n)), keys(size_for(n)), indexes(size_for(n)), totals(size_for(n)), order(size_for(n)) {}
-  // About 1 MiB of input per batch.
-  static std::size_t size_for(int n) { return std::max<std::size_t>(1, (std::size_t{1} << 23) / static_cast<std::size_t>(n)); }
-  std::size_t size() const { return blocks.size(); }
+  explicit Batch(int n) : capacity(std::clamp<std::size_t>((std::size_t{1} << 23) / static_cast<std::size_t>(n), 1, 32768)) {}
+  std::size_t size() const { return capacity; }
+  // Makes room for block i < size(); the room grows with the blocks that
+  // come, so a short input or stream takes only what it needs.
+  void reach(std::size_t i) {
+    while (blocks.size() <= i) {
+      blocks.emplace_back();
+      keys.emplace_back();
+      indexes.emplace_back();
+      totals.emplace_back();
+    }
+  }
 
   // Calls f(i, table of keys[i]) for i < count, grouped by table.
   template <typename F>
@@ -125,9 +133,10 @@ struct Batch {
     }
   }
 
+  std::size_t capacity;  // blocks per batch: about 1 MiB of input, at most 32768
   std::vector<std::vector<bool>> blocks;
   std::vector<Key> keys;
-  std::vector<Mpz> indexes, totals;
+  std::deque<Mpz> indexes, totals;  // a deque, as Mpz does not move
   std::vector<std::size_t> order;
 };
 
@@ -181,7 +190,7 @@ CodingStats encodeStream(ByteSource& in, ByteSink& out, int n, SuffixCache& cach
   BlockReader reader(src);
   for (bool more = true; more;) {
     std::size_t count = 0;
-    while (count < batch.size() && (more = reader.read(n, batch.blocks[count]))) {
+    while (count < batch.size() && (batch.reach(count), more = reader.read(n, batch.blocks[count]))) {
       int k, d;
       walkStats(batch.blocks[count], k, d);
       batch.keys[count] = {static_cast<int>(batch.blocks[count].size()), k, d};
@@ -254,16 +263,17 @@ void decodeStream(ByteSource& in, ByteSink& out, SuffixCache& cache, std::uint64
       left -= static_cast<std::uint64_t>(m);
       const std::uint32_t k = kModel.decode(dec);
       const std::uint32_t d = dModel.decode(dec);
-      const std::string where = "block " + std::to_string(first + count) + ": ";
+      const auto where = [&] { return "block " + std::to_string(first + count) + ": "; };
+      batch.reach(count);
       if (k > static_cast<std::uint32_t>(m) || d > static_cast<std::uint32_t>(m))
-        throw CorruptStream(where + "k or d is larger than the block");
+        throw CorruptStream(where() + "k or d is larger than the block");
       batch.keys[count] = {m, static_cast<int>(k), static_cast<int>(d)};
       table(cache, m, static_cast<int>(k), static_cast<int>(d))->total(batch.totals[count].z);
-      if (mpz_sgn(batch.totals[count].z) == 0) throw CorruptStream(where + "no block has this k within this deviation");
+      if (mpz_sgn(batch.totals[count].z) == 0) throw CorruptStream(where() + "no block has this k within this deviation");
       try {
         dec.decodeUniform(batch.indexes[count].z, batch.totals[count].z);
       } catch (const CorruptStream&) {
-        throw CorruptStream(where + "the index is not below its count C(m, k, d)");
+        throw CorruptStream(where() + "the index is not below its count C(m, k, d)");
       }
     }
     batch.forEachByTable(cache, count, [&](std::size_t i, const SuffixCounts& t) {

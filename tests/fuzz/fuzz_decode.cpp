@@ -39,7 +39,7 @@ class Sink final : public lumbra::ByteSink {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   Source src(data, size);
   Sink out;
-  lumbra::SuffixCache cache(std::size_t{8} << 20);
+  lumbra::SuffixCache cache(std::size_t{2} << 20);
   try {
     lumbra::decodeStream(src, out, cache, std::uint64_t{1} << 16);
   } catch (const lumbra::CorruptStream&) {
