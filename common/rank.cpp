@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 
 #include "kova/hard_assert.h"
 #include "trian.h"
@@ -57,7 +58,7 @@ std::size_t SuffixCounts::estimateBytes(int m, int k, int d) {
   const std::size_t bin = binomialLimbs(m, k);
   std::size_t limbs = 0;
   for (int x = 0; x <= m; ++x) limbs += cellCount(lo[static_cast<std::size_t>(x)], hi[static_cast<std::size_t>(x)]) * widthBound(m, x, bin);
-  return limbs * sizeof(mp_limb_t) + (static_cast<std::size_t>(m) + 1) * 4 * sizeof(std::int64_t);
+  return limbs * sizeof(mp_limb_t) + (static_cast<std::size_t>(m) + 1) * sizeof(Row);
 }
 
 SuffixCounts::SuffixCounts(int m, int k, int d) : m_(m), k_(k), d_(d) {
@@ -65,35 +66,35 @@ SuffixCounts::SuffixCounts(int m, int k, int d) : m_(m), k_(k), d_(d) {
   hard_assert(m<=2147483646);
   hard_assert(k>=0&&k<=m);
   hard_assert(d>=0&&d<=m);
-  bandRows(m, k, d, lo_, hi_);
+  std::vector<std::int32_t> lo, hi;
+  bandRows(m, k, d, lo, hi);
   const std::size_t rows = static_cast<std::size_t>(m) + 1;
-  width_.assign(rows, 1);
-  offset_.assign(rows, 0);
+  rows_.resize(rows);
+  for (std::size_t x = 0; x < rows; ++x) rows_[x] = Row{lo[x], hi[x], 1, 0};
   const std::size_t bin = binomialLimbs(m, k);
   std::size_t total = 0;
-  for (int x = 0; x <= m; ++x) total += cellCount(lo_[static_cast<std::size_t>(x)], hi_[static_cast<std::size_t>(x)]) * widthBound(m, x, bin);
+  for (int x = 0; x <= m; ++x) total += cellCount(lo[static_cast<std::size_t>(x)], hi[static_cast<std::size_t>(x)]) * widthBound(m, x, bin);
   // NOTE: reserved once at the bound, so rows are appended without moving
   // the ones made before and the table never takes more than estimateBytes.
   limbs_.reserve(total);
 
   // The end point: one path.
   const std::size_t last = static_cast<std::size_t>(m);
-  offset_[last] = 0;
-  if (cellCount(lo_[last], hi_[last]) == 1) limbs_.push_back(1);
+  if (cellCount(lo[last], hi[last]) == 1) limbs_.push_back(1);
   else limbs_.push_back(0);  // cannot happen: the end point is in every band
   for (int x = m - 1; x >= 0; --x) {
     const std::size_t ux = static_cast<std::size_t>(x);
-    const std::size_t cells = cellCount(lo_[ux], hi_[ux]);
-    const std::size_t next = static_cast<std::size_t>(width_[ux + 1]);
+    const std::size_t cells = cellCount(lo[ux], hi[ux]);
+    const std::size_t next = static_cast<std::size_t>(rows_[ux + 1].width);
     // Room for a carry, within the row's bound.
     const std::size_t room = std::min(next + 1, widthBound(m, x, bin));
     const std::size_t base = limbs_.size();
-    offset_[ux] = base;
+    rows_[ux].offset = base;
     limbs_.resize(base + cells * room);
     mp_limb_t* row = limbs_.data() + base;
     std::size_t used = 1;
     for (std::size_t i = 0; i < cells; ++i) {
-      const std::int64_t y = lo_[ux] + 2 * static_cast<std::int64_t>(i);
+      const std::int64_t y = lo[ux] + 2 * static_cast<std::int64_t>(i);
       mp_limb_t* c = row + i * room;
       const mp_limb_t* a = at(x + 1, y - 1);
       const mp_limb_t* b = at(x + 1, y + 1);
@@ -112,15 +113,14 @@ SuffixCounts::SuffixCounts(int m, int k, int d) : m_(m), k_(k), d_(d) {
       for (std::size_t i = 1; i < cells; ++i) std::memmove(row + i * used, row + i * room, used * sizeof(mp_limb_t));
       limbs_.resize(base + cells * used);
     }
-    width_[ux] = static_cast<std::int32_t>(used);
+    rows_[ux].width = static_cast<std::int32_t>(used);
   }
   limbs_.shrink_to_fit();
-  maxWidth_ = static_cast<std::size_t>(*std::max_element(width_.begin(), width_.end()));
+  for (const Row& r : rows_) maxWidth_ = std::max(maxWidth_, static_cast<std::size_t>(r.width));
 }
 
 std::size_t SuffixCounts::bytes() const {
-  return limbs_.capacity() * sizeof(mp_limb_t) + (lo_.capacity() + hi_.capacity() + width_.capacity()) * sizeof(std::int32_t) +
-         offset_.capacity() * sizeof(std::size_t);
+  return limbs_.capacity() * sizeof(mp_limb_t) + rows_.capacity() * sizeof(Row);
 }
 
 void SuffixCounts::prefetch() const {
@@ -135,7 +135,7 @@ void SuffixCounts::total(mpz_ptr c) const {
     mpz_set_ui(c, 0);
     return;
   }
-  mpz_import(c, static_cast<std::size_t>(width_[0]), -1, sizeof(mp_limb_t), 0, 0, p);
+  mpz_import(c, static_cast<std::size_t>(rows_[0].width), -1, sizeof(mp_limb_t), 0, 0, p);
 }
 
 void SuffixCounts::rank(const std::vector<bool>& vb, mpz_ptr index) const {
@@ -147,7 +147,7 @@ void SuffixCounts::rank(const std::vector<bool>& vb, mpz_ptr index) const {
   for (int x = 0; x < m_; ++x) {
     if (vb[static_cast<std::size_t>(x)]) {
       // Every block that has a zero here and the same bits before is smaller.
-      if (const mp_limb_t* z = at(x + 1, y - 1)) mpn_add(acc, acc, n, z, width_[static_cast<std::size_t>(x) + 1]);
+      if (const mp_limb_t* z = at(x + 1, y - 1)) mpn_add(acc, acc, n, z, rows_[static_cast<std::size_t>(x) + 1].width);
       ++y;
     } else {
       --y;
@@ -165,19 +165,24 @@ void SuffixCounts::unrank(mpz_srcptr index, std::vector<bool>& vb) const {
   hard_assert(mpz_sgn(index)>=0);
   const std::size_t n = maxWidth_ + 1;
   hard_assert(mpz_size(index)<=n);
-  std::vector<mp_limb_t> r(n, 0);
+  // NOTE: the remainder lives on the stack up to 64 limbs (m <= 4096 needs
+  // at most that), so a call makes no allocation.
+  mp_limb_t small[65];
+  std::vector<mp_limb_t> big(n <= 65 ? 0 : n);
+  const std::span<mp_limb_t> r(n <= 65 ? small : big.data(), n);
+  std::fill(r.begin(), r.end(), mp_limb_t{0});
   mpz_export(r.data(), nullptr, -1, sizeof(mp_limb_t), 0, 0, index);
   vb.assign(static_cast<std::size_t>(m_), false);
   std::int64_t y = 0;
   for (int x = 0; x < m_; ++x) {
     // A zero here leads to (x + 1, y - 1): the first S(x + 1, y - 1) indexes.
-    // r < S(x, y) has no limb set from width_[x] on, so the comparison and
+    // r < S(x, y) has no limb set from row x's width on, so the comparison and
     // the subtraction reach no further than the wider of the two.
     const mp_limb_t* z = at(x + 1, y - 1);
     bool one = z == nullptr;
     if (z) {
-      const std::size_t w = static_cast<std::size_t>(width_[static_cast<std::size_t>(x) + 1]);
-      const std::size_t span = std::max(w, static_cast<std::size_t>(width_[static_cast<std::size_t>(x)]));
+      const std::size_t w = static_cast<std::size_t>(rows_[static_cast<std::size_t>(x) + 1].width);
+      const std::size_t span = std::max(w, static_cast<std::size_t>(rows_[static_cast<std::size_t>(x)].width));
       one = std::any_of(r.begin() + static_cast<std::ptrdiff_t>(w), r.begin() + static_cast<std::ptrdiff_t>(span),
                         [](mp_limb_t l) { return l != 0; }) ||
             mpn_cmp(r.data(), z, static_cast<mp_size_t>(w)) >= 0;

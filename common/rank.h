@@ -62,22 +62,24 @@ class SuffixCounts {
   // The count at (x, y), `width(x)` limbs, or null when (x, y) lies outside
   // the band (also for the wrong parity).
   const mp_limb_t* at(int x, std::int64_t y) const {
-    const std::size_t ux = static_cast<std::size_t>(x);
-    if (y < lo_[ux] || y > hi_[ux]) return nullptr;
-    return limbs_.data() + offset_[ux] +
-           static_cast<std::size_t>((y - lo_[ux]) / 2) * static_cast<std::size_t>(width_[ux]);
+    const Row& r = rows_[static_cast<std::size_t>(x)];
+    if (y < r.lo || y > r.hi) return nullptr;
+    return limbs_.data() + r.offset + static_cast<std::size_t>((y - r.lo) / 2) * static_cast<std::size_t>(r.width);
   }
 
   int m_, k_, d_;
-  // Row x holds the heights lo_[x], lo_[x] + 2, ..., hi_[x] (none when
-  // lo_[x] > hi_[x]); each count takes width_[x] limbs, least significant
-  // first, starting at limbs_[offset_[x]]. A row's counts are at most twice
-  // those of the row after it, so widths never fall from row x + 1 to x.
-  std::vector<std::int32_t> lo_, hi_;
-  std::vector<std::int32_t> width_;
-  std::vector<std::size_t> offset_;
+  // Row x holds the heights lo, lo + 2, ..., hi (none when lo > hi); each
+  // count takes `width` limbs, least significant first, starting at
+  // limbs_[offset]. One record per row, so that a step of a walk reads one
+  // place. A row's counts are at most twice those of the row after it.
+  struct Row {
+    std::int32_t lo, hi;
+    std::int32_t width;
+    std::size_t offset;
+  };
+  std::vector<Row> rows_;
   std::vector<mp_limb_t> limbs_;
-  std::size_t maxWidth_ = 1;  // the largest width_
+  std::size_t maxWidth_ = 1;  // the largest width
 };
 
 class SuffixCache {
