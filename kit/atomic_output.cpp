@@ -55,6 +55,12 @@ AtomicOutput::AtomicOutput(std::string path, bool force) : path_(std::move(path)
   fd_ = ::mkstemp(buf.data());
   if (fd_ < 0) throw Failure("can't create a temporary file beside " + shown(path_) + ": " + std::strerror(errno));
   temp_ = buf.data();
+  if (path_ == "-") {
+    // Standard output gets a copy, so the file needs no name: nothing is
+    // left behind even when a signal ends the run.
+    ::unlink(temp_.c_str());
+    temp_.clear();
+  }
 }
 
 AtomicOutput::~AtomicOutput() {
