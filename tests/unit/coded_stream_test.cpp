@@ -19,7 +19,7 @@ class Source final : public lumbra::ByteSource {
   Source(const Bytes& b, std::size_t piece) : b_(b), piece_(piece) {}
   std::size_t get(unsigned char* buf, std::size_t n) override {
     n = std::min({n, b_.size() - pos_, piece_});
-    std::memcpy(buf, b_.data() + pos_, n);
+    if (n > 0) std::memcpy(buf, b_.data() + pos_, n);
     pos_ += n;
     return n;
   }

@@ -26,7 +26,7 @@ class Bytes final : public lumbra::ByteSource {
   std::size_t get(unsigned char* buf, std::size_t n) override {
     // Three bytes at a time, as a slow pipe would give them.
     n = std::min({n, b_.size() - pos_, std::size_t{3}});
-    std::memcpy(buf, b_.data() + pos_, n);
+    if (n > 0) std::memcpy(buf, b_.data() + pos_, n);
     pos_ += n;
     return n;
   }
