@@ -143,16 +143,30 @@ void SuffixCounts::rank(const std::vector<bool>& vb, mpz_ptr index) const {
   const mp_size_t n = static_cast<mp_size_t>(maxWidth_) + 1;
   mp_limb_t* acc = mpz_limbs_write(index, n);
   std::fill(acc, acc + n, mp_limb_t{0});
+  // First the counts to add, found without a branch on the bits (random
+  // bits would mispredict every other step), then the additions.
+  // NOTE: on the stack up to 4096 bits, the largest block of lumbra-kit.
+  struct Add {
+    std::size_t offset;
+    mp_size_t width;
+  };
+  constexpr int on_stack = 4096;
+  Add small[on_stack];
+  std::vector<Add> big(m_ <= on_stack ? 0 : static_cast<std::size_t>(m_));
+  Add* adds = m_ <= on_stack ? small : big.data();
+  std::size_t count = 0;
   std::int64_t y = 0;
   for (int x = 0; x < m_; ++x) {
-    if (vb[static_cast<std::size_t>(x)]) {
-      // Every block that has a zero here and the same bits before is smaller.
-      if (const mp_limb_t* z = at(x + 1, y - 1)) mpn_add(acc, acc, n, z, rows_[static_cast<std::size_t>(x) + 1].width);
-      ++y;
-    } else {
-      --y;
-    }
+    // Every block that has a zero here and the same bits before is smaller:
+    // S(x + 1, y - 1) of them, when (x + 1, y - 1) is in the band.
+    const bool one = vb[static_cast<std::size_t>(x)];
+    const Row& r = rows_[static_cast<std::size_t>(x) + 1];
+    const std::int64_t z = y - 1;
+    adds[count] = Add{r.offset + static_cast<std::size_t>((z - r.lo) / 2) * static_cast<std::size_t>(r.width), r.width};
+    count += static_cast<std::size_t>(one && z >= r.lo && z <= r.hi);
+    y += one ? 1 : -1;
   }
+  for (std::size_t i = 0; i < count; ++i) mpn_add(acc, acc, n, limbs_.data() + adds[i].offset, adds[i].width);
   // A walk that left the band would have missed counts on the way; one that
   // stayed ends at the end point.
   hard_assert(y==2*std::int64_t{k_}-m_);
