@@ -16,7 +16,7 @@ FUZZ_BUILD ?= build-fuzz
 ARGS ?= showC 10 5 2
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS = fuzz_cli fuzz_walk fuzz_mp_string fuzz_kit
+FUZZ_TARGETS = fuzz_cli fuzz_walk fuzz_mp_string fuzz_kit fuzz_decode fuzz_coding
 
 # Memcheck on the real binary: any error, and any block definitely or
 # indirectly lost, ends the run with status 97, which fails the case.

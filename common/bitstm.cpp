@@ -66,3 +66,58 @@ void BitReader::read(int n, std::vector<bool>& vb) {
 }
 
 }  // namespace lumbra
+
+namespace lumbra {
+
+void BitWriter::write(const std::vector<bool>& vb) {
+  for (bool b : vb) {
+    acc_ = (acc_ << 1) | (b ? 1u : 0u);
+    if (++have_ == 8) {
+      bytes_.push_back(static_cast<unsigned char>(acc_));
+      acc_ = 0;
+      have_ = 0;
+      if (bytes_.size() == capacity) flush();
+    }
+  }
+  bits_ += vb.size();
+}
+
+void BitWriter::flush() {
+  if (bytes_.empty()) return;
+  dst_.put(bytes_.data(), bytes_.size());
+  bytes_.clear();
+}
+
+void BitWriter::finish() {
+  if (have_ > 0) {
+    bytes_.push_back(static_cast<unsigned char>(acc_ << (8 - have_)));
+    acc_ = 0;
+    have_ = 0;
+  }
+  flush();
+}
+
+}  // namespace lumbra
+
+namespace lumbra {
+
+bool BlockReader::read(int n, std::vector<bool>& vb) {
+  hard_assert(n>0, "n>0");
+  vb.clear();
+  while (vb.size() < static_cast<std::size_t>(n)) {
+    if (pos_ == end_) {
+      end_ = src_.get(buf_.data(), buf_.size());
+      pos_ = 0;
+      if (end_ == 0) break;
+    }
+    const unsigned byte = buf_[pos_];
+    while (bit_ < 8 && vb.size() < static_cast<std::size_t>(n)) vb.push_back((byte >> (7 - bit_++)) & 1u);
+    if (bit_ == 8) {
+      bit_ = 0;
+      ++pos_;
+    }
+  }
+  return !vb.empty();
+}
+
+}  // namespace lumbra

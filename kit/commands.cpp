@@ -12,6 +12,10 @@ std::span<const AddCommand> allCommands() {
       addBlocksCommand,
       addTestCommand,
       addMergeCommand,
+      addRankCommand,
+      addUnrankCommand,
+      addEncodeCommand,
+      addDecodeCommand,
   };
   return commands;
 }

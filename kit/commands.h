@@ -8,6 +8,11 @@
 
 namespace lumbra::kit {
 
+void addRankCommand(CLI::App& app, int& status);
+void addUnrankCommand(CLI::App& app, int& status);
+void addEncodeCommand(CLI::App& app, int& status);
+void addDecodeCommand(CLI::App& app, int& status);
+
 // Every subcommand, in the order --help lists them.
 std::span<const AddCommand> allCommands();
 

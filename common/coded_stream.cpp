@@ -1,0 +1,287 @@
+#include "coded_stream.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "kova/hard_assert.h"
+#include "trian.h"
+
+namespace lumbra {
+
+namespace {
+
+constexpr unsigned char magic[4] = {0x89, 'L', 'K', 'C'};
+
+// Big-endian fields of the header.
+void putBE(unsigned char* p, std::uint64_t v, int bytes) {
+  for (int i = bytes - 1; i >= 0; --i, v >>= 8) p[i] = static_cast<unsigned char>(v);
+}
+std::uint64_t getBE(const unsigned char* p, int bytes) {
+  std::uint64_t v = 0;
+  for (int i = 0; i < bytes; ++i) v = (v << 8) | p[i];
+  return v;
+}
+
+CodedHeader makeHeader(int n, std::uint64_t bits, std::uint32_t crc) {
+  CodedHeader h{};
+  std::copy(std::begin(magic), std::end(magic), h.begin());
+  h[4] = coded_format_version;
+  putBE(&h[5], static_cast<std::uint64_t>(n), 2);
+  putBE(&h[7], bits, 8);
+  putBE(&h[15], crc, 4);
+  return h;
+}
+
+std::uint32_t crcUpdate(std::uint32_t crc, const unsigned char* p, std::size_t n) {
+  uLong c = crc;
+  while (n > 0) {
+    const uInt piece = static_cast<uInt>(std::min<std::size_t>(n, 1u << 30));
+    c = crc32(c, p, piece);
+    p += piece;
+    n -= piece;
+  }
+  return static_cast<std::uint32_t>(c);
+}
+
+// log2 of a positive integer.
+double log2Of(mpz_srcptr z) {
+  long e = 0;
+  const double mant = mpz_get_d_2exp(&e, z);
+  return std::log2(mant) + static_cast<double>(e);
+}
+
+// The cost in bits of a uniform value below total as the coder codes it:
+// its top digit below topTotal, the rest as plain bits.
+double uniformCost(mpz_srcptr total, mpz_ptr scratch) {
+  if (mpz_cmp_ui(total, 1) <= 0) return 0;
+  mpz_sub_ui(scratch, total, 1);
+  const std::size_t b = mpz_sizeinbase(scratch, 2);
+  const std::size_t shift = b > 16 ? b - 16 : 0;
+  mpz_tdiv_q_2exp(scratch, scratch, shift);
+  return std::log2(mpz_get_d(scratch) + 1) + static_cast<double>(shift);
+}
+
+class Mpz {
+ public:
+  Mpz() { mpz_init(z); }
+  ~Mpz() { mpz_clear(z); }
+  Mpz(const Mpz&) = delete;
+  Mpz& operator=(const Mpz&) = delete;
+  mpz_t z;
+};
+
+std::shared_ptr<const SuffixCounts> table(SuffixCache& cache, int m, int k, int d) {
+  auto t = cache.get(m, k, d);
+  if (!t)
+    throw TableTooBig("the counts of m = " + std::to_string(m) + ", k = " + std::to_string(k) + ", d = " +
+                      std::to_string(d) + " take " + std::to_string(SuffixCounts::estimateBytes(m, k, d) >> 20) +
+                      " MiB, more than the cache's " + std::to_string(cache.maxBytes() >> 20) + " MiB");
+  return t;
+}
+
+// A run of blocks coded together: their ranks or unranks are done table by
+// table (sorted by (m, k, d)), so that a table is brought into the
+// processor's caches once per batch rather than once per block.
+// NOTE: on random bytes at n = 256 the blocks spread over about a thousand
+// tables, about 100 MB in all; block by block every count the walk adds is a
+// miss of the processor's caches, and the coder runs several times slower.
+struct Batch {
+  struct Key {
+    int m, k, d;
+    auto operator<=>(const Key&) const = default;
+  };
+  explicit Batch(int n) : capacity(std::clamp<std::size_t>((std::size_t{1} << 23) / static_cast<std::size_t>(n), 1, 32768)) {}
+  std::size_t size() const { return capacity; }
+  // Makes room for block i < size(); the room grows with the blocks that
+  // come, so a short input or stream takes only what it needs.
+  void reach(std::size_t i) {
+    while (blocks.size() <= i) {
+      blocks.emplace_back();
+      keys.emplace_back();
+      indexes.emplace_back();
+      totals.emplace_back();
+    }
+  }
+
+  // Calls f(i, table of keys[i]) for i < count, grouped by table.
+  template <typename F>
+  void forEachByTable(SuffixCache& cache, std::size_t count, F f) {
+    order.resize(count);
+    for (std::size_t i = 0; i < count; ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
+    std::shared_ptr<const SuffixCounts> t;
+    for (std::size_t j = 0; j < count; ++j) {
+      const Key& key = keys[order[j]];
+      if (j == 0 || key != keys[order[j - 1]]) {
+        t.reset();
+        t = table(cache, key.m, key.k, key.d);
+        t->prefetch();
+      }
+      f(order[j], *t);
+    }
+  }
+
+  std::size_t capacity;  // blocks per batch: about 1 MiB of input, at most 32768
+  std::vector<std::vector<bool>> blocks;
+  std::vector<Key> keys;
+  std::deque<Mpz> indexes, totals;  // a deque, as Mpz does not move
+  std::vector<std::size_t> order;
+};
+
+// A sink that passes bytes on and keeps the CRC-32 and count of all of them.
+class CheckedSink final : public ByteSink {
+ public:
+  explicit CheckedSink(ByteSink& dst) : dst_(dst) {}
+  void put(const unsigned char* p, std::size_t n) override {
+    crc = crcUpdate(crc, p, n);
+    count += n;
+    dst_.put(p, n);
+  }
+  std::uint32_t crc = 0;
+  std::uint64_t count = 0;
+
+ private:
+  ByteSink& dst_;
+};
+
+// A source that passes bytes on and keeps the CRC-32 and count of all of them.
+class CheckedSource final : public ByteSource {
+ public:
+  explicit CheckedSource(ByteSource& src) : src_(src) {}
+  std::size_t get(unsigned char* p, std::size_t n) override {
+    const std::size_t got = src_.get(p, n);
+    crc = crcUpdate(crc, p, got);
+    count += got;
+    return got;
+  }
+  std::uint32_t crc = 0;
+  std::uint64_t count = 0;
+
+ private:
+  ByteSource& src_;
+};
+
+}  // namespace
+
+CodingStats encodeStream(ByteSource& in, ByteSink& out, int n, SuffixCache& cache, CodedHeader& header) {
+  hard_assert(n >= 1 && n <= coded_max_block, "n>=1&&n<=coded_max_block");
+  CodingStats stats;
+  header = makeHeader(n, 0, 0);
+  out.put(header.data(), header.size());
+
+  RangeEncoder enc;
+  const std::uint32_t symbols = static_cast<std::uint32_t>(n) + 1;
+  FrequencyModel kModel(symbols), dModel(symbols);
+  std::vector<unsigned char> coded;
+  Batch batch(n);
+  BigScratch scratch;
+  CheckedSource src(in);
+  BlockReader reader(src);
+  for (bool more = true; more;) {
+    std::size_t count = 0;
+    while (count < batch.size() && (batch.reach(count), more = reader.read(n, batch.blocks[count]))) {
+      int k, d;
+      walkStats(batch.blocks[count], k, d);
+      batch.keys[count] = {static_cast<int>(batch.blocks[count].size()), k, d};
+      ++count;
+    }
+    batch.forEachByTable(cache, count, [&](std::size_t i, const SuffixCounts& t) {
+      t.rank(batch.blocks[i], batch.indexes[i].z);
+      t.total(batch.totals[i].z);
+    });
+    for (std::size_t i = 0; i < count; ++i) {
+      const auto uk = static_cast<std::uint32_t>(batch.keys[i].k), ud = static_cast<std::uint32_t>(batch.keys[i].d);
+      stats.kBits += std::log2(static_cast<double>(kModel.total()) / kModel.freq(uk));
+      kModel.encode(enc, uk);
+      stats.dBits += std::log2(static_cast<double>(dModel.total()) / dModel.freq(ud));
+      dModel.encode(enc, ud);
+      enc.encodeUniform(batch.indexes[i].z, batch.totals[i].z);
+      stats.indexBits += uniformCost(batch.totals[i].z, scratch);
+      stats.idealIndexBits += log2Of(batch.totals[i].z);
+    }
+    stats.blocks += count;
+    enc.take(coded);
+    out.put(coded.data(), coded.size());
+    stats.payloadBits += 8 * coded.size();
+  }
+  enc.finish();
+  enc.take(coded);
+  out.put(coded.data(), coded.size());
+  stats.payloadBits += 8 * coded.size();
+  stats.inputBytes = src.count;
+  header = makeHeader(n, 8 * src.count, src.crc);
+  return stats;
+}
+
+void decodeStream(ByteSource& in, ByteSink& out, SuffixCache& cache, std::uint64_t maxInputBits) {
+  CodedHeader h{};
+  std::size_t have = 0;
+  while (have < h.size()) {
+    const std::size_t got = in.get(h.data() + have, h.size() - have);
+    if (got == 0) break;
+    have += got;
+  }
+  if (have < sizeof magic || !std::equal(std::begin(magic), std::end(magic), h.begin()))
+    throw CorruptStream("not a coded stream (wrong magic number)");
+  if (have < h.size()) throw CorruptStream("the header is truncated");
+  if (h[4] > coded_format_version)
+    throw CorruptStream("format version " + std::to_string(h[4]) + " is newer than this program reads (" +
+                        std::to_string(coded_format_version) + ")");
+  if (h[4] == 0) throw CorruptStream("format version 0 does not exist");
+  const int n = static_cast<int>(getBE(&h[5], 2));
+  if (n < 1 || n > coded_max_block)
+    throw CorruptStream("block size " + std::to_string(n) + " is out of range 1.." + std::to_string(coded_max_block));
+  const std::uint64_t bits = getBE(&h[7], 8);
+  if (bits % 8 != 0) throw CorruptStream("the length in bits is not a whole number of bytes");
+  if (bits > maxInputBits) throw CorruptStream("the length is more than this run accepts");
+  const std::uint32_t crc = static_cast<std::uint32_t>(getBE(&h[15], 4));
+
+  RangeDecoder dec(in);
+  const std::uint32_t symbols = static_cast<std::uint32_t>(n) + 1;
+  FrequencyModel kModel(symbols), dModel(symbols);
+  CheckedSink sink(out);
+  BitWriter writer(sink);
+  Batch batch(n);
+  std::uint64_t left = bits, first = 0;
+  while (left > 0) {
+    // The (k, d, index) of a batch of blocks in stream order, then their
+    // blocks table by table, then the blocks in stream order again.
+    std::size_t count = 0;
+    for (; count < batch.size() && left > 0; ++count) {
+      const int m = static_cast<int>(std::min<std::uint64_t>(left, static_cast<std::uint64_t>(n)));
+      left -= static_cast<std::uint64_t>(m);
+      const std::uint32_t k = kModel.decode(dec);
+      const std::uint32_t d = dModel.decode(dec);
+      const auto where = [&] { return "block " + std::to_string(first + count) + ": "; };
+      batch.reach(count);
+      if (k > static_cast<std::uint32_t>(m) || d > static_cast<std::uint32_t>(m))
+        throw CorruptStream(where() + "k or d is larger than the block");
+      batch.keys[count] = {m, static_cast<int>(k), static_cast<int>(d)};
+      table(cache, m, static_cast<int>(k), static_cast<int>(d))->total(batch.totals[count].z);
+      if (mpz_sgn(batch.totals[count].z) == 0) throw CorruptStream(where() + "no block has this k within this deviation");
+      try {
+        dec.decodeUniform(batch.indexes[count].z, batch.totals[count].z);
+      } catch (const CorruptStream&) {
+        throw CorruptStream(where() + "the index is not below its count C(m, k, d)");
+      }
+    }
+    // NOTE: a block whose own deviation is below the coded d is not checked
+    // for here (it would cost a tenth of the decoding); the encoder never
+    // writes one, so such a stream fails the checksum.
+    batch.forEachByTable(cache, count,
+                         [&](std::size_t i, const SuffixCounts& t) { t.unrank(batch.indexes[i].z, batch.blocks[i]); });
+    for (std::size_t i = 0; i < count; ++i) writer.write(batch.blocks[i]);
+    first += count;
+  }
+  writer.finish();
+  if (!dec.endsCleanly()) throw CorruptStream("the coded data is corrupted at its end");
+  if (!dec.atEnd()) throw CorruptStream("trailing bytes after the coded data");
+  if (sink.crc != crc) throw CorruptStream("checksum mismatch: the decoded bytes are not the input's");
+}
+
+}  // namespace lumbra

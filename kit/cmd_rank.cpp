@@ -1,0 +1,94 @@
+// lumbra-kit rank: every block of a file with its index among the blocks of
+// its constrained triangle.
+#include <gmp.h>
+
+#include <CLI/CLI.hpp>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app.h"
+#include "commands.h"
+#include "input_file.h"
+#include "output.h"
+#include "rank.h"
+#include "trian.h"
+
+namespace lumbra::kit {
+
+namespace {
+
+struct RankOptions {
+  int n = 1024;
+  std::string format = "tsv";
+  std::string file;
+  int cacheMib = 256;
+};
+
+void runRank(const RankOptions& o) {
+  InputFile in(o.file);
+  BlockReader reader(in);
+  SuffixCache cache(static_cast<std::size_t>(o.cacheMib) << 20);
+  Output out;
+  const bool tsv = o.format == "tsv";
+  if (tsv) out << "block\tlength\tones\tdeviation\tindex\n";
+  std::vector<bool> vb;
+  std::string digits;
+  mpz_t index;
+  mpz_init(index);
+  try {
+    for (unsigned long long b = 0; reader.read(o.n, vb); ++b) {
+      int k, d;
+      walkStats(vb, k, d);
+      const int m = static_cast<int>(vb.size());
+      auto t = cache.get(m, k, d);
+      if (!t)
+        throw Failure("block " + std::to_string(b) + " needs more than the cache's " + std::to_string(o.cacheMib) +
+                      " MiB of counts (see --cache-mib)");
+      t->rank(vb, index);
+      digits.resize(mpz_sizeinbase(index, 10) + 2);
+      mpz_get_str(digits.data(), 10, index);
+      digits.resize(std::char_traits<char>::length(digits.c_str()));
+      if (tsv)
+        out << std::to_string(b) << '\t' << std::to_string(m) << '\t' << std::to_string(k) << '\t' << std::to_string(d)
+            << '\t' << digits << '\n';
+      else
+        out << "{\"block\":" << std::to_string(b) << ",\"length\":" << std::to_string(m) << ",\"ones\":"
+            << std::to_string(k) << ",\"deviation\":" << std::to_string(d) << ",\"index\":\"" << digits << "\"}\n";
+    }
+  } catch (...) {
+    mpz_clear(index);
+    throw;
+  }
+  mpz_clear(index);
+  out.flush();
+}
+
+}  // namespace
+
+void addRankCommand(CLI::App& app, int& status) {
+  auto o = std::make_shared<RankOptions>();
+  CLI::App* sub = app.add_subcommand("rank", "Each block's index among the blocks of its constrained triangle");
+  sub->add_option("-n,--block-size", o->n, "Bits per block, 1..4096 (default 1024); the last block may be shorter")
+      ->check(CLI::Range(1, 4096));
+  sub->add_option("--format", o->format, "tsv (a header line, then one line per block) or jsonl")
+      ->check(CLI::IsMember({"tsv", "jsonl"}));
+  sub->add_option("--cache-mib", o->cacheMib, "Memory for cached suffix counts in MiB (default 256)")
+      ->check(CLI::Range(1, 1 << 20));
+  sub->add_option("FILE", o->file, "The file, or - for standard input")->required();
+  sub->footer(
+      "The file is read as one stream of bits, each byte most significant bit first, cut\n"
+      "into blocks of n bits. For each block it prints its number (from 0), its length m,\n"
+      "its number of one bits k, its deviation d (the largest distance of its walk from\n"
+      "the center line of (m, k)) and its index: the number of m-bit blocks with k ones\n"
+      "and deviation at most d that are smaller as binary numbers, first bit most\n"
+      "significant. Indexes run from 0 to C(m, k, d) - 1 and are printed in decimal (a\n"
+      "string in jsonl).\n\n"
+      "Exit status: 0 done, 1 bad command line, 2 a file could not be read or written.");
+  sub->callback([o, &status] {
+    runRank(*o);
+    status = status_ok;
+  });
+}
+
+}  // namespace lumbra::kit

@@ -1,0 +1,87 @@
+// lumbra-kit unrank: the block of an index among the blocks of a constrained
+// triangle.
+#include <gmp.h>
+
+#include <CLI/CLI.hpp>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app.h"
+#include "commands.h"
+#include "output.h"
+#include "rank.h"
+
+namespace lumbra::kit {
+
+namespace {
+
+struct UnrankOptions {
+  int m = 0, k = 0, d = 0;
+  std::string index;
+  int cacheMib = 256;
+};
+
+class Mpz {
+ public:
+  Mpz() { mpz_init(z); }
+  ~Mpz() { mpz_clear(z); }
+  Mpz(const Mpz&) = delete;
+  Mpz& operator=(const Mpz&) = delete;
+  mpz_t z;
+};
+
+void runUnrank(const UnrankOptions& o) {
+  if (o.k > o.m) throw UsageError("K must lie in 0..M");
+  if (o.d > o.m) throw UsageError("D must lie in 0..M");
+  Mpz index, count;
+  if (o.index.empty() || o.index.find_first_not_of("0123456789") != std::string::npos ||
+      mpz_set_str(index.z, o.index.c_str(), 10) != 0)
+    throw UsageError("INDEX must be a decimal number, not '" + o.index + "'");
+  SuffixCache cache(static_cast<std::size_t>(o.cacheMib) << 20);
+  auto t = cache.get(o.m, o.k, o.d);
+  if (!t) throw Failure("the counts of M, K, D need more than " + std::to_string(o.cacheMib) + " MiB (see --cache-mib)");
+  t->total(count.z);
+  if (mpz_cmp(index.z, count.z) >= 0) {
+    std::string c(mpz_sizeinbase(count.z, 10) + 2, '\0');
+    mpz_get_str(c.data(), 10, count.z);
+    c.resize(std::char_traits<char>::length(c.c_str()));
+    throw UsageError("INDEX must be below C(" + std::to_string(o.m) + ", " + std::to_string(o.k) + ", " +
+                     std::to_string(o.d) + ") = " + c);
+  }
+  std::vector<bool> vb;
+  t->unrank(index.z, vb);
+  std::string line;
+  line.reserve(vb.size() + 1);
+  for (bool b : vb) line += b ? '1' : '0';
+  line += '\n';
+  Output out;
+  out << line;
+  out.flush();
+}
+
+}  // namespace
+
+void addUnrankCommand(CLI::App& app, int& status) {
+  auto o = std::make_shared<UnrankOptions>();
+  CLI::App* sub = app.add_subcommand("unrank", "The block of an index among the blocks of a constrained triangle");
+  sub->add_option("M", o->m, "Bits of the block, 1..4096")->required()->check(CLI::Range(1, 4096));
+  sub->add_option("K", o->k, "One bits of the block, 0..M")->required()->check(CLI::NonNegativeNumber);
+  sub->add_option("D", o->d, "Largest deviation from the center line, 0..M")->required()->check(CLI::NonNegativeNumber);
+  sub->add_option("INDEX", o->index, "The index, a decimal number below C(M, K, D)")->required();
+  sub->add_option("--cache-mib", o->cacheMib, "Memory for the suffix counts in MiB (default 256)")
+      ->check(CLI::Range(1, 1 << 20));
+  sub->footer(
+      "Prints the M-bit block with K one bits whose walk stays within D of the center\n"
+      "line of (M, K) and that has INDEX such blocks below it as a binary number, first\n"
+      "bit most significant: one line of M characters 0 and 1. It is the inverse of\n"
+      "rank: unrank M K D I prints the block whose index is I.\n\n"
+      "Exit status: 0 done, 1 bad command line (also an INDEX not below C(M, K, D)),\n"
+      "2 the counts need more memory than --cache-mib allows, or output failed.");
+  sub->callback([o, &status] {
+    runUnrank(*o);
+    status = status_ok;
+  });
+}
+
+}  // namespace lumbra::kit

@@ -1,0 +1,139 @@
+#include "coded_stream.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+using lumbra::CorruptStream;
+using Bytes = std::vector<unsigned char>;
+
+namespace {
+
+// Hands out its bytes at most `piece` at a time, as a pipe may.
+class Source final : public lumbra::ByteSource {
+ public:
+  Source(const Bytes& b, std::size_t piece) : b_(b), piece_(piece) {}
+  std::size_t get(unsigned char* buf, std::size_t n) override {
+    n = std::min({n, b_.size() - pos_, piece_});
+    if (n > 0) std::memcpy(buf, b_.data() + pos_, n);
+    pos_ += n;
+    return n;
+  }
+
+ private:
+  const Bytes& b_;
+  std::size_t piece_;
+  std::size_t pos_ = 0;
+};
+
+class Sink final : public lumbra::ByteSink {
+ public:
+  void put(const unsigned char* p, std::size_t n) override { b.insert(b.end(), p, p + n); }
+  Bytes b;
+};
+
+Bytes encode(const Bytes& in, int n, std::size_t piece = 1 << 20) {
+  lumbra::SuffixCache cache(64 << 20);
+  Source src(in, piece);
+  Sink out;
+  lumbra::CodedHeader h;
+  const lumbra::CodingStats s = lumbra::encodeStream(src, out, n, cache, h);
+  std::copy(h.begin(), h.end(), out.b.begin());
+  EXPECT_EQ(s.inputBytes, in.size());
+  EXPECT_EQ(s.headerBits + s.payloadBits, 8 * out.b.size());
+  return out.b;
+}
+
+Bytes decode(const Bytes& in, std::size_t piece = 1 << 20) {
+  lumbra::SuffixCache cache(64 << 20);
+  Source src(in, piece);
+  Sink out;
+  lumbra::decodeStream(src, out, cache);
+  return out.b;
+}
+
+std::string decodeError(const Bytes& in) {
+  try {
+    decode(in);
+  } catch (const CorruptStream& e) {
+    return e.what();
+  }
+  return "no error";
+}
+
+// Inputs of every length class (empty, one byte, lengths that end in a
+// partial block) with block sizes from 1 to the largest, read in pieces of
+// one byte and whole: decode gives every byte back.
+TEST(CodedStream, RoundTrips) {
+  std::mt19937_64 rng(3);
+  for (int round = 0; round < 60; ++round) {
+    const std::size_t len = round < 3 ? static_cast<std::size_t>(round) : rng() % 3000;
+    // NOTE: n = 4096 only for bytes of few one bits: a random block of 4096
+    // bits needs a table of about 90 MiB.
+    const int n = round % 5 == 0 ? 4096 : 1 + static_cast<int>(rng() % 700);
+    const unsigned density = n == 4096 ? 3 : static_cast<unsigned>(rng() % 4);
+    Bytes in(len);
+    for (auto& c : in) c = static_cast<unsigned char>(density == 3 ? (rng() % 64 == 0) : density == 0 ? rng() : rng() & rng() & (density == 1 ? rng() : 0xFF));
+    const Bytes coded = encode(in, n, round % 2 ? 1 : 1 << 20);
+    EXPECT_EQ(decode(coded, round % 3 ? 1 << 20 : 1), in) << round << " n=" << n << " len=" << len;
+  }
+}
+
+// Each way a stream can be wrong is reported as such; every proper prefix of
+// a stream is truncated.
+TEST(CodedStream, RefusesInvalidStreams) {
+  Bytes in(200);
+  for (std::size_t i = 0; i < in.size(); ++i) in[i] = static_cast<unsigned char>(i * 37 + 11);
+  const Bytes good = encode(in, 64);
+  ASSERT_EQ(decode(good), in);
+
+  Bytes b = good;
+  b[1] = 'X';
+  EXPECT_EQ(decodeError(b), "not a coded stream (wrong magic number)");
+  b = good;
+  b[4] = 2;
+  EXPECT_EQ(decodeError(b), "format version 2 is newer than this program reads (1)");
+  b = good;
+  b[18] ^= 1;
+  EXPECT_EQ(decodeError(b), "checksum mismatch: the decoded bytes are not the input's");
+  b = good;
+  b.push_back(0);
+  EXPECT_EQ(decodeError(b), "trailing bytes after the coded data");
+  b = good;
+  b[5] = 0x20;  // block size 8256
+  EXPECT_EQ(decodeError(b), "block size 8256 is out of range 1..4096");
+  for (std::size_t cut = 0; cut < good.size(); ++cut) {
+    b.assign(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(cut));
+    EXPECT_NE(decodeError(b), "no error") << cut;
+  }
+  // Flipped bits anywhere in the coded data: refused, never a crash.
+  for (std::size_t i = lumbra::coded_header_bytes; i < good.size(); ++i) {
+    b = good;
+    b[i] ^= 0x10;
+    EXPECT_NE(decodeError(b), "no error") << i;
+  }
+}
+
+// A stream made by hand whose one block of 32 bits, k = 16 and d = 32, has
+// an index above C(32, 16, 32) = C(32, 16) = 601080390: the largest top digit
+// (below 36688, the top of 601080389 >> 14) and 14 one bits.
+TEST(CodedStream, RefusesAnIndexNotBelowItsCount) {
+  Bytes s = {0x89, 'L', 'K', 'C', 1, 0, 32, 0, 0, 0, 0, 0, 0, 0, 32, 0, 0, 0, 0};
+  lumbra::RangeEncoder enc;
+  lumbra::FrequencyModel k(33), d(33);
+  k.encode(enc, 16);
+  d.encode(enc, 32);
+  enc.encode(36687, 1, 36688);
+  enc.encodeBits(16383, 14);
+  enc.finish();
+  Bytes coded;
+  enc.take(coded);
+  s.insert(s.end(), coded.begin(), coded.end());
+  EXPECT_EQ(decodeError(s), "block 0: the index is not below its count C(m, k, d)");
+}
+
+}  // namespace

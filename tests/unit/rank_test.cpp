@@ -1,0 +1,99 @@
+#include "rank.h"
+
+#include <gmp.h>
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "count.h"
+#include "trian.h"
+
+using lumbra::SuffixCache;
+using lumbra::SuffixCounts;
+
+namespace {
+
+struct Mpz {
+  Mpz() { mpz_init(z); }
+  ~Mpz() { mpz_clear(z); }
+  Mpz(const Mpz&) = delete;
+  Mpz& operator=(const Mpz&) = delete;
+  mpz_t z;
+};
+
+// Every block of m <= 14 bits in ascending binary order: in the table of
+// each (k, d) it belongs to, its index is the number of members met before
+// it, and the index gives the block back; the members of (m, k, d) are as
+// many as countWalks counts.
+TEST(Rank, MatchesEnumeration) {
+  Mpz index, c;
+  for (int m = 1; m <= 14; ++m) {
+    std::vector<SuffixCounts> tables;
+    for (int k = 0; k <= m; ++k)
+      for (int d = 0; d <= m; ++d) tables.emplace_back(m, k, d);
+    std::vector<unsigned long> seen(tables.size(), 0);
+    std::vector<bool> vb(static_cast<std::size_t>(m)), back;
+    for (unsigned v = 0; v < (1u << m); ++v) {
+      for (int i = 0; i < m; ++i) vb[static_cast<std::size_t>(i)] = (v >> (m - 1 - i)) & 1u;
+      int k, dev;
+      lumbra::walkStats(vb, k, dev);
+      for (int d = dev; d <= m; ++d) {
+        const std::size_t t = static_cast<std::size_t>(k * (m + 1) + d);
+        tables[t].rank(vb, index.z);
+        ASSERT_EQ(mpz_cmp_ui(index.z, seen[t]), 0) << m << " " << v << " " << d;
+        tables[t].unrank(index.z, back);
+        ASSERT_EQ(back, vb);
+        ++seen[t];
+      }
+    }
+    for (const SuffixCounts& t : tables) {
+      t.total(c.z);
+      EXPECT_EQ(mpz_cmp_ui(c.z, seen[static_cast<std::size_t>(t.k() * (m + 1) + t.d())]), 0);
+      lumbra::countWalks(index.z, m, t.k(), t.d(), 1);
+      EXPECT_EQ(mpz_cmp(c.z, index.z), 0);
+      EXPECT_LE(t.bytes(), SuffixCounts::estimateBytes(m, t.k(), t.d()));
+    }
+  }
+}
+
+// Up to m = 1024: unrank(rank(b)) == b for random blocks of any density, and
+// rank(unrank(i)) == i for random indexes, through one small cache.
+TEST(Rank, RoundTripsOnRandomBlocksAndIndexes) {
+  std::mt19937_64 rng(15);
+  gmp_randstate_t state;
+  gmp_randinit_default(state);
+  gmp_randseed_ui(state, 15);
+  SuffixCache cache(std::size_t{32} << 20);
+  Mpz index, c, again;
+  std::vector<bool> vb, back;
+  for (int round = 0; round < 300; ++round) {
+    const int m = round < 20 ? 1024 : 1 + static_cast<int>(rng() % 1024);
+    std::bernoulli_distribution bit(std::uniform_real_distribution<double>(0.02, 0.98)(rng));
+    vb.resize(static_cast<std::size_t>(m));
+    for (std::size_t i = 0; i < vb.size(); ++i) vb[i] = bit(rng);
+    int k, dev;
+    lumbra::walkStats(vb, k, dev);
+    const int d = std::min(m, dev + static_cast<int>(rng() % 3));
+    auto t = cache.get(m, k, d);
+    ASSERT_NE(t, nullptr);
+    t->rank(vb, index.z);
+    t->total(c.z);
+    ASSERT_LT(mpz_cmp(index.z, c.z), 0);
+    t->unrank(index.z, back);
+    ASSERT_EQ(back, vb) << m << " " << k << " " << d;
+
+    mpz_urandomm(index.z, state, c.z);
+    t->unrank(index.z, back);
+    int k2, dev2;
+    lumbra::walkStats(back, k2, dev2);
+    ASSERT_EQ(k2, k);
+    ASSERT_LE(dev2, d);
+    t->rank(back, again.z);
+    ASSERT_EQ(mpz_cmp(again.z, index.z), 0);
+    EXPECT_LE(cache.bytes(), cache.maxBytes());
+  }
+  gmp_randclear(state);
+}
+
+}  // namespace
