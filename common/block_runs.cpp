@@ -85,7 +85,7 @@ class RunReader {
     const std::uint64_t want = std::min(left_, runBlocks_);
     const std::uint64_t wantBytes = (offset_ + want * static_cast<unsigned>(n_) + 7) / 8;
     r.bytes.resize(wantBytes);
-    std::memcpy(r.bytes.data(), carry_.data(), carry_.size());
+    std::copy(carry_.begin(), carry_.end(), r.bytes.begin());
     std::size_t have = carry_.size();
     while (have < wantBytes) {
       const std::size_t got = readSome(fd_, r.bytes.data() + have, wantBytes - have);

@@ -115,6 +115,7 @@ TestSummary TestSummary::restored(int blockSize, std::uint64_t firstBlock, const
   if (blocks != c.blocks || bits != c.bits || ones != c.ones || inBins != blocks || devBins != blocks ||
       deviations != blocks || c.onesPassing > blocks || c.devPassing > blocks ||
       c.deviations.size() > static_cast<std::size_t>(blockSize) + 1 ||
+      firstBlock + c.blocks < firstBlock ||
       (!c.deviations.empty() && c.deviations.back() == 0))
     throw std::invalid_argument("counts that do not add up");
   s.blocks_ = c.blocks;

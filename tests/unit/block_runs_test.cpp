@@ -55,7 +55,7 @@ std::vector<Block> measured(int fd, int n, BlockSlice slice, unsigned threads) {
 // counts: the measures equal the plain reader's, whatever the threads.
 TEST(BlockRuns, SlicesAndThreadsMeasureAsThePlainReader) {
   std::mt19937_64 rng(14);
-  // The process id keeps runs of the test in other build trees apart.
+  // The process id in the name: other builds may run this test at the same time.
   const std::string path = ::testing::TempDir() + "block_runs_test." + std::to_string(::getpid()) + ".bin";
   for (int round = 0; round < 40; ++round) {
     const int n = round % 5 == 0 ? 4096 : static_cast<int>(rng() % 300) + 1;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -44,7 +45,7 @@ TEST(Plot, RendersAloneAndIsNotBlank) {
   for (const char* outside : {"<script", "href", "url(", "@import", "<image", "@font-face"})
     EXPECT_EQ(svg.find(outside), std::string::npos) << outside;
   if (std::system("rsvg-convert --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "rsvg-convert is not installed";
-  const fs::path dir = fs::path(::testing::TempDir()) / "plot_test";
+  const fs::path dir = fs::path(::testing::TempDir()) / ("plot_test." + std::to_string(::getpid()));
   fs::remove_all(dir);
   fs::create_directories(dir);
   lumbra::kit::writePlot(summary(), (dir / "plot.svg").string(), false);
@@ -62,7 +63,7 @@ TEST(Plot, RendersAloneAndIsNotBlank) {
 // An existing file is kept unless replacing is asked for; no temporary file
 // is left behind either way.
 TEST(Plot, KeepsAnExistingFileUnlessAskedToReplace) {
-  const fs::path dir = fs::path(::testing::TempDir()) / "plot_keep";
+  const fs::path dir = fs::path(::testing::TempDir()) / ("plot_keep." + std::to_string(::getpid()));
   fs::remove_all(dir);
   fs::create_directories(dir);
   const std::string path = (dir / "p.svg").string();
