@@ -1,14 +1,19 @@
 # Entry points for people; CMake does the building.
-#   make run ARGS="showC 10 5 2"   installs what is missing, builds, runs lumbra
+#   make run ARGS="showC 10 5 2"   installs what is missing, builds the two
+#                                  programs (quietly, without the tests), runs lumbra
+#   make run-kit ARGS="count 10 5 2"  the same for lumbra-kit
+#   make install PREFIX=/usr/local installs the programs, man pages, completion, README
+#   make package                   builds the Debian package lumbra_<version>_<arch>.deb
 #   make test                      builds and runs every test (also under sanitizers
 #                                  and, for the command-line cases, under valgrind)
 #   make fuzz                      builds the fuzz targets with clang and runs each
 #                                  for FUZZ_SECONDS besides its checked-in corpus
 SHELL := /bin/bash
 BUILD ?= build
+RUN_BUILD ?= build-run
+PREFIX ?= /usr/local
 SAN_BUILD ?= build-san
 FUZZ_BUILD ?= build-fuzz
-ARGS ?= showC 10 5 2
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS = fuzz_cli fuzz_walk fuzz_mp_string
@@ -18,7 +23,7 @@ FUZZ_TARGETS = fuzz_cli fuzz_walk fuzz_mp_string
 VALGRIND = valgrind -q --error-exitcode=97 --leak-check=full --errors-for-leak-kinds=definite,indirect
 FUZZ_ENV = ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1
 
-.PHONY: deps build run test test-plain test-sanitize test-valgrind fuzz clean
+.PHONY: deps build programs run run-kit install package test test-plain test-sanitize test-valgrind fuzz clean
 
 deps:
 	@bash .ci/install-deps
@@ -27,8 +32,30 @@ build: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 
-run: build
-	@./$(BUILD)/lumbra $(ARGS)
+# The two programs alone, optimised, in a build tree of their own without the
+# tests: one line of progress; the log is shown only when the build fails.
+programs: deps
+	@mkdir -p $(RUN_BUILD)
+	@echo "building lumbra and lumbra-kit in $(RUN_BUILD)/ ..." >&2
+	@{ cmake -S . -B $(RUN_BUILD) -DCMAKE_BUILD_TYPE=Release -DLUMBRA_TESTS=OFF && \
+	   cmake --build $(RUN_BUILD) -j $(JOBS) --target lumbra lumbra-kit; } > $(RUN_BUILD)/build.log 2>&1 || \
+	 { tail -n 40 $(RUN_BUILD)/build.log; echo "the build failed; the whole log is $(RUN_BUILD)/build.log" >&2; exit 1; }
+
+run: ARGS ?= showC 10 5 2
+run: programs
+	@./$(RUN_BUILD)/lumbra $(ARGS)
+
+run-kit: ARGS ?= --help
+run-kit: programs
+	@./$(RUN_BUILD)/lumbra-kit $(ARGS)
+
+# DESTDIR=... stages the installation under another root, as packagers do.
+install: programs
+	DESTDIR="$(DESTDIR)" cmake --install $(RUN_BUILD) --prefix "$(PREFIX)" --strip
+
+package: programs
+	@cd $(RUN_BUILD) && cpack -G DEB > cpack.log 2>&1 || { cat cpack.log; exit 1; }
+	@ls $(RUN_BUILD)/lumbra_*.deb
 
 test: test-plain test-sanitize test-valgrind
 
@@ -62,4 +89,4 @@ fuzz: deps
 	done
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD) $(RUN_BUILD)

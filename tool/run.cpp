@@ -14,6 +14,7 @@
 #include "kova/shared_text.h"
 #include "output.h"
 #include "utils.h"
+#include "version.h"
 
 namespace lumbra {
 
