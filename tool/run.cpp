@@ -17,7 +17,6 @@
 #include "version.h"
 
 namespace lumbra {
-
 namespace {
 
 using kova::ch_range;
