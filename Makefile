@@ -1,6 +1,6 @@
 # Entry points for people; CMake does the building.
-#   make run ARGS="showC 10 5 2"   installs what is missing, builds the two
-#                                  programs (quietly, without the tests), runs lumbra
+#   make run ARGS="showC 10 5 2"   installs what is missing, builds lumbra alone
+#                                  (quietly, without the tests), runs it
 #   make run-kit ARGS="count 10 5 2"  the same for lumbra-kit
 #   make install PREFIX=/usr/local installs the programs, man pages, completion, README
 #   make package                   builds the Debian package lumbra_<version>_<arch>.deb
@@ -32,22 +32,30 @@ build: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 
-# The two programs alone, optimised, in a build tree of their own without the
-# tests: one line of progress; the log is shown only when the build fails.
-programs: deps
+# $(call quiet_build,TARGETS): TARGETS alone, optimised, in a build tree of
+# their own without the tests; one line of progress, and the log shown only
+# when the build fails.
+define quiet_build
 	@mkdir -p $(RUN_BUILD)
-	@echo "building lumbra and lumbra-kit in $(RUN_BUILD)/ ..." >&2
+	@echo "building $(1) in $(RUN_BUILD)/ ..." >&2
 	@{ cmake -S . -B $(RUN_BUILD) -DCMAKE_BUILD_TYPE=Release -DLUMBRA_TESTS=OFF && \
-	   cmake --build $(RUN_BUILD) -j $(JOBS) --target lumbra lumbra-kit; } > $(RUN_BUILD)/build.log 2>&1 || \
+	   cmake --build $(RUN_BUILD) -j $(JOBS) --target $(1); } > $(RUN_BUILD)/build.log 2>&1 || \
 	 { tail -n 40 $(RUN_BUILD)/build.log; echo "the build failed; the whole log is $(RUN_BUILD)/build.log" >&2; exit 1; }
+endef
 
+# Each run builds only the program it runs.
 run: ARGS ?= showC 10 5 2
-run: programs
+run: deps
+	$(call quiet_build,lumbra)
 	@./$(RUN_BUILD)/lumbra $(ARGS)
 
 run-kit: ARGS ?= --help
-run-kit: programs
+run-kit: deps
+	$(call quiet_build,lumbra-kit)
 	@./$(RUN_BUILD)/lumbra-kit $(ARGS)
+
+programs: deps
+	$(call quiet_build,lumbra lumbra-kit)
 
 # DESTDIR=... stages the installation under another root, as packagers do.
 install: programs
