@@ -62,7 +62,7 @@ install: programs
 	DESTDIR="$(DESTDIR)" cmake --install $(RUN_BUILD) --prefix "$(PREFIX)" --strip
 
 package: programs
-	@cd $(RUN_BUILD) && cpack -G DEB > cpack.log 2>&1 || { cat cpack.log; exit 1; }
+	@cd $(RUN_BUILD) && rm -f lumbra_*.deb && { cpack -G DEB > cpack.log 2>&1 || { cat cpack.log; exit 1; }; }
 	@ls $(RUN_BUILD)/lumbra_*.deb
 
 test: test-plain test-sanitize test-valgrind
