@@ -1,19 +1,17 @@
 # Entry points for people; CMake does the building.
-#   make run ARGS="showC 10 5 2"   installs what is missing, builds lumbra alone
-#                                  (quietly, without the tests), runs it
-#   make run-kit ARGS="count 10 5 2"  the same for lumbra-kit
-#   make install PREFIX=/usr/local installs the programs, man pages, completion, README
-#   make package                   builds the Debian package lumbra_<version>_<arch>.deb
+#   make run ARGS="showC 10 5 2"   installs what is missing, builds, runs lumbra
 #   make test                      builds and runs every test (also under sanitizers
 #                                  and, for the command-line cases, under valgrind)
 #   make fuzz                      builds the fuzz targets with clang and runs each
 #                                  for FUZZ_SECONDS besides its checked-in corpus
+#   make run-kit ARGS="count 10 5 2"  the same as make run, for lumbra-kit
+#   make install PREFIX=/usr/local installs the programs, man pages, completion, README
+#   make package                   builds the Debian package lumbra_<version>_<arch>.deb
 SHELL := /bin/bash
 BUILD ?= build
-RUN_BUILD ?= build-run
-PREFIX ?= /usr/local
 SAN_BUILD ?= build-san
 FUZZ_BUILD ?= build-fuzz
+ARGS ?= showC 10 5 2
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS = fuzz_cli fuzz_walk fuzz_mp_string
@@ -23,7 +21,7 @@ FUZZ_TARGETS = fuzz_cli fuzz_walk fuzz_mp_string
 VALGRIND = valgrind -q --error-exitcode=97 --leak-check=full --errors-for-leak-kinds=definite,indirect
 FUZZ_ENV = ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1
 
-.PHONY: deps build programs run run-kit install package test test-plain test-sanitize test-valgrind fuzz clean
+.PHONY: deps build run test test-plain test-sanitize test-valgrind fuzz clean
 
 deps:
 	@bash .ci/install-deps
@@ -32,9 +30,14 @@ build: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 
-# $(call quiet_build,TARGETS): TARGETS alone, optimised, in a build tree of
-# their own without the tests; one line of progress, and the log shown only
-# when the build fails.
+# make run and the installation build in a tree of their own, optimised and
+# without the tests.
+RUN_BUILD ?= build-run
+PREFIX ?= /usr/local
+.PHONY: programs run-kit install package
+
+# $(call quiet_build,TARGETS): TARGETS alone; one line of progress, and the
+# log shown only when the build fails.
 define quiet_build
 	@mkdir -p $(RUN_BUILD)
 	@echo "building $(1) in $(RUN_BUILD)/ ..." >&2
@@ -44,15 +47,14 @@ define quiet_build
 endef
 
 # Each run builds only the program it runs.
-run: ARGS ?= showC 10 5 2
 run: deps
 	$(call quiet_build,lumbra)
 	@./$(RUN_BUILD)/lumbra $(ARGS)
 
-run-kit: ARGS ?= --help
+# Without ARGS on the command line (or in the environment), lumbra-kit --help.
 run-kit: deps
 	$(call quiet_build,lumbra-kit)
-	@./$(RUN_BUILD)/lumbra-kit $(ARGS)
+	@./$(RUN_BUILD)/lumbra-kit $(if $(filter file,$(origin ARGS)),--help,$(ARGS))
 
 programs: deps
 	$(call quiet_build,lumbra lumbra-kit)
