@@ -65,9 +65,6 @@ fuzz: deps
 	  grep -E '^Done' $$log; \
 	done
 
-clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD)
-
 # make run (which builds only the program it runs), make run-kit and the
 # installation build in a tree of their own, optimised and without the tests.
 RUN_BUILD ?= build-run
@@ -103,3 +100,6 @@ package: programs
 clean: clean-run
 clean-run:
 	rm -rf $(RUN_BUILD)
+
+clean:
+	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD)
