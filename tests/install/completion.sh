@@ -40,6 +40,8 @@ expect 'lumbra-kit test --format ' 'json text'
 expect 'lumbra-kit blocks -n 64 --format ' 'jsonl tsv'
 expect 'lumbra-kit test -n 64 b' 'bits.bin blocks.bin'
 expect 'lumbra-kit test -n ' ''
+expect 'lumbra-kit encode --c' '--cache-mib'
+expect 'lumbra-kit decode -f b' 'bits.bin blocks.bin'
 expect 'lumbra-kit count 10 ' ''
 expect 'lumbra-kit help ra' 'rank'
 ((failures == 0))
