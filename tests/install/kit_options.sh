@@ -21,12 +21,14 @@ complete_words() {
   printf '%s\n' "${COMPREPLY[@]}"
 }
 
-# The help's option lines start with a dash: "  -n,--block-size N  ...".
+# In the help, the lines of the section "Options:" that name options start
+# with two blanks and a dash ("  -n,--block-size N  ..."); those of
+# "Subcommands:" that name one, with two blanks and the name.
+section() { sed -n "/^$1:\$/,/^\$/p"; }
 options_of() {
-  "$kit" "$@" --help | sed -nE 's/^ +(-[^ ]*).*/\1/p' | tr ',' '\n' | grep -E '^-'
+  "$kit" "$@" --help | section Options | sed -nE 's/^  (-[^ ]*).*/\1/p' | tr ',' '\n' | grep -E '^-'
 }
-# The help's subcommand lines follow "Subcommands:".
-commands=$("$kit" --help | sed -n '/^Subcommands:/,/^$/p' | sed -nE 's/^ +([a-z][-a-z]*) .*/\1/p')
+commands=$("$kit" --help | section Subcommands | sed -nE 's/^  ([a-z][-a-z]*) .*/\1/p')
 [[ -n $commands ]] || fail "lumbra-kit --help lists no subcommands"
 
 offered=$(complete_words lumbra-kit '')
