@@ -32,12 +32,52 @@ FUZZ_ENV = ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1
 deps:
 	@bash .ci/install-deps
 
+# make run (which builds only the program it runs) and these build in a tree
+# of their own, optimised and without the tests:
+#   make run-kit ARGS="count 10 5 2"  the same as make run, for lumbra-kit
+#   make install PREFIX=/usr/local    the programs, man pages, completion, README
+#   make package                      the Debian package lumbra_<version>_<arch>.deb
+RUN_BUILD ?= build-run
+PREFIX ?= /usr/local
+.PHONY: programs run-kit install package clean-run
+
+# $(call quiet_build,TARGETS): TARGETS alone; one line of progress, and the
+# log shown only when the build fails.
+define quiet_build
+	@mkdir -p $(RUN_BUILD)
+	@echo "building $(1) in $(RUN_BUILD)/ ..." >&2
+	@{ cmake -S . -B $(RUN_BUILD) -DCMAKE_BUILD_TYPE=Release -DLUMBRA_TESTS=OFF && \
+	   cmake --build $(RUN_BUILD) -j $(JOBS) --target $(1); } > $(RUN_BUILD)/build.log 2>&1 || \
+	 { tail -n 40 $(RUN_BUILD)/build.log; echo "the build failed; the whole log is $(RUN_BUILD)/build.log" >&2; exit 1; }
+endef
+
+# Without ARGS on the command line (or in the environment), lumbra-kit --help.
+run-kit: deps
+	$(call quiet_build,lumbra-kit)
+	@./$(RUN_BUILD)/lumbra-kit $(if $(filter file,$(origin ARGS)),--help,$(ARGS))
+
+programs: deps
+	$(call quiet_build,lumbra lumbra-kit)
+
+# DESTDIR=... stages the installation under another root, as packagers do.
+install: programs
+	DESTDIR="$(DESTDIR)" cmake --install $(RUN_BUILD) --prefix "$(PREFIX)" --strip
+
+package: programs
+	@cd $(RUN_BUILD) && rm -f lumbra_*.deb && { cpack -G DEB > cpack.log 2>&1 || { cat cpack.log; exit 1; }; }
+	@ls $(RUN_BUILD)/lumbra_*.deb
+
+clean: clean-run
+clean-run:
+	rm -rf $(RUN_BUILD)
+
 build: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 
-run: build
-	@./$(BUILD)/lumbra $(ARGS)
+run: deps
+	$(call quiet_build,lumbra)
+	@./$(RUN_BUILD)/lumbra $(ARGS)
 
 test: test-plain test-sanitize test-thread test-valgrind
 

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "commands.h"
+#include "version.h"
 
 namespace lumbra::kit {
 

@@ -15,9 +15,9 @@
 #include "kova/shared_text.h"
 #include "output.h"
 #include "utils.h"
+#include "version.h"
 
 namespace lumbra {
-
 namespace {
 
 using kova::ch_range;
