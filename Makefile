@@ -16,6 +16,8 @@ FUZZ_BUILD ?= build-fuzz
 ARGS ?= showC 10 5 2
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
+# The test programs that start threads: all that the ThreadSanitizer build needs.
+THREADED_TESTS = block_runs_test count_test
 FUZZ_TARGETS = fuzz_cli fuzz_walk fuzz_mp_string fuzz_kit fuzz_decode fuzz_coding
 
 # Memcheck on the real binary: any error, and any block definitely or
@@ -96,7 +98,7 @@ test-sanitize: deps
 # never start a second thread and are left out).
 test-thread: deps
 	@cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMBRA_TSAN=ON >/dev/null
-	@cmake --build $(TSAN_BUILD) -j $(JOBS)
+	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target lumbra lumbra-kit $(THREADED_TESTS)
 	ctest --test-dir $(TSAN_BUILD) -L threads --output-on-failure -j $(JOBS)
 	TSAN_OPTIONS=halt_on_error=1 ./$(TSAN_BUILD)/tests/count_test --gtest_filter='-*SmallBlock*'
 
