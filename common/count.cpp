@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "kova/hard_assert.h"
+#include "mpz.h"
 
 namespace lumbra {
 
@@ -17,19 +18,6 @@ namespace {
 using i64 = std::int64_t;
 
 constexpr int limb_bits = GMP_NUMB_BITS;
-
-// A GMP integer for the span of a scope.
-class Mpz {
- public:
-  Mpz() { mpz_init(v_); }
-  ~Mpz() { mpz_clear(v_); }
-  Mpz(const Mpz&) = delete;
-  Mpz& operator=(const Mpz&) = delete;
-  mpz_ptr get() { return v_; }
-
- private:
-  mpz_t v_;
-};
 
 // Limbs taken through GMP's current memory functions, given back with their
 // size when the scope ends.

@@ -27,24 +27,9 @@
 #include <utility>
 #include <vector>
 
+#include "mpz.h"
+
 namespace lumbra {
-
-// An initialised GMP integer with the lifetime of its scope.
-class Mpz {
- public:
-  Mpz() { mpz_init(v_); }
-  ~Mpz() { mpz_clear(v_); }
-  Mpz(const Mpz& o) { mpz_init_set(v_, o.v_); }
-  Mpz& operator=(const Mpz& o) {
-    mpz_set(v_, o.v_);
-    return *this;
-  }
-  mpz_ptr get() { return v_; }
-  mpz_srcptr get() const { return v_; }
-
- private:
-  mpz_t v_;
-};
 
 inline constexpr int bin_count = 10;
 using BinArray = std::array<double, bin_count>;

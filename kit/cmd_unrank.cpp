@@ -9,6 +9,7 @@
 
 #include "app.h"
 #include "commands.h"
+#include "mpz.h"
 #include "output.h"
 #include "rank.h"
 
@@ -22,35 +23,26 @@ struct UnrankOptions {
   int cacheMib = 256;
 };
 
-class Mpz {
- public:
-  Mpz() { mpz_init(z); }
-  ~Mpz() { mpz_clear(z); }
-  Mpz(const Mpz&) = delete;
-  Mpz& operator=(const Mpz&) = delete;
-  mpz_t z;
-};
-
 void runUnrank(const UnrankOptions& o) {
   if (o.k > o.m) throw UsageError("K must lie in 0..M");
   if (o.d > o.m) throw UsageError("D must lie in 0..M");
   Mpz index, count;
   if (o.index.empty() || o.index.find_first_not_of("0123456789") != std::string::npos ||
-      mpz_set_str(index.z, o.index.c_str(), 10) != 0)
+      mpz_set_str(index.get(), o.index.c_str(), 10) != 0)
     throw UsageError("INDEX must be a decimal number, not '" + o.index + "'");
   SuffixCache cache(static_cast<std::size_t>(o.cacheMib) << 20);
   auto t = cache.get(o.m, o.k, o.d);
   if (!t) throw Failure("the counts of M, K, D need more than " + std::to_string(o.cacheMib) + " MiB (see --cache-mib)");
-  t->total(count.z);
-  if (mpz_cmp(index.z, count.z) >= 0) {
-    std::string c(mpz_sizeinbase(count.z, 10) + 2, '\0');
-    mpz_get_str(c.data(), 10, count.z);
+  t->total(count.get());
+  if (mpz_cmp(index.get(), count.get()) >= 0) {
+    std::string c(mpz_sizeinbase(count.get(), 10) + 2, '\0');
+    mpz_get_str(c.data(), 10, count.get());
     c.resize(std::char_traits<char>::length(c.c_str()));
     throw UsageError("INDEX must be below C(" + std::to_string(o.m) + ", " + std::to_string(o.k) + ", " +
                      std::to_string(o.d) + ") = " + c);
   }
   std::vector<bool> vb;
-  t->unrank(index.z, vb);
+  t->unrank(index.get(), vb);
   std::string line;
   line.reserve(vb.size() + 1);
   for (bool b : vb) line += b ? '1' : '0';
