@@ -70,7 +70,18 @@ void BitReader::read(int n, std::vector<bool>& vb) {
 namespace lumbra {
 
 void BitWriter::write(const std::vector<bool>& vb) {
-  for (bool b : vb) {
+  auto it = vb.begin();
+  if (have_ == 0) {
+    // Whole bytes first, eight bits at a time.
+    for (std::size_t left = vb.size(); left >= 8; left -= 8) {
+      unsigned byte = 0;
+      for (int j = 0; j < 8; ++j) byte = (byte << 1) | (*it++ ? 1u : 0u);
+      bytes_.push_back(static_cast<unsigned char>(byte));
+      if (bytes_.size() == capacity) flush();
+    }
+  }
+  for (; it != vb.end(); ++it) {
+    const bool b = *it;
     acc_ = (acc_ << 1) | (b ? 1u : 0u);
     if (++have_ == 8) {
       bytes_.push_back(static_cast<unsigned char>(acc_));
@@ -103,6 +114,19 @@ namespace lumbra {
 
 bool BlockReader::read(int n, std::vector<bool>& vb) {
   hard_assert(n>0, "n>0");
+  const std::size_t whole = static_cast<std::size_t>(n) / 8;
+  if (bit_ == 0 && static_cast<std::size_t>(n) % 8 == 0 && end_ - pos_ >= whole) {
+    // NOTE: a block of whole bytes that the buffer holds is unpacked in one
+    // pass, as a coder reads every block of its input this way.
+    vb.resize(static_cast<std::size_t>(n));
+    auto it = vb.begin();
+    for (std::size_t i = 0; i < whole; ++i) {
+      const unsigned byte = buf_[pos_ + i];
+      for (int j = 7; j >= 0; --j) *it++ = (byte >> j) & 1u;
+    }
+    pos_ += whole;
+    return true;
+  }
   vb.clear();
   while (vb.size() < static_cast<std::size_t>(n)) {
     if (pos_ == end_) {

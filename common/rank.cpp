@@ -50,6 +50,14 @@ std::size_t widthBound(int m, int x, std::size_t binLimbs) {
   return std::min(binLimbs, static_cast<std::size_t>(m - x) / GMP_NUMB_BITS + 1);
 }
 
+// NOTE: counts below 2^128 are added and compared as native 128-bit
+// integers: per bit a GMP call costs more than the arithmetic itself.
+__extension__ using Narrow = unsigned __int128;
+
+Narrow narrowOf(const mp_limb_t* p, std::int32_t width) {
+  return Narrow{p[0]} | (width > 1 ? Narrow{p[1]} << 64 : Narrow{0});
+}
+
 }  // namespace
 
 std::size_t SuffixCounts::estimateBytes(int m, int k, int d) {
@@ -117,6 +125,8 @@ SuffixCounts::SuffixCounts(int m, int k, int d) : m_(m), k_(k), d_(d) {
   }
   limbs_.shrink_to_fit();
   for (const Row& r : rows_) maxWidth_ = std::max(maxWidth_, static_cast<std::size_t>(r.width));
+  narrow_ = m;
+  while (narrow_ > 0 && rows_[static_cast<std::size_t>(narrow_) - 1].width <= 2) --narrow_;
 }
 
 std::size_t SuffixCounts::bytes() const {
@@ -156,7 +166,8 @@ void SuffixCounts::rank(const std::vector<bool>& vb, mpz_ptr index) const {
   Add* adds = m_ <= on_stack ? small : big.data();
   std::size_t count = 0;
   std::int64_t y = 0;
-  for (int x = 0; x < m_; ++x) {
+  int x = 0;
+  for (; x < narrow_; ++x) {
     // Every block that has a zero here and the same bits before is smaller:
     // S(x + 1, y - 1) of them, when (x + 1, y - 1) is in the band.
     const bool one = vb[static_cast<std::size_t>(x)];
@@ -166,7 +177,21 @@ void SuffixCounts::rank(const std::vector<bool>& vb, mpz_ptr index) const {
     count += static_cast<std::size_t>(one && z >= r.lo && z <= r.hi);
     y += one ? 1 : -1;
   }
+  // The rest adds up to less than S(narrow_, y) < 2^128.
+  static constexpr mp_limb_t none[2] = {0, 0};
+  Narrow tail = 0;
+  for (; x < m_; ++x) {
+    const bool one = vb[static_cast<std::size_t>(x)];
+    const Row& r = rows_[static_cast<std::size_t>(x) + 1];
+    const std::int64_t z = y - 1;
+    const bool in = one && z >= r.lo && z <= r.hi;
+    const mp_limb_t* p = in ? limbs_.data() + r.offset + static_cast<std::size_t>((z - r.lo) / 2) * static_cast<std::size_t>(r.width) : none;
+    tail += narrowOf(p, r.width);
+    y += one ? 1 : -1;
+  }
   for (std::size_t i = 0; i < count; ++i) mpn_add(acc, acc, n, limbs_.data() + adds[i].offset, adds[i].width);
+  const mp_limb_t tailLimbs[2] = {static_cast<mp_limb_t>(tail), static_cast<mp_limb_t>(tail >> 64)};
+  mpn_add(acc, acc, n, tailLimbs, 2);
   // A walk that left the band would have missed counts on the way; one that
   // stayed ends at the end point.
   hard_assert(y == 2*std::int64_t{k_}-m_, "y==2*std::int64_t{k_}-m_");
@@ -188,7 +213,8 @@ void SuffixCounts::unrank(mpz_srcptr index, std::vector<bool>& vb) const {
   mpz_export(r.data(), nullptr, -1, sizeof(mp_limb_t), 0, 0, index);
   vb.assign(static_cast<std::size_t>(m_), false);
   std::int64_t y = 0;
-  for (int x = 0; x < m_; ++x) {
+  int x = 0;
+  for (; x < narrow_; ++x) {
     // A zero here leads to (x + 1, y - 1): the first S(x + 1, y - 1) indexes.
     // r < S(x, y) has no limb set from row x's width on, so the comparison and
     // the subtraction reach no further than the wider of the two.
@@ -205,6 +231,20 @@ void SuffixCounts::unrank(mpz_srcptr index, std::vector<bool>& vb) const {
     vb[static_cast<std::size_t>(x)] = one;
     y += one ? 1 : -1;
   }
+  // From here on r < S(x, y) < 2^128 (r's other limbs are zero), and the
+  // choice of each step is made without a branch: on random indexes it is a
+  // coin toss.
+  Narrow rest = narrowOf(r.data(), 2);
+  for (; x < m_; ++x) {
+    const mp_limb_t* z = at(x + 1, y - 1);
+    const Narrow c = z ? narrowOf(z, rows_[static_cast<std::size_t>(x) + 1].width) : 0;
+    const bool one = rest >= c;
+    rest -= one ? c : 0;
+    vb[static_cast<std::size_t>(x)] = one;
+    y += one ? 1 : -1;
+  }
+  r[0] = static_cast<mp_limb_t>(rest);
+  r[1] = static_cast<mp_limb_t>(rest >> 64);
   hard_assert(y == 2*std::int64_t{k_}-m_, "y==2*std::int64_t{k_}-m_");
   hard_assert(std::all_of(r.begin(), r.end(), [](mp_limb_t l) { return l == 0; }),
               "std::all_of(r.begin(),r.end(),[](mp_limb_t l){return l==0;})");

@@ -80,6 +80,9 @@ class SuffixCounts {
   std::vector<Row> rows_;
   std::vector<mp_limb_t> limbs_;
   std::size_t maxWidth_ = 1;  // the largest width
+  // The first row from which on every row's counts fit two limbs: a walk's
+  // remaining steps from there on rank and unrank in 128-bit integers.
+  int narrow_ = 0;
 };
 
 class SuffixCache {
