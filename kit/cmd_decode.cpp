@@ -7,7 +7,7 @@
 #include "atomic_output.h"
 #include "coded_stream.h"
 #include "commands.h"
-#include "input_file.h"
+#include "input.h"
 
 namespace lumbra::kit {
 
@@ -20,7 +20,7 @@ struct DecodeOptions {
 };
 
 void runDecode(const DecodeOptions& o) {
-  InputFile in(o.in);
+  Input in(o.in);
   AtomicOutput out(o.out, o.force);
   SuffixCache cache(static_cast<std::size_t>(o.cacheMib) << 20);
   const std::string name = o.in == "-" ? "standard input" : o.in;

@@ -10,7 +10,7 @@
 #include "atomic_output.h"
 #include "coded_stream.h"
 #include "commands.h"
-#include "input_file.h"
+#include "input.h"
 #include "output.h"
 
 namespace lumbra::kit {
@@ -35,7 +35,7 @@ std::string fixed(double v) {
 
 void runEncode(const EncodeOptions& o) {
   if (o.stats && o.out == "-") throw UsageError("--stats writes to standard output; give OUT as a file");
-  InputFile in(o.in);
+  Input in(o.in);
   AtomicOutput out(o.out, o.force);
   SuffixCache cache(static_cast<std::size_t>(o.cacheMib) << 20);
   CodedHeader header;

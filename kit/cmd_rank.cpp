@@ -9,7 +9,7 @@
 
 #include "app.h"
 #include "commands.h"
-#include "input_file.h"
+#include "input.h"
 #include "output.h"
 #include "rank.h"
 #include "trian.h"
@@ -26,7 +26,7 @@ struct RankOptions {
 };
 
 void runRank(const RankOptions& o) {
-  InputFile in(o.file);
+  Input in(o.file);
   BlockReader reader(in);
   SuffixCache cache(static_cast<std::size_t>(o.cacheMib) << 20);
   Output out;

@@ -3,21 +3,24 @@
 //
 // The descriptor is the Input's own (standard input excepted) and is closed
 // when it goes. Failures throw Failure with one line naming the file:
-// "can't open NAME: reason", "can't read NAME: reason".
+// "can't open NAME: reason", "can't read NAME: reason". It is also a
+// ByteSource, for the coding's block reader.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
-#include <algorithm>
+
+#include "bitstm.h"
 
 namespace lumbra::kit {
 
-class Input {
+class Input final : public lumbra::ByteSource {
  public:
   explicit Input(const std::string& name);
-  ~Input();
+  ~Input() override;
   Input(const Input&) = delete;
   Input& operator=(const Input&) = delete;
 
@@ -25,6 +28,8 @@ class Input {
   // ends first. Reads again after short reads, so a pipe that delivers
   // small pieces fills the buffer as a file does; returns what it read.
   std::size_t fill(unsigned char* buf, std::size_t size);
+  // The same: a short count only at the end.
+  std::size_t get(unsigned char* buf, std::size_t n) override { return fill(buf, n); }
 
   const std::string& name() const { return name_; }
   // The descriptor, for readers that seek or read on their own (scan.h).
