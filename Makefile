@@ -29,7 +29,7 @@ VALGRIND = valgrind -q --error-exitcode=97 --leak-check=full --errors-for-leak-k
 TIDY_ARGS = -extra-arg=-fsized-deallocation -extra-arg=-Wno-sign-conversion -extra-arg=-Wno-error
 FUZZ_ENV = ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1
 
-.PHONY: deps build run test test-plain test-sanitize test-thread test-valgrind fuzz tidy clean
+.PHONY: deps build build-strict run test test-plain test-sanitize test-thread test-valgrind fuzz tidy clean
 
 deps:
 	@bash .ci/install-deps
@@ -83,9 +83,12 @@ run: deps
 
 test: test-plain test-sanitize test-thread test-valgrind
 
-test-plain: deps
+# The build of the plain tests and of clang-tidy: every warning an error.
+build-strict: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMBRA_WERROR=ON >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
+
+test-plain: build-strict
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 test-sanitize: deps
@@ -125,7 +128,7 @@ fuzz: deps
 
 # Every translation unit of the project (not the benchmarks' baselines) in
 # compile_commands.json; any finding fails.
-tidy: build
+tidy: build-strict
 	run-clang-tidy -p $(BUILD) -j $(JOBS) -quiet $(TIDY_ARGS) '$(CURDIR)/(ruzorid|common|tool|kit|tests)/.*\.cpp$$'
 
 clean:
