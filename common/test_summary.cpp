@@ -1,7 +1,12 @@
 #include "test_summary.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <exception>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 
 #include "chi_square.h"
 #include "kova/hard_assert.h"
@@ -164,17 +169,71 @@ StatisticFigures TestSummary::deviationFigures(Laws& laws) const {
   return f;
 }
 
+namespace {
+
+// The deviations whose expectation a law adds to: 0 .. the last returned.
+// NOTE: past a tail of 1e-300 a block adds nothing a double can hold to any
+// count of blocks, and the tails cost O(m d) each.
+int lastDeviation(DeviationLaw& dl, std::size_t observed) {
+  const int top = std::min<int>(static_cast<int>(observed) - 1, dl.maxDeviation());
+  int d = 0;
+  while (d <= top && dl.tail(d) >= 1e-300L) ++d;
+  return d - 1;
+}
+
+}  // namespace
+
 std::vector<double> TestSummary::deviationsExpected(Laws& laws) const {
   std::vector<double> e(devObserved_.size(), 0.0);
   forEachShape([&](int m, int k, std::uint64_t count) {
     DeviationLaw& dl = laws.deviation(m, k);
-    const int top = std::min<int>(static_cast<int>(e.size()) - 1, dl.maxDeviation());
-    // NOTE: past a tail of 1e-300 a block adds nothing a double can hold
-    // to any count of blocks, and the tails cost O(m d) each.
-    for (int d = 0; d <= top && dl.tail(d) >= 1e-300L; ++d)
+    const int last = lastDeviation(dl, e.size());
+    for (int d = 0; d <= last; ++d)
       e[static_cast<std::size_t>(d)] += static_cast<double>(count) * static_cast<double>(dl.probability(d));
   });
   return e;
+}
+
+void TestSummary::prepare(Laws& laws, unsigned threads) const {
+  // The Laws' maps are filled here, on one thread; the threads then touch
+  // only the DeviationLaws, each its own (k and m - k share one).
+  std::vector<DeviationLaw*> todo;
+  forEachShape([&](int m, int k, std::uint64_t) {
+    laws.ones(m);
+    todo.push_back(&laws.deviation(m, k));
+  });
+  std::sort(todo.begin(), todo.end());
+  todo.erase(std::unique(todo.begin(), todo.end()), todo.end());
+  const std::size_t observed = devObserved_.size();
+  std::atomic<std::size_t> next{0};
+  std::mutex mutex;
+  std::exception_ptr error;
+  auto work = [&] {
+    try {
+      for (std::size_t i; (i = next++) < todo.size();) {
+        todo[i]->passingProbability();
+        // probability(d) reads tail(d + 1) as well.
+        const int last = lastDeviation(*todo[i], observed);
+        if (last >= 0) todo[i]->tail(last + 1);
+      }
+    } catch (...) {
+      std::lock_guard lock(mutex);
+      if (!error) error = std::current_exception();
+      next = todo.size();
+    }
+  };
+  std::vector<std::thread> helpers;
+  const std::size_t count = std::min<std::size_t>(threads, todo.size());
+  try {
+    for (std::size_t t = 1; t < count; ++t) helpers.emplace_back(work);
+  } catch (...) {
+    next = todo.size();
+    for (std::thread& t : helpers) t.join();
+    throw;
+  }
+  work();
+  for (std::thread& t : helpers) t.join();
+  if (error) std::rethrow_exception(error);
 }
 
 }  // namespace lumbra

@@ -89,6 +89,12 @@ class TestSummary {
   // The sum over the blocks of P(D = d | m, k), for the same d as
   // deviationsObserved().
   std::vector<double> deviationsExpected(Laws& laws) const;
+  // Computes, on up to `threads` threads, what the three calls above will
+  // ask of `laws`, so that they then only read what is kept: the laws of
+  // distinct (m, k) are independent, and each is computed by one thread.
+  // The figures are the same for any number of threads. Throws
+  // std::bad_alloc, std::system_error when a thread cannot start.
+  void prepare(Laws& laws, unsigned threads) const;
 
  private:
   // Calls f(m, k, blocks) for every (length, ones) seen, in ascending order.

@@ -30,7 +30,7 @@ int runTest(const TestArgs& a) {
     for (std::size_t i = 0; i < r.blocks.size(); ++i) s.add(laws, r.length(i), r.blocks[i].ones, r.blocks[i].deviation);
   });
   const bool sliced = a.scan.firstBlock > 0 || a.scan.blockCount != ScanOptions{}.blockCount;
-  return printReport(reportOf(s, laws), a.report,
+  return printReport(reportOf(s, laws, scanThreads(a.scan)), a.report,
                      sliced ? "the slice of " + in.name() + " has no blocks" : in.name() + " is empty");
 }
 
