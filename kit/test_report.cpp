@@ -94,8 +94,7 @@ void addReportOptions(CLI::App& cmd, ReportOptions& options) {
   cmd.add_flag("--force", options.force, "Let --plot replace an existing file");
 }
 
-TestReport reportOf(const TestSummary& s, Laws& laws, unsigned threads) {
-  s.prepare(laws, threads);
+TestReport reportOf(const TestSummary& s, Laws& laws) {
   TestReport r;
   r.blockSize = s.blockSize();
   r.firstBlock = s.firstBlock();

@@ -46,9 +46,8 @@ struct ReportOptions {
 // Adds --format text|json, --fail-below A, --plot FILE.svg and --force.
 void addReportOptions(CLI::App& cmd, ReportOptions& options);
 
-// The report of a whole summary, its laws computed on up to `threads`
-// threads (the same report for any number).
-TestReport reportOf(const TestSummary& s, Laws& laws, unsigned threads = 1);
+// The report of a whole summary, settled with `laws`.
+TestReport reportOf(const TestSummary& s, Laws& laws);
 
 // The JSON form: block_size, first_block, block_count, blocks, bits, ones,
 // ones_test, deviation_test, deviations (sums at full precision) and shapes,
