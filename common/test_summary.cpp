@@ -1,7 +1,12 @@
 #include "test_summary.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <exception>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 
 #include "chi_square.h"
 #include "kova/hard_assert.h"
@@ -44,22 +49,25 @@ TestSummary::TestSummary(int blockSize, std::uint64_t firstBlock)
   hard_assert(blockSize >= 1 && blockSize <= 4096, "blockSize>=1&&blockSize<=4096");
 }
 
-void TestSummary::add(Laws& laws, int m, int k, int d) {
-  hard_assert(m >= 1 && m <= n_ && k >= 0 && k <= m && d >= 0, "m>=1&&m<=n_&&k>=0&&k<=m&&d>=0");
+void TestSummary::add(int m, int k, int d) {
+  hard_assert(m >= 1 && m <= n_ && k >= 0 && k <= m && d >= 0 && d <= m, "m>=1&&m<=n_&&k>=0&&k<=m&&d>=0&&d<=m");
   ++blocks_;
   bits_ += static_cast<std::uint64_t>(m);
   ones_ += static_cast<std::uint64_t>(k);
-  if (m == n_) ++byOnes_[static_cast<std::size_t>(k)];
-  else ++shorter_[{m, k}];
-
-  const OnesLaw& o = laws.ones(m);
-  onesPassing_ += o.passing(k);
-  ++onesBins_[static_cast<std::size_t>(o.bin(k))];
-  DeviationLaw& dl = laws.deviation(m, k);
-  devPassing_ += dl.passing(d);
-  ++devBins_[static_cast<std::size_t>(dl.bin(d))];
+  std::vector<std::uint64_t>* cell;
+  if (m == n_) {
+    ++byOnes_[static_cast<std::size_t>(k)];
+    if (pending_.empty()) pending_.resize(static_cast<std::size_t>(n_) + 1);
+    cell = &pending_[static_cast<std::size_t>(k)];
+  } else {
+    ++shorter_[{m, k}];
+    cell = &pendingShorter_[{m, k}];
+  }
+  if (cell->size() <= static_cast<std::size_t>(d)) cell->resize(static_cast<std::size_t>(d) + 1, 0);
+  ++(*cell)[static_cast<std::size_t>(d)];
   if (devObserved_.size() <= static_cast<std::size_t>(d)) devObserved_.resize(static_cast<std::size_t>(d) + 1, 0);
   ++devObserved_[static_cast<std::size_t>(d)];
+  settled_ = false;
 }
 
 void TestSummary::merge(const TestSummary& next) {
@@ -77,6 +85,14 @@ void TestSummary::merge(const TestSummary& next) {
   for (std::size_t d = 0; d < next.devObserved_.size(); ++d) devObserved_[d] += next.devObserved_[d];
   for (std::size_t k = 0; k < byOnes_.size(); ++k) byOnes_[k] += next.byOnes_[k];
   for (const auto& [shape, count] : next.shorter_) shorter_[shape] += count;
+  auto addCells = [](std::vector<std::uint64_t>& to, const std::vector<std::uint64_t>& from) {
+    if (to.size() < from.size()) to.resize(from.size(), 0);
+    for (std::size_t d = 0; d < from.size(); ++d) to[d] += from[d];
+  };
+  if (!next.pending_.empty() && pending_.empty()) pending_.resize(next.pending_.size());
+  for (std::size_t k = 0; k < next.pending_.size(); ++k) addCells(pending_[k], next.pending_[k]);
+  for (const auto& [shape, cells] : next.pendingShorter_) addCells(pendingShorter_[shape], cells);
+  settled_ = settled_ && next.settled_;
 }
 
 template <class F>
@@ -87,6 +103,7 @@ void TestSummary::forEachShape(F f) const {
 }
 
 TestSummary::Counts TestSummary::counts() const {
+  hard_assert(settled_, "settled_");
   Counts c{blocks_, bits_, ones_, onesPassing_, devPassing_, onesBins_, devBins_, devObserved_, {}};
   forEachShape([&](int m, int k, std::uint64_t count) {
     c.shapes.push_back({static_cast<std::uint64_t>(m), static_cast<std::uint64_t>(k), count});
@@ -140,6 +157,7 @@ void add_expectation(StatisticFigures& f, double count, double pass, const BinAr
 }  // namespace
 
 StatisticFigures TestSummary::onesFigures(Laws& laws) const {
+  hard_assert(settled_, "settled_");
   StatisticFigures f;
   f.passing = onesPassing_;
   f.binsObserved = onesBins_;
@@ -154,6 +172,7 @@ StatisticFigures TestSummary::onesFigures(Laws& laws) const {
 }
 
 StatisticFigures TestSummary::deviationFigures(Laws& laws) const {
+  hard_assert(settled_, "settled_");
   StatisticFigures f;
   f.passing = devPassing_;
   f.binsObserved = devBins_;
@@ -164,17 +183,92 @@ StatisticFigures TestSummary::deviationFigures(Laws& laws) const {
   return f;
 }
 
+namespace {
+
+// The deviations whose expectation a law adds to: 0 .. the last returned.
+// NOTE: past a tail of 1e-300 a block adds nothing a double can hold to any
+// count of blocks, and the tails cost O(m d) each.
+int lastDeviation(DeviationLaw& dl, std::size_t observed) {
+  const int top = std::min<int>(static_cast<int>(observed) - 1, dl.maxDeviation());
+  int d = 0;
+  while (d <= top && dl.tail(d) >= 1e-300L) ++d;
+  return d - 1;
+}
+
+}  // namespace
+
 std::vector<double> TestSummary::deviationsExpected(Laws& laws) const {
   std::vector<double> e(devObserved_.size(), 0.0);
   forEachShape([&](int m, int k, std::uint64_t count) {
     DeviationLaw& dl = laws.deviation(m, k);
-    const int top = std::min<int>(static_cast<int>(e.size()) - 1, dl.maxDeviation());
-    // NOTE: past a tail of 1e-300 a block adds nothing a double can hold
-    // to any count of blocks, and the tails cost O(m d) each.
-    for (int d = 0; d <= top && dl.tail(d) >= 1e-300L; ++d)
+    const int last = lastDeviation(dl, e.size());
+    for (int d = 0; d <= last; ++d)
       e[static_cast<std::size_t>(d)] += static_cast<double>(count) * static_cast<double>(dl.probability(d));
   });
   return e;
+}
+
+void TestSummary::settle(Laws& laws, unsigned threads) {
+  // The Laws' maps are filled here, on one thread; the threads then touch
+  // only the DeviationLaws, each its own (k and m - k share one).
+  std::vector<DeviationLaw*> todo;
+  forEachShape([&](int m, int k, std::uint64_t) {
+    laws.ones(m);
+    todo.push_back(&laws.deviation(m, k));
+  });
+  std::sort(todo.begin(), todo.end());
+  todo.erase(std::unique(todo.begin(), todo.end()), todo.end());
+  const std::size_t observed = devObserved_.size();
+  std::atomic<std::size_t> next{0};
+  std::mutex mutex;
+  std::exception_ptr error;
+  auto work = [&] {
+    try {
+      for (std::size_t i; (i = next++) < todo.size();) {
+        todo[i]->passingProbability();
+        // probability(d) reads tail(d + 1) as well.
+        const int last = lastDeviation(*todo[i], observed);
+        if (last >= 0) todo[i]->tail(last + 1);
+      }
+    } catch (...) {
+      std::lock_guard lock(mutex);
+      if (!error) error = std::current_exception();
+      next = todo.size();
+    }
+  };
+  std::vector<std::thread> helpers;
+  const std::size_t count = std::min<std::size_t>(threads, todo.size());
+  try {
+    for (std::size_t t = 1; t < count; ++t) helpers.emplace_back(work);
+  } catch (...) {
+    next = todo.size();
+    for (std::thread& t : helpers) t.join();
+    throw;
+  }
+  work();
+  for (std::thread& t : helpers) t.join();
+  if (error) std::rethrow_exception(error);
+
+  // The counts are whole numbers: the same in any order.
+  auto bin = [&](int m, int k, const std::vector<std::uint64_t>& cells) {
+    const OnesLaw& o = laws.ones(m);
+    DeviationLaw& dl = laws.deviation(m, k);
+    std::uint64_t all = 0;
+    for (std::size_t d = 0; d < cells.size(); ++d) {
+      const std::uint64_t blocks = cells[d];
+      if (blocks == 0) continue;
+      all += blocks;
+      if (dl.passing(static_cast<int>(d))) devPassing_ += blocks;
+      devBins_[static_cast<std::size_t>(dl.bin(static_cast<int>(d)))] += blocks;
+    }
+    if (o.passing(k)) onesPassing_ += all;
+    onesBins_[static_cast<std::size_t>(o.bin(k))] += all;
+  };
+  for (std::size_t k = 0; k < pending_.size(); ++k) bin(n_, static_cast<int>(k), pending_[k]);
+  for (const auto& [shape, cells] : pendingShorter_) bin(shape.first, shape.second, cells);
+  pending_.clear();
+  pendingShorter_.clear();
+  settled_ = true;
 }
 
 }  // namespace lumbra

@@ -4,7 +4,9 @@
 // A summary covers the blocks first .. first + count - 1 of one block size.
 // add() takes the next block; merge() appends the summary of the blocks
 // that follow, so runs measured apart (by threads, or as slices) combine in
-// file order. It keeps what was observed (passing blocks and bins of both
+// file order. add() only counts blocks by (length, ones, deviation); settle()
+// draws their bins and passing from the laws afterwards, once for each such
+// triple and on several threads, and must come before the figures. It keeps what was observed (passing blocks and bins of both
 // p-values, and how many blocks had each deviation) and how many blocks had
 // each (length, ones); the expected figures follow from those counts at the
 // end (see figures()), so they are the same however the blocks were split.
@@ -56,9 +58,16 @@ class TestSummary {
   explicit TestSummary(int blockSize, std::uint64_t firstBlock = 0);
 
   // The next block: m bits (m <= the block size), k ones, deviation d.
-  void add(Laws& laws, int m, int k, int d);
+  void add(int m, int k, int d);
   // Appends the summary of the blocks right after this one's.
   void merge(const TestSummary& next);
+  // Bins the blocks added since the last settle() and computes, on up to
+  // `threads` threads, what the figures below will ask of `laws`, so that
+  // they then only read what is kept: the laws of distinct (m, k) are
+  // independent, and each is computed by one thread. The figures are the
+  // same for any number of threads. Throws std::bad_alloc,
+  // std::system_error when a thread cannot start.
+  void settle(Laws& laws, unsigned threads);
 
   int blockSize() const { return n_; }
   std::uint64_t firstBlock() const { return first_; }
@@ -68,7 +77,7 @@ class TestSummary {
   // Blocks with deviation d, d = 0 .. the largest seen.
   const std::vector<std::uint64_t>& deviationsObserved() const { return devObserved_; }
 
-  // What a summary counts, all of it: a summary printed by one run is
+  // What a summary counts, all of it (settled): a summary printed by one run is
   // restored from these by another (merge), and its expected figures then
   // come out as the first run's.
   struct Counts {
@@ -84,6 +93,7 @@ class TestSummary {
   // the block size (shapes out of range, blocks, bits or ones not theirs).
   static TestSummary restored(int blockSize, std::uint64_t firstBlock, const Counts& c);
 
+  // The figures of a settled summary.
   StatisticFigures onesFigures(Laws& laws) const;
   StatisticFigures deviationFigures(Laws& laws) const;
   // The sum over the blocks of P(D = d | m, k), for the same d as
@@ -102,6 +112,11 @@ class TestSummary {
   std::vector<std::uint64_t> devObserved_;
   std::vector<std::uint64_t> byOnes_;  // blocks of n bits, by k
   std::map<std::pair<int, int>, std::uint64_t> shorter_;  // blocks of fewer bits, by (m, k)
+  // Blocks added but not yet binned: of n bits by k then d, and of fewer
+  // bits by (m, k) then d.
+  std::vector<std::vector<std::uint64_t>> pending_;
+  std::map<std::pair<int, int>, std::vector<std::uint64_t>> pendingShorter_;
+  bool settled_ = true;
 };
 
 }  // namespace lumbra

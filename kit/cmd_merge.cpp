@@ -5,9 +5,11 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app.h"
+#include "block_runs.h"
 #include "commands.h"
 #include "input.h"
 #include "test_report.h"
@@ -102,6 +104,7 @@ int runMerge(const MergeArgs& a) {
     u.merge(s);
   }
   Laws laws;
+  u.settle(laws, std::min(max_threads, std::max(1u, std::thread::hardware_concurrency())));
   return printReport(reportOf(u, laws), a.report, "the summaries have no blocks");
 }
 

@@ -27,9 +27,10 @@ int runTest(const TestArgs& a) {
   Laws laws;
   TestSummary s(a.n, a.scan.firstBlock);
   scanBlocks(in, a.n, a.scan, [&](const MeasuredRun& r) {
-    for (std::size_t i = 0; i < r.blocks.size(); ++i) s.add(laws, r.length(i), r.blocks[i].ones, r.blocks[i].deviation);
+    for (std::size_t i = 0; i < r.blocks.size(); ++i) s.add(r.length(i), r.blocks[i].ones, r.blocks[i].deviation);
   });
   const bool sliced = a.scan.firstBlock > 0 || a.scan.blockCount != ScanOptions{}.blockCount;
+  s.settle(laws, scanThreads(a.scan));
   return printReport(reportOf(s, laws), a.report,
                      sliced ? "the slice of " + in.name() + " has no blocks" : in.name() + " is empty");
 }

@@ -44,9 +44,12 @@ void addScanOptions(CLI::App& cmd, ScanOptions& options) {
   cmd.add_flag("-q,--quiet", options.quiet, "No progress line on standard error");
 }
 
+unsigned scanThreads(const ScanOptions& options) {
+  return options.jobs != 0 ? std::min(options.jobs, max_threads) : std::max(1u, std::thread::hardware_concurrency());
+}
+
 void scanBlocks(Input& in, int n, const ScanOptions& options, const std::function<void(const MeasuredRun&)>& take) {
-  unsigned jobs = options.jobs;
-  if (jobs == 0) jobs = std::max(1u, std::thread::hardware_concurrency());
+  const unsigned jobs = scanThreads(options);
   Progress progress(options.quiet);
   try {
     measureRuns(in.fd(), n, {options.firstBlock, options.blockCount}, jobs, take,

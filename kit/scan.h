@@ -30,6 +30,9 @@ struct ScanOptions {
 // Adds -j/--jobs, --first-block, --block-count and -q/--quiet to `cmd`.
 void addScanOptions(CLI::App& cmd, ScanOptions& options);
 
+// The threads -j asks for: options.jobs, or one per core.
+unsigned scanThreads(const ScanOptions& options);
+
 // Reads `in` from where it stands and hands the measures of the chosen
 // blocks of n bits to `take`, run after run in file order. Throws Failure
 // ("can't read NAME: ...") when reading fails; what `take` throws passes.

@@ -46,7 +46,7 @@ struct ReportOptions {
 // Adds --format text|json, --fail-below A, --plot FILE.svg and --force.
 void addReportOptions(CLI::App& cmd, ReportOptions& options);
 
-// The report of a whole summary.
+// The report of a whole summary, settled with `laws`.
 TestReport reportOf(const TestSummary& s, Laws& laws);
 
 // The JSON form: block_size, first_block, block_count, blocks, bits, ones,
