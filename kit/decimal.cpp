@@ -11,9 +11,9 @@ namespace lumbra::kit {
 
 namespace {
 
-std::string format(const char* spec, mpfr_srcptr x) {
+std::string format(const char* conversion, mpfr_srcptr x) {
   char buf[64];
-  mpfr_snprintf(buf, sizeof buf, spec, x);
+  mpfr_snprintf(buf, sizeof buf, conversion, x);
   return buf;
 }
 

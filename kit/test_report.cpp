@@ -39,9 +39,9 @@ nlohmann::ordered_json toJson(const Judged& j) {
   return t;
 }
 
-std::string printf_text(const char* spec, double v) {
+std::string printf_text(const char* conversion, double v) {
   char buf[64];
-  std::snprintf(buf, sizeof buf, spec, v);
+  std::snprintf(buf, sizeof buf, conversion, v);
   return buf;
 }
 
