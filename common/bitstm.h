@@ -71,7 +71,7 @@ class ByteSink {
 // not own the source, which must outlive it.
 class BlockReader {
  public:
-  explicit BlockReader(ByteSource& src) : src_(src), buf_(64 * 1024) {}
+  explicit BlockReader(ByteSource& src) : src_(src), buf_(std::size_t{64} * 1024) {}
   // Replaces vb with the next block; false once the source is exhausted.
   // Requires n > 0.
   bool read(int n, std::vector<bool>& vb);
@@ -103,7 +103,7 @@ class BitWriter {
   unsigned long long bits() const { return bits_; }
 
  private:
-  static constexpr std::size_t capacity = 64 * 1024;
+  static constexpr std::size_t capacity = std::size_t{64} * 1024;
   ByteSink& dst_;
   std::vector<unsigned char> bytes_;  // whole bytes not yet handed over
   unsigned acc_ = 0;                  // the bits of the partial byte, low end

@@ -122,7 +122,7 @@ BlockMeasure BlockMeter::measure(const unsigned char* bytes, int bit, int m) {
   __m128i vhi2 = vhi, vlo2 = vlo;
   auto walkAt = [](unsigned b) { return _mm_load_si128(reinterpret_cast<const __m128i*>(byte_walks.at[b])); };
   auto endOf = [](unsigned b) { return _mm_load_si128(reinterpret_cast<const __m128i*>(byte_walks.end[b])); };
-  auto lineAt = [l](int j) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(l + 8 * j)); };
+  auto lineAt = [l](int j) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(l + std::ptrdiff_t{8} * j)); };
   int j = 0;
   for (; j + 2 <= whole; j += 2) {
     const unsigned b0 = bytes[j], b1 = bytes[j + 1];

@@ -134,7 +134,7 @@ class RunReader {
         ::lseek(fd_, static_cast<off_t>(bytes), SEEK_CUR) >= 0)
       return;
     if (errno != ESPIPE) throwErrno("seek");
-    std::vector<unsigned char> sink(64 * 1024);
+    std::vector<unsigned char> sink(std::size_t{64} * 1024);
     while (bytes > 0) {
       const std::size_t got = readSome(fd_, sink.data(), std::min<std::uint64_t>(bytes, sink.size()));
       if (got == 0) {
@@ -250,7 +250,7 @@ void measureRuns(int fd, int n, BlockSlice slice, unsigned threads,
     return;
   }
   const unsigned count = std::min(threads, max_threads);
-  std::vector<Run> ring(2 * count);
+  std::vector<Run> ring(std::size_t{2} * count);
   Workers workers(ring, n, count);
   std::uint64_t filled = 0, taken = 0;
   std::uint64_t bytesTaken = 0;

@@ -348,7 +348,8 @@ void reflection(mpz_ptr c, i64 n, i64 d) {
 // binomial of its own when s is large, about as much).
 double reflectionCost(i64 n, i64 d) {
   const i64 s = d + 1;
-  const double terms = static_cast<double>(n / 2 / s) + 1;
+  const i64 whole = n / 2 / s;  // the terms beyond the first
+  const double terms = static_cast<double>(whole) + 1;
   const double big = log2Binomial(n, n / 2) / limb_bits + 1;
   const double small = std::min(big, static_cast<double>(s) * std::log2(static_cast<double>(n) / static_cast<double>(s) + 2) / limb_bits + 1);
   return terms * 4 * big * std::pow(small, 0.6);

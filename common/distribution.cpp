@@ -111,7 +111,7 @@ OnesLaw::OnesLaw(int m) : m_(m) {
   prob_.assign(static_cast<std::size_t>(m) + 1, 0.0);
   for (int i = 0; i <= m; ++i) {
     if (i > 0) {
-      mpz_mul_ui(c.get(), c.get(), static_cast<unsigned long>(m - i + 1));
+      mpz_mul_ui(c.get(), c.get(), static_cast<unsigned long>(m) - static_cast<unsigned long>(i) + 1);
       mpz_divexact_ui(c.get(), c.get(), static_cast<unsigned long>(i));
       if (static_cast<std::size_t>(i) <= half) mpz_add(below_[static_cast<std::size_t>(i)].get(), below_[static_cast<std::size_t>(i) - 1].get(), c.get());
     }

@@ -91,7 +91,7 @@ void RangeEncoder::take(std::vector<unsigned char>& out) {
   out_.clear();
 }
 
-RangeDecoder::RangeDecoder(ByteSource& src) : src_(src), buf_(64 * 1024) {
+RangeDecoder::RangeDecoder(ByteSource& src) : src_(src), buf_(std::size_t{64} * 1024) {
   // The encoder's first byte is the empty byte it holds at the start.
   if (next() != 0) throw CorruptStream("the coded data does not start as coded data does");
   for (int i = 0; i < 4; ++i) code_ = (code_ << 8) | next();

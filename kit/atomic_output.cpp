@@ -88,7 +88,7 @@ void AtomicOutput::patch(std::uint64_t offset, const unsigned char* p, std::size
 void AtomicOutput::commit() {
   if (path_ == "-") {
     // The temporary file, from its start, to standard output.
-    std::vector<unsigned char> buf(64 * 1024);
+    std::vector<unsigned char> buf(std::size_t{64} * 1024);
     if (::lseek(fd_, 0, SEEK_SET) != 0) fail(std::strerror(errno));
     for (;;) {
       const ssize_t r = ::read(fd_, buf.data(), buf.size());

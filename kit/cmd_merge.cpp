@@ -45,7 +45,7 @@ std::string reason(const std::exception& e) {
 void readSlices(const std::string& file, std::vector<Slice>& slices) {
   Input in(file);
   std::string text;
-  std::vector<unsigned char> buf(64 * 1024);
+  std::vector<unsigned char> buf(std::size_t{64} * 1024);
   for (std::size_t got; (got = in.fill(buf.data(), buf.size())) > 0;) {
     text.append(reinterpret_cast<const char*>(buf.data()), got);
     if (got < buf.size()) break;

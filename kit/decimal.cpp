@@ -40,10 +40,10 @@ std::string ratioText(mpz_srcptr num, mpz_srcptr den) {
   Mpfr a(prec), q(prec);
   mpfr_set_z(a.v, num, MPFR_RNDN);  // exact: prec covers num
   const int inexact = mpfr_div_z(q.v, a.v, den, MPFR_RNDD);
-  const std::string low = format("%.6RNg", q.v);
+  std::string low = format("%.6RNg", q.v);
   if (inexact == 0) return low;
   mpfr_nextabove(q.v);
-  const std::string high = format("%.6RNg", q.v);
+  std::string high = format("%.6RNg", q.v);
   if (low == high) return high;
   // A tie: the sixth digit of the lower neighbour's rounding decides.
   mpfr_nextbelow(q.v);

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -23,7 +24,7 @@ void Progress::update(std::uint64_t done, std::uint64_t total) {
   char line[96];
   int len;
   if (rate > 0) {
-    const auto left = static_cast<long long>(static_cast<double>(total - std::min(done, total)) / rate + 0.5);
+    const auto left = std::llround(static_cast<double>(total - std::min(done, total)) / rate);
     len = std::snprintf(line, sizeof line, "\r%3d%%  %.1f MB/s  %lld:%02lld left", static_cast<int>(fraction * 100),
                         rate / 1e6, left / 60, left % 60);
   } else {

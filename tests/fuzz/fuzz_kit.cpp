@@ -103,6 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::string> argv_text{"lumbra-kit"};
   for (const std::string& a : args) argv_text.push_back(a == "@" ? file : a);
   std::vector<char*> argv;
+  argv.reserve(argv_text.size() + 1);
   for (std::string& a : argv_text) argv.push_back(a.data());
   argv.push_back(nullptr);
 

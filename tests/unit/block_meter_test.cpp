@@ -25,6 +25,7 @@ TEST(BlockMeterTest, EqualsWalkStatsOnRandomBlocks) {
     if (bias < 2) bytes[rng() % bytes.size()] ^= static_cast<unsigned char>(rng());
 
     std::vector<bool> vb;
+    vb.reserve(static_cast<std::size_t>(m));
     for (int i = 0; i < m; ++i) vb.push_back((bytes[static_cast<std::size_t>((bit + i) / 8)] >> (7 - (bit + i) % 8)) & 1);
     int k = 0, d = 0;
     lumbra::walkStats(vb, k, d);

@@ -38,7 +38,7 @@ TEST(Progress, ShowsOnATerminalOnlyAndWipesItsLine) {
   EXPECT_NE(got.find("\r 25%  "), std::string::npos) << got;
   EXPECT_NE(got.find("\r100%  "), std::string::npos) << got;
   EXPECT_NE(got.find(" MB/s  0:00 left"), std::string::npos) << got;
-  const std::size_t last = got.rfind("\r", got.size() - 2);
+  const std::size_t last = got.rfind('\r', got.size() - 2);
   EXPECT_EQ(got.substr(last), "\r" + std::string(got.size() - last - 2, ' ') + "\r") << got;
   {
     Progress p(true, slave, std::chrono::nanoseconds(0));

@@ -39,7 +39,7 @@ TEST(Rank, MatchesEnumeration) {
       int k, dev;
       lumbra::walkStats(vb, k, dev);
       for (int d = dev; d <= m; ++d) {
-        const std::size_t t = static_cast<std::size_t>(k * (m + 1) + d);
+        const std::size_t t = static_cast<std::size_t>(k) * static_cast<std::size_t>(m + 1) + static_cast<std::size_t>(d);
         tables[t].rank(vb, index.z);
         ASSERT_EQ(mpz_cmp_ui(index.z, seen[t]), 0) << m << " " << v << " " << d;
         tables[t].unrank(index.z, back);
