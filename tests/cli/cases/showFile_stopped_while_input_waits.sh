@@ -2,6 +2,7 @@
 # it had shown in its output file.
 mkfifo in.pipe
 exec 3<> in.pipe  # a writer that stays, so the input never ends by itself
+: > out.txt  # there before the loop below looks, however late the job starts
 lumbra showFile 8 in.pipe > out.txt &
 pid=$!
 printf '\x0f' >&3
