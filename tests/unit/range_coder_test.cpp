@@ -1,3 +1,4 @@
+#include "mpz.h"
 #include "range_coder.h"
 
 #include <gmp.h>
@@ -12,13 +13,7 @@
 
 namespace {
 
-struct Mpz {
-  Mpz() { mpz_init(z); }
-  ~Mpz() { mpz_clear(z); }
-  Mpz(const Mpz&) = delete;
-  Mpz& operator=(const Mpz&) = delete;
-  mpz_t z;
-};
+using lumbra::Mpz;
 
 class Bytes final : public lumbra::ByteSource {
  public:
@@ -51,8 +46,8 @@ TEST(RangeCoder, RoundTripsWithinTheExactIdeal) {
     lumbra::FrequencyModel model(size);
     lumbra::RangeEncoder enc;
     Mpz num, den, v;
-    mpz_set_ui(num.z, 1);
-    mpz_set_ui(den.z, 1);
+    mpz_set_ui(num.get(), 1);
+    mpz_set_ui(den.get(), 1);
     std::vector<std::uint32_t> symbols;
     std::deque<Mpz> totals, vals;
     unsigned digits = 0;
@@ -61,18 +56,18 @@ TEST(RangeCoder, RoundTripsWithinTheExactIdeal) {
       // Skewed symbols, so the model adapts.
       const std::uint32_t s = static_cast<std::uint32_t>(rng() % (1 + rng() % size));
       symbols.push_back(s);
-      mpz_mul_ui(num.z, num.z, model.total());
-      mpz_mul_ui(den.z, den.z, model.freq(s));
+      mpz_mul_ui(num.get(), num.get(), model.total());
+      mpz_mul_ui(den.get(), den.get(), model.freq(s));
       model.encode(enc, s);
       ++digits;
       Mpz* t = &totals.emplace_back();
       Mpz* x = &vals.emplace_back();
-      mpz_urandomb(t->z, state, 1 + rng() % 300);
-      mpz_add_ui(t->z, t->z, 1);
-      mpz_urandomm(x->z, state, t->z);
-      enc.encodeUniform(x->z, t->z);
-      mpz_mul(num.z, num.z, t->z);
-      digits += static_cast<unsigned>(mpz_sizeinbase(t->z, 2) / 16 + 2);
+      mpz_urandomb(t->get(), state, 1 + rng() % 300);
+      mpz_add_ui(t->get(), t->get(), 1);
+      mpz_urandomm(x->get(), state, t->get());
+      enc.encodeUniform(x->get(), t->get());
+      mpz_mul(num.get(), num.get(), t->get());
+      digits += static_cast<unsigned>(mpz_sizeinbase(t->get(), 2) / 16 + 2);
     }
     enc.finish();
     std::vector<unsigned char> out;
@@ -81,7 +76,7 @@ TEST(RangeCoder, RoundTripsWithinTheExactIdeal) {
     // ideal = log2(num / den); the stream may exceed it by the bound.
     mpz_t q;
     mpz_init(q);
-    mpz_cdiv_q(q, num.z, den.z);
+    mpz_cdiv_q(q, num.get(), den.get());
     const double ideal = static_cast<double>(mpz_sizeinbase(q, 2));
     mpz_clear(q);
     EXPECT_LE(8.0 * static_cast<double>(out.size()), ideal + digits / 256.0 + 48.0) << round;
@@ -91,8 +86,8 @@ TEST(RangeCoder, RoundTripsWithinTheExactIdeal) {
     lumbra::FrequencyModel back(size);
     for (std::size_t i = 0; i < symbols.size(); ++i) {
       ASSERT_EQ(back.decode(dec), symbols[i]);
-      dec.decodeUniform(v.z, totals[i].z);
-      ASSERT_EQ(mpz_cmp(v.z, vals[i].z), 0);
+      dec.decodeUniform(v.get(), totals[i].get());
+      ASSERT_EQ(mpz_cmp(v.get(), vals[i].get()), 0);
     }
     EXPECT_TRUE(dec.atEnd());
   }

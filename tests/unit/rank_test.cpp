@@ -1,3 +1,4 @@
+#include "mpz.h"
 #include "rank.h"
 
 #include <gmp.h>
@@ -14,13 +15,7 @@ using lumbra::SuffixCounts;
 
 namespace {
 
-struct Mpz {
-  Mpz() { mpz_init(z); }
-  ~Mpz() { mpz_clear(z); }
-  Mpz(const Mpz&) = delete;
-  Mpz& operator=(const Mpz&) = delete;
-  mpz_t z;
-};
+using lumbra::Mpz;
 
 // Every block of m <= 14 bits in ascending binary order: in the table of
 // each (k, d) it belongs to, its index is the number of members met before
@@ -40,18 +35,18 @@ TEST(Rank, MatchesEnumeration) {
       lumbra::walkStats(vb, k, dev);
       for (int d = dev; d <= m; ++d) {
         const std::size_t t = static_cast<std::size_t>(k) * static_cast<std::size_t>(m + 1) + static_cast<std::size_t>(d);
-        tables[t].rank(vb, index.z);
-        ASSERT_EQ(mpz_cmp_ui(index.z, seen[t]), 0) << m << " " << v << " " << d;
-        tables[t].unrank(index.z, back);
+        tables[t].rank(vb, index.get());
+        ASSERT_EQ(mpz_cmp_ui(index.get(), seen[t]), 0) << m << " " << v << " " << d;
+        tables[t].unrank(index.get(), back);
         ASSERT_EQ(back, vb);
         ++seen[t];
       }
     }
     for (const SuffixCounts& t : tables) {
-      t.total(c.z);
-      EXPECT_EQ(mpz_cmp_ui(c.z, seen[static_cast<std::size_t>(t.k() * (m + 1) + t.d())]), 0);
-      lumbra::countWalks(index.z, m, t.k(), t.d(), 1);
-      EXPECT_EQ(mpz_cmp(c.z, index.z), 0);
+      t.total(c.get());
+      EXPECT_EQ(mpz_cmp_ui(c.get(), seen[static_cast<std::size_t>(t.k() * (m + 1) + t.d())]), 0);
+      lumbra::countWalks(index.get(), m, t.k(), t.d(), 1);
+      EXPECT_EQ(mpz_cmp(c.get(), index.get()), 0);
       EXPECT_LE(t.bytes(), SuffixCounts::estimateBytes(m, t.k(), t.d()));
     }
   }
@@ -77,20 +72,20 @@ TEST(Rank, RoundTripsOnRandomBlocksAndIndexes) {
     const int d = std::min(m, dev + static_cast<int>(rng() % 3));
     auto t = cache.get(m, k, d);
     ASSERT_NE(t, nullptr);
-    t->rank(vb, index.z);
-    t->total(c.z);
-    ASSERT_LT(mpz_cmp(index.z, c.z), 0);
-    t->unrank(index.z, back);
+    t->rank(vb, index.get());
+    t->total(c.get());
+    ASSERT_LT(mpz_cmp(index.get(), c.get()), 0);
+    t->unrank(index.get(), back);
     ASSERT_EQ(back, vb) << m << " " << k << " " << d;
 
-    mpz_urandomm(index.z, state, c.z);
-    t->unrank(index.z, back);
+    mpz_urandomm(index.get(), state, c.get());
+    t->unrank(index.get(), back);
     int k2, dev2;
     lumbra::walkStats(back, k2, dev2);
     ASSERT_EQ(k2, k);
     ASSERT_LE(dev2, d);
-    t->rank(back, again.z);
-    ASSERT_EQ(mpz_cmp(again.z, index.z), 0);
+    t->rank(back, again.get());
+    ASSERT_EQ(mpz_cmp(again.get(), index.get()), 0);
     EXPECT_LE(cache.bytes(), cache.maxBytes());
   }
   gmp_randclear(state);
