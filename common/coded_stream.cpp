@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "block_meter.h"
 #include "kova/hard_assert.h"
 #include "trian.h"
 
@@ -102,6 +103,7 @@ struct Batch {
   void reach(std::size_t i) {
     while (blocks.size() <= i) {
       blocks.emplace_back();
+      starts.emplace_back();
       keys.emplace_back();
       indexes.emplace_back();
       totals.emplace_back();
@@ -127,7 +129,8 @@ struct Batch {
   }
 
   std::size_t capacity;  // blocks per batch: about 1 MiB of input, at most 32768
-  std::vector<std::vector<bool>> blocks;
+  std::vector<std::vector<bool>> blocks;  // decoding: the blocks
+  std::vector<std::uint64_t> starts;     // encoding: where the blocks start, in bits
   std::vector<Key> keys;
   std::deque<Mpz> indexes, totals;  // a deque, as Mpz does not move
   std::vector<std::size_t> order;
@@ -181,17 +184,41 @@ CodingStats encodeStream(ByteSource& in, ByteSink& out, int n, SuffixCache& cach
   Batch batch(n);
   BigScratch scratch;
   CheckedSource src(in);
-  BlockReader reader(src);
-  for (bool more = true; more;) {
-    std::size_t count = 0;
-    while (count < batch.size() && (batch.reach(count), more = reader.read(n, batch.blocks[count]))) {
-      int k, d;
-      walkStats(batch.blocks[count], k, d);
-      batch.keys[count] = {static_cast<int>(batch.blocks[count].size()), k, d};
-      ++count;
+  BlockMeter meter(n);
+  // NOTE: the blocks are measured and ranked where they lie in the input's
+  // bytes: cut into vector<bool> they cost more than their measuring.
+  // bytes[0, have) holds the input not yet coded, its first `start` bits (0..7)
+  // already gone.
+  std::vector<unsigned char> bytes;
+  std::size_t have = 0;
+  std::uint64_t start = 0;
+  bool ended = false;
+  for (;;) {
+    const std::size_t gone = static_cast<std::size_t>(start / 8);
+    std::copy(bytes.begin() + static_cast<std::ptrdiff_t>(gone), bytes.begin() + static_cast<std::ptrdiff_t>(have), bytes.begin());
+    have -= gone;
+    start %= 8;
+    const std::size_t need = static_cast<std::size_t>((start + batch.size() * static_cast<std::uint64_t>(n) + 7) / 8);
+    if (bytes.size() < need) bytes.resize(need);
+    while (!ended && have < need) {
+      const std::size_t got = src.get(bytes.data() + have, need - have);
+      if (got == 0) ended = true;
+      have += got;
     }
+    std::uint64_t left = 8 * static_cast<std::uint64_t>(have) - start;
+    std::size_t count = 0;
+    for (; count < batch.size() && left > 0; ++count) {
+      const int m = static_cast<int>(std::min<std::uint64_t>(left, static_cast<std::uint64_t>(n)));
+      batch.reach(count);
+      const BlockMeasure bm = meter.measure(bytes.data() + start / 8, static_cast<int>(start % 8), m);
+      batch.keys[count] = {m, bm.ones, bm.deviation};
+      batch.starts[count] = start;
+      start += static_cast<std::uint64_t>(m);
+      left -= static_cast<std::uint64_t>(m);
+    }
+    if (count == 0) break;
     batch.forEachByTable(cache, count, [&](std::size_t i, const SuffixCounts& t) {
-      t.rank(batch.blocks[i], batch.indexes[i].z);
+      t.rank(bytes.data() + batch.starts[i] / 8, static_cast<int>(batch.starts[i] % 8), batch.indexes[i].z);
       t.total(batch.totals[i].z);
     });
     for (std::size_t i = 0; i < count; ++i) {
@@ -245,12 +272,15 @@ void decodeStream(ByteSource& in, ByteSink& out, SuffixCache& cache, std::uint64
   const std::uint32_t symbols = static_cast<std::uint32_t>(n) + 1;
   FrequencyModel kModel(symbols), dModel(symbols);
   CheckedSink sink(out);
-  BitWriter writer(sink);
   Batch batch(n);
+  // NOTE: the blocks are unranked straight into the output's bytes.
+  // bytes[0] holds the `start` bits (0..7) of a byte the last batch began.
+  std::vector<unsigned char> bytes;
+  std::uint64_t start = 0;
   std::uint64_t left = bits, first = 0;
   while (left > 0) {
     // The (k, d, index) of a batch of blocks in stream order, then their
-    // blocks table by table, then the blocks in stream order again.
+    // blocks table by table.
     std::size_t count = 0;
     for (; count < batch.size() && left > 0; ++count) {
       const int m = static_cast<int>(std::min<std::uint64_t>(left, static_cast<std::uint64_t>(n)));
@@ -262,6 +292,8 @@ void decodeStream(ByteSource& in, ByteSink& out, SuffixCache& cache, std::uint64
       if (k > static_cast<std::uint32_t>(m) || d > static_cast<std::uint32_t>(m))
         throw CorruptStream(where() + "k or d is larger than the block");
       batch.keys[count] = {m, static_cast<int>(k), static_cast<int>(d)};
+      batch.starts[count] = start;
+      start += static_cast<std::uint64_t>(m);
       table(cache, m, static_cast<int>(k), static_cast<int>(d))->total(batch.totals[count].z);
       if (mpz_sgn(batch.totals[count].z) == 0) throw CorruptStream(where() + "no block has this k within this deviation");
       try {
@@ -273,12 +305,20 @@ void decodeStream(ByteSource& in, ByteSink& out, SuffixCache& cache, std::uint64
     // NOTE: a block whose own deviation is below the coded d is not checked
     // for here (it would cost a tenth of the decoding); the encoder never
     // writes one, so such a stream fails the checksum.
-    batch.forEachByTable(cache, count,
-                         [&](std::size_t i, const SuffixCounts& t) { t.unrank(batch.indexes[i].z, batch.blocks[i]); });
-    for (std::size_t i = 0; i < count; ++i) writer.write(batch.blocks[i]);
+    const std::size_t need = static_cast<std::size_t>((start + 7) / 8);
+    const unsigned char carried = bytes.empty() ? 0 : bytes[0];
+    bytes.assign(need, 0);
+    bytes[0] = carried;
+    batch.forEachByTable(cache, count, [&](std::size_t i, const SuffixCounts& t) {
+      t.unrank(batch.indexes[i].z, bytes.data() + batch.starts[i] / 8, static_cast<int>(batch.starts[i] % 8));
+    });
+    const std::size_t whole = static_cast<std::size_t>(start / 8);
+    if (whole > 0) sink.put(bytes.data(), whole);
+    bytes[0] = whole < need ? bytes[whole] : 0;
+    start %= 8;
     first += count;
   }
-  writer.finish();
+  // The length is whole bytes, so no bits are left over.
   if (!dec.endsCleanly()) throw CorruptStream("the coded data is corrupted at its end");
   if (!dec.atEnd()) throw CorruptStream("trailing bytes after the coded data");
   if (sink.crc != crc) throw CorruptStream("checksum mismatch: the decoded bytes are not the input's");

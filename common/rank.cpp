@@ -150,6 +150,16 @@ void SuffixCounts::total(mpz_ptr c) const {
 
 void SuffixCounts::rank(const std::vector<bool>& vb, mpz_ptr index) const {
   hard_assert(vb.size() == static_cast<std::size_t>(m_), "vb.size()==static_cast<std::size_t>(m_)");
+  rankBits([&vb](int x) { return bool{vb[static_cast<std::size_t>(x)]}; }, index);
+}
+
+void SuffixCounts::rank(const unsigned char* bytes, int bit, mpz_ptr index) const {
+  hard_assert(bit >= 0 && bit < 8, "bit>=0&&bit<8");
+  rankBits([bytes, bit](int x) { return ((bytes[(bit + x) >> 3] >> (7 - ((bit + x) & 7))) & 1u) != 0; }, index);
+}
+
+template <class OneAt>
+void SuffixCounts::rankBits(OneAt oneAt, mpz_ptr index) const {
   const mp_size_t n = static_cast<mp_size_t>(maxWidth_) + 1;
   mp_limb_t* acc = mpz_limbs_write(index, n);
   std::fill(acc, acc + n, mp_limb_t{0});
@@ -170,7 +180,7 @@ void SuffixCounts::rank(const std::vector<bool>& vb, mpz_ptr index) const {
   for (; x < narrow_; ++x) {
     // Every block that has a zero here and the same bits before is smaller:
     // S(x + 1, y - 1) of them, when (x + 1, y - 1) is in the band.
-    const bool one = vb[static_cast<std::size_t>(x)];
+    const bool one = oneAt(x);
     const Row& r = rows_[static_cast<std::size_t>(x) + 1];
     const std::int64_t z = y - 1;
     adds[count] = Add{r.offset + static_cast<std::size_t>((z - r.lo) / 2) * static_cast<std::size_t>(r.width), r.width};
@@ -181,7 +191,7 @@ void SuffixCounts::rank(const std::vector<bool>& vb, mpz_ptr index) const {
   static constexpr mp_limb_t none[2] = {0, 0};
   Narrow tail = 0;
   for (; x < m_; ++x) {
-    const bool one = vb[static_cast<std::size_t>(x)];
+    const bool one = oneAt(x);
     const Row& r = rows_[static_cast<std::size_t>(x) + 1];
     const std::int64_t z = y - 1;
     const bool in = one && z >= r.lo && z <= r.hi;
@@ -201,6 +211,19 @@ void SuffixCounts::rank(const std::vector<bool>& vb, mpz_ptr index) const {
 }
 
 void SuffixCounts::unrank(mpz_srcptr index, std::vector<bool>& vb) const {
+  vb.assign(static_cast<std::size_t>(m_), false);
+  unrankBits(index, [&vb](int x, bool one) { vb[static_cast<std::size_t>(x)] = one; });
+}
+
+void SuffixCounts::unrank(mpz_srcptr index, unsigned char* bytes, int bit) const {
+  hard_assert(bit >= 0 && bit < 8, "bit>=0&&bit<8");
+  unrankBits(index, [bytes, bit](int x, bool one) {
+    bytes[(bit + x) >> 3] |= static_cast<unsigned char>(static_cast<unsigned>(one) << (7 - ((bit + x) & 7)));
+  });
+}
+
+template <class SetOne>
+void SuffixCounts::unrankBits(mpz_srcptr index, SetOne setOne) const {
   hard_assert(mpz_sgn(index) >= 0, "mpz_sgn(index)>=0");
   const std::size_t n = maxWidth_ + 1;
   hard_assert(mpz_size(index) <= n, "mpz_size(index)<=n");
@@ -211,7 +234,6 @@ void SuffixCounts::unrank(mpz_srcptr index, std::vector<bool>& vb) const {
   const std::span<mp_limb_t> r(n <= 65 ? small : big.data(), n);
   std::fill(r.begin(), r.end(), mp_limb_t{0});
   mpz_export(r.data(), nullptr, -1, sizeof(mp_limb_t), 0, 0, index);
-  vb.assign(static_cast<std::size_t>(m_), false);
   std::int64_t y = 0;
   int x = 0;
   for (; x < narrow_; ++x) {
@@ -228,7 +250,7 @@ void SuffixCounts::unrank(mpz_srcptr index, std::vector<bool>& vb) const {
             mpn_cmp(r.data(), z, static_cast<mp_size_t>(w)) >= 0;
       if (one) mpn_sub(r.data(), r.data(), static_cast<mp_size_t>(span), z, static_cast<mp_size_t>(w));
     }
-    vb[static_cast<std::size_t>(x)] = one;
+    setOne(x, one);
     y += one ? 1 : -1;
   }
   // From here on r < S(x, y) < 2^128 (r's other limbs are zero), and the
@@ -240,7 +262,7 @@ void SuffixCounts::unrank(mpz_srcptr index, std::vector<bool>& vb) const {
     const Narrow c = z ? narrowOf(z, rows_[static_cast<std::size_t>(x) + 1].width) : 0;
     const bool one = rest >= c;
     rest -= one ? c : 0;
-    vb[static_cast<std::size_t>(x)] = one;
+    setOne(x, one);
     y += one ? 1 : -1;
   }
   r[0] = static_cast<mp_limb_t>(rest);

@@ -55,10 +55,24 @@ class SuffixCounts {
   // The index of vb. Requires vb.size() == m, k one bits and a walk within
   // d of the line (walkStats gives k and a deviation <= d).
   void rank(const std::vector<bool>& vb, mpz_ptr index) const;
+  // The same for the m bits at bits[bit..bit + m) of bytes (bit 0..7), each
+  // byte most significant bit first, as a coder reads them; no vector<bool>.
+  void rank(const unsigned char* bytes, int bit, mpz_ptr index) const;
   // Replaces vb with the block of `index`. Requires 0 <= index < C(m, k, d).
   void unrank(mpz_srcptr index, std::vector<bool>& vb) const;
+  // The same, the block's one bits or-ed into bytes[bit..bit + m) (bit 0..7,
+  // each byte most significant bit first); its zero bits are left as they are.
+  void unrank(mpz_srcptr index, unsigned char* bytes, int bit) const;
 
  private:
+  // rank of the block whose bit x is oneAt(x).
+  template <class OneAt>
+  void rankBits(OneAt oneAt, mpz_ptr index) const;
+
+  // unrank, calling setOne(x) for the one bits x of the block.
+  template <class SetOne>
+  void unrankBits(mpz_srcptr index, SetOne setOne) const;
+
   // The count at (x, y), `width(x)` limbs, or null when (x, y) lies outside
   // the band (also for the wrong parity).
   const mp_limb_t* at(int x, std::int64_t y) const {
