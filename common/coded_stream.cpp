@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <deque>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -110,21 +111,21 @@ struct Batch {
     }
   }
 
-  // Calls f(i, table of keys[i]) for i < count, grouped by table.
+  // Calls f(blocks, table) for the blocks i < count of each table, all of
+  // whose keys[i] are that table's.
   template <typename F>
-  void forEachByTable(SuffixCache& cache, std::size_t count, F f) {
+  void forEachTable(SuffixCache& cache, std::size_t count, F f) {
     order.resize(count);
     for (std::size_t i = 0; i < count; ++i) order[i] = i;
     std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
     std::shared_ptr<const SuffixCounts> t;
-    for (std::size_t j = 0; j < count; ++j) {
+    for (std::size_t j = 0, end = 0; j < count; j = end) {
       const Key& key = keys[order[j]];
-      if (j == 0 || key != keys[order[j - 1]]) {
-        t.reset();
-        t = table(cache, key.m, key.k, key.d);
-        t->prefetch();
-      }
-      f(order[j], *t);
+      while (end < count && keys[order[end]] == key) ++end;
+      t.reset();
+      t = table(cache, key.m, key.k, key.d);
+      t->prefetch();
+      f(std::span<const std::size_t>(order.data() + j, end - j), *t);
     }
   }
 
@@ -217,9 +218,11 @@ CodingStats encodeStream(ByteSource& in, ByteSink& out, int n, SuffixCache& cach
       left -= static_cast<std::uint64_t>(m);
     }
     if (count == 0) break;
-    batch.forEachByTable(cache, count, [&](std::size_t i, const SuffixCounts& t) {
-      t.rank(bytes.data() + batch.starts[i] / 8, static_cast<int>(batch.starts[i] % 8), batch.indexes[i].z);
-      t.total(batch.totals[i].z);
+    batch.forEachTable(cache, count, [&](std::span<const std::size_t> blocks, const SuffixCounts& t) {
+      for (const std::size_t i : blocks) {
+        t.rank(bytes.data() + batch.starts[i] / 8, static_cast<int>(batch.starts[i] % 8), batch.indexes[i].z);
+        t.total(batch.totals[i].z);
+      }
     });
     for (std::size_t i = 0; i < count; ++i) {
       const auto uk = static_cast<std::uint32_t>(batch.keys[i].k), ud = static_cast<std::uint32_t>(batch.keys[i].d);
@@ -277,6 +280,8 @@ void decodeStream(ByteSource& in, ByteSink& out, SuffixCache& cache, std::uint64
   // bytes[0] holds the `start` bits (0..7) of a byte the last batch began.
   std::vector<unsigned char> bytes;
   std::uint64_t start = 0;
+  std::vector<mpz_srcptr> indexes;
+  std::vector<SuffixCounts::BitPlace> places;
   std::uint64_t left = bits, first = 0;
   while (left > 0) {
     // The (k, d, index) of a batch of blocks in stream order, then their
@@ -309,8 +314,14 @@ void decodeStream(ByteSource& in, ByteSink& out, SuffixCache& cache, std::uint64
     const unsigned char carried = bytes.empty() ? 0 : bytes[0];
     bytes.assign(need, 0);
     bytes[0] = carried;
-    batch.forEachByTable(cache, count, [&](std::size_t i, const SuffixCounts& t) {
-      t.unrank(batch.indexes[i].z, bytes.data() + batch.starts[i] / 8, static_cast<int>(batch.starts[i] % 8));
+    batch.forEachTable(cache, count, [&](std::span<const std::size_t> blocks, const SuffixCounts& t) {
+      indexes.clear();
+      places.clear();
+      for (const std::size_t i : blocks) {
+        indexes.push_back(batch.indexes[i].z);
+        places.push_back({bytes.data() + batch.starts[i] / 8, static_cast<int>(batch.starts[i] % 8)});
+      }
+      t.unrank(indexes, places);
     });
     const std::size_t whole = static_cast<std::size_t>(start / 8);
     if (whole > 0) sink.put(bytes.data(), whole);

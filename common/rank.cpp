@@ -4,8 +4,13 @@
 #include <cstring>
 #include <span>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "kova/hard_assert.h"
 #include "trian.h"
+
 
 namespace lumbra {
 
@@ -50,12 +55,114 @@ std::size_t widthBound(int m, int x, std::size_t binLimbs) {
   return std::min(binLimbs, static_cast<std::size_t>(m - x) / GMP_NUMB_BITS + 1);
 }
 
-// NOTE: counts below 2^128 are added and compared as native 128-bit
-// integers: per bit a GMP call costs more than the arithmetic itself.
-__extension__ using Narrow = unsigned __int128;
+// NOTE: the counts a rank adds are summed limb by limb in 128-bit columns,
+// and unrank compares and subtracts counts of a few limbs in registers: per
+// bit a GMP call costs more than the arithmetic itself.
+__extension__ using Wide = unsigned __int128;
 
-Narrow narrowOf(const mp_limb_t* p, std::int32_t width) {
-  return Narrow{p[0]} | (width > 1 ? Narrow{p[1]} << 64 : Narrow{0});
+// q -= c if q >= c, both W limbs: whether it did. No branch: the subtraction
+// is made either way and kept or dropped by a mask.
+template <int W>
+inline bool subtractIfNotLess(mp_limb_t* q, const mp_limb_t* c) {
+  mp_limb_t d[W];
+#if defined(__x86_64__)
+  unsigned char borrow = 0;
+#pragma GCC unroll 16
+  for (int i = 0; i < W; ++i) {
+    unsigned long long v;
+    borrow = _subborrow_u64(borrow, q[i], c[i], &v);
+    d[i] = v;
+  }
+#else
+  mp_limb_t borrow = 0;
+#pragma GCC unroll 16
+  for (int i = 0; i < W; ++i) {
+    const Wide v = Wide{q[i]} - c[i] - borrow;
+    d[i] = static_cast<mp_limb_t>(v);
+    borrow = static_cast<mp_limb_t>(v >> 64) & 1;
+  }
+#endif
+  const mp_limb_t keep = mp_limb_t{borrow} - 1;
+#pragma GCC unroll 16
+  for (int i = 0; i < W; ++i) q[i] ^= (q[i] ^ d[i]) & keep;
+  return borrow == 0;
+}
+
+// A block's bits as 64-bit words, the first bit the most significant of
+// words[0]; bits past the block's end are zero.
+constexpr int word_bits = 64;
+
+// Room for the words of m bits, and one after them that a byte at the end
+// may spill into.
+std::size_t wordCount(int m) { return static_cast<std::size_t>(m) / word_bits + 2; }
+
+// The m bits from bit `bit` (0..7) of bytes[0] on, into words.
+void packBits(const unsigned char* bytes, int bit, int m, std::uint64_t* words) {
+  std::fill(words, words + wordCount(m), std::uint64_t{0});
+  const int nbytes = (bit + m + 7) / 8;
+  for (int i = 0; i < nbytes; ++i) {
+    // Byte i holds block bits 8i - bit .. 8i - bit + 7.
+    const int x = 8 * i - bit;
+    const std::uint64_t b = bytes[i];
+    if (x < 0) {
+      words[0] |= b << (word_bits - 8 - x);
+    } else {
+      const int s = x % word_bits;
+      const std::size_t w = static_cast<std::size_t>(x / word_bits);
+      words[w] |= s <= word_bits - 8 ? b << (word_bits - 8 - s) : b >> (s - (word_bits - 8));
+      if (s > word_bits - 8) words[w + 1] |= b << (2 * word_bits - 8 - s);
+    }
+  }
+  // Clear what follows the block.
+  const int tailBits = m % word_bits;
+  words[static_cast<std::size_t>(m / word_bits)] &= tailBits == 0 ? 0 : ~std::uint64_t{0} << (word_bits - tailBits);
+  words[static_cast<std::size_t>(m / word_bits) + 1] = 0;
+}
+
+// Or-s the m bits of words into bytes from bit `bit` (0..7) of bytes[0] on.
+void unpackBits(const std::uint64_t* words, int m, unsigned char* bytes, int bit) {
+  const int nbytes = (bit + m + 7) / 8;
+  for (int i = 0; i < nbytes; ++i) {
+    const int x = 8 * i - bit;
+    std::uint64_t b;
+    if (x < 0) {
+      b = words[0] >> (word_bits - 8 - x);
+    } else {
+      const int s = x % word_bits;
+      const std::size_t w = static_cast<std::size_t>(x / word_bits);
+      b = words[w] << s >> (word_bits - 8);
+      if (s > word_bits - 8) b |= words[w + 1] >> (2 * word_bits - 8 - s);
+    }
+    bytes[i] |= static_cast<unsigned char>(b);
+  }
+}
+
+bool bitAt(const std::uint64_t* words, int x) {
+  const auto ux = static_cast<unsigned>(x);
+  return ((words[ux / word_bits] >> (word_bits - 1 - ux % word_bits)) & 1) != 0;
+}
+
+// acc += c, c W limbs, acc W + 1 limbs, the sum below 2^(64 (W + 1)).
+template <int W>
+inline void addInto(mp_limb_t* acc, const mp_limb_t* c) {
+#if defined(__x86_64__)
+  unsigned char carry = 0;
+#pragma GCC unroll 16
+  for (int i = 0; i < W; ++i) {
+    unsigned long long v;
+    carry = _addcarry_u64(carry, acc[i], c[i], &v);
+    acc[i] = v;
+  }
+#else
+  mp_limb_t carry = 0;
+#pragma GCC unroll 16
+  for (int i = 0; i < W; ++i) {
+    const Wide v = Wide{acc[i]} + c[i] + carry;
+    acc[i] = static_cast<mp_limb_t>(v);
+    carry = static_cast<mp_limb_t>(v >> 64);
+  }
+#endif
+  acc[W] += carry;
 }
 
 }  // namespace
@@ -65,8 +172,10 @@ std::size_t SuffixCounts::estimateBytes(int m, int k, int d) {
   bandRows(m, k, d, lo, hi);
   const std::size_t bin = binomialLimbs(m, k);
   std::size_t limbs = 0;
-  for (int x = 0; x <= m; ++x) limbs += cellCount(lo[static_cast<std::size_t>(x)], hi[static_cast<std::size_t>(x)]) * widthBound(m, x, bin);
-  return limbs * sizeof(mp_limb_t) + (static_cast<std::size_t>(m) + 1) * sizeof(Row);
+  for (int x = 0; x <= m; ++x)
+    limbs += (cellCount(lo[static_cast<std::size_t>(x)], hi[static_cast<std::size_t>(x)]) + 2) * widthBound(m, x, bin);
+  return limbs * sizeof(mp_limb_t) + (static_cast<std::size_t>(m) + 1) * sizeof(Row) +
+         static_cast<std::size_t>(m) * sizeof(Run);
 }
 
 SuffixCounts::SuffixCounts(int m, int k, int d) : m_(m), k_(k), d_(d) {
@@ -78,59 +187,68 @@ SuffixCounts::SuffixCounts(int m, int k, int d) : m_(m), k_(k), d_(d) {
   bandRows(m, k, d, lo, hi);
   const std::size_t rows = static_cast<std::size_t>(m) + 1;
   rows_.resize(rows);
-  for (std::size_t x = 0; x < rows; ++x) rows_[x] = Row{lo[x], hi[x], 1, 0};
   const std::size_t bin = binomialLimbs(m, k);
   std::size_t total = 0;
-  for (int x = 0; x <= m; ++x) total += cellCount(lo[static_cast<std::size_t>(x)], hi[static_cast<std::size_t>(x)]) * widthBound(m, x, bin);
+  for (std::size_t x = 0; x < rows; ++x) {
+    const std::size_t cells = cellCount(lo[x], hi[x]);
+    // The ones before height lo at x: (lo + x) / 2 (lo has x's parity).
+    const std::int64_t olo = cells > 0 ? (lo[x] + static_cast<std::int64_t>(x)) / 2 : 0;
+    rows_[x] = Row{olo - 1, olo + static_cast<std::int64_t>(cells), 0, 1};
+    total += (cells + 2) * widthBound(m, static_cast<int>(x), bin);
+  }
   // NOTE: reserved once at the bound, so rows are appended without moving
   // the ones made before and the table never takes more than estimateBytes.
   limbs_.reserve(total);
 
-  // The end point: one path.
-  const std::size_t last = static_cast<std::size_t>(m);
-  if (cellCount(lo[last], hi[last]) == 1) limbs_.push_back(1);
-  else limbs_.push_back(0);  // cannot happen: the end point is in every band
+  // The end point: one path (it is in every band).
+  Row& endRow = rows_[static_cast<std::size_t>(m)];
+  endRow.origin = -endRow.first;
+  limbs_.assign(static_cast<std::size_t>(endRow.last - endRow.first + 1), 0);
+  if (endRow.last - endRow.first == 2) limbs_[1] = 1;
   for (int x = m - 1; x >= 0; --x) {
     const std::size_t ux = static_cast<std::size_t>(x);
-    const std::size_t cells = cellCount(lo[ux], hi[ux]);
-    const std::size_t next = static_cast<std::size_t>(rows_[ux + 1].width);
+    Row& row = rows_[ux];
+    const Row& next = rows_[ux + 1];
+    const std::size_t counts = static_cast<std::size_t>(row.last - row.first + 1);
+    const std::size_t nw = static_cast<std::size_t>(next.width);
     // Room for a carry, within the row's bound.
-    const std::size_t room = std::min(next + 1, widthBound(m, x, bin));
+    const std::size_t room = std::min(nw + 1, widthBound(m, x, bin));
     const std::size_t base = limbs_.size();
-    rows_[ux].offset = base;
-    limbs_.resize(base + cells * room);
-    mp_limb_t* row = limbs_.data() + base;
+    limbs_.resize(base + counts * room, 0);
+    mp_limb_t* p = limbs_.data() + base;
     std::size_t used = 1;
-    for (std::size_t i = 0; i < cells; ++i) {
-      const std::int64_t y = lo[ux] + 2 * static_cast<std::int64_t>(i);
-      mp_limb_t* c = row + i * room;
-      const mp_limb_t* a = at(x + 1, y - 1);
-      const mp_limb_t* b = at(x + 1, y + 1);
-      std::fill(c, c + room, mp_limb_t{0});
-      mp_limb_t carry = 0;
-      if (a && b) carry = mpn_add_n(c, a, b, static_cast<mp_size_t>(next));
-      else if (a || b) std::copy(a ? a : b, (a ? a : b) + next, c);
-      if (next < room) c[next] = carry;
+    for (std::int64_t o = row.first + 1; o < row.last; ++o) {
+      mp_limb_t* c = p + static_cast<std::size_t>(o - row.first) * room;
+      // Out of the next row's band, cell() reads one of its zero counts.
+      const mp_limb_t carry = mpn_add_n(c, cell(next, o), cell(next, o + 1), static_cast<mp_size_t>(nw));
+      if (nw < room) c[nw] = carry;
       else hard_assert(carry == 0, "carry==0");
-      std::size_t n = room;
-      while (n > 1 && c[n - 1] == 0) --n;
-      used = std::max(used, n);
+      std::size_t w = room;
+      while (w > 1 && c[w - 1] == 0) --w;
+      used = std::max(used, w);
     }
     // Down to the width the row needs.
     if (used < room) {
-      for (std::size_t i = 1; i < cells; ++i) std::memmove(row + i * used, row + i * room, used * sizeof(mp_limb_t));
-      limbs_.resize(base + cells * used);
+      for (std::size_t i = 1; i < counts; ++i) std::memmove(p + i * used, p + i * room, used * sizeof(mp_limb_t));
+      limbs_.resize(base + counts * used);
     }
-    rows_[ux].width = static_cast<std::int32_t>(used);
+    row.width = static_cast<std::int32_t>(used);
+    row.origin = static_cast<std::ptrdiff_t>(base) - static_cast<std::ptrdiff_t>(row.first) * row.width;
   }
   limbs_.shrink_to_fit();
   for (const Row& r : rows_) maxWidth_ = std::max(maxWidth_, static_cast<std::size_t>(r.width));
-  narrow_ = m;
-  while (narrow_ > 0 && rows_[static_cast<std::size_t>(narrow_) - 1].width <= 2) --narrow_;
+  for (int x = 0; x < m;) {
+    const std::int32_t w = rows_[static_cast<std::size_t>(x) + 1].width;
+    int end = x + 1;
+    while (end < m && rows_[static_cast<std::size_t>(end) + 1].width == w) ++end;
+    runs_.push_back({x, end, w});
+    x = end;
+  }
+  runs_.shrink_to_fit();
 }
 
 std::size_t SuffixCounts::bytes() const {
-  return limbs_.capacity() * sizeof(mp_limb_t) + rows_.capacity() * sizeof(Row);
+  return limbs_.capacity() * sizeof(mp_limb_t) + rows_.capacity() * sizeof(Row) + runs_.capacity() * sizeof(Run);
 }
 
 void SuffixCounts::prefetch() const {
@@ -140,136 +258,182 @@ void SuffixCounts::prefetch() const {
 }
 
 void SuffixCounts::total(mpz_ptr c) const {
-  const mp_limb_t* p = at(0, 0);
-  if (!p) {
-    mpz_set_ui(c, 0);
-    return;
-  }
-  mpz_import(c, static_cast<std::size_t>(rows_[0].width), -1, sizeof(mp_limb_t), 0, 0, p);
+  const Row& r = rows_[0];
+  mpz_import(c, static_cast<std::size_t>(r.width), -1, sizeof(mp_limb_t), 0, 0, cell(r, 0));
 }
 
 void SuffixCounts::rank(const std::vector<bool>& vb, mpz_ptr index) const {
   hard_assert(vb.size() == static_cast<std::size_t>(m_), "vb.size()==static_cast<std::size_t>(m_)");
-  rankBits([&vb](int x) { return bool{vb[static_cast<std::size_t>(x)]}; }, index);
+  Words words(wordCount(m_));
+  std::fill(words.begin(), words.end(), std::uint64_t{0});
+  for (int x = 0; x < m_; ++x)
+    words[static_cast<std::size_t>(x / word_bits)] |=
+        std::uint64_t{vb[static_cast<std::size_t>(x)]} << (word_bits - 1 - x % word_bits);
+  rankWords(words.data(), index);
 }
 
 void SuffixCounts::rank(const unsigned char* bytes, int bit, mpz_ptr index) const {
   hard_assert(bit >= 0 && bit < 8, "bit>=0&&bit<8");
-  rankBits([bytes, bit](int x) { return ((bytes[(bit + x) >> 3] >> (7 - ((bit + x) & 7))) & 1u) != 0; }, index);
+  Words words(wordCount(m_));
+  packBits(bytes, bit, m_, words.data());
+  rankWords(words.data(), index);
 }
 
-template <class OneAt>
-void SuffixCounts::rankBits(OneAt oneAt, mpz_ptr index) const {
-  const mp_size_t n = static_cast<mp_size_t>(maxWidth_) + 1;
-  mp_limb_t* acc = mpz_limbs_write(index, n);
-  std::fill(acc, acc + n, mp_limb_t{0});
-  // First the counts to add, found without a branch on the bits (random
-  // bits would mispredict every other step), then the additions.
-  // NOTE: on the stack up to 4096 bits, the largest block of lumbra-kit.
-  struct Add {
-    std::size_t offset;
-    mp_size_t width;
-  };
-  constexpr int on_stack = 4096;
-  Add small[on_stack];
-  std::vector<Add> big(m_ <= on_stack ? 0 : static_cast<std::size_t>(m_));
-  Add* adds = m_ <= on_stack ? small : big.data();
-  std::size_t count = 0;
-  std::int64_t y = 0;
-  int x = 0;
-  for (; x < narrow_; ++x) {
-    // Every block that has a zero here and the same bits before is smaller:
-    // S(x + 1, y - 1) of them, when (x + 1, y - 1) is in the band.
-    const bool one = oneAt(x);
-    const Row& r = rows_[static_cast<std::size_t>(x) + 1];
-    const std::int64_t z = y - 1;
-    adds[count] = Add{r.offset + static_cast<std::size_t>((z - r.lo) / 2) * static_cast<std::size_t>(r.width), r.width};
-    count += static_cast<std::size_t>(one && z >= r.lo && z <= r.hi);
-    y += one ? 1 : -1;
-  }
-  // The rest adds up to less than S(narrow_, y) < 2^128.
-  static constexpr mp_limb_t none[2] = {0, 0};
-  Narrow tail = 0;
-  for (; x < m_; ++x) {
-    const bool one = oneAt(x);
-    const Row& r = rows_[static_cast<std::size_t>(x) + 1];
-    const std::int64_t z = y - 1;
-    const bool in = one && z >= r.lo && z <= r.hi;
-    const mp_limb_t* p = in ? limbs_.data() + r.offset + static_cast<std::size_t>((z - r.lo) / 2) * static_cast<std::size_t>(r.width) : none;
-    tail += narrowOf(p, r.width);
-    y += one ? 1 : -1;
-  }
-  for (std::size_t i = 0; i < count; ++i) mpn_add(acc, acc, n, limbs_.data() + adds[i].offset, adds[i].width);
-  const mp_limb_t tailLimbs[2] = {static_cast<mp_limb_t>(tail), static_cast<mp_limb_t>(tail >> 64)};
-  mpn_add(acc, acc, n, tailLimbs, 2);
+void SuffixCounts::rankWords(const std::uint64_t* words, mpz_ptr index) const {
+  // Every block that has a zero where this one has a one, and the same bits
+  // before, is smaller: the count of (x + 1, o) of them. The counts are
+  // summed limb by limb in 128-bit columns (m < 2^31 limbs of 64 bits fit
+  // without a carry) and the carries taken at the end; a zero bit adds the
+  // row's zero count, so the bits cause no branch.
+  const std::size_t n = maxWidth_ + 1;
+  Limbs<Wide> col(n);
+  std::fill(col.begin(), col.end(), Wide{0});
+  std::int64_t o = 0;
+  forEachRun([&]<int W>(int x, int end, int w) {
+    // NOTE: W > 0 sums in registers, W + 1 limbs (at most 2^31 counts of W
+    // limbs); otherwise in memory, w limbs a count.
+    mp_limb_t acc[W + 1] = {};
+    for (; x < end; ++x) {
+      const std::int64_t one = bitAt(words, x) ? 1 : 0;
+      const Row& r = rows_[static_cast<std::size_t>(x) + 1];
+      // NOTE: a mask, not a choice: a compiler turns the choice into a
+      // branch, which random bits mispredict every other step.
+      const std::int64_t at = r.first + ((std::clamp(o, r.first, r.last) - r.first) & -one);
+      const mp_limb_t* c = limbs_.data() + (r.origin + at * (W > 0 ? W : w));
+      if constexpr (W > 0) {
+        addInto<W>(acc, c);
+      } else {
+        for (int i = 0; i < w; ++i) col[static_cast<std::size_t>(i)] += c[i];
+      }
+      o += one;
+    }
+    if constexpr (W > 0)
+      for (int i = 0; i <= W; ++i) col[static_cast<std::size_t>(i)] += acc[i];
+  });
   // A walk that left the band would have missed counts on the way; one that
   // stayed ends at the end point.
-  hard_assert(y == 2*std::int64_t{k_}-m_, "y==2*std::int64_t{k_}-m_");
-  mp_size_t used = n;
-  while (used > 0 && acc[used - 1] == 0) --used;
+  hard_assert(o == k_, "o==k_");
+  mp_limb_t* sum = mpz_limbs_write(index, static_cast<mp_size_t>(n) + 1);
+  Wide carry = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    carry += col[i];
+    sum[i] = static_cast<mp_limb_t>(carry);
+    carry >>= 64;
+  }
+  sum[n] = static_cast<mp_limb_t>(carry);
+  mp_size_t used = static_cast<mp_size_t>(n) + 1;
+  while (used > 0 && sum[used - 1] == 0) --used;
   mpz_limbs_finish(index, used);
 }
 
+template <class F>
+void SuffixCounts::forEachRun(F f) const {
+  for (const Run& run : runs_) {
+    switch (run.width) {
+      case 1: f.template operator()<1>(run.first, run.end, 1); break;
+      case 2: f.template operator()<2>(run.first, run.end, 2); break;
+      case 3: f.template operator()<3>(run.first, run.end, 3); break;
+      case 4: f.template operator()<4>(run.first, run.end, 4); break;
+      case 5: f.template operator()<5>(run.first, run.end, 5); break;
+      case 6: f.template operator()<6>(run.first, run.end, 6); break;
+      default: f.template operator()<0>(run.first, run.end, run.width); break;
+    }
+  }
+}
+
 void SuffixCounts::unrank(mpz_srcptr index, std::vector<bool>& vb) const {
-  vb.assign(static_cast<std::size_t>(m_), false);
-  unrankBits(index, [&vb](int x, bool one) { vb[static_cast<std::size_t>(x)] = one; });
+  Words words(wordCount(m_));
+  unrankLanes<1>(&index, &words);
+  vb.resize(static_cast<std::size_t>(m_));
+  for (int x = 0; x < m_; ++x) vb[static_cast<std::size_t>(x)] = bitAt(words.data(), x);
 }
 
 void SuffixCounts::unrank(mpz_srcptr index, unsigned char* bytes, int bit) const {
-  hard_assert(bit >= 0 && bit < 8, "bit>=0&&bit<8");
-  unrankBits(index, [bytes, bit](int x, bool one) {
-    bytes[(bit + x) >> 3] |= static_cast<unsigned char>(static_cast<unsigned>(one) << (7 - ((bit + x) & 7)));
-  });
+  const BitPlace place{bytes, bit};
+  unrank(std::span<const mpz_srcptr>(&index, 1), std::span<const BitPlace>(&place, 1));
 }
 
-template <class SetOne>
-void SuffixCounts::unrankBits(mpz_srcptr index, SetOne setOne) const {
-  hard_assert(mpz_sgn(index) >= 0, "mpz_sgn(index)>=0");
-  const std::size_t n = maxWidth_ + 1;
-  hard_assert(mpz_size(index) <= n, "mpz_size(index)<=n");
-  // NOTE: the remainder lives on the stack up to 64 limbs (m <= 4096 needs
-  // at most that), so a call makes no allocation.
-  mp_limb_t small[65];
-  std::vector<mp_limb_t> big(n <= 65 ? 0 : n);
-  const std::span<mp_limb_t> r(n <= 65 ? small : big.data(), n);
-  std::fill(r.begin(), r.end(), mp_limb_t{0});
-  mpz_export(r.data(), nullptr, -1, sizeof(mp_limb_t), 0, 0, index);
-  std::int64_t y = 0;
-  int x = 0;
-  for (; x < narrow_; ++x) {
-    // A zero here leads to (x + 1, y - 1): the first S(x + 1, y - 1) indexes.
-    // r < S(x, y) has no limb set from row x's width on, so the comparison and
-    // the subtraction reach no further than the wider of the two.
-    const mp_limb_t* z = at(x + 1, y - 1);
-    bool one = z == nullptr;
-    if (z) {
-      const std::size_t w = static_cast<std::size_t>(rows_[static_cast<std::size_t>(x) + 1].width);
-      const std::size_t span = std::max(w, static_cast<std::size_t>(rows_[static_cast<std::size_t>(x)].width));
-      one = std::any_of(r.begin() + static_cast<std::ptrdiff_t>(w), r.begin() + static_cast<std::ptrdiff_t>(span),
-                        [](mp_limb_t l) { return l != 0; }) ||
-            mpn_cmp(r.data(), z, static_cast<mp_size_t>(w)) >= 0;
-      if (one) mpn_sub(r.data(), r.data(), static_cast<mp_size_t>(span), z, static_cast<mp_size_t>(w));
+void SuffixCounts::unrank(std::span<const mpz_srcptr> indexes, std::span<const BitPlace> places) const {
+  hard_assert(indexes.size() == places.size(), "indexes.size()==places.size()");
+  for (const BitPlace& p : places) hard_assert(p.bit >= 0 && p.bit < 8, "p.bit>=0&&p.bit<8");
+  // NOTE: four walks at once: each step of a walk waits for the count it
+  // reads and the comparison that picks the next, and the processor
+  // overlaps the steps of independent walks.
+  constexpr int lanes = 4;
+  Words words[lanes];
+  for (Words& w : words) w.resize(wordCount(m_));
+  std::size_t i = 0;
+  for (; i < indexes.size(); i += lanes) {
+    const std::size_t count = std::min<std::size_t>(lanes, indexes.size() - i);
+    if (count == lanes) unrankLanes<lanes>(&indexes[i], words);
+    else
+      for (std::size_t l = 0; l < count; ++l) unrankLanes<1>(&indexes[i + l], &words[l]);
+    for (std::size_t l = 0; l < count; ++l) unpackBits(words[l].data(), m_, places[i + l].bytes, places[i + l].bit);
+  }
+}
+
+template <int L>
+void SuffixCounts::unrankLanes(const mpz_srcptr* index, Words* bits) const {
+  const std::size_t n = maxWidth_;
+  Limbs<mp_limb_t> r[L];
+  for (int l = 0; l < L; ++l) {
+    hard_assert(mpz_sgn(index[l]) >= 0, "mpz_sgn(index[l])>=0");
+    hard_assert(mpz_size(index[l]) <= n, "mpz_size(index[l])<=n");
+    r[l].resize(n);
+    std::fill(r[l].begin(), r[l].end(), mp_limb_t{0});
+    mpz_export(r[l].data(), nullptr, -1, sizeof(mp_limb_t), 0, 0, index[l]);
+    std::fill(bits[l].begin(), bits[l].end(), std::uint64_t{0});
+  }
+  // The walk keeps r < S(x, o), so it never leaves the band, and r has no
+  // limb set from row x's width on. A zero leads to (x + 1, o): the first
+  // S(x + 1, o) indexes; a one subtracts them. The bit picks no branch: on
+  // random indexes it is a coin toss, which a branch would mispredict.
+  std::int64_t o[L] = {};
+  const auto step = [&](int l, int x, bool one) {
+    bits[l][static_cast<std::size_t>(x / word_bits)] |= std::uint64_t{one} << (word_bits - 1 - x % word_bits);
+    o[l] += one ? 1 : 0;
+  };
+  forEachRun([&]<int W>(int x, int end, int w) {
+    // Row x may be a limb wider than the rows after it: its step in general.
+    const std::size_t span = static_cast<std::size_t>(rows_[static_cast<std::size_t>(x)].width);
+    if (span > static_cast<std::size_t>(w)) {
+      const Row& next = rows_[static_cast<std::size_t>(x) + 1];
+      for (int l = 0; l < L; ++l) step(l, x, stepAny(r[l].data(), cell(next, o[l]), static_cast<std::size_t>(w), span));
+      ++x;
     }
-    setOne(x, one);
-    y += one ? 1 : -1;
+    if constexpr (W > 0) {
+      // NOTE: the remainders in registers, W limbs each.
+      mp_limb_t q[L][W];
+      for (int l = 0; l < L; ++l) std::copy(r[l].data(), r[l].data() + W, q[l]);
+      for (; x < end; ++x) {
+        const Row& next = rows_[static_cast<std::size_t>(x) + 1];
+        for (int l = 0; l < L; ++l) {
+          const mp_limb_t* c = limbs_.data() + (next.origin + std::clamp(o[l], next.first, next.last) * W);
+          step(l, x, subtractIfNotLess<W>(q[l], c));
+        }
+      }
+      for (int l = 0; l < L; ++l) std::copy(q[l], q[l] + W, r[l].data());
+    } else {
+      for (; x < end; ++x) {
+        const Row& next = rows_[static_cast<std::size_t>(x) + 1];
+        for (int l = 0; l < L; ++l)
+          step(l, x, stepAny(r[l].data(), cell(next, o[l]), static_cast<std::size_t>(w), static_cast<std::size_t>(w)));
+      }
+    }
+  });
+  for (int l = 0; l < L; ++l) {
+    hard_assert(o[l] == k_, "o[l]==k_");
+    hard_assert(std::all_of(r[l].begin(), r[l].end(), [](mp_limb_t v) { return v == 0; }),
+                "std::all_of(r[l].begin(),r[l].end(),[](mp_limb_t v){return v==0;})");
   }
-  // From here on r < S(x, y) < 2^128 (r's other limbs are zero), and the
-  // choice of each step is made without a branch: on random indexes it is a
-  // coin toss.
-  Narrow rest = narrowOf(r.data(), 2);
-  for (; x < m_; ++x) {
-    const mp_limb_t* z = at(x + 1, y - 1);
-    const Narrow c = z ? narrowOf(z, rows_[static_cast<std::size_t>(x) + 1].width) : 0;
-    const bool one = rest >= c;
-    rest -= one ? c : 0;
-    setOne(x, one);
-    y += one ? 1 : -1;
-  }
-  r[0] = static_cast<mp_limb_t>(rest);
-  r[1] = static_cast<mp_limb_t>(rest >> 64);
-  hard_assert(y == 2*std::int64_t{k_}-m_, "y==2*std::int64_t{k_}-m_");
-  hard_assert(std::all_of(r.begin(), r.end(), [](mp_limb_t l) { return l == 0; }),
-              "std::all_of(r.begin(),r.end(),[](mp_limb_t l){return l==0;})");
+}
+
+bool SuffixCounts::stepAny(mp_limb_t* r, const mp_limb_t* c, std::size_t w, std::size_t span) {
+  // r >= c when r - c does not borrow; then r becomes the difference.
+  const bool one = std::any_of(r + w, r + span, [](mp_limb_t v) { return v != 0; }) ||
+                   mpn_cmp(r, c, static_cast<mp_size_t>(w)) >= 0;
+  if (one) mpn_sub(r, r, static_cast<mp_size_t>(span), c, static_cast<mp_size_t>(w));
+  return one;
 }
 
 std::size_t SuffixCache::KeyHash::operator()(const Key& key) const noexcept {

@@ -22,14 +22,48 @@
 
 #include <gmp.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <list>
 #include <memory>
+#include <span>
 #include <unordered_map>
 #include <vector>
 
 namespace lumbra {
+
+namespace detail {
+
+// n values of T: on the stack up to N, on the heap beyond, so that the
+// blocks lumbra-kit codes (up to 4096 bits) cost no allocation.
+template <class T, std::size_t N>
+class SmallBuffer {
+ public:
+  SmallBuffer() = default;
+  explicit SmallBuffer(std::size_t n) { resize(n); }
+  SmallBuffer(const SmallBuffer&) = delete;
+  SmallBuffer& operator=(const SmallBuffer&) = delete;
+  void resize(std::size_t n) {
+    if (n > N) heap_.resize(n);
+    data_ = n > N ? heap_.data() : local_;
+    size_ = n;
+  }
+  T* data() { return data_; }
+  const T* data() const { return data_; }
+  T* begin() { return data_; }
+  T* end() { return data_ + size_; }
+  T& operator[](std::size_t i) { return data_[i]; }
+  const T& operator[](std::size_t i) const { return data_[i]; }
+
+ private:
+  T local_[N];
+  std::vector<T> heap_;
+  T* data_ = local_;
+  std::size_t size_ = 0;
+};
+
+}  // namespace detail
 
 class SuffixCounts {
  public:
@@ -63,40 +97,64 @@ class SuffixCounts {
   // The same, the block's one bits or-ed into bytes[bit..bit + m) (bit 0..7,
   // each byte most significant bit first); its zero bits are left as they are.
   void unrank(mpz_srcptr index, unsigned char* bytes, int bit) const;
+  // Where a block's bits lie: from bit `bit` (0..7) of bytes[0] on.
+  struct BitPlace {
+    unsigned char* bytes;
+    int bit;
+  };
+  // The same for many blocks: the block of indexes[i] or-ed into places[i]
+  // (the places must not overlap); faster than one at a time.
+  void unrank(std::span<const mpz_srcptr> indexes, std::span<const BitPlace> places) const;
 
  private:
-  // rank of the block whose bit x is oneAt(x).
-  template <class OneAt>
-  void rankBits(OneAt oneAt, mpz_ptr index) const;
+  // A block's bits, 64 to a word, the first the most significant of word 0.
+  using Words = detail::SmallBuffer<std::uint64_t, 66>;
+  template <class T>
+  using Limbs = detail::SmallBuffer<T, 65>;
 
-  // unrank, calling setOne(x) for the one bits x of the block.
-  template <class SetOne>
-  void unrankBits(mpz_srcptr index, SetOne setOne) const;
+  // rank of the block in words.
+  void rankWords(const std::uint64_t* words, mpz_ptr index) const;
 
-  // The count at (x, y), `width(x)` limbs, or null when (x, y) lies outside
-  // the band (also for the wrong parity).
-  const mp_limb_t* at(int x, std::int64_t y) const {
-    const Row& r = rows_[static_cast<std::size_t>(x)];
-    if (y < r.lo || y > r.hi) return nullptr;
-    return limbs_.data() + r.offset + static_cast<std::size_t>((y - r.lo) / 2) * static_cast<std::size_t>(r.width);
-  }
+  // Calls f.template operator()<W>(x, end, w) for the runs of steps x ..
+  // end - 1 whose next rows x + 1 .. end all take w limbs, with W = w for
+  // the widths that have code of their own and W = 0 for the others.
+  template <class F>
+  void forEachRun(F f) const;
+
+  // unrank of the L indexes index[0..L) into bits[0..L).
+  template <int L>
+  void unrankLanes(const mpz_srcptr* index, Words* bits) const;
+
+  // One step of unrank in GMP: whether r >= c (w limbs), r spanning `span`
+  // limbs; if so r -= c.
+  static bool stepAny(mp_limb_t* r, const mp_limb_t* c, std::size_t w, std::size_t span);
 
   int m_, k_, d_;
-  // Row x holds the heights lo, lo + 2, ..., hi (none when lo > hi); each
-  // count takes `width` limbs, least significant first, starting at
-  // limbs_[offset]. One record per row, so that a step of a walk reads one
-  // place. A row's counts are at most twice those of the row after it.
+  // Row x holds the counts of its band points by the ones o before them
+  // (height 2o - x), each `width` limbs, least significant first: o = first
+  // and o = last are zero counts on either side of the band, the count of o
+  // starts at limbs_[origin + o * width]. A walk that takes a zero at
+  // (x, o) goes to (x + 1, o), a one to (x + 1, o + 1); a point outside the
+  // band reads the nearest zero count, so a step never needs a branch.
+  // A row's counts are at most twice those of the row after it.
   struct Row {
-    std::int32_t lo, hi;
+    std::int64_t first, last;
+    std::ptrdiff_t origin;
     std::int32_t width;
-    std::size_t offset;
   };
+  // The count of (x, o) in row r: o clamped to the row's zero counts.
+  const mp_limb_t* cell(const Row& r, std::int64_t o) const {
+    return limbs_.data() + (r.origin + std::clamp(o, r.first, r.last) * r.width);
+  }
   std::vector<Row> rows_;
   std::vector<mp_limb_t> limbs_;
+  // The steps x = first .. end - 1 whose next rows all take `width` limbs.
+  struct Run {
+    int first, end;
+    std::int32_t width;
+  };
+  std::vector<Run> runs_;
   std::size_t maxWidth_ = 1;  // the largest width
-  // The first row from which on every row's counts fit two limbs: a walk's
-  // remaining steps from there on rank and unrank in 128-bit integers.
-  int narrow_ = 0;
 };
 
 class SuffixCache {

@@ -92,10 +92,10 @@ TEST(Rank, RoundTripsOnRandomBlocksAndIndexes) {
         packed[static_cast<std::size_t>(p / 8)] |= mask;
       }
     }
-    t->rank(amid.data(), at, again.z);
-    ASSERT_EQ(mpz_cmp(again.z, index.z), 0);
+    t->rank(amid.data(), at, again.get());
+    ASSERT_EQ(mpz_cmp(again.get(), index.get()), 0);
     std::vector<unsigned char> out(packed.size(), 0);
-    t->unrank(index.z, out.data(), at);
+    t->unrank(index.get(), out.data(), at);
     ASSERT_EQ(out, packed);
 
     mpz_urandomm(index.get(), state, c.get());
@@ -106,6 +106,28 @@ TEST(Rank, RoundTripsOnRandomBlocksAndIndexes) {
     ASSERT_LE(dev2, d);
     t->rank(back, again.get());
     ASSERT_EQ(mpz_cmp(again.get(), index.get()), 0);
+
+    // Several walks at once (four abreast, then the rest), one after the
+    // other in one buffer from bit `at`, as the decoder lays them out.
+    const int count = 1 + static_cast<int>(rng() % 9);
+    std::vector<lumbra::Mpz> many(static_cast<std::size_t>(count));
+    std::vector<mpz_srcptr> indexes;
+    std::vector<lumbra::SuffixCounts::BitPlace> places;
+    std::vector<unsigned char> all((static_cast<std::size_t>(at) + static_cast<std::size_t>(count * m) + 7) / 8, 0);
+    for (int j = 0; j < count; ++j) {
+      mpz_urandomm(many[static_cast<std::size_t>(j)].get(), state, c.get());
+      indexes.push_back(many[static_cast<std::size_t>(j)].get());
+      const int from = at + j * m;
+      places.push_back({all.data() + from / 8, from % 8});
+    }
+    t->unrank(indexes, places);
+    for (int j = 0; j < count; ++j) {
+      t->unrank(indexes[static_cast<std::size_t>(j)], back);
+      for (int i = 0; i < m; ++i) {
+        const int p = at + j * m + i;
+        ASSERT_EQ((all[static_cast<std::size_t>(p / 8)] >> (7 - p % 8)) & 1, back[static_cast<std::size_t>(i)] ? 1 : 0);
+      }
+    }
     EXPECT_LE(cache.bytes(), cache.maxBytes());
   }
   gmp_randclear(state);
