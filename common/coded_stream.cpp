@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <cmath>
 #include <deque>
+#include <map>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "block_meter.h"
 #include "kova/hard_assert.h"
+#include "mpz.h"
 #include "trian.h"
 
 namespace lumbra {
@@ -57,24 +59,17 @@ double log2Of(mpz_srcptr z) {
   return std::log2(mant) + static_cast<double>(e);
 }
 
-// The cost in bits of a uniform value below total as the coder codes it:
-// its top digit below topTotal, the rest as plain bits.
-double uniformCost(mpz_srcptr total, mpz_ptr scratch) {
-  if (mpz_cmp_ui(total, 1) <= 0) return 0;
-  mpz_sub_ui(scratch, total, 1);
-  const std::size_t b = mpz_sizeinbase(scratch, 2);
-  const std::size_t shift = b > 16 ? b - 16 : 0;
-  mpz_tdiv_q_2exp(scratch, scratch, shift);
-  return std::log2(mpz_get_d(scratch) + 1) + static_cast<double>(shift);
-}
-
-class Mpz {
- public:
-  Mpz() { mpz_init(z); }
-  ~Mpz() { mpz_clear(z); }
-  Mpz(const Mpz&) = delete;
-  Mpz& operator=(const Mpz&) = delete;
-  mpz_t z;
+// What the coder needs of a table's total C(m, k, d), worked out once for
+// all the blocks of the table.
+struct TotalCode {
+  Mpz total;
+  UniformSplit split;
+  double ideal = 0;  // log2 of the total (0 when it is 0)
+  void set(const SuffixCounts& t) {
+    t.total(total.get());
+    split = mpz_sgn(total.get()) > 0 ? uniformSplit(total.get()) : UniformSplit{};
+    ideal = mpz_sgn(total.get()) > 0 ? log2Of(total.get()) : 0;
+  }
 };
 
 std::shared_ptr<const SuffixCounts> table(SuffixCache& cache, int m, int k, int d) {
@@ -102,12 +97,11 @@ struct Batch {
   // Makes room for block i < size(); the room grows with the blocks that
   // come, so a short input or stream takes only what it needs.
   void reach(std::size_t i) {
-    while (blocks.size() <= i) {
-      blocks.emplace_back();
+    while (starts.size() <= i) {
       starts.emplace_back();
       keys.emplace_back();
       indexes.emplace_back();
-      totals.emplace_back();
+      codes.emplace_back();
     }
   }
 
@@ -130,10 +124,10 @@ struct Batch {
   }
 
   std::size_t capacity;  // blocks per batch: about 1 MiB of input, at most 32768
-  std::vector<std::vector<bool>> blocks;  // decoding: the blocks
-  std::vector<std::uint64_t> starts;     // encoding: where the blocks start, in bits
+  std::vector<std::uint64_t> starts;  // where the blocks start, in bits
   std::vector<Key> keys;
-  std::deque<Mpz> indexes, totals;  // a deque, as Mpz does not move
+  std::vector<Mpz> indexes;
+  std::vector<const TotalCode*> codes;  // of each block's table
   std::vector<std::size_t> order;
 };
 
@@ -183,7 +177,7 @@ CodingStats encodeStream(ByteSource& in, ByteSink& out, int n, SuffixCache& cach
   FrequencyModel kModel(symbols), dModel(symbols);
   std::vector<unsigned char> coded;
   Batch batch(n);
-  BigScratch scratch;
+  std::deque<TotalCode> totals;  // one per table of the batch; a deque, as they are pointed to
   CheckedSource src(in);
   BlockMeter meter(n);
   // NOTE: the blocks are measured and ranked where they lie in the input's
@@ -218,10 +212,14 @@ CodingStats encodeStream(ByteSource& in, ByteSink& out, int n, SuffixCache& cach
       left -= static_cast<std::uint64_t>(m);
     }
     if (count == 0) break;
+    std::size_t tables = 0;
     batch.forEachTable(cache, count, [&](std::span<const std::size_t> blocks, const SuffixCounts& t) {
+      if (tables == totals.size()) totals.emplace_back();
+      TotalCode& code = totals[tables++];
+      code.set(t);
       for (const std::size_t i : blocks) {
-        t.rank(bytes.data() + batch.starts[i] / 8, static_cast<int>(batch.starts[i] % 8), batch.indexes[i].z);
-        t.total(batch.totals[i].z);
+        t.rank(bytes.data() + batch.starts[i] / 8, static_cast<int>(batch.starts[i] % 8), batch.indexes[i].get());
+        batch.codes[i] = &code;
       }
     });
     for (std::size_t i = 0; i < count; ++i) {
@@ -230,9 +228,10 @@ CodingStats encodeStream(ByteSource& in, ByteSink& out, int n, SuffixCache& cach
       kModel.encode(enc, uk);
       stats.dBits += std::log2(static_cast<double>(dModel.total()) / dModel.freq(ud));
       dModel.encode(enc, ud);
-      enc.encodeUniform(batch.indexes[i].z, batch.totals[i].z);
-      stats.indexBits += uniformCost(batch.totals[i].z, scratch);
-      stats.idealIndexBits += log2Of(batch.totals[i].z);
+      const TotalCode& code = *batch.codes[i];
+      enc.encodeUniform(batch.indexes[i].get(), code.split);
+      stats.indexBits += code.split.bits();
+      stats.idealIndexBits += code.ideal;
     }
     stats.blocks += count;
     enc.take(coded);
@@ -282,6 +281,16 @@ void decodeStream(ByteSource& in, ByteSink& out, SuffixCache& cache, std::uint64
   std::uint64_t start = 0;
   std::vector<mpz_srcptr> indexes;
   std::vector<SuffixCounts::BitPlace> places;
+  // NOTE: the totals of recent tables, so that a block needs no table to
+  // read its index; dropped whole when full, so they stay a few MiB at most.
+  std::map<Batch::Key, TotalCode> recent;
+  const auto totalOf = [&](const Batch::Key& key) -> const TotalCode& {
+    if (const auto it = recent.find(key); it != recent.end()) return it->second;
+    if (recent.size() >= 16384) recent.clear();
+    TotalCode& code = recent[key];
+    code.set(*table(cache, key.m, key.k, key.d));
+    return code;
+  };
   std::uint64_t left = bits, first = 0;
   while (left > 0) {
     // The (k, d, index) of a batch of blocks in stream order, then their
@@ -296,13 +305,14 @@ void decodeStream(ByteSource& in, ByteSink& out, SuffixCache& cache, std::uint64
       batch.reach(count);
       if (k > static_cast<std::uint32_t>(m) || d > static_cast<std::uint32_t>(m))
         throw CorruptStream(where() + "k or d is larger than the block");
-      batch.keys[count] = {m, static_cast<int>(k), static_cast<int>(d)};
+      const Batch::Key key{m, static_cast<int>(k), static_cast<int>(d)};
+      batch.keys[count] = key;
       batch.starts[count] = start;
       start += static_cast<std::uint64_t>(m);
-      table(cache, m, static_cast<int>(k), static_cast<int>(d))->total(batch.totals[count].z);
-      if (mpz_sgn(batch.totals[count].z) == 0) throw CorruptStream(where() + "no block has this k within this deviation");
+      const TotalCode& code = totalOf(key);
+      if (mpz_sgn(code.total.get()) == 0) throw CorruptStream(where() + "no block has this k within this deviation");
       try {
-        dec.decodeUniform(batch.indexes[count].z, batch.totals[count].z);
+        dec.decodeUniform(batch.indexes[count].get(), code.total.get(), code.split);
       } catch (const CorruptStream&) {
         throw CorruptStream(where() + "the index is not below its count C(m, k, d)");
       }
@@ -318,7 +328,7 @@ void decodeStream(ByteSource& in, ByteSink& out, SuffixCache& cache, std::uint64
       indexes.clear();
       places.clear();
       for (const std::size_t i : blocks) {
-        indexes.push_back(batch.indexes[i].z);
+        indexes.push_back(batch.indexes[i].get());
         places.push_back({bytes.data() + batch.starts[i] / 8, static_cast<int>(batch.starts[i] % 8)});
       }
       t.unrank(indexes, places);

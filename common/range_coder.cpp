@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "kova/hard_assert.h"
+#include "mpz.h"
 
 namespace lumbra {
 
@@ -19,22 +20,17 @@ std::uint32_t bitsAt(mpz_srcptr z, std::size_t pos, int count) {
   return static_cast<std::uint32_t>(v & ((std::uint64_t{1} << count) - 1));
 }
 
-// The split of a total > 2^16: the value's bits from `shift` up form the top
-// digit, below the top of total - 1 plus one, and the `shift` bits below it
-// follow in digits of 16 bits (the first one shorter).
-struct Split {
-  std::size_t shift;
-  std::uint32_t topTotal;
-};
-
-Split split(mpz_srcptr total, mpz_ptr scratch) {
-  mpz_sub_ui(scratch, total, 1);
-  const std::size_t bits = mpz_sizeinbase(scratch, 2);
-  const std::size_t shift = bits > 16 ? bits - 16 : 0;
-  return {shift, bitsAt(scratch, shift, 16) + 1};
-}
-
 }  // namespace
+
+UniformSplit uniformSplit(mpz_srcptr total) {
+  hard_assert(mpz_sgn(total) > 0, "mpz_sgn(total)>0");
+  if (mpz_cmp_ui(total, 1) == 0) return {};
+  Mpz less;
+  mpz_sub_ui(less.get(), total, 1);
+  const std::size_t bits = mpz_sizeinbase(less.get(), 2);
+  const std::size_t shift = bits > 16 ? bits - 16 : 0;
+  return {shift, bitsAt(less.get(), shift, 16) + 1};
+}
 
 void RangeEncoder::encode(std::uint32_t cum, std::uint32_t freq, std::uint32_t total) {
   const std::uint32_t r = range_ / total;
@@ -50,9 +46,8 @@ void RangeEncoder::encodeBits(std::uint32_t value, int bits) {
   normalize();
 }
 
-void RangeEncoder::encodeUniform(mpz_srcptr value, mpz_srcptr total) {
-  if (mpz_cmp_ui(total, 1) <= 0) return;
-  const Split sp = split(total, scratch_);
+void RangeEncoder::encodeUniform(mpz_srcptr value, const UniformSplit& sp) {
+  if (sp.topTotal == 1 && sp.shift == 0) return;
   encode(bitsAt(value, sp.shift, 16), 1, sp.topTotal);
   std::size_t rest = sp.shift;
   if (const int first = static_cast<int>(rest % 16)) {
@@ -137,12 +132,11 @@ std::uint32_t RangeDecoder::decodeBits(int bits) {
   return v;
 }
 
-void RangeDecoder::decodeUniform(mpz_ptr value, mpz_srcptr total) {
-  if (mpz_cmp_ui(total, 1) <= 0) {
+void RangeDecoder::decodeUniform(mpz_ptr value, mpz_srcptr total, const UniformSplit& sp) {
+  if (sp.topTotal == 1 && sp.shift == 0) {
     mpz_set_ui(value, 0);
     return;
   }
-  const Split sp = split(total, scratch_);
   const std::uint32_t top = peek(sp.topTotal);
   consume(top, 1);
   // The value's limbs, least significant first, filled digit by digit.

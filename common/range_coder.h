@@ -19,6 +19,7 @@
 
 #include <gmp.h>
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
@@ -37,17 +38,18 @@ class CorruptStream : public std::runtime_error {
 inline constexpr std::uint32_t range_max_total = 1u << 16;
 
 // A GMP integer for a coder's intermediate values, owned by the coder.
-class BigScratch {
- public:
-  BigScratch() { mpz_init(z_); }
-  ~BigScratch() { mpz_clear(z_); }
-  BigScratch(const BigScratch&) = delete;
-  BigScratch& operator=(const BigScratch&) = delete;
-  operator mpz_ptr() { return z_; }
-
- private:
-  mpz_t z_;
+// How a uniform value below a total is coded: its bits from `shift` up as
+// one digit below topTotal (the top 16 bits of total - 1, plus one), then
+// the `shift` bits below them in digits of 16 bits, the first one shorter.
+// A total of 1 codes nothing (topTotal 1, shift 0).
+struct UniformSplit {
+  std::size_t shift = 0;
+  std::uint32_t topTotal = 1;
+  // What coding a value costs, in bits.
+  double bits() const { return std::log2(static_cast<double>(topTotal)) + static_cast<double>(shift); }
 };
+// The split of total >= 1.
+UniformSplit uniformSplit(mpz_srcptr total);
 
 class RangeEncoder {
  public:
@@ -58,7 +60,9 @@ class RangeEncoder {
   // Codes `bits` (0..16) bits of value as one uniform digit.
   void encodeBits(std::uint32_t value, int bits);
   // Codes 0 <= value < total uniformly; nothing when total is 1.
-  void encodeUniform(mpz_srcptr value, mpz_srcptr total);
+  void encodeUniform(mpz_srcptr value, mpz_srcptr total) { encodeUniform(value, uniformSplit(total)); }
+  // The same with the total's split, worked out once for many values.
+  void encodeUniform(mpz_srcptr value, const UniformSplit& split);
   // Settles every byte; the encoder takes no symbol after it.
   void finish();
   // The bytes settled since the last take(), handed over to `out`.
@@ -83,7 +87,6 @@ class RangeEncoder {
   std::uint64_t pending_ = 1;
   std::uint64_t produced_ = 0;
   std::vector<unsigned char> out_;
-  BigScratch scratch_;
 };
 
 class RangeDecoder {
@@ -98,7 +101,9 @@ class RangeDecoder {
   std::uint32_t decodeBits(int bits);
   // A uniform value below total into value; CorruptStream when the stream
   // holds one that is not below total.
-  void decodeUniform(mpz_ptr value, mpz_srcptr total);
+  void decodeUniform(mpz_ptr value, mpz_srcptr total) { decodeUniform(value, total, uniformSplit(total)); }
+  // The same with the total's split, worked out once for many values.
+  void decodeUniform(mpz_ptr value, mpz_srcptr total, const UniformSplit& split);
   // True when the source has no byte after the stream.
   bool atEnd();
   // After the last symbol: true when the stream's last bytes are the ones
@@ -116,7 +121,6 @@ class RangeDecoder {
   std::vector<unsigned char> buf_;
   std::size_t pos_ = 0, end_ = 0;
   std::vector<mp_limb_t> limbs_;
-  BigScratch scratch_;
 };
 
 // An adaptive model of the symbols 0..size-1: every symbol starts with one
