@@ -365,9 +365,16 @@ void SuffixCounts::unrank(std::span<const mpz_srcptr> indexes, std::span<const B
   std::size_t i = 0;
   for (; i < indexes.size(); i += lanes) {
     const std::size_t count = std::min<std::size_t>(lanes, indexes.size() - i);
-    if (count == lanes) unrankLanes<lanes>(&indexes[i], words);
-    else
-      for (std::size_t l = 0; l < count; ++l) unrankLanes<1>(&indexes[i + l], &words[l]);
+    if (count == lanes) {
+      unrankLanes<lanes>(&indexes[i], words);
+    } else if (count == 1) {
+      unrankLanes<1>(&indexes[i], words);
+    } else {
+      // Two or three left: four abreast still, the last one repeated.
+      mpz_srcptr rest[lanes];
+      for (std::size_t l = 0; l < lanes; ++l) rest[l] = indexes[i + std::min(l, count - 1)];
+      unrankLanes<lanes>(rest, words);
+    }
     for (std::size_t l = 0; l < count; ++l) unpackBits(words[l].data(), m_, places[i + l].bytes, places[i + l].bit);
   }
 }
@@ -381,7 +388,7 @@ void SuffixCounts::unrankLanes(const mpz_srcptr* index, Words* bits) const {
     hard_assert(mpz_size(index[l]) <= n, "mpz_size(index[l])<=n");
     r[l].resize(n);
     std::fill(r[l].begin(), r[l].end(), mp_limb_t{0});
-    mpz_export(r[l].data(), nullptr, -1, sizeof(mp_limb_t), 0, 0, index[l]);
+    std::copy_n(mpz_limbs_read(index[l]), mpz_size(index[l]), r[l].data());
     std::fill(bits[l].begin(), bits[l].end(), std::uint64_t{0});
   }
   // The walk keeps r < S(x, o), so it never leaves the band, and r has no
