@@ -3,13 +3,14 @@
 // Writes SIZE bytes made of N-bit blocks with N/2 ones whose walks stay
 // within D of their center line: each block is the unrank of an index drawn
 // uniformly below C(N, N/2, D) (GMP's Mersenne twister from SEED). Built
-// against the project's common library (SuffixCounts).
+// against the project's common library (SuffixCounts, BitWriter).
 #include <gmp.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
+#include "bitstm.h"
 #include "rank.h"
 
 int main(int argc, char** argv) {
@@ -27,21 +28,24 @@ int main(int argc, char** argv) {
   mpz_init(c);
   mpz_init(i);
   t.total(c);
+  // Whole blocks into the writer, the output cut at SIZE bytes.
+  struct Stdout final : lumbra::ByteSink {
+    unsigned long long left;
+    explicit Stdout(unsigned long long size) : left(size) {}
+    void put(const unsigned char* p, std::size_t n) override {
+      const std::size_t take = n < left ? n : static_cast<std::size_t>(left);
+      std::fwrite(p, 1, take, stdout);
+      left -= take;
+    }
+  } out(bytes);
+  lumbra::BitWriter writer(out);
   std::vector<bool> vb;
-  unsigned acc = 0, have = 0;
-  unsigned long long written = 0;
-  while (written < bytes) {
+  while (writer.bits() < 8 * bytes) {
     mpz_urandomm(i, rs, c);
     t.unrank(i, vb);
-    for (bool b : vb) {
-      acc = (acc << 1) | (b ? 1u : 0u);
-      if (++have == 8 && written < bytes) {
-        std::putchar(static_cast<int>(acc));
-        ++written;
-        acc = have = 0;
-      }
-    }
+    writer.write(vb);
   }
+  writer.finish();
   mpz_clear(c);
   mpz_clear(i);
   gmp_randclear(rs);

@@ -262,6 +262,36 @@ TEST_F(BitReaderTest, FailedReadInTheMiddleOfABlockLosesNoBits) {
   EXPECT_EQ(rest, std::vector<bool>(all.begin() + 5, all.end()));
 }
 
+// Blocks of any length written one after the other, flushed at random
+// points: the bytes are the bits packed by a plain loop, the last byte padded
+// with zeros, and the sink sees them in order.
+TEST(BitWriterTest, PacksBlocksWithoutGapsLikeAPlainLoop) {
+  struct memory_sink final : lumbra::ByteSink {
+    std::vector<unsigned char> bytes;
+    void put(const unsigned char* p, std::size_t n) override { bytes.insert(bytes.end(), p, p + n); }
+  };
+  std::mt19937 rng(7);
+  for (int round = 0; round < 50; ++round) {
+    memory_sink sink;
+    lumbra::BitWriter writer(sink);
+    bits all;
+    const int blocks = static_cast<int>(rng() % 40);
+    for (int b = 0; b < blocks; ++b) {
+      bits vb(rng() % 300);
+      for (std::size_t i = 0; i < vb.size(); ++i) vb[i] = (rng() & 1) != 0;
+      writer.write(vb);
+      all.insert(all.end(), vb.begin(), vb.end());
+      if (rng() % 5 == 0) writer.flush();
+    }
+    EXPECT_EQ(writer.bits(), all.size());
+    writer.finish();
+    std::vector<unsigned char> want((all.size() + 7) / 8, 0);
+    for (std::size_t i = 0; i < all.size(); ++i)
+      if (all[i]) want[i / 8] = static_cast<unsigned char>(want[i / 8] | (0x80u >> (i % 8)));
+    EXPECT_EQ(sink.bytes, want);
+  }
+}
+
 // A source whose read breaks its contract: a negative count without an error.
 class negative_source final : public kova::file {
  public:
