@@ -178,7 +178,8 @@ std::size_t SuffixCounts::estimateBytes(int m, int k, int d) {
          static_cast<std::size_t>(m) * sizeof(Run);
 }
 
-SuffixCounts::SuffixCounts(int m, int k, int d) : m_(m), k_(k), d_(d) {
+SuffixCounts::SuffixCounts(int m, int k, int d, std::vector<mp_limb_t> storage)
+    : m_(m), k_(k), d_(d), limbs_(std::move(storage)) {
   hard_assert(m>0, "m>0");
   hard_assert(m <= 2147483646, "m<=2147483646");
   hard_assert(k >= 0 && k <= m, "k>=0&&k<=m");
@@ -198,6 +199,10 @@ SuffixCounts::SuffixCounts(int m, int k, int d) : m_(m), k_(k), d_(d) {
   }
   // NOTE: reserved once at the bound, so rows are appended without moving
   // the ones made before and the table never takes more than estimateBytes.
+  // Storage handed in is kept when it holds the bound and is not more than
+  // twice what the table needs; otherwise it goes.
+  limbs_.clear();
+  if (limbs_.capacity() < total || limbs_.capacity() > 2 * total) std::vector<mp_limb_t>().swap(limbs_);
   limbs_.reserve(total);
 
   // The end point: one path (it is in every band).
@@ -235,7 +240,7 @@ SuffixCounts::SuffixCounts(int m, int k, int d) : m_(m), k_(k), d_(d) {
     row.width = static_cast<std::int32_t>(used);
     row.origin = static_cast<std::ptrdiff_t>(base) - static_cast<std::ptrdiff_t>(row.first) * row.width;
   }
-  limbs_.shrink_to_fit();
+  if (limbs_.capacity() > 2 * limbs_.size()) limbs_.shrink_to_fit();
   for (const Row& r : rows_) maxWidth_ = std::max(maxWidth_, static_cast<std::size_t>(r.width));
   for (int x = 0; x < m;) {
     const std::int32_t w = rows_[static_cast<std::size_t>(x) + 1].width;
@@ -456,10 +461,24 @@ std::shared_ptr<const SuffixCounts> SuffixCache::get(int m, int k, int d) {
     lru_.splice(lru_.begin(), lru_, it->second);
     return it->second->second;
   }
-  if (SuffixCounts::estimateBytes(m, k, d) > max_) return nullptr;
-  auto table = std::make_shared<const SuffixCounts>(m, k, d);
+  const std::size_t need = SuffixCounts::estimateBytes(m, k, d);
+  if (need > max_) return nullptr;
+  // Room first; the storage of a table let go that no caller holds any more
+  // is kept for the new one.
+  std::vector<mp_limb_t> spare;
+  while (used_ + need > max_ && !lru_.empty()) {
+    std::shared_ptr<SuffixCounts>& old = lru_.back().second;
+    used_ -= old->bytes();
+    if (old.use_count() == 1) {
+      std::vector<mp_limb_t> storage = std::move(*old).releaseStorage();
+      if (storage.capacity() > spare.capacity()) spare.swap(storage);
+    }
+    index_.erase(lru_.back().first);
+    lru_.pop_back();
+  }
+  auto table = std::make_shared<SuffixCounts>(m, k, d, std::move(spare));
   const std::size_t size = table->bytes();
-  while (used_ + size > max_) {
+  while (used_ + size > max_ && !lru_.empty()) {
     used_ -= lru_.back().second->bytes();
     index_.erase(lru_.back().first);
     lru_.pop_back();

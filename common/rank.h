@@ -29,6 +29,7 @@
 #include <memory>
 #include <span>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace lumbra {
@@ -69,7 +70,14 @@ class SuffixCounts {
  public:
   // The counts of the band of (m, k, d). Requires 1 <= m <= 2147483646,
   // 0 <= k <= m, 0 <= d <= m. Throws std::bad_alloc.
-  SuffixCounts(int m, int k, int d);
+  SuffixCounts(int m, int k, int d) : SuffixCounts(m, k, d, {}) {}
+  // The same, its counts kept in `storage` when its capacity suffices (the
+  // storage of a table let go, so that building the next one touches no new
+  // memory).
+  SuffixCounts(int m, int k, int d, std::vector<mp_limb_t> storage);
+  // The table's storage, handed over; the table is empty afterwards and may
+  // only be destroyed.
+  std::vector<mp_limb_t> releaseStorage() && { return std::move(limbs_); }
 
   // The bytes the table takes, before it is built (an upper bound, the one
   // the constructor reserves).
@@ -176,7 +184,7 @@ class SuffixCache {
   struct KeyHash {
     std::size_t operator()(const Key& key) const noexcept;
   };
-  using Entry = std::pair<Key, std::shared_ptr<const SuffixCounts>>;
+  using Entry = std::pair<Key, std::shared_ptr<SuffixCounts>>;
   std::size_t max_;
   std::size_t used_ = 0;  // the bytes of the tables in lru_
   std::list<Entry> lru_;  // most recently used first
