@@ -3,57 +3,37 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "memory_bytes.h"
+
 using lumbra::CorruptStream;
 using Bytes = std::vector<unsigned char>;
+using lumbra_test::memory_sink;
+using lumbra_test::memory_source;
 
 namespace {
 
-// Hands out its bytes at most `piece` at a time, as a pipe may.
-class Source final : public lumbra::ByteSource {
- public:
-  Source(const Bytes& b, std::size_t piece) : b_(b), piece_(piece) {}
-  std::size_t get(unsigned char* buf, std::size_t n) override {
-    n = std::min({n, b_.size() - pos_, piece_});
-    if (n > 0) std::memcpy(buf, b_.data() + pos_, n);
-    pos_ += n;
-    return n;
-  }
-
- private:
-  const Bytes& b_;
-  std::size_t piece_;
-  std::size_t pos_ = 0;
-};
-
-class Sink final : public lumbra::ByteSink {
- public:
-  void put(const unsigned char* p, std::size_t n) override { b.insert(b.end(), p, p + n); }
-  Bytes b;
-};
-
 Bytes encode(const Bytes& in, int n, std::size_t piece = 1 << 20) {
   lumbra::SuffixCache cache(64 << 20);
-  Source src(in, piece);
-  Sink out;
+  memory_source src(in, piece);
+  memory_sink out;
   lumbra::CodedHeader h;
   const lumbra::CodingStats s = lumbra::encodeStream(src, out, n, cache, h);
-  std::copy(h.begin(), h.end(), out.b.begin());
+  std::copy(h.begin(), h.end(), out.bytes.begin());
   EXPECT_EQ(s.inputBytes, in.size());
-  EXPECT_EQ(s.headerBits + s.payloadBits, 8 * out.b.size());
-  return out.b;
+  EXPECT_EQ(s.headerBits + s.payloadBits, 8 * out.bytes.size());
+  return out.bytes;
 }
 
 Bytes decode(const Bytes& in, std::size_t piece = 1 << 20) {
   lumbra::SuffixCache cache(64 << 20);
-  Source src(in, piece);
-  Sink out;
+  memory_source src(in, piece);
+  memory_sink out;
   lumbra::decodeStream(src, out, cache);
-  return out.b;
+  return out.bytes;
 }
 
 std::string decodeError(const Bytes& in) {
