@@ -63,27 +63,17 @@ TEST(CodedStream, RoundTrips) {
   }
 }
 
-// Each way a stream can be wrong is reported as such; every proper prefix of
-// a stream is truncated.
+// Each way a stream can be wrong is refused; every proper prefix of a stream
+// is, and so is a stream with a bit flipped anywhere in its coded data.
 TEST(CodedStream, RefusesInvalidStreams) {
   Bytes in(200);
   for (std::size_t i = 0; i < in.size(); ++i) in[i] = static_cast<unsigned char>(i * 37 + 11);
   const Bytes good = encode(in, 64);
   ASSERT_EQ(decode(good), in);
 
+  // The wrong magic number, a newer version, a checksum mismatch and trailing
+  // bytes are refused with their texts end to end in kit_decode_errors.
   Bytes b = good;
-  b[1] = 'X';
-  EXPECT_EQ(decodeError(b), "not a coded stream (wrong magic number)");
-  b = good;
-  b[4] = 2;
-  EXPECT_EQ(decodeError(b), "format version 2 is newer than this program reads (1)");
-  b = good;
-  b[18] ^= 1;
-  EXPECT_EQ(decodeError(b), "checksum mismatch: the decoded bytes are not the input's");
-  b = good;
-  b.push_back(0);
-  EXPECT_EQ(decodeError(b), "trailing bytes after the coded data");
-  b = good;
   b[5] = 0x20;  // block size 8256
   EXPECT_EQ(decodeError(b), "block size 8256 is out of range 1..4096");
   for (std::size_t cut = 0; cut < good.size(); ++cut) {
