@@ -83,6 +83,8 @@ class BigIntTest : public ::testing::Test {
   recording_probe probe{pool};
 };
 
+// Numbers made from ints and a few edges of the text; the random test below
+// covers every length against GMP.
 TEST_F(BigIntTest, KnownValues) {
   struct row {
     sh_ptr<BigInt> x;
@@ -91,18 +93,13 @@ TEST_F(BigIntTest, KnownValues) {
     std::uint32_t low32;
   } rows[] = {
       {num(0), "0", 0, 0},
-      {num(1), "1", 1, 1},
-      {num(-1), "-1", 1, 1},
       {num(-5), "-5", 3, 5},
-      {num(99), "99", 7, 99},
-      {num(255), "255", 8, 255},
-      {num(256), "256", 9, 256},
       // GMP's length estimates for 99 and 999 are one too large: neither the
       // text nor the appended text may carry the spare byte.
+      {num(99), "99", 7, 99},
       {num(999), "999", 10, 999},
       {num(INT_MIN), "-2147483648", 32, 2147483648u},
       {plus(pow2(32), 5), "4294967301", 33, 5},
-      {pow2(100), "1267650600228229401496703205376", 101, 0},
   };
   for (const row& r : rows) {
     SCOPED_TRACE(r.text);
@@ -135,6 +132,9 @@ TEST_F(BigIntTest, AgreesWithGmpOnRandomOperands) {
     SCOPED_TRACE(mpz_text(ra.v) + " op " + mpz_text(rb.v));
     sh_ptr<BigInt> a = from_mpz(ra.v), b = from_mpz(rb.v);
     ASSERT_EQ(text(*a), mpz_text(ra.v));
+    kova::mp_string s(pool, "x:");
+    a->append_text(s);
+    EXPECT_EQ(std::string(s.data(), s.size()), "x:" + mpz_text(ra.v));
 
     int cmp = mpz_cmp(ra.v, rb.v);
     EXPECT_EQ(a->eq(*b), cmp == 0);
