@@ -39,10 +39,8 @@ std::string mpz_text(const mpz_t z) {
   return s;
 }
 
-class BigIntTest : public ::testing::Test {
+class BigIntTest : public lumbra_test::pool_test {
  protected:
-  void TearDown() override { EXPECT_EQ(probe.live_blocks(), 0u); }
-
   sh_ptr<BigInt> num(int v) { return kova::new_big_int(pool, v); }
   sh_ptr<BigInt> copy(const BigInt& x) { return kova::new_big_int(pool, x); }
   // 2 to the power e.
@@ -78,9 +76,7 @@ class BigIntTest : public ::testing::Test {
     return std::string(s->data(), s->size());
   }
 
-  mem_pool pool{16384, 1024};
   kova::gmp_pool_guard gmp{pool};
-  recording_probe probe{pool};
 };
 
 // Numbers made from ints and a few edges of the text; the random test below

@@ -19,7 +19,6 @@ using lumbra::BitReader;
 namespace {
 
 using bits = std::vector<bool>;
-using lumbra_test::recording_probe;
 
 // A byte source standing in for a file: each read hands out at most `piece`
 // bytes (a pipe that delivers small pieces; 0 for no limit), and the read
@@ -77,13 +76,7 @@ std::string random_bytes(std::size_t size, unsigned seed) {
   return s;
 }
 
-class BitReaderTest : public ::testing::Test {
- protected:
-  void TearDown() override { EXPECT_EQ(probe.live_blocks(), 0u); }
-
-  mem_pool pool{16384, 1024};
-  lumbra_test::recording_probe probe{pool};
-};
+using BitReaderTest = lumbra_test::pool_test;
 
 // Blocks stay whole whatever pieces the source delivers, across many
 // refills of the read-ahead buffer and for blocks longer than the buffer;

@@ -16,7 +16,6 @@
 using kova::mem_pool;
 using lumbra::PlotPoint;
 using lumbra::Trian;
-using lumbra_test::recording_probe;
 
 namespace {
 
@@ -86,13 +85,9 @@ std::vector<std::string> plain_table(mem_pool& pool, const Trian& t) {
   return writes;
 }
 
-class CommandsTest : public ::testing::Test {
+class CommandsTest : public lumbra_test::pool_test {
  protected:
-  void TearDown() override { EXPECT_EQ(probe.live_blocks(), 0u); }
-
-  mem_pool pool{16384, 1024};
   kova::gmp_pool_guard gmp{pool};
-  recording_probe probe{pool};
 };
 
 // Counts of more digits than a small formatting area holds (up to 400 over

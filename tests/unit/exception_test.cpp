@@ -27,11 +27,8 @@ std::string str(const sh_str& s) { return std::string(s->data(), s->size()); }
 static_assert(std::is_abstract_v<kova::MsgException>);
 static_assert(std::is_abstract_v<kova::ExternException>);
 
-class Exceptions : public ::testing::Test {
+class Exceptions : public lumbra_test::pool_test {
  protected:
-  void TearDown() override { EXPECT_EQ(probe.live_blocks(), 0u); }
-  mem_pool pool{16384, 1024};
-  recording_probe probe{pool};
   const src_pos pos{"ruzorid/src/x.cpp", 42};
 };
 

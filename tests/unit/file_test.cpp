@@ -18,7 +18,6 @@ using kova::file;
 using kova::mem_pool;
 using kova::sh_ptr;
 using kova::sh_str;
-using lumbra_test::recording_probe;
 
 namespace {
 
@@ -59,7 +58,7 @@ raised catch_file_error(const std::function<void()>& op) {
   return r;
 }
 
-class Files : public ::testing::Test {
+class Files : public lumbra_test::pool_test {
  protected:
   void SetUp() override {
     std::string tmpl = ::testing::TempDir() + "kova_file_XXXXXX";
@@ -69,7 +68,7 @@ class Files : public ::testing::Test {
   }
   void TearDown() override {
     std::filesystem::remove_all(dir);
-    EXPECT_EQ(probe.live_blocks(), 0u);
+    pool_test::TearDown();
     EXPECT_EQ(lowest_free_fd(), fd_mark) << "a descriptor was left open";
   }
   // A file of that content in the test's directory; returns its path.
@@ -80,8 +79,6 @@ class Files : public ::testing::Test {
     return p;
   }
 
-  mem_pool pool{16384, 1024};
-  recording_probe probe{pool};
   std::string dir;
   int fd_mark = -1;
 };

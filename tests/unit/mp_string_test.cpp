@@ -22,12 +22,7 @@ namespace {
 
 std::string text(const mp_string& s) { return std::string(s.data(), s.size()); }
 
-class MpString : public ::testing::Test {
- protected:
-  mem_pool pool{16384, 1024};
-  recording_probe probe{pool};
-  void TearDown() override { EXPECT_EQ(probe.live_blocks(), 0u); }
-};
+using MpString = lumbra_test::pool_test;
 
 TEST(ChRange, FromCStringAndEquality) {
   ch_range a("showC");

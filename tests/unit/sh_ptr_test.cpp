@@ -8,7 +8,6 @@
 
 using kova::mem_pool;
 using kova::sh_ptr;
-using lumbra_test::recording_probe;
 
 namespace {
 
@@ -34,12 +33,9 @@ struct node : kova::destroyable {
   long value = 7;
 };
 
-class ShPtr : public ::testing::Test {
+class ShPtr : public lumbra_test::pool_test {
  protected:
   void SetUp() override { destroyed = 0; }
-  void TearDown() override { EXPECT_EQ(probe.live_blocks(), 0u); }
-  mem_pool pool{16384, 1024};
-  recording_probe probe{pool};
 };
 
 TEST_F(ShPtr, LastOfFourCopiesReleasesOnce) {

@@ -20,7 +20,6 @@ using kova::mem_pool;
 using lumbra::centerLine;
 using lumbra::Trian;
 using lumbra::walkStats;
-using lumbra_test::recording_probe;
 
 namespace {
 
@@ -29,17 +28,14 @@ std::string text(mem_pool& pool, const BigInt& x) {
   return std::string(s->data(), s->size());
 }
 
-class TrianTest : public ::testing::Test {
+class TrianTest : public lumbra_test::pool_test {
  protected:
-  void TearDown() override { EXPECT_EQ(probe.live_blocks(), 0u); }
   std::string count(int n, int k, int d, bool lastRowOnly) {
     Trian t(pool, n, k, d, lastRowOnly);
     return text(pool, t.getC());
   }
 
-  mem_pool pool{16384, 1024};
   kova::gmp_pool_guard gmp{pool};
-  recording_probe probe{pool};
 };
 
 // L(x) = x(2k - n)/n truncated toward zero, from the product itself in 64
