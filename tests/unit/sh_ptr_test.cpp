@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "kova/destroy.h"
-#include "kova/shared_text.h"
 #include "recording_probe.h"
 
 using kova::mem_pool;
@@ -90,12 +89,6 @@ TEST_F(ShPtr, EmptyValueHasAControlBlockOfItsOwn) {
   EXPECT_FALSE(e);
   EXPECT_EQ(&e.pool(), &pool);
   EXPECT_EQ(probe.live_blocks(), 1u);  // just the control block
-}
-
-TEST_F(ShPtr, SharedTextReturnsBufferRecordAndBlock) {
-  kova::sh_str s = kova::new_str(pool, kova::ch_range("some text"));
-  s->append(" that grows past its first buffer");
-  EXPECT_EQ(probe.live_blocks(), 3u);
 }
 
 TEST(ShPtrFailure, ObjectIsReleasedWhenTheControlBlockCannotBeHad) {
