@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bigintgmp.h"
+#include "plain_block.h"
 #include "recording_probe.h"
 
 using kova::mem_pool;
@@ -141,35 +142,15 @@ std::string plain_plot(std::vector<PlotPoint> points) {
   return s;
 }
 
-// A block's numbers line and plot as the plain recipe makes them: the line
-// with printf, and the marks listed bound lines first, then the walk.
-std::string plain_block(const std::vector<bool>& vb) {
-  int k, d;
-  lumbra::walkStats(vb, k, d);
-  const int a = static_cast<int>(vb.size());
-  char numbers[48];
-  std::string s(numbers, static_cast<std::size_t>(std::snprintf(numbers, sizeof numbers, "%d\t%d\t%d\n", a, k, d)));
-  std::vector<int> line;
-  lumbra::centerLine(a, k, line);
-  std::vector<PlotPoint> points;
-  for (int x = 0; x <= a; ++x) {
-    points.push_back({x, line[x] - d, lumbra::mark_lower});
-    points.push_back({x, line[x] + d, lumbra::mark_upper});
-  }
-  int h = 0;
-  for (int i = 1; i <= a; ++i) {
-    h += vb[i - 1] ? 1 : -1;
-    points.push_back({i, h, lumbra::mark_walk});
-  }
-  return s + plain_plot(points);
-}
-
 std::vector<bool> bits(const std::string& s) {
   std::vector<bool> vb;
   for (char c : s) vb.push_back(c == '1');
   return vb;
 }
 
+// Blocks of many lengths, some leaning to ones or zeros so the line is
+// steep: the bytes of the plain recipe, whose walk and line owe nothing to
+// walkStats or centerLine.
 TEST_F(CommandsTest, BlockIsThePlainRecipesBytes) {
   std::mt19937 rng(20261209);
   std::vector<std::vector<bool>> blocks = {bits("1"), bits("0"), bits("11111111"), bits("00000000"),
@@ -186,7 +167,7 @@ TEST_F(CommandsTest, BlockIsThePlainRecipesBytes) {
     SCOPED_TRACE("a=" + std::to_string(vb.size()));
     capture_file out(pool);
     lumbra::showBlock(pool, out, vb);
-    ASSERT_EQ(out.bytes(), plain_block(vb));
+    ASSERT_EQ(out.bytes(), lumbra_test::plain_block(vb));
   }
 }
 
