@@ -104,7 +104,8 @@ void checkBlock(kova::mem_pool& pool, const std::vector<bool>& vb, i64 block) {
   }
   const std::string want = lumbra_test::plain_block(vb);
   if (out.text != want) {
-    const auto at = std::mismatch(out.text.begin(), out.text.end(), want.begin(), want.end()).first - out.text.begin();
+    const auto at =
+        std::mismatch(out.text.begin(), out.text.end(), want.begin(), want.end()).first - out.text.begin();
     fail("the block's bytes differ from the plain recipe at byte", block, static_cast<i64>(at));
   }
 }

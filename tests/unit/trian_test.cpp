@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <bit>
 #include <cstdlib>
 #include <cstdint>
 #include <functional>
@@ -13,6 +12,7 @@
 
 #include "bigintgmp.h"
 #include "count.h"
+#include "plain_block.h"
 #include "recording_probe.h"
 
 using kova::BigInt;
@@ -87,15 +87,9 @@ TEST_F(TrianTest, CountsEqualTheBlocksThatWalkStatsPlacesInTheBand) {
       for (int i = 0; i < n; ++i) vb[i] = (b >> i) & 1;
       int k = -1, dev = -1;
       walkStats(vb, k, dev);
-      // The walk by hand: k ones, and its largest distance from the line.
-      const int ones = std::popcount(b);
-      int w = 0, want = 0;
-      for (int x = 1; x <= n; ++x) {
-        w += vb[x - 1] ? 1 : -1;
-        want = std::max(want, std::abs(w - static_cast<int>(x * (2 * ones - n) / n)));
-      }
-      ASSERT_EQ(k, ones) << "block " << b << " of " << n;
-      ASSERT_EQ(dev, want) << "block " << b << " of " << n;
+      const lumbra_test::plain_walk w(vb);
+      ASSERT_EQ(k, w.k) << "block " << b << " of " << n;
+      ASSERT_EQ(dev, w.d) << "block " << b << " of " << n;
       ++hist[k][dev];
     }
     std::uint64_t binomial = 1;  // n over k
