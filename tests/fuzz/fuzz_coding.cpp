@@ -4,44 +4,19 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
-#include <vector>
 
 #include "coded_stream.h"
+#include "memory_bytes.h"
 
-namespace {
-
-class Source final : public lumbra::ByteSource {
- public:
-  Source(const std::uint8_t* p, std::size_t n) : p_(p), n_(n) {}
-  std::size_t get(unsigned char* buf, std::size_t n) override {
-    // Small pieces, as a pipe may deliver them.
-    n = std::min({n, n_, std::size_t{7}});
-    if (n > 0) std::memcpy(buf, p_, n);
-    p_ += n;
-    n_ -= n;
-    return n;
-  }
-
- private:
-  const std::uint8_t* p_;
-  std::size_t n_;
-};
-
-class Sink final : public lumbra::ByteSink {
- public:
-  void put(const unsigned char* p, std::size_t n) override { b.insert(b.end(), p, p + n); }
-  std::vector<unsigned char> b;
-};
-
-}  // namespace
+using lumbra_test::memory_sink;
+using lumbra_test::memory_source;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return 0;
   const int n = 1 + (data[0] << 8 | data[1]) % 1024;
   lumbra::SuffixCache cache(std::size_t{32} << 20);
-  Source src(data + 2, size - 2);
-  Sink coded;
+  memory_source src(data + 2, size - 2, 7);  // small pieces, as a pipe may deliver them
+  memory_sink coded;
   lumbra::CodedHeader header;
   lumbra::CodingStats stats;
   try {
@@ -49,11 +24,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const lumbra::TableTooBig&) {
     return 0;
   }
-  std::copy(header.begin(), header.end(), coded.b.begin());
-  if (stats.headerBits + stats.payloadBits != 8 * coded.b.size()) __builtin_trap();
-  Source back(coded.b.data(), coded.b.size());
-  Sink decoded;
+  std::copy(header.begin(), header.end(), coded.bytes.begin());
+  if (stats.headerBits + stats.payloadBits != 8 * coded.bytes.size()) __builtin_trap();
+  memory_source back(coded.bytes);
+  memory_sink decoded;
   lumbra::decodeStream(back, decoded, cache);
-  if (decoded.b.size() != size - 2 || !std::equal(decoded.b.begin(), decoded.b.end(), data + 2)) __builtin_trap();
+  if (decoded.bytes.size() != size - 2 || !std::equal(decoded.bytes.begin(), decoded.bytes.end(), data + 2))
+    __builtin_trap();
   return 0;
 }

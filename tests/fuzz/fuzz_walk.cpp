@@ -7,15 +7,12 @@
 // content, which the reader reads with the sizes in turn. Checked:
 //   - the blocks concatenate to the content's bits, most significant bit of
 //     each byte first; every block but the last is full; then an empty block;
-//   - for every block, the numbers line holds its length, its one bits and
-//     its deviation, which equals the largest distance of the walk from the
-//     center line x(2k - a)/a (computed here in 64 bits), and is the least d
-//     whose band holds the walk: the walk lies in Trian(a, k, d)'s band and,
-//     for d >= 1, leaves Trian(a, k, d - 1)'s (for the first 8 blocks, when
-//     they have at most 64 bits);
-//   - the plot is one line of a + 1 bytes per height from the highest upper
-//     bound mark down to the lowest lower one; in each column the walk mark
-//     lies between the bound marks, and every byte is the one it must be.
+//   - for every block, showBlock writes the bytes of the plain recipe
+//     (plain_block.h: the numbers line and the plot, from a walk and centre
+//     line computed from scratch); and the deviation is the least d whose
+//     band holds the walk: the walk lies in Trian(a, k, d)'s band and, for
+//     d >= 1, leaves Trian(a, k, d - 1)'s (for the first 8 blocks, when they
+//     have at most 64 bits).
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -32,6 +29,7 @@
 #include "commands.h"
 #include "kova/file.h"
 #include "kova/mem_pool.h"
+#include "plain_block.h"
 #include "trian.h"
 
 namespace {
@@ -96,62 +94,19 @@ bool inBand(kova::mem_pool& pool, const std::vector<bool>& vb, int k, int d) {
 }
 
 void checkBlock(kova::mem_pool& pool, const std::vector<bool>& vb, i64 block) {
-  const int a = static_cast<int>(vb.size());
   capture out(pool);
   lumbra::showBlock(pool, out, vb);
-  const std::string& text = out.text;
-
-  // The walk and its line, computed here from scratch.
-  int k = 0;
-  for (bool b : vb) k += b;
-  std::vector<i64> L(a + 1), h(a + 1, 0);
-  i64 dev = 0;
-  for (i64 x = 0; x <= a; ++x) {
-    L[x] = x * (2 * i64{k} - a) / a;
-    if (x > 0) h[x] = h[x - 1] + (vb[x - 1] ? 1 : -1);
-    dev = std::max(dev, h[x] > L[x] ? h[x] - L[x] : L[x] - h[x]);
+  const lumbra_test::plain_walk w(vb);
+  const int d = static_cast<int>(w.d);
+  if (vb.size() <= 64 && block < 8) {
+    if (!inBand(pool, vb, w.k, d)) fail("walk outside the band of its deviation", block, -1);
+    if (d >= 1 && inBand(pool, vb, w.k, d - 1)) fail("a narrower band holds the walk", block, -1);
   }
-
-  const std::size_t eol = text.find('\n');
-  if (eol == std::string::npos) fail("no numbers line", block, -1);
-  char expect[64];
-  std::snprintf(expect, sizeof expect, "%d\t%d\t%lld", a, k, static_cast<long long>(dev));
-  if (text.compare(0, eol, expect) != 0) fail("numbers line differs from the walk", block, -1);
-  const int d = static_cast<int>(dev);
-  if (a <= 64 && block < 8) {
-    if (!inBand(pool, vb, k, d)) fail("walk outside the band of its deviation", block, -1);
-    if (d >= 1 && inBand(pool, vb, k, d - 1)) fail("a narrower band holds the walk", block, -1);
-  }
-
-  i64 ymax = L[0] + d, ymin = L[0] - d;
-  for (i64 x = 0; x <= a; ++x) ymax = std::max(ymax, L[x] + d), ymin = std::min(ymin, L[x] - d);
-  const i64 width = a + 1, lines = ymax - ymin + 1;
-  const std::string plot = text.substr(eol + 1);
-  if (static_cast<i64>(plot.size()) != lines * (width + 1)) fail("plot has the wrong size", block, -1);
-  for (i64 r = 0; r < lines; ++r)
-    if (plot[r * (width + 1) + width] != '\n') fail("plot line is not a + 1 bytes long", block, r);
-
-  // The plot as it must be: the axes and the empty cells, then in each
-  // column the lower bound mark, the upper one and the walk, the later mark
-  // covering the earlier where they meet.
-  std::string want;
-  want.reserve(plot.size());
-  for (i64 y = ymax; y >= ymin; --y) {
-    want.push_back(y == 0 ? '+' : '|');
-    want.append(static_cast<std::size_t>(a), y == 0 ? '-' : static_cast<char>(lumbra::mark_empty));
-    want.push_back('\n');
-  }
-  auto cell = [&](i64 x, i64 y) -> char& { return want[(ymax - y) * (width + 1) + x]; };
-  for (i64 x = 0; x <= a; ++x) {
-    cell(x, L[x] - d) = static_cast<char>(lumbra::mark_lower);
-    cell(x, L[x] + d) = static_cast<char>(lumbra::mark_upper);
-    if (x == 0) continue;
-    if (h[x] < L[x] - d || h[x] > L[x] + d) fail("walk mark outside its bound marks", block, x);
-    cell(x, h[x]) = static_cast<char>(lumbra::mark_walk);
-  }
-  if (plot != want) {
-    const std::size_t at = std::mismatch(plot.begin(), plot.end(), want.begin()).first - plot.begin();
-    fail("plot cell differs", block, static_cast<i64>(at % (width + 1)));
+  const std::string want = lumbra_test::plain_block(vb);
+  if (out.text != want) {
+    const auto at =
+        std::mismatch(out.text.begin(), out.text.end(), want.begin(), want.end()).first - out.text.begin();
+    fail("the block's bytes differ from the plain recipe at byte", block, static_cast<i64>(at));
   }
 }
 

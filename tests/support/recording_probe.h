@@ -4,6 +4,7 @@
 // a block freed twice, a block the pool never gave, or a free with another
 // size than the request is a test failure. It can also make the pool fail:
 // with fail_after(n) the n+1-th request from now throws std::bad_alloc.
+// pool_test is a test fixture with a pool and its probe.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -78,6 +79,16 @@ class recording_probe : public kova::pool_probe {
   int chunks_ = 0;
   std::size_t last_chunk_bytes_ = 0;
   std::size_t array_capacity_ = 0;
+};
+
+// A test with a pool of its own under a recording probe: every block the
+// test took must be back, with its size, when the test ends.
+class pool_test : public ::testing::Test {
+ protected:
+  void TearDown() override { EXPECT_EQ(probe.live_blocks(), 0u); }
+
+  kova::mem_pool pool{16384, 1024};
+  recording_probe probe{pool};
 };
 
 // Runs `op` against a fresh pool once for every allocation it makes, failing

@@ -1,21 +1,16 @@
 #include "bitstm.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
-#include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "kova/exception.h"
 #include "kova/file.h"
+#include "memory_bytes.h"
 #include "recording_probe.h"
 
 using kova::mem_pool;
@@ -24,13 +19,6 @@ using lumbra::BitReader;
 namespace {
 
 using bits = std::vector<bool>;
-using lumbra_test::recording_probe;
-
-bits B(const char* s) {
-  bits v;
-  for (; *s; ++s) v.push_back(*s == '1');
-  return v;
-}
 
 // A byte source standing in for a file: each read hands out at most `piece`
 // bytes (a pipe that delivers small pieces; 0 for no limit), and the read
@@ -88,158 +76,29 @@ std::string random_bytes(std::size_t size, unsigned seed) {
   return s;
 }
 
-class BitReaderTest : public ::testing::Test {
- protected:
-  // A temporary file holding `bytes`, opened for reading.
-  kova::file& open_with(const std::string& bytes) {
-    char name[] = "/tmp/lumbra-bitstm-XXXXXX";
-    int fd = mkstemp(name);
-    EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    close(fd);
-    path = name;
-    in.emplace(pool, kova::ch_range(name), kova::rd, 0);
-    return *in;
-  }
-  // The blocks of size n up to and including the first empty one.
-  std::vector<bits> blocks(BitReader& r, int n) {
-    std::vector<bits> out;
-    bits vb;
-    do {
-      r.read(n, vb);
-      out.push_back(vb);
-    } while (!vb.empty() && out.size() < 100000);
-    return out;
-  }
-  void TearDown() override {
-    in.reset();
-    if (!path.empty()) unlink(path.c_str());
-    EXPECT_EQ(probe.live_blocks(), 0u);
-  }
-
-  mem_pool pool{16384, 1024};
-  lumbra_test::recording_probe probe{pool};
-  std::optional<kova::file> in;  // destroyables are never deleted
-  std::string path;
-};
-
-TEST_F(BitReaderTest, BlocksCarryTheBitsThatAByteBoundaryCuts) {
-  struct row {
-    std::string bytes;
-    int n;
-    std::vector<bits> expected;
-  } rows[] = {
-      {"\x0f\x55", 8, {B("00001111"), B("01010101"), B("")}},
-      {"\x0f\x55", 5, {B("00001"), B("11101"), B("01010"), B("1"), B("")}},
-      {"\xa5", 3, {B("101"), B("001"), B("01"), B("")}},
-      {"\xa5\x3c\xff", 10, {B("1010010100"), B("1111001111"), B("1111"), B("")}},
-      {"", 8, {B("")}},
-      {"\x80", 1, {B("1"), B("0"), B("0"), B("0"), B("0"), B("0"), B("0"), B("0"), B("")}},
-  };
-  for (const row& r : rows) {
-    SCOPED_TRACE(r.n);
-    BitReader reader(open_with(r.bytes));
-    EXPECT_EQ(blocks(reader, r.n), r.expected);
-    in.reset();
-    unlink(path.c_str());
-    path.clear();
-  }
-}
-
-TEST_F(BitReaderTest, ExhaustedStreamKeepsGivingEmptyBlocks) {
-  BitReader reader(open_with("\xff"));
-  bits vb;
-  reader.read(8, vb);
-  EXPECT_EQ(vb.size(), 8u);
-  for (int i = 0; i < 3; ++i) {
-    reader.read(8, vb);
-    EXPECT_TRUE(vb.empty());
-  }
-}
-
-TEST_F(BitReaderTest, PipeDeliveringSmallPiecesStillGivesWholeBlocks) {
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  const std::string data = "\x0f\x55\xd0\x01\x02\x03\x04";
-  std::thread writer([&] {
-    for (char c : data) {
-      EXPECT_EQ(write(fds[1], &c, 1), 1);
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    close(fds[1]);
-  });
-  kova::file end(pool, fds[0]);
-  BitReader reader(end);
-  std::vector<bits> got = blocks(reader, 24);
-  writer.join();
-  close(fds[0]);
-  ASSERT_EQ(got.size(), 4u);
-  EXPECT_EQ(got[0].size(), 24u);
-  EXPECT_EQ(got[1].size(), 24u);
-  EXPECT_EQ(got[2].size(), 8u);  // 56 bits in all
-  EXPECT_TRUE(got[3].empty());
-  EXPECT_EQ(got[0], B("000011110101010111010000"));
-}
-
-TEST_F(BitReaderTest, FailedReadRaisesLeavesTheBlockEmptyAndKeepsCarriedBits) {
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  ASSERT_EQ(write(fds[1], "\xa5", 1), 1);
-  kova::file src(pool, fds[0]);
-  BitReader reader(src);
-  bits vb;
-  reader.read(5, vb);  // 10100, carrying 101
-  EXPECT_EQ(vb, B("10100"));
-
-  int dir = open("/tmp", O_RDONLY);  // reading a directory fails
-  ASSERT_GE(dir, 0);
-  src.attach(dir);
-  try {
-    reader.read(8, vb);
-    ADD_FAILURE() << "no exception";
-  } catch (const kova::sh_ptr<kova::Exception>& e) {
-    auto* fe = dynamic_cast<kova::FileErrorException*>(e.get());
-    ASSERT_NE(fe, nullptr);
-    EXPECT_EQ(fe->errorCode, 31);
-  }
-  EXPECT_TRUE(vb.empty());
-
-  src.attach(fds[0]);
-  ASSERT_EQ(write(fds[1], "\xff", 1), 1);
-  close(fds[1]);
-  reader.read(8, vb);
-  EXPECT_EQ(vb, B("10111111"));  // the carried 101, then the new byte
-  close(dir);
-  close(fds[0]);
-}
+using BitReaderTest = lumbra_test::pool_test;
 
 // Blocks stay whole whatever pieces the source delivers, across many
-// refills of the read-ahead buffer.
+// refills of the read-ahead buffer and for blocks longer than the buffer;
+// the reader asks for 64 KiB at a time, not a request per block. The bytes
+// of real files and pipes are pinned end to end by the showFile cases.
 TEST_F(BitReaderTest, PiecesOfAnySizeGiveTheStreamAcrossRefills) {
   const std::string bytes = random_bytes(150000, 7);
-  for (int n : {7, 8, 64, 2047, 2048}) {
-    for (int piece : {1, 3, 1000, 0}) {
-      SCOPED_TRACE("n=" + std::to_string(n) + " piece=" + std::to_string(piece));
-      source src(pool, bytes, piece);
-      BitReader reader(src);
-      expect_blocks(reader, bytes, n);
+  for (const std::string& in : {std::string(), std::string("\xa5"), bytes.substr(0, 3), bytes}) {
+    for (int n : {1, 7, 8, 64, 2047, 2048, 600001}) {
+      for (int piece : {1, 3, 1000, 0}) {
+        if (n == 1 && in.size() > 3) continue;  // a million blocks add nothing
+        SCOPED_TRACE("size=" + std::to_string(in.size()) + " n=" + std::to_string(n) +
+                     " piece=" + std::to_string(piece));
+        source src(pool, in, piece);
+        BitReader reader(src);
+        expect_blocks(reader, in, n);
+        if (piece == 0) {
+          EXPECT_LE(src.requests, static_cast<int>(in.size()) / 65536 + 4);
+        }
+      }
     }
   }
-}
-
-TEST_F(BitReaderTest, ReadsAheadInLargeRequests) {
-  const std::string bytes = random_bytes(200000, 8);
-  source src(pool, bytes);
-  BitReader reader(src);
-  expect_blocks(reader, bytes, 8);
-  // 64 KiB per request and the reads of 0 bytes at the end; not one per block.
-  EXPECT_LE(src.requests, 200000 / 65536 + 4);
-}
-
-TEST_F(BitReaderTest, BlockLongerThanTheBuffer) {
-  const std::string bytes = random_bytes(200000, 9);
-  source src(pool, bytes, 4096);
-  BitReader reader(src);
-  expect_blocks(reader, bytes, 600001);
 }
 
 TEST_F(BitReaderTest, FailedReadInTheMiddleOfABlockLosesNoBits) {
@@ -266,13 +125,9 @@ TEST_F(BitReaderTest, FailedReadInTheMiddleOfABlockLosesNoBits) {
 // points: the bytes are the bits packed by a plain loop, the last byte padded
 // with zeros, and the sink sees them in order.
 TEST(BitWriterTest, PacksBlocksWithoutGapsLikeAPlainLoop) {
-  struct memory_sink final : lumbra::ByteSink {
-    std::vector<unsigned char> bytes;
-    void put(const unsigned char* p, std::size_t n) override { bytes.insert(bytes.end(), p, p + n); }
-  };
   std::mt19937 rng(7);
   for (int round = 0; round < 50; ++round) {
-    memory_sink sink;
+    lumbra_test::memory_sink sink;
     lumbra::BitWriter writer(sink);
     bits all;
     const int blocks = static_cast<int>(rng() % 40);

@@ -11,12 +11,12 @@
 #include <vector>
 
 #include "bigintgmp.h"
+#include "plain_block.h"
 #include "recording_probe.h"
 
 using kova::mem_pool;
 using lumbra::PlotPoint;
 using lumbra::Trian;
-using lumbra_test::recording_probe;
 
 namespace {
 
@@ -86,17 +86,14 @@ std::vector<std::string> plain_table(mem_pool& pool, const Trian& t) {
   return writes;
 }
 
-class CommandsTest : public ::testing::Test {
+class CommandsTest : public lumbra_test::pool_test {
  protected:
-  void TearDown() override { EXPECT_EQ(probe.live_blocks(), 0u); }
-
-  mem_pool pool{16384, 1024};
   kova::gmp_pool_guard gmp{pool};
-  recording_probe probe{pool};
 };
 
-// Counts of more digits than a small formatting area holds, columns without
-// cells, labels with a minus sign and lines longer than the output buffer.
+// Counts of more digits than a small formatting area holds (up to 400 over
+// 200), columns without cells, labels with a minus sign and lines longer than
+// the output buffer.
 TEST_F(CommandsTest, TableIsThePlainRecipesWriteForWrite) {
   struct row {
     int n, k, d;
@@ -145,51 +142,15 @@ std::string plain_plot(std::vector<PlotPoint> points) {
   return s;
 }
 
-// A block's numbers line and plot as the plain recipe makes them: the line
-// with printf, and the marks listed bound lines first, then the walk.
-std::string plain_block(const std::vector<bool>& vb) {
-  int k, d;
-  lumbra::walkStats(vb, k, d);
-  const int a = static_cast<int>(vb.size());
-  char numbers[48];
-  std::string s(numbers, static_cast<std::size_t>(std::snprintf(numbers, sizeof numbers, "%d\t%d\t%d\n", a, k, d)));
-  std::vector<int> line;
-  lumbra::centerLine(a, k, line);
-  std::vector<PlotPoint> points;
-  for (int x = 0; x <= a; ++x) {
-    points.push_back({x, line[x] - d, lumbra::mark_lower});
-    points.push_back({x, line[x] + d, lumbra::mark_upper});
-  }
-  int h = 0;
-  for (int i = 1; i <= a; ++i) {
-    h += vb[i - 1] ? 1 : -1;
-    points.push_back({i, h, lumbra::mark_walk});
-  }
-  return s + plain_plot(points);
-}
-
 std::vector<bool> bits(const std::string& s) {
   std::vector<bool> vb;
   for (char c : s) vb.push_back(c == '1');
   return vb;
 }
 
-TEST_F(CommandsTest, BlockOfTheByteD0) {
-  const struct {
-    const char* bits;
-    const char* text;  // ^ v . for the bytes 0x1E 0x1F 0xFA
-  } rows[] = {{"1101", "4\t3\t1\n|...v\n|.*v*\nv*.*^\n+-^^-\n^^...\n"},
-              {"0000", "4\t0\t0\nv----\n|*...\n|.*..\n|..*.\n|...*\n"}};
-  for (const auto& r : rows) {
-    SCOPED_TRACE(r.bits);
-    std::string want = r.text;
-    for (char& c : want) c = c == '^' ? '\x1E' : c == 'v' ? '\x1F' : c == '.' ? '\xFA' : c;
-    capture_file out(pool);
-    lumbra::showBlock(pool, out, bits(r.bits));
-    EXPECT_EQ(out.bytes(), want);
-  }
-}
-
+// Blocks of many lengths, some leaning to ones or zeros so the line is
+// steep: the bytes of the plain recipe, whose walk and line owe nothing to
+// walkStats or centerLine.
 TEST_F(CommandsTest, BlockIsThePlainRecipesBytes) {
   std::mt19937 rng(20261209);
   std::vector<std::vector<bool>> blocks = {bits("1"), bits("0"), bits("11111111"), bits("00000000"),
@@ -206,13 +167,19 @@ TEST_F(CommandsTest, BlockIsThePlainRecipesBytes) {
     SCOPED_TRACE("a=" + std::to_string(vb.size()));
     capture_file out(pool);
     lumbra::showBlock(pool, out, vb);
-    ASSERT_EQ(out.bytes(), plain_block(vb));
+    ASSERT_EQ(out.bytes(), lumbra_test::plain_block(vb));
   }
 }
 
 TEST_F(CommandsTest, PlotIsThePlainRecipesAndLeavesTheListSorted) {
   std::mt19937 rng(20261210);
   const unsigned char marks[] = {lumbra::mark_lower, lumbra::mark_upper, lumbra::mark_walk, 'x'};
+  {
+    capture_file out(pool);
+    std::vector<PlotPoint> none;
+    lumbra::printPlot(none, out);
+    EXPECT_TRUE(out.bytes().empty());
+  }
   for (int round = 0; round < 200; ++round) {
     // Marks anywhere, crowding on few cells, with or without the axes in view.
     const int x0 = static_cast<int>(rng() % 21) - 10, y0 = static_cast<int>(rng() % 21) - 10;
@@ -233,93 +200,6 @@ TEST_F(CommandsTest, PlotIsThePlainRecipesAndLeavesTheListSorted) {
       EXPECT_EQ(points[i].x, sorted[i].x);
       EXPECT_EQ(points[i].y, sorted[i].y);
       EXPECT_EQ(points[i].ch, sorted[i].ch);
-    }
-  }
-}
-
-std::vector<std::string> lines_of(const std::string& s) {
-  std::vector<std::string> out;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < s.size(); ++i)
-    if (s[i] == '\n') out.push_back(s.substr(start, i - start)), start = i + 1;
-  EXPECT_EQ(start, s.size()) << "output does not end with a line feed";
-  return out;
-}
-
-TEST(PrintPlot, LastMarkInListOrderWinsAndTheListEndsUpSorted) {
-  mem_pool pool(16384, 1024);
-  capture_file out(pool);
-  std::vector<PlotPoint> points = {{2, -1, 'a'}, {1, 1, 'b'}, {2, -1, 'c'}, {0, 1, 'd'}, {1, 1, 'e'}};
-  lumbra::printPlot(points, out);
-  // Heights 1, 0, -1; x from 0 to 2; the axis and empty cells fill the rest.
-  EXPECT_EQ(out.bytes(), "de\xfa\n+--\n|\xfa" "c\n");
-  std::vector<std::pair<int, int>> order;
-  order.reserve(points.size());
-  for (const PlotPoint& p : points) order.push_back({p.x, p.y});
-  EXPECT_EQ(order, (std::vector<std::pair<int, int>>{{0, 1}, {1, 1}, {1, 1}, {2, -1}, {2, -1}}));
-  EXPECT_EQ(points[1].ch, 'b');  // ties keep their list order
-  EXPECT_EQ(points[2].ch, 'e');
-}
-
-TEST(PrintPlot, EmptyListWritesNothing) {
-  mem_pool pool(16384, 1024);
-  capture_file out(pool);
-  std::vector<PlotPoint> none;
-  lumbra::printPlot(none, out);
-  EXPECT_TRUE(out.bytes().empty());
-}
-
-// Columns whose counts have more digits than any fixed scratch area: every
-// line is exactly as wide as the header, whose last column number is whole.
-TEST(PrintTrian, ColumnsOfLongCountsKeepTheTableRectangular) {
-  mem_pool pool(16384, 1024);
-  kova::gmp_pool_guard gmp(pool);
-  lumbra::Trian t(pool, 300, 150, 8, false);
-  capture_file out(pool);
-  lumbra::printTrian(pool, out, t);
-  std::vector<std::string> lines = lines_of(out.bytes());
-  ASSERT_EQ(lines.size(), 2u + 17u);
-  EXPECT_EQ(lines.front(), lines.back());
-  EXPECT_EQ(lines.front().substr(lines.front().size() - 4), " 300");
-  EXPECT_GT(t.getC().bit_size(), 64 * 4);  // counts of 80 digits and more
-  for (const std::string& line : lines) EXPECT_EQ(line.size(), lines.front().size());
-  EXPECT_NE(out.bytes().find(std::string(t.getC().to_text(pool)->c_str())), std::string::npos);
-}
-
-// For random blocks of many lengths: the numbers line, then lines of exactly
-// a + 1 bytes; one walk mark per column x >= 1, lying between the column's
-// bound marks, which sit at the extremes of the column.
-TEST(ShowBlock, PlotShapeHoldsForRandomBlocks) {
-  mem_pool pool(16384, 1024);
-  kova::gmp_pool_guard gmp(pool);
-  std::mt19937 rng(12345);
-  for (int trial = 0; trial < 300; ++trial) {
-    const int a = 1 + static_cast<int>(rng() % (trial < 200 ? 40 : 2048));
-    std::vector<bool> vb(a);
-    const unsigned bias = rng() % 4;  // some blocks lean to ones or zeros
-    for (int i = 0; i < a; ++i) vb[i] = bias == 0 ? rng() % 2 : bias == 1 ? rng() % 5 == 0 : rng() % 5 != 0;
-    capture_file out(pool);
-    lumbra::showBlock(pool, out, vb);
-
-    SCOPED_TRACE(trial);
-    std::vector<std::string> lines = lines_of(out.bytes());
-    ASSERT_GE(lines.size(), 2u);
-    int n, k, d;
-    ASSERT_EQ(std::sscanf(lines[0].c_str(), "%d\t%d\t%d", &n, &k, &d), 3);
-    EXPECT_EQ(n, a);
-    for (std::size_t i = 1; i < lines.size(); ++i) ASSERT_EQ(lines[i].size(), std::size_t(a) + 1);
-    for (int x = 1; x <= a; ++x) {
-      int walk = 0, first = -1, last = -1;
-      for (std::size_t i = 1; i < lines.size(); ++i) {
-        unsigned char c = lines[i][x];
-        if (c == '*') ++walk, first = first < 0 ? int(i) : first, last = int(i);
-        if (c == lumbra::mark_upper || c == lumbra::mark_lower) first = first < 0 ? int(i) : first, last = int(i);
-      }
-      EXPECT_EQ(walk, 1) << "column " << x;
-      const unsigned char top = lines[first][x], bottom = lines[last][x];
-      EXPECT_TRUE(top == lumbra::mark_upper || top == '*') << "column " << x;
-      EXPECT_TRUE(bottom == lumbra::mark_lower || bottom == '*' || (d == 0 && bottom == lumbra::mark_upper))
-          << "column " << x;
     }
   }
 }

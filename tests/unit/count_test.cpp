@@ -12,7 +12,6 @@
 
 namespace {
 
-using lumbra_test::recording_probe;
 
 // A GMP integer as decimal text, with its memory from the pool under test.
 struct Count {
@@ -25,14 +24,10 @@ struct Count {
   }
 };
 
-class CountTest : public ::testing::Test {
+// Every block the engine took goes back, with the size it was taken with.
+class CountTest : public lumbra_test::pool_test {
  protected:
-  // Every block the engine took went back, with the size it was taken with.
-  void TearDown() override { EXPECT_EQ(probe.live_blocks(), 0u); }
-
-  kova::mem_pool pool{16384, 1024};
   kova::gmp_pool_guard gmp{pool};
-  recording_probe probe{pool};
 };
 
 // The engine against the triangle it replaces, on every block of up to 40

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "count.h"
-#include "trian.h"
+#include "plain_block.h"
 
 using lumbra::DeviationLaw;
 using lumbra::Laws;
@@ -44,20 +44,12 @@ double ratio(mpz_srcptr num, mpz_srcptr den) {
   return r;
 }
 
-// Every block of m <= 14 bits, counted by (k, d) with walkStats: the laws'
+// Every block of m <= 14 bits, counted by (k, d) with plain walks: the laws'
 // tails, bins, passing and expectations against those counts.
 TEST(DistributionTest, AllBlocksUpTo14Bits) {
   for (int m = 1; m <= 14; ++m) {
     SCOPED_TRACE("m " + std::to_string(m));
-    std::vector<std::vector<unsigned long>> blocks(static_cast<std::size_t>(m) + 1,
-                                                   std::vector<unsigned long>(static_cast<std::size_t>(m) + 2, 0));
-    std::vector<bool> vb(static_cast<std::size_t>(m));
-    for (unsigned v = 0; v < (1u << m); ++v) {
-      for (int i = 0; i < m; ++i) vb[static_cast<std::size_t>(i)] = (v >> i) & 1;
-      int k, d;
-      lumbra::walkStats(vb, k, d);
-      ++blocks[static_cast<std::size_t>(k)][static_cast<std::size_t>(d)];
-    }
+    const std::vector<std::vector<std::uint64_t>> blocks = lumbra_test::block_counts(m);
     Laws laws;
     const lumbra::OnesLaw& ones = laws.ones(m);
     Mpz num, den, tail;
@@ -83,7 +75,7 @@ TEST(DistributionTest, AllBlocksUpTo14Bits) {
 
       // p_deviation of every d, given k.
       DeviationLaw& law = laws.deviation(m, k);
-      const std::vector<unsigned long>& byD = blocks[static_cast<std::size_t>(k)];
+      const std::vector<std::uint64_t>& byD = blocks[static_cast<std::size_t>(k)];
       lumbra::BinArray bins{};
       double pass = 0;
       int maxD = 0;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <new>
 #include <vector>
@@ -21,48 +22,42 @@ namespace {
 
 std::uintptr_t addr(void* p) { return reinterpret_cast<std::uintptr_t>(p); }
 
-// Two requests share a class exactly when a freed block of one is handed out
-// again for the other.
-bool same_class(std::size_t a, std::size_t b) {
-  mem_pool pool(16384, 1024);
-  void* p = pool.alloc(a);
-  pool.free(p, a);
-  void* q = pool.alloc(b);
-  pool.free(q, b);
-  return p == q;
-}
-
-TEST(MemPool, ClassBoundaries) {
-  EXPECT_TRUE(same_class(1, 4));
-  EXPECT_TRUE(same_class(2, 3));
-  EXPECT_FALSE(same_class(4, 5));
-  EXPECT_TRUE(same_class(5, 8));
-  EXPECT_TRUE(same_class(253, 256));
-  EXPECT_FALSE(same_class(256, 257));
-  EXPECT_TRUE(same_class(257, 288));
-  EXPECT_FALSE(same_class(288, 289));
-  EXPECT_TRUE(same_class(8161, 8192));
-  EXPECT_FALSE(same_class(8192, 8193));
-}
-
-TEST(MemPool, ChunkSizesFollowTheClass) {
-  struct row {
-    std::size_t request, chunk_bytes;
-  } rows[] = {
-      {4, 16384},        // 8-byte objects (see mem_pool.h): 2048 per chunk
-      {8, 16384},        {12, 16384},  // 16-byte objects: 1024 of them
-      {16, 16384},       {32, 32768},      {256, 262144},
-      {257, 294912},     {8192, 8388608},
-  };
-  for (const row& r : rows) {
-    SCOPED_TRACE(r.request);
-    mem_pool pool(16384, 1024);
-    recording_probe probe(pool);
-    void* p = pool.alloc(r.request);
-    EXPECT_EQ(probe.chunks(), 1);
-    EXPECT_EQ(probe.last_chunk_bytes(), r.chunk_bytes);
-    pool.free(p, r.request);
+// Every request size against the layout worked out by hand: a class per 4
+// bytes up to 256 and per 32 bytes up to 8192, objects rounded up to 8 or 32
+// bytes, max(chunk_bytes / object, chunk_objs) objects per chunk (both terms
+// win for some class with these numbers), a chunk array of 64 entries that
+// doubles, and the heap beyond 8192 bytes. A request of a class seen before
+// takes the block that the class's last request gave back; one of a new
+// class takes a chunk of its own. Every block is aligned for pointers and
+// limbs.
+TEST(MemPool, ClassesChunksAndAlignmentOfEveryRequestSize) {
+  mem_pool pool(4096, 8);
+  recording_probe probe(pool);
+  EXPECT_EQ(probe.chunks(), 0);  // an unused pool takes no chunk
+  std::vector<void*> last(64 + 248 + 1, nullptr);
+  for (std::size_t size = 1; size <= 8193; ++size) {
+    SCOPED_TRACE(size);
+    const std::size_t cls = size <= 256 ? (size + 3) / 4 : 64 + (size - 256 + 31) / 32;
+    const std::size_t object = size <= 256 ? (cls * 4 + 7) / 8 * 8 : 256 + (cls - 64) * 32;
+    const int chunks = probe.chunks();
+    void* p = pool.alloc(size);
+    EXPECT_EQ(addr(p) % 8, 0u);
+    if (size > 8192) {
+      EXPECT_EQ(probe.chunks(), chunks);
+    } else if (last[cls] != nullptr) {
+      EXPECT_EQ(p, last[cls]);
+      EXPECT_EQ(probe.chunks(), chunks);
+    } else {
+      ASSERT_EQ(probe.chunks(), chunks + 1);
+      EXPECT_EQ(probe.last_chunk_bytes(), std::max<std::size_t>(4096 / object, 8) * object);
+      std::size_t capacity = 64;
+      while (capacity < static_cast<std::size_t>(probe.chunks())) capacity *= 2;
+      EXPECT_EQ(probe.array_capacity(), capacity);
+      last[cls] = p;
+    }
+    pool.free(p, size);
   }
+  EXPECT_EQ(probe.chunks(), 64 + 248);
 }
 
 TEST(MemPool, ChunkIsHandedOutInAscendingOrderThenANewOneIsTaken) {
@@ -94,39 +89,6 @@ TEST(MemPool, FreedBlocksAreReusedLastInFirstOut) {
   pool.free(c, 14);
 }
 
-TEST(MemPool, ChunkArrayDoublesAfterSixtyFour) {
-  mem_pool pool(8192, 1);
-  recording_probe probe(pool);
-  // 8192-byte objects, one per chunk with these numbers: every request takes a chunk.
-  std::vector<void*> blocks;
-  blocks.reserve(130);
-  for (int i = 0; i < 64; ++i) blocks.push_back(pool.alloc(8192));
-  EXPECT_EQ(probe.array_capacity(), 64u);
-  blocks.push_back(pool.alloc(8192));
-  EXPECT_EQ(probe.chunks(), 65);
-  EXPECT_EQ(probe.array_capacity(), 128u);
-  while (probe.chunks() < 129) blocks.push_back(pool.alloc(8192));
-  EXPECT_EQ(probe.array_capacity(), 256u);
-  for (void* p : blocks) pool.free(p, 8192);
-}
-
-TEST(MemPool, BlocksAreAlignedForPointersAndLimbs) {
-  mem_pool pool(16384, 1024);
-  for (std::size_t size : {1, 3, 4, 5, 12, 20, 100, 257, 300, 5000, 9000}) {
-    void* p = pool.alloc(size);
-    EXPECT_EQ(addr(p) % 8, 0u) << size;
-    pool.free(p, size);
-  }
-}
-
-TEST(MemPool, LargeRequestsGoToTheHeap) {
-  mem_pool pool(16384, 1024);
-  recording_probe probe(pool);
-  void* p = pool.alloc(8193);
-  EXPECT_EQ(probe.chunks(), 0);
-  pool.free(p, 8193);
-}
-
 TEST(MemPool, HeapExhaustionIsBadAllocAndLeavesThePoolUsable) {
 #ifdef __SANITIZE_ADDRESS__
   GTEST_SKIP() << "AddressSanitizer's operator new ends the process instead of throwing";
@@ -151,12 +113,6 @@ TEST(MemPool, ProbeFailureChangesNothing) {
   EXPECT_THROW(pool.alloc(24), std::bad_alloc);
   EXPECT_EQ(pool.alloc(24), a);  // the free list is as it was
   pool.free(a, 24);
-}
-
-TEST(MemPool, UnusedPoolTakesNoChunk) {
-  mem_pool pool(16384, 1024);
-  recording_probe probe(pool);
-  EXPECT_EQ(probe.chunks(), 0);
 }
 
 TEST(HardAssertDeathTest, ReportsConditionFileAndLine) {

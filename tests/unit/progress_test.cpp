@@ -5,7 +5,6 @@
 #include <pty.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <string>
 
 namespace {
@@ -21,8 +20,9 @@ std::string drain(int master) {
   return got;
 }
 
-// On a terminal the line shows and is rewritten in place, then wiped; in a
-// file, or when quiet, nothing is written at all.
+// On a terminal the line shows once the total is known, is rewritten in
+// place, then wiped. That nothing shows in a file or when quiet is pinned end
+// to end by kit_progress_terminal.
 TEST(Progress, ShowsOnATerminalOnlyAndWipesItsLine) {
   int master, slave;
   ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
@@ -40,21 +40,8 @@ TEST(Progress, ShowsOnATerminalOnlyAndWipesItsLine) {
   EXPECT_NE(got.find(" MB/s  0:00 left"), std::string::npos) << got;
   const std::size_t last = got.rfind('\r', got.size() - 2);
   EXPECT_EQ(got.substr(last), "\r" + std::string(got.size() - last - 2, ' ') + "\r") << got;
-  {
-    Progress p(true, slave, std::chrono::nanoseconds(0));
-    p.update(250, 1000);
-  }
-  EXPECT_EQ(drain(master), "");
   ::close(slave);
   ::close(master);
-
-  std::FILE* f = std::tmpfile();
-  {
-    Progress p(false, ::fileno(f), std::chrono::nanoseconds(0));
-    p.update(250, 1000);
-  }
-  EXPECT_EQ(std::ftell(f), 0);
-  std::fclose(f);
 }
 
 }  // namespace

@@ -6,30 +6,15 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <deque>
 #include <random>
 #include <vector>
 
+#include "memory_bytes.h"
+
 namespace {
 
 using lumbra::Mpz;
-
-class Bytes final : public lumbra::ByteSource {
- public:
-  explicit Bytes(std::vector<unsigned char> b) : b_(std::move(b)) {}
-  std::size_t get(unsigned char* buf, std::size_t n) override {
-    // Three bytes at a time, as a slow pipe would give them.
-    n = std::min({n, b_.size() - pos_, std::size_t{3}});
-    if (n > 0) std::memcpy(buf, b_.data() + pos_, n);
-    pos_ += n;
-    return n;
-  }
-
- private:
-  std::vector<unsigned char> b_;
-  std::size_t pos_ = 0;
-};
 
 // Short random sequences of symbols of an adaptive model and uniform values
 // below totals of up to 300 bits. The decoder gives every one back and stops
@@ -81,7 +66,7 @@ TEST(RangeCoder, RoundTripsWithinTheExactIdeal) {
     mpz_clear(q);
     EXPECT_LE(8.0 * static_cast<double>(out.size()), ideal + digits / 256.0 + 48.0) << round;
 
-    Bytes src(out);
+    lumbra_test::memory_source src(out, 3);  // three bytes at a time, as a slow pipe gives them
     lumbra::RangeDecoder dec(src);
     lumbra::FrequencyModel back(size);
     for (std::size_t i = 0; i < symbols.size(); ++i) {
@@ -102,7 +87,7 @@ TEST(RangeCoder, TruncatedStreamIsReported) {
   std::vector<unsigned char> out;
   enc.take(out);
   out.resize(out.size() - 3);
-  Bytes src(out);
+  lumbra_test::memory_source src(out, 3);
   lumbra::RangeDecoder dec(src);
   EXPECT_THROW(
       for (std::uint32_t i = 0; i < 100; ++i) dec.decodeBits(16), lumbra::CorruptStream);

@@ -8,7 +8,7 @@
 
 #include "block_meter.h"
 #include "chi_square.h"
-#include "trian.h"
+#include "plain_block.h"
 
 using lumbra::Laws;
 using lumbra::StatisticFigures;
@@ -16,16 +16,11 @@ using lumbra::TestSummary;
 
 namespace {
 
-// The exact laws of blocks of m bits by enumeration: blocks[k][d].
+// The exact laws of blocks of m bits by enumeration of plain walks: blocks[k][d].
 struct Enumerated {
-  explicit Enumerated(int size) : m(size), blocks(static_cast<std::size_t>(m) + 1, std::vector<double>(static_cast<std::size_t>(m) + 2, 0)) {
-    std::vector<bool> vb(static_cast<std::size_t>(m));
-    for (unsigned v = 0; v < (1u << m); ++v) {
-      for (int i = 0; i < m; ++i) vb[static_cast<std::size_t>(i)] = (v >> i) & 1;
-      int k, d;
-      lumbra::walkStats(vb, k, d);
-      ++blocks[static_cast<std::size_t>(k)][static_cast<std::size_t>(d)];
-    }
+  explicit Enumerated(int size) : m(size) {
+    for (const std::vector<std::uint64_t>& byD : lumbra_test::block_counts(m))
+      blocks.emplace_back(byD.begin(), byD.end());
   }
   double withOnes(int k) const {
     double c = 0;
