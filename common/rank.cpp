@@ -55,6 +55,11 @@ std::size_t widthBound(int m, int x, std::size_t binLimbs) {
   return std::min(binLimbs, static_cast<std::size_t>(m - x) / GMP_NUMB_BITS + 1);
 }
 
+// The limbs row x may take: its cells and the zero count on either side.
+std::size_t rowLimbsBound(int m, int x, std::size_t cells, std::size_t binLimbs) {
+  return (cells + 2) * widthBound(m, x, binLimbs);
+}
+
 // NOTE: the counts a rank adds are summed limb by limb in 128-bit columns,
 // and unrank compares and subtracts counts of a few limbs in registers: per
 // bit a GMP call costs more than the arithmetic itself.
@@ -165,6 +170,16 @@ inline void addInto(mp_limb_t* acc, const mp_limb_t* c) {
   acc[W] += carry;
 }
 
+// One step of unrank in GMP, for any width: whether r >= c (w limbs), r
+// spanning `span` limbs; if so r -= c.
+bool stepAny(mp_limb_t* r, const mp_limb_t* c, std::size_t w, std::size_t span) {
+  // r >= c when r - c does not borrow; then r becomes the difference.
+  const bool one = std::any_of(r + w, r + span, [](mp_limb_t v) { return v != 0; }) ||
+                   mpn_cmp(r, c, static_cast<mp_size_t>(w)) >= 0;
+  if (one) mpn_sub(r, r, static_cast<mp_size_t>(span), c, static_cast<mp_size_t>(w));
+  return one;
+}
+
 }  // namespace
 
 std::size_t SuffixCounts::estimateBytes(int m, int k, int d) {
@@ -173,7 +188,7 @@ std::size_t SuffixCounts::estimateBytes(int m, int k, int d) {
   const std::size_t bin = binomialLimbs(m, k);
   std::size_t limbs = 0;
   for (int x = 0; x <= m; ++x)
-    limbs += (cellCount(lo[static_cast<std::size_t>(x)], hi[static_cast<std::size_t>(x)]) + 2) * widthBound(m, x, bin);
+    limbs += rowLimbsBound(m, x, cellCount(lo[static_cast<std::size_t>(x)], hi[static_cast<std::size_t>(x)]), bin);
   return limbs * sizeof(mp_limb_t) + (static_cast<std::size_t>(m) + 1) * sizeof(Row) +
          static_cast<std::size_t>(m) * sizeof(Run);
 }
@@ -195,7 +210,7 @@ SuffixCounts::SuffixCounts(int m, int k, int d, std::vector<mp_limb_t> storage)
     // The ones before height lo at x: (lo + x) / 2 (lo has x's parity).
     const std::int64_t olo = cells > 0 ? (lo[x] + static_cast<std::int64_t>(x)) / 2 : 0;
     rows_[x] = Row{olo - 1, olo + static_cast<std::int64_t>(cells), 0, 1};
-    total += (cells + 2) * widthBound(m, static_cast<int>(x), bin);
+    total += rowLimbsBound(m, static_cast<int>(x), cells, bin);
   }
   // NOTE: reserved once at the bound, so rows are appended without moving
   // the ones made before and the table never takes more than estimateBytes.
@@ -440,14 +455,6 @@ void SuffixCounts::unrankLanes(const mpz_srcptr* index, Words* bits) const {
   }
 }
 
-bool SuffixCounts::stepAny(mp_limb_t* r, const mp_limb_t* c, std::size_t w, std::size_t span) {
-  // r >= c when r - c does not borrow; then r becomes the difference.
-  const bool one = std::any_of(r + w, r + span, [](mp_limb_t v) { return v != 0; }) ||
-                   mpn_cmp(r, c, static_cast<mp_size_t>(w)) >= 0;
-  if (one) mpn_sub(r, r, static_cast<mp_size_t>(span), c, static_cast<mp_size_t>(w));
-  return one;
-}
-
 std::size_t SuffixCache::KeyHash::operator()(const Key& key) const noexcept {
   std::uint64_t h = static_cast<std::uint32_t>(key.m);
   h = h * 0x9E3779B97F4A7C15ull + static_cast<std::uint32_t>(key.k);
@@ -464,29 +471,30 @@ std::shared_ptr<const SuffixCounts> SuffixCache::get(int m, int k, int d) {
   const std::size_t need = SuffixCounts::estimateBytes(m, k, d);
   if (need > max_) return nullptr;
   // Room first; the storage of a table let go that no caller holds any more
-  // is kept for the new one.
+  // is kept for the new one when the cache has room for it.
   std::vector<mp_limb_t> spare;
   while (used_ + need > max_ && !lru_.empty()) {
-    std::shared_ptr<SuffixCounts>& old = lru_.back().second;
-    used_ -= old->bytes();
-    if (old.use_count() == 1) {
-      std::vector<mp_limb_t> storage = std::move(*old).releaseStorage();
-      if (storage.capacity() > spare.capacity()) spare.swap(storage);
-    }
-    index_.erase(lru_.back().first);
-    lru_.pop_back();
+    std::vector<mp_limb_t> storage = dropOldest();
+    if (storage.capacity() > spare.capacity()) spare.swap(storage);
   }
+  if (used_ + spare.capacity() * sizeof(mp_limb_t) > max_) spare = {};
   auto table = std::make_shared<SuffixCounts>(m, k, d, std::move(spare));
   const std::size_t size = table->bytes();
-  while (used_ + size > max_ && !lru_.empty()) {
-    used_ -= lru_.back().second->bytes();
-    index_.erase(lru_.back().first);
-    lru_.pop_back();
-  }
+  while (used_ + size > max_ && !lru_.empty()) dropOldest();
   lru_.emplace_front(key, table);
   index_.emplace(key, lru_.begin());
   used_ += size;
   return table;
+}
+
+std::vector<mp_limb_t> SuffixCache::dropOldest() {
+  std::shared_ptr<SuffixCounts>& oldest = lru_.back().second;
+  used_ -= oldest->bytes();
+  std::vector<mp_limb_t> storage;
+  if (oldest.use_count() == 1) storage = std::move(*oldest).releaseStorage();
+  index_.erase(lru_.back().first);
+  lru_.pop_back();
+  return storage;
 }
 
 }  // namespace lumbra

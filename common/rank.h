@@ -133,10 +133,6 @@ class SuffixCounts {
   template <int L>
   void unrankLanes(const mpz_srcptr* index, Words* bits) const;
 
-  // One step of unrank in GMP: whether r >= c (w limbs), r spanning `span`
-  // limbs; if so r -= c.
-  static bool stepAny(mp_limb_t* r, const mp_limb_t* c, std::size_t w, std::size_t span);
-
   int m_, k_, d_;
   // Row x holds the counts of its band points by the ones o before them
   // (height 2o - x), each `width` limbs, least significant first: o = first
@@ -185,6 +181,9 @@ class SuffixCache {
     std::size_t operator()(const Key& key) const noexcept;
   };
   using Entry = std::pair<Key, std::shared_ptr<SuffixCounts>>;
+  // Lets the least recently used table go: its storage when no caller holds
+  // the table any more, otherwise nothing.
+  std::vector<mp_limb_t> dropOldest();
   std::size_t max_;
   std::size_t used_ = 0;  // the bytes of the tables in lru_
   std::list<Entry> lru_;  // most recently used first
