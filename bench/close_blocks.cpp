@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "bitstm.h"
-#include "rank.h"
+#include "triangle/bitstm.h"
+#include "coding/rank.h"
 
 int main(int argc, char** argv) {
   if (argc < 4 || argc > 5) {

@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <string>
 
-#include "bitstm.h"
+#include "triangle/bitstm.h"
 
 namespace lumbra::kit {
 

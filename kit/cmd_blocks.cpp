@@ -8,10 +8,10 @@
 #include <tuple>
 #include <vector>
 
-#include "block_meter.h"
+#include "reading/block_meter.h"
 #include "commands.h"
 #include "decimal.h"
-#include "distribution.h"
+#include "stats/distribution.h"
 #include "input.h"
 #include "options.h"
 #include "output.h"

@@ -6,10 +6,10 @@
 #include <string>
 
 #include "commands.h"
-#include "budget.h"
-#include "count.h"
+#include "triangle/budget.h"
+#include "count/count.h"
 #include "decimal.h"
-#include "distribution.h"
+#include "stats/distribution.h"
 #include "options.h"
 #include "output.h"
 

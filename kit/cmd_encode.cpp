@@ -8,7 +8,7 @@
 
 #include "app.h"
 #include "atomic_output.h"
-#include "coded_stream.h"
+#include "coding/coded_stream.h"
 #include "commands.h"
 #include "input.h"
 #include "output.h"

@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "app.h"
-#include "block_runs.h"
+#include "reading/block_runs.h"
 #include "commands.h"
 #include "input.h"
 #include "test_report.h"
-#include "test_summary.h"
+#include "stats/test_summary.h"
 
 namespace lumbra::kit {
 

@@ -11,8 +11,8 @@
 #include "commands.h"
 #include "input.h"
 #include "output.h"
-#include "rank.h"
-#include "trian.h"
+#include "coding/rank.h"
+#include "triangle/trian.h"
 
 namespace lumbra::kit {
 

@@ -9,9 +9,9 @@
 
 #include "app.h"
 #include "commands.h"
-#include "mpz.h"
+#include "count/mpz.h"
 #include "output.h"
-#include "rank.h"
+#include "coding/rank.h"
 
 namespace lumbra::kit {
 

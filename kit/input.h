@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "bitstm.h"
+#include "triangle/bitstm.h"
 
 namespace lumbra::kit {
 

@@ -10,7 +10,7 @@
 #include <functional>
 #include <limits>
 
-#include "block_runs.h"
+#include "reading/block_runs.h"
 
 namespace CLI {
 class App;

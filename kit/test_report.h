@@ -15,7 +15,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "test_summary.h"
+#include "stats/test_summary.h"
 
 namespace CLI {
 class App;

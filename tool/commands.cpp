@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "bitstm.h"
-#include "count.h"
+#include "triangle/bitstm.h"
+#include "count/count.h"
 #include "kova/bigint.h"
 #include "kova/exception.h"
 #include "kova/hard_assert.h"

@@ -10,9 +10,9 @@
 
 #include "kova/file.h"
 #include "kova/mem_pool.h"
-#include "budget.h"
+#include "triangle/budget.h"
 #include "kova/mp_string.h"
-#include "trian.h"
+#include "triangle/trian.h"
 
 namespace lumbra {
 

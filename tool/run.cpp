@@ -6,15 +6,15 @@
 #include <cstring>
 #include <string>
 
-#include "bigintgmp.h"
-#include "budget.h"
+#include "triangle/bigintgmp.h"
+#include "triangle/budget.h"
 #include "commands.h"
 #include "kova/exception.h"
 #include "kova/file.h"
 #include "kova/mem_pool.h"
 #include "kova/shared_text.h"
 #include "output.h"
-#include "utils.h"
+#include "triangle/utils.h"
 #include "version.h"
 
 namespace lumbra {

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "coded_stream.h"
+#include "coding/coded_stream.h"
 #include "memory_bytes.h"
 
 using lumbra_test::memory_sink;

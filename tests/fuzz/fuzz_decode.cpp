@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "coded_stream.h"
+#include "coding/coded_stream.h"
 #include "memory_bytes.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -24,13 +24,13 @@
 #include <string>
 #include <vector>
 
-#include "bigintgmp.h"
-#include "bitstm.h"
+#include "triangle/bigintgmp.h"
+#include "triangle/bitstm.h"
 #include "commands.h"
 #include "kova/file.h"
 #include "kova/mem_pool.h"
 #include "plain_block.h"
-#include "trian.h"
+#include "triangle/trian.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <vector>
 
-#include "bitstm.h"
+#include "triangle/bitstm.h"
 
 namespace lumbra_test {
 

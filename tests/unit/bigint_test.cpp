@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "bigintgmp.h"
+#include "triangle/bigintgmp.h"
 #include "recording_probe.h"
 #include "run.h"
 
@@ -281,9 +281,9 @@ using BigIntDeathTest = BigIntTest;
 
 TEST_F(BigIntDeathTest, ContractViolationsStop) {
   sh_ptr<BigInt> x = num(-7), two = num(2);
-  EXPECT_DEATH(x->test_bit(-1), "Hard assertion failed: n>=0, file common/bigintgmp.cpp, line 169\n");
+  EXPECT_DEATH(x->test_bit(-1), "Hard assertion failed: n>=0, file common/triangle/bigintgmp.cpp, line 169\n");
   EXPECT_DEATH(x->div_mod(*two, *x),
-               "Hard assertion failed: &r!=this, file common/bigintgmp.cpp, line [0-9]+\n");
+               "Hard assertion failed: &r!=this, file common/triangle/bigintgmp.cpp, line [0-9]+\n");
 }
 
 // A guard gives GMP back what it found, also when guards nest and when a

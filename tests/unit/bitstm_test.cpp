@@ -1,4 +1,4 @@
-#include "bitstm.h"
+#include "triangle/bitstm.h"
 
 #include <gtest/gtest.h>
 
@@ -160,8 +160,8 @@ TEST(BitReaderDeathTest, ContractViolationsStop) {
   negative_source src(pool);
   BitReader reader(src);
   bits vb;
-  EXPECT_DEATH(reader.read(0, vb), "Hard assertion failed: n>0, file common/bitstm.cpp, line 42\n");
-  EXPECT_DEATH(reader.read(8, vb), "Hard assertion failed: n3>=0, file common/bitstm.cpp, line 53\n");
+  EXPECT_DEATH(reader.read(0, vb), "Hard assertion failed: n>0, file common/triangle/bitstm.cpp, line 42\n");
+  EXPECT_DEATH(reader.read(8, vb), "Hard assertion failed: n3>=0, file common/triangle/bitstm.cpp, line 53\n");
 }
 
 }  // namespace

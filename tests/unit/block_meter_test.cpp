@@ -1,11 +1,11 @@
-#include "block_meter.h"
+#include "reading/block_meter.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 #include <vector>
 
-#include "trian.h"
+#include "triangle/trian.h"
 
 namespace {
 

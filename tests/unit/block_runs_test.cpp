@@ -1,4 +1,4 @@
-#include "block_runs.h"
+#include "reading/block_runs.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "bitstm.h"
+#include "triangle/bitstm.h"
 #include "kova/file.h"
-#include "trian.h"
+#include "triangle/trian.h"
 
 namespace {
 

@@ -1,15 +1,15 @@
-#include "budget.h"
+#include "triangle/budget.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <cmath>
 
-#include "bigintgmp.h"
+#include "triangle/bigintgmp.h"
 #include "commands.h"
 #include "kova/file.h"
 #include "recording_probe.h"
-#include "trian.h"
+#include "triangle/trian.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "chi_square.h"
+#include "stats/chi_square.h"
 
 #include <gtest/gtest.h>
 #include <mpfr.h>

@@ -1,4 +1,4 @@
-#include "coded_stream.h"
+#include "coding/coded_stream.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "bigintgmp.h"
+#include "triangle/bigintgmp.h"
 #include "plain_block.h"
 #include "recording_probe.h"
 

@@ -1,4 +1,4 @@
-#include "count.h"
+#include "count/count.h"
 
 #include <gmp.h>
 #include <gtest/gtest.h>
@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "bigintgmp.h"
+#include "triangle/bigintgmp.h"
 #include "recording_probe.h"
-#include "trian.h"
+#include "triangle/trian.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <random>
 
-#include "distribution.h"
+#include "stats/distribution.h"
 
 using lumbra::Mpz;
 using lumbra::kit::approxText;

@@ -1,4 +1,4 @@
-#include "distribution.h"
+#include "stats/distribution.h"
 
 #include <gmp.h>
 #include <gtest/gtest.h>
@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "count.h"
+#include "count/count.h"
 #include "plain_block.h"
 
 using lumbra::DeviationLaw;

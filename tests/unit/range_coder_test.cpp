@@ -1,5 +1,5 @@
-#include "mpz.h"
-#include "range_coder.h"
+#include "count/mpz.h"
+#include "coding/range_coder.h"
 
 #include <gmp.h>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "mpz.h"
-#include "rank.h"
+#include "count/mpz.h"
+#include "coding/rank.h"
 
 #include <gmp.h>
 #include <gtest/gtest.h>
@@ -7,8 +7,8 @@
 #include <random>
 #include <vector>
 
-#include "count.h"
-#include "trian.h"
+#include "count/count.h"
+#include "triangle/trian.h"
 
 using lumbra::SuffixCache;
 using lumbra::SuffixCounts;

@@ -1,4 +1,4 @@
-#include "test_summary.h"
+#include "stats/test_summary.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <random>
 #include <vector>
 
-#include "block_meter.h"
-#include "chi_square.h"
+#include "reading/block_meter.h"
+#include "stats/chi_square.h"
 #include "plain_block.h"
 
 using lumbra::Laws;

@@ -1,4 +1,4 @@
-#include "trian.h"
+#include "triangle/trian.h"
 
 #include <gmp.h>
 #include <gtest/gtest.h>
@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "bigintgmp.h"
-#include "count.h"
+#include "triangle/bigintgmp.h"
+#include "count/count.h"
 #include "plain_block.h"
 #include "recording_probe.h"
 
@@ -212,7 +212,7 @@ std::string report(const std::string& cond, int line) {
     if (std::string("\\()[]{}.*+?|^$").find(c) != std::string::npos) re += '\\';
     re += c;
   }
-  return re + ", file common/trian\\.cpp, line " + std::to_string(line) + "\n";
+  return re + ", file common/triangle/trian\\.cpp, line " + std::to_string(line) + "\n";
 }
 
 using TrianDeathTest = TrianTest;

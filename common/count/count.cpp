@@ -1,4 +1,4 @@
-#include "count.h"
+#include "count/count.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "kova/hard_assert.h"
-#include "mpz.h"
+#include "count/mpz.h"
 
 namespace lumbra {
 

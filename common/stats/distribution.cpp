@@ -1,12 +1,12 @@
-#include "distribution.h"
+#include "stats/distribution.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
-#include "count.h"
+#include "count/count.h"
 #include "kova/hard_assert.h"
-#include "trian.h"
+#include "triangle/trian.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

@@ -1,9 +1,9 @@
-#include "range_coder.h"
+#include "coding/range_coder.h"
 
 #include <algorithm>
 
 #include "kova/hard_assert.h"
-#include "mpz.h"
+#include "count/mpz.h"
 
 namespace lumbra {
 

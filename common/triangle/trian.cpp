@@ -1,4 +1,4 @@
-#include "trian.h"
+#include "triangle/trian.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "bigintgmp.h"
+#include "triangle/bigintgmp.h"
 #include "kova/hard_assert.h"
 
 namespace lumbra {

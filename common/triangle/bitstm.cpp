@@ -1,4 +1,4 @@
-#include "bitstm.h"
+#include "triangle/bitstm.h"
 
 #include <algorithm>
 #include <cstring>

@@ -22,7 +22,7 @@
 #include <limits>
 #include <span>
 
-#include "block_meter.h"
+#include "reading/block_meter.h"
 
 namespace lumbra {
 

@@ -1,4 +1,4 @@
-#include "utils.h"
+#include "triangle/utils.h"
 
 #include <climits>
 

@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "distribution.h"
+#include "stats/distribution.h"
 
 namespace lumbra {
 

@@ -1,4 +1,4 @@
-#include "bigintgmp.h"
+#include "triangle/bigintgmp.h"
 
 #include <gmp.h>
 

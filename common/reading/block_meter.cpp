@@ -1,4 +1,4 @@
-#include "block_meter.h"
+#include "reading/block_meter.h"
 
 #include <algorithm>
 #include <array>
@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "kova/hard_assert.h"
-#include "trian.h"
+#include "triangle/trian.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

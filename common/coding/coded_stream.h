@@ -18,9 +18,9 @@
 #include <cstdint>
 #include <stdexcept>
 
-#include "bitstm.h"
-#include "range_coder.h"
-#include "rank.h"
+#include "triangle/bitstm.h"
+#include "coding/range_coder.h"
+#include "coding/rank.h"
 
 namespace lumbra {
 

@@ -1,4 +1,4 @@
-#include "test_summary.h"
+#include "stats/test_summary.h"
 
 #include <algorithm>
 #include <atomic>
@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "chi_square.h"
+#include "stats/chi_square.h"
 #include "kova/hard_assert.h"
 
 namespace lumbra {

@@ -25,7 +25,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "bitstm.h"
+#include "triangle/bitstm.h"
 
 namespace lumbra {
 

@@ -1,4 +1,4 @@
-#include "block_runs.h"
+#include "reading/block_runs.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

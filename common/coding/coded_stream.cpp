@@ -1,4 +1,4 @@
-#include "coded_stream.h"
+#include "coding/coded_stream.h"
 
 #include <zlib.h>
 
@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "block_meter.h"
+#include "reading/block_meter.h"
 #include "kova/hard_assert.h"
-#include "mpz.h"
-#include "trian.h"
+#include "count/mpz.h"
+#include "triangle/trian.h"
 
 namespace lumbra {
 

@@ -1,4 +1,4 @@
-#include "rank.h"
+#include "coding/rank.h"
 
 #include <algorithm>
 #include <cstring>
@@ -9,7 +9,7 @@
 #endif
 
 #include "kova/hard_assert.h"
-#include "trian.h"
+#include "triangle/trian.h"
 
 
 namespace lumbra {

@@ -1,4 +1,4 @@
-#include "budget.h"
+#include "triangle/budget.h"
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -13,8 +13,8 @@
 
 #include "kova/bigint.h"
 #include "kova/sh_ptr.h"
-#include "count.h"
-#include "trian.h"
+#include "count/count.h"
+#include "triangle/trian.h"
 
 namespace lumbra {
 

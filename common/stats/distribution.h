@@ -27,7 +27,7 @@
 #include <utility>
 #include <vector>
 
-#include "mpz.h"
+#include "count/mpz.h"
 
 namespace lumbra {
 
