@@ -7,6 +7,7 @@
 #include <new>
 
 #include "commands.h"
+#include "lumbra/error.h"
 #include "version.h"
 
 namespace lumbra::kit {
@@ -85,6 +86,14 @@ int run(int argc, char** argv) {
     reportUsage(e.what());
     return status_usage;
   } catch (const Failure& e) {
+    report(e.what());
+    return status_failure;
+  } catch (const lumbra::ArgumentError& e) {
+    // The library's refusals are the command line's: their words name the
+    // arguments as the commands do.
+    reportUsage(e.what());
+    return status_usage;
+  } catch (const lumbra::Error& e) {
     report(e.what());
     return status_failure;
   } catch (const std::bad_alloc&) {

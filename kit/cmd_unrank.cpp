@@ -1,17 +1,13 @@
 // lumbra-kit unrank: the block of an index among the blocks of a constrained
 // triangle.
-#include <gmp.h>
-
 #include <CLI/CLI.hpp>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "app.h"
 #include "commands.h"
-#include "count/mpz.h"
+#include "lumbra/rank.h"
 #include "output.h"
-#include "coding/rank.h"
 
 namespace lumbra::kit {
 
@@ -24,28 +20,15 @@ struct UnrankOptions {
 };
 
 void runUnrank(const UnrankOptions& o) {
-  if (o.k > o.m) throw UsageError("K must lie in 0..M");
-  if (o.d > o.m) throw UsageError("D must lie in 0..M");
-  Mpz index, count;
-  if (o.index.empty() || o.index.find_first_not_of("0123456789") != std::string::npos ||
-      mpz_set_str(index.get(), o.index.c_str(), 10) != 0)
+  if (o.index.empty() || o.index.find_first_not_of("0123456789") != std::string::npos)
     throw UsageError("INDEX must be a decimal number, not '" + o.index + "'");
-  SuffixCache cache(static_cast<std::size_t>(o.cacheMib) << 20);
-  auto t = cache.get(o.m, o.k, o.d);
-  if (!t) throw Failure("the counts of M, K, D need more than " + std::to_string(o.cacheMib) + " MiB (see --cache-mib)");
-  t->total(count.get());
-  if (mpz_cmp(index.get(), count.get()) >= 0) {
-    std::string c(mpz_sizeinbase(count.get(), 10) + 2, '\0');
-    mpz_get_str(c.data(), 10, count.get());
-    c.resize(std::char_traits<char>::length(c.c_str()));
-    throw UsageError("INDEX must be below C(" + std::to_string(o.m) + ", " + std::to_string(o.k) + ", " +
-                     std::to_string(o.d) + ") = " + c);
-  }
-  std::vector<bool> vb;
-  t->unrank(index.get(), vb);
+  // The library refuses K, D and an INDEX out of range in this command's words.
   std::string line;
-  line.reserve(vb.size() + 1);
-  for (bool b : vb) line += b ? '1' : '0';
+  try {
+    line = lumbra::unrank(o.m, o.k, o.d, BigNat::from_string(o.index), static_cast<std::size_t>(o.cacheMib) << 20);
+  } catch (const lumbra::ResourceError&) {
+    throw Failure("the counts of M, K, D need more than " + std::to_string(o.cacheMib) + " MiB (see --cache-mib)");
+  }
   line += '\n';
   Output out;
   out << line;

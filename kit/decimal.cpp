@@ -7,6 +7,8 @@
 #include <limits>
 #include <string_view>
 
+#include "count/mpz.h"
+
 namespace lumbra::kit {
 
 namespace {
@@ -62,6 +64,13 @@ std::optional<std::string> approxText(long double v, double relErr) {
   std::snprintf(b, sizeof b, "%.6Lg", hi);
   if (std::string_view(a) != b) return std::nullopt;
   return std::string(a);
+}
+
+std::string ratioText(const BigNat& num, const BigNat& den) {
+  Mpz n, d;
+  mpz_import(n.get(), num.words().size(), -1, sizeof(std::uint64_t), 0, 0, num.words().data());
+  mpz_import(d.get(), den.words().size(), -1, sizeof(std::uint64_t), 0, 0, den.words().data());
+  return ratioText(n.get(), d.get());
 }
 
 }  // namespace lumbra::kit

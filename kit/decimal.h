@@ -9,10 +9,14 @@
 #include <optional>
 #include <string>
 
+#include "lumbra/bignat.h"
+
 namespace lumbra::kit {
 
 // The text of num / den (num >= 0, den > 0), exactly rounded.
 std::string ratioText(mpz_srcptr num, mpz_srcptr den);
+// The same for the library's numbers. Requires den > 0.
+std::string ratioText(const BigNat& num, const BigNat& den);
 
 // The text of a value known as v within a relative error relErr, when every
 // value within that error rounds to the same six digits; nothing otherwise

@@ -8,11 +8,11 @@
 #include <cstring>
 
 #include "triangle/bitstm.h"
-#include "count/count.h"
 #include "kova/bigint.h"
 #include "kova/exception.h"
 #include "kova/hard_assert.h"
 #include "kova/shared_text.h"
+#include "lumbra/count.h"
 #include "output.h"
 
 namespace lumbra {
@@ -39,25 +39,15 @@ void write_text(kova::file& out, const sh_str& s) { out.tryWrite(s->data(), s->s
 
 }  // namespace
 
-// NOTE: the count comes from the counting engine, not from a Trian built
-// with lastRowOnly: the same number without a record or an object per cell.
+// NOTE: the count comes from the library's count (the counting engine), not
+// from a Trian built with lastRowOnly: the same number without a record or an
+// object per cell.
 void showC(mem_pool& pool, kova::file& out, int n, int k, int d) {
-  // The engine's numbers and this one take their limbs from the pool that
-  // run() gave to GMP; the integer is cleared on every way out.
-  struct count_value {
-    mpz_t v;
-    count_value() { mpz_init(v); }
-    ~count_value() { mpz_clear(v); }
-  } c;
-  countWalks(c.v, n, k, d);
-  const std::size_t digits = mpz_sizeinbase(c.v, 10) + 2;  // may be one too many
-  kova::mp_string text(pool, kova::ch_range());
-  text.reserve(static_cast<int>(digits));
-  mpz_get_str(text.data(), 10, c.v);
-  text.resize(static_cast<int>(std::strlen(text.data())));
-  out.tryWrite(text.data(), text.size());
-  const std::size_t bits = mpz_sgn(c.v) == 0 ? 0 : mpz_sizeinbase(c.v, 2);
-  write_text(out, kova::new_str(pool, 1024) << " (" << static_cast<int>(bits) << ")");
+  // The engine takes its limbs from the pool that run() gave to GMP.
+  const lumbra::BigNat c = lumbra::count(n, k, d);
+  const std::string text = c.to_string();
+  out.tryWrite(text.data(), static_cast<int>(text.size()));
+  write_text(out, kova::new_str(pool, 1024) << " (" << static_cast<int>(c.bit_length()) << ")");
 }
 
 void showTrian(mem_pool& pool, kova::file& out, int n, int k, int d) {

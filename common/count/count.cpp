@@ -1,6 +1,7 @@
 #include "count/count.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -121,6 +122,32 @@ struct Band {
   }
 };
 
+// Whether to abandon a count: the half on the calling thread polls the
+// caller's CountStop once it has added poll_every limbs since the last time,
+// and the half on the other thread reads the answer.
+class Stopper {
+ public:
+  explicit Stopper(const CountStop& stop) : stop_(stop) {}
+  // On the calling thread, after `limbs` more limb additions.
+  bool poll(std::size_t limbs) {
+    if (!stop_) return false;
+    work_ += limbs;
+    if (work_ >= poll_every) {
+      work_ = 0;
+      if (stop_()) stopped_.store(true, std::memory_order_relaxed);
+    }
+    return stopped();
+  }
+  bool stopped() const { return stopped_.load(std::memory_order_relaxed); }
+
+ private:
+  // About a millisecond of rows: polling costs nothing that shows.
+  static constexpr std::size_t poll_every = std::size_t{1} << 20;
+  const CountStop& stop_;
+  std::size_t work_ = 0;
+  std::atomic<bool> stopped_{false};
+};
+
 // One half of the walks: the rows from column `from` to column `to`, one
 // step at a time, starting from the single walk at `from` (the start point
 // forwards, the end point backwards). A row of `cells` numbers lies in limbs
@@ -142,8 +169,9 @@ class Half {
         b_(slots * maxStride) {}
 
   // Adds limbs only: safe on a thread of its own. Stops, cramped(), if a
-  // cell outgrows the room it was given.
-  void run() noexcept {
+  // cell outgrows the room it was given, and when `stop` says so (polled
+  // only where `polls`: on the calling thread).
+  void run(Stopper& stop, bool polls) noexcept {
     cramped_ = false;
     const int dir = to_ >= from_ ? 1 : -1;
     Line line(band_.n, band_.k, from_);
@@ -186,6 +214,7 @@ class Half {
       std::swap(p, c);
       mn_ = mn;
       cells_ = cells;
+      if (polls ? stop.poll(len) : stop.stopped()) return;
     }
     row_ = p;
   }
@@ -277,7 +306,7 @@ unsigned threadCount(unsigned threads) {
   return std::max(threads, 1u);
 }
 
-void byRows(mpz_ptr c, const Band& b, unsigned threads) {
+bool byRows(mpz_ptr c, const Band& b, unsigned threads, Stopper& stop) {
   const i64 m = b.n / 2;
   const std::size_t slots = static_cast<std::size_t>(b.mostCells()) + 2;
   Half fwd(b, 0, m, slots, maxStride(b, m, false));
@@ -285,26 +314,28 @@ void byRows(mpz_ptr c, const Band& b, unsigned threads) {
   bool together = threads >= 2 && rowsCost(b, 1) >= thread_worth;
   if (together) {
     try {
-      std::thread other([&fwd] { fwd.run(); });
-      bwd.run();
+      std::thread other([&fwd, &stop] { fwd.run(stop, false); });
+      bwd.run(stop, true);
       other.join();
     } catch (const std::system_error&) {
       together = false;  // no thread to be had: both halves on this one
     }
   }
   if (!together) {
-    fwd.run();
-    bwd.run();
+    fwd.run(stop, true);
+    if (!stop.stopped()) bwd.run(stop, true);
   }
-  if (fwd.cramped()) fwd.makeRoom(maxStride(b, m, true)), fwd.run();
-  if (bwd.cramped()) bwd.makeRoom(maxStride(b, b.n - m, true)), bwd.run();
+  if (fwd.cramped() && !stop.stopped()) fwd.makeRoom(maxStride(b, m, true)), fwd.run(stop, true);
+  if (bwd.cramped() && !stop.stopped()) bwd.makeRoom(maxStride(b, b.n - m, true)), bwd.run(stop, true);
+  if (stop.stopped()) return false;
   mpz_set_ui(c, 0);
-  if (fwd.cells() == 0 || bwd.cells() == 0) return;
+  if (fwd.cells() == 0 || bwd.cells() == 0) return true;
   hard_assert(fwd.cells() == bwd.cells() && fwd.mn() == bwd.mn(), "fwd.cells()==bwd.cells()&&fwd.mn()==bwd.mn()");
   for (i64 j = 0; j < fwd.cells(); ++j) {
     mpz_t f, g;
     mpz_addmul(c, fwd.cell(f, j), bwd.cell(g, j));
   }
+  return true;
 }
 
 // The reflection sum for 2k = n with period s = d + 1: the terms at n/2 + i s
@@ -313,7 +344,7 @@ void byRows(mpz_ptr c, const Band& b, unsigned threads) {
 // Each term is C(n, a + s) = C(n, a) C(n - a, s) / C(a + s, s) from the one
 // before, or a binomial of its own where that is cheaper: when s is so
 // large that the two factors come near the term itself in size.
-void reflection(mpz_ptr c, i64 n, i64 d) {
+bool reflection(mpz_ptr c, i64 n, i64 d, Stopper& stop) {
   const i64 h = n / 2, s = d + 1;
   Mpz term, sum, up, down;
   const auto un = [](i64 v) { return static_cast<unsigned long>(v); };
@@ -338,8 +369,10 @@ void reflection(mpz_ptr c, i64 n, i64 d) {
       mpz_sub(sum.get(), sum.get(), term.get());
     else
       mpz_add(sum.get(), sum.get(), term.get());
+    if (stop.poll(mpz_size(term.get()) * 8)) return false;
   }
   mpz_addmul_ui(c, sum.get(), 2);
+  return true;
 }
 
 // The time of the reflection sum in the units of rowsCost: per term, two
@@ -363,30 +396,34 @@ void checkArgs(int n, int k, int d) {
 
 }  // namespace
 
-void countWalks(mpz_ptr c, int n, int k, int d, unsigned threads) {
+void countWalks(mpz_ptr c, int n, int k, int d, unsigned threads) { countWalks(c, n, k, d, threads, CountStop()); }
+
+bool countWalks(mpz_ptr c, int n, int k, int d, unsigned threads, const CountStop& stop) {
   checkArgs(n, k, d);
+  Stopper stopper(stop);
   const Band b(n, k, d);
   if (b.d >= b.widestWalk()) {
     mpz_bin_uiui(c, static_cast<unsigned long>(n), static_cast<unsigned long>(k));
-    return;
+    return true;
   }
   threads = threadCount(threads);
-  if (2 * i64{k} == n && reflectionCost(n, d) < rowsCost(b, threads)) {
-    reflection(c, n, d);
-    return;
-  }
-  byRows(c, b, threads);
+  if (2 * i64{k} == n && reflectionCost(n, d) < rowsCost(b, threads)) return reflection(c, n, d, stopper);
+  return byRows(c, b, threads, stopper);
 }
 
 void countWalksByRows(mpz_ptr c, int n, int k, int d, unsigned threads) {
   checkArgs(n, k, d);
-  byRows(c, Band(n, k, d), threadCount(threads));
+  const CountStop none;
+  Stopper never(none);
+  byRows(c, Band(n, k, d), threadCount(threads), never);
 }
 
 void balancedCount(mpz_ptr c, int n, int d) {
   checkArgs(n, n / 2, d);
   hard_assert(n % 2 == 0, "n%2==0");
-  reflection(c, n, d);
+  const CountStop none;
+  Stopper never(none);
+  reflection(c, n, d, never);
 }
 
 double countWalksBytes(int n, int k, int d) {

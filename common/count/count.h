@@ -19,14 +19,28 @@
 // pool), only on the calling thread and never while the second thread runs,
 // and is all given back before the call returns; the second thread only
 // adds limbs. Throws std::bad_alloc.
+//
+// A long count can be abandoned: the overload with a CountStop polls it on
+// the calling thread about every million limb additions (a few
+// milliseconds), and stops both halves once it says so.
 #pragma once
 
 #include <gmp.h>
+
+#include <functional>
 
 namespace lumbra {
 
 // Requires 1 <= n <= 2147483646, 0 <= k <= n, 0 <= d <= n.
 void countWalks(mpz_ptr c, int n, int k, int d, unsigned threads = 0);
+
+// Asked now and then, on the calling thread, whether to abandon the count;
+// it must not throw. An empty one never stops.
+using CountStop = std::function<bool()>;
+
+// countWalks, abandoned when `stop` returns true: then it returns false and
+// c holds no count. The same requirements and exceptions.
+bool countWalks(mpz_ptr c, int n, int k, int d, unsigned threads, const CountStop& stop);
 
 // The same count by the rows alone, never a closed form: what countWalks
 // falls back to, kept callable for tests and measurements.

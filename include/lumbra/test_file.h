@@ -1,0 +1,59 @@
+// The verdict on a whole file, as lumbra-kit test --format json gives it:
+// the figures of both statistics (the ones and the deviation of each block)
+// over all the file's blocks of n bits, with z-scores and chi-square
+// p-values. The fields have the names of the JSON keys.
+//
+//   lumbra::FileTest t = lumbra::test_file("random.bin");
+//   if (t.deviation_test.p_value && *t.deviation_test.p_value < 0.01) ...
+//
+// The file is measured on `threads` threads (0: one per core) while the
+// calling thread reads it; the figures are the same for any number. Memory
+// stays bounded whatever the file's size. Safe from several threads at once.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "lumbra/error.h"
+#include "lumbra/export.h"
+
+namespace lumbra {
+
+// One statistic over the blocks: passing is the blocks whose p-value is at
+// least 0.01; the bins are [0, 0.1), ..., [0.9, 1]. Empty optionals where a
+// figure does not exist (no spread, fewer than two chi-square groups).
+struct StatisticTest {
+  std::uint64_t passing = 0;
+  double passing_expected = 0;
+  double passing_variance = 0;
+  double passing_sd = 0;
+  std::optional<double> passing_z;
+  std::array<std::uint64_t, 10> bins_observed{};
+  std::array<double, 10> bins_expected{};
+  std::optional<double> chi2;
+  std::optional<int> dof;
+  std::optional<double> p_value;
+};
+
+struct FileTest {
+  int block_size = 0;
+  std::uint64_t first_block = 0;
+  std::uint64_t block_count = 0;
+  std::uint64_t blocks = 0;
+  std::uint64_t bits = 0;
+  std::uint64_t ones = 0;
+  StatisticTest ones_test;
+  StatisticTest deviation_test;
+  std::vector<std::uint64_t> deviations_observed;  // blocks with deviation d, d = 0 ..
+  std::vector<double> deviations_expected;         // their expectation, the same length
+  std::vector<std::array<std::uint64_t, 3>> shapes;  // (m, k, blocks) for each length and ones seen
+};
+
+// Requires 1 <= n <= 4096 (ArgumentError). A file that cannot be opened or
+// read throws InputError ("can't open NAME: No such file or directory").
+LUMBRA_API FileTest test_file(const std::string& path, int n = 1024, unsigned threads = 0);
+
+}  // namespace lumbra

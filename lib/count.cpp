@@ -1,0 +1,34 @@
+#include "lumbra/count.h"
+
+#include <limits>
+
+#include "bridge.h"
+#include "count/count.h"
+#include "count/mpz.h"
+#include "triangle/budget.h"
+
+namespace lumbra {
+
+BigNat count(int n, int k, int d, const CountOptions& options) {
+  api::requireRange("N", n, 1, 2147483646);
+  api::requireRange("K", k, 0, n, "N");
+  api::requireRange("D", d, 0, n, "N");
+  // Work the machine cannot hold is refused before it starts.
+  const std::string shortfall = memoryShortfall(showCMemory(n, k, d).total(), memoryLimit());
+  if (!shortfall.empty())
+    throw ResourceError("count " + std::to_string(n) + " " + std::to_string(k) + " " + std::to_string(d) + " " +
+                        shortfall);
+  Mpz c;
+  if (!countWalks(c.get(), n, k, d, options.threads, options.stop)) throw Cancelled("the count was stopped");
+  return api::toBigNat(c.get());
+}
+
+BigNat binomial(int n, int k) {
+  api::requireRange("N", n, 0, 2147483646);
+  api::requireRange("K", k, 0, n, "N");
+  Mpz c;
+  mpz_bin_uiui(c.get(), static_cast<unsigned long>(n), static_cast<unsigned long>(k));
+  return api::toBigNat(c.get());
+}
+
+}  // namespace lumbra

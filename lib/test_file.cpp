@@ -1,0 +1,83 @@
+#include "lumbra/test_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+#include <thread>
+
+#include "bridge.h"
+#include "reading/block_runs.h"
+#include "stats/test_summary.h"
+
+namespace lumbra {
+
+namespace {
+
+StatisticTest statistic(const StatisticFigures& f) {
+  const Verdict v = judge(f);
+  StatisticTest t;
+  t.passing = f.passing;
+  t.passing_expected = f.passingExpected;
+  t.passing_variance = f.passingVariance;
+  t.passing_sd = v.passingSd;
+  t.passing_z = v.passingZ;
+  t.bins_observed = f.binsObserved;
+  t.bins_expected = f.binsExpected;
+  t.chi2 = v.chi2;
+  t.dof = v.dof;
+  t.p_value = v.pValue;
+  return t;
+}
+
+// The descriptor of an open file, closed when it goes.
+class File {
+ public:
+  explicit File(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+    if (fd_ < 0) throw InputError("can't open " + path + ": " + std::strerror(errno));
+  }
+  ~File() { ::close(fd_); }
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+FileTest test_file(const std::string& path, int n, unsigned threads) {
+  api::requireRange("N", n, 1, 4096);
+  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+  threads = std::min(threads, max_threads);
+  const File file(path);
+  TestSummary s(n);
+  try {
+    measureRuns(file.fd(), n, {}, threads, [&](const MeasuredRun& r) {
+      for (std::size_t i = 0; i < r.blocks.size(); ++i) s.add(r.length(i), r.blocks[i].ones, r.blocks[i].deviation);
+    });
+  } catch (const std::system_error& e) {
+    throw InputError("can't read " + path + ": " + e.code().message());
+  }
+  Laws laws;
+  s.settle(laws, threads);
+  FileTest t;
+  t.block_size = s.blockSize();
+  t.first_block = s.firstBlock();
+  t.block_count = s.blockCount();
+  t.blocks = s.blockCount();
+  t.bits = s.bits();
+  t.ones = s.ones();
+  t.ones_test = statistic(s.onesFigures(laws));
+  t.deviation_test = statistic(s.deviationFigures(laws));
+  t.deviations_observed = s.deviationsObserved();
+  t.deviations_expected = s.deviationsExpected(laws);
+  t.shapes = s.counts().shapes;
+  return t;
+}
+
+}  // namespace lumbra

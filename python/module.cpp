@@ -1,0 +1,338 @@
+// The Python module lumbra: the library's functions with Python's types.
+// Big numbers are ints, exact probabilities fractions.Fraction, rows tuples
+// (or a NumPy structured array), a file's verdict a dict with the keys of
+// `lumbra-kit test --format json`. Long calls release the GIL; a count polls
+// for signals every 50 ms, so Ctrl-C stops it with KeyboardInterrupt. The
+// library's exceptions arrive as lumbra.ArgumentError (a ValueError),
+// lumbra.InputError (an OSError), lumbra.ResourceError (a MemoryError) with
+// the words lumbra-kit prints.
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <chrono>
+#include <climits>
+#include <cstdint>
+#include <string>
+
+#include "lumbra/lumbra.h"
+
+namespace py = pybind11;
+
+namespace {
+
+py::int_ toInt(const lumbra::BigNat& b) {
+  std::string bytes;
+  bytes.reserve(8 * b.words().size());
+  for (std::uint64_t w : b.words())
+    for (int i = 0; i < 64; i += 8) bytes.push_back(static_cast<char>((w >> i) & 0xff));
+  py::object fromBytes = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyLong_Type)).attr("from_bytes");
+  return fromBytes(py::bytes(bytes), "little");
+}
+
+lumbra::BigNat toBigNat(const py::int_& v, const char* name) {
+  if (v < py::int_(0)) throw lumbra::ArgumentError(std::string(name) + " must be a decimal number, not '" + py::repr(v).cast<std::string>() + "'");
+  const auto bits = v.attr("bit_length")().cast<std::size_t>();
+  const std::string bytes = v.attr("to_bytes")((bits + 63) / 64 * 8, "little").cast<py::bytes>();
+  std::vector<std::uint64_t> words(bytes.size() / 8);
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    words[i / 8] |= static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[i])) << (8 * (i % 8));
+  return lumbra::BigNat::from_words(std::move(words));
+}
+
+py::object toFraction(const lumbra::Fraction& f) {
+  return py::module_::import("fractions").attr("Fraction")(toInt(f.numerator), toInt(f.denominator));
+}
+
+// An argument as the library's int; one beyond an int is named as such.
+int narrow(long long v, const char* name) {
+  if (v < INT_MIN || v > INT_MAX)
+    throw lumbra::ArgumentError(std::string(name) + " must fit in 32 bits, not " + std::to_string(v));
+  return static_cast<int>(v);
+}
+
+// The count's stop function: every 50 ms it takes the GIL and lets Python
+// run its signal handlers; an exception from one (KeyboardInterrupt) stops
+// the count and is raised once the count has let go.
+class SignalPoll {
+ public:
+  bool operator()() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now < next_) return false;
+    next_ = now + std::chrono::milliseconds(50);
+    py::gil_scoped_acquire gil;
+    return PyErr_CheckSignals() != 0;
+  }
+
+ private:
+  std::chrono::steady_clock::time_point next_ = std::chrono::steady_clock::now();
+};
+
+py::int_ count(long long n, long long k, long long d, unsigned threads) {
+  lumbra::BigNat c;
+  bool cancelled = false;
+  {
+    SignalPoll poll;
+    lumbra::CountOptions options;
+    options.threads = threads;
+    options.stop = [&poll] { return poll(); };
+    py::gil_scoped_release release;
+    try {
+      c = lumbra::count(narrow(n, "N"), narrow(k, "K"), narrow(d, "D"), options);
+    } catch (const lumbra::Cancelled&) {
+      cancelled = true;
+    }
+  }
+  if (cancelled) throw py::error_already_set();
+  return toInt(c);
+}
+
+// A block given as text of 0 and 1, or as bytes: its bytes and its bits.
+struct Bits {
+  std::string bytes;
+  std::uint64_t count;
+};
+
+Bits bitsOf(const py::object& data) {
+  if (py::isinstance<py::str>(data)) {
+    const std::string text = data.cast<std::string>();
+    Bits b{std::string((text.size() + 7) / 8, '\0'), text.size()};
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (text[i] != '0' && text[i] != '1')
+        throw lumbra::ArgumentError("bits are the characters 0 and 1, not '" + std::string(1, text[i]) + "'");
+      if (text[i] == '1') b.bytes[i / 8] = static_cast<char>(b.bytes[i / 8] | (0x80 >> (i % 8)));
+    }
+    return b;
+  }
+  // bytes, bytearray, memoryview, a NumPy array of uint8: whatever bytes() takes.
+  std::string bytes = py::bytes(py::module_::import("builtins").attr("bytes")(data));
+  return {bytes, 8 * static_cast<std::uint64_t>(bytes.size())};
+}
+
+py::object blockStats(const py::object& data, int n, bool asArray) {
+  Bits bits = bitsOf(data);
+  std::vector<lumbra::BlockStats> rows;
+  {
+    py::gil_scoped_release release;
+    rows = lumbra::block_stats(
+        {reinterpret_cast<const unsigned char*>(bits.bytes.data()), bits.bytes.size()}, n, bits.count);
+  }
+  py::list list;
+  for (const lumbra::BlockStats& r : rows)
+    list.append(py::make_tuple(r.block, r.offset, r.length, r.ones, r.deviation, r.p_ones, r.p_deviation));
+  if (!asArray) return list;
+  py::module_ np = py::module_::import("numpy");
+  py::list dtype;
+  for (const char* name : {"block", "offset"}) dtype.append(py::make_tuple(name, "<u8"));
+  for (const char* name : {"length", "ones", "deviation"}) dtype.append(py::make_tuple(name, "<i4"));
+  for (const char* name : {"p_ones", "p_deviation"}) dtype.append(py::make_tuple(name, "<f8"));
+  return np.attr("array")(list, py::arg("dtype") = dtype);
+}
+
+py::dict statistic(const lumbra::StatisticTest& t) {
+  py::dict d;
+  d["passing"] = t.passing;
+  d["passing_expected"] = t.passing_expected;
+  d["passing_variance"] = t.passing_variance;
+  d["passing_sd"] = t.passing_sd;
+  d["passing_z"] = t.passing_z;
+  d["bins_observed"] = t.bins_observed;
+  d["bins_expected"] = t.bins_expected;
+  d["chi2"] = t.chi2;
+  d["dof"] = t.dof;
+  d["p_value"] = t.p_value;
+  return d;
+}
+
+py::dict testFile(const py::object& path, int n, unsigned threads) {
+  const std::string name = py::str(py::module_::import("os").attr("fsdecode")(path));
+  lumbra::FileTest t;
+  {
+    py::gil_scoped_release release;
+    t = lumbra::test_file(name, n, threads);
+  }
+  py::dict d;
+  d["block_size"] = t.block_size;
+  d["first_block"] = t.first_block;
+  d["block_count"] = t.block_count;
+  d["blocks"] = t.blocks;
+  d["bits"] = t.bits;
+  d["ones"] = t.ones;
+  d["ones_test"] = statistic(t.ones_test);
+  d["deviation_test"] = statistic(t.deviation_test);
+  py::dict deviations;
+  deviations["observed"] = t.deviations_observed;
+  deviations["expected"] = t.deviations_expected;
+  d["deviations"] = deviations;
+  py::list shapeLists;
+  for (const auto& s : t.shapes) {
+    py::list one;
+    for (std::uint64_t v : s) one.append(v);
+    shapeLists.append(one);
+  }
+  d["shapes"] = shapeLists;
+  return d;
+}
+
+}  // namespace
+
+PYBIND11_MODULE(lumbra, m) {
+  m.doc() = R"(Exact counts of walks in a band, exact p-values of bit blocks, ranking.
+
+A block of n bits is a walk: up for a one, down for a zero. C(n, k, d) counts
+the n-bit blocks with k ones whose walk stays within d of the straight line
+to its end point. lumbra-kit does the same from the command line.
+
+>>> import lumbra
+>>> lumbra.count(10, 5, 2)
+162
+)";
+  m.attr("__version__") = lumbra::version();
+
+  // Derived first: pybind11 tries the translators last registered first.
+  static py::exception<lumbra::Error> error(m, "Error", PyExc_RuntimeError);
+  static py::exception<lumbra::ArgumentError> argumentError(m, "ArgumentError", PyExc_ValueError);
+  static py::exception<lumbra::InputError> inputError(m, "InputError", PyExc_OSError);
+  static py::exception<lumbra::ResourceError> resourceError(m, "ResourceError", PyExc_MemoryError);
+  py::register_exception_translator([](std::exception_ptr p) {
+    try {
+      if (p) std::rethrow_exception(p);
+    } catch (const lumbra::ArgumentError& e) {
+      argumentError(e.what());
+    } catch (const lumbra::InputError& e) {
+      inputError(e.what());
+    } catch (const lumbra::ResourceError& e) {
+      resourceError(e.what());
+    } catch (const lumbra::Error& e) {
+      error(e.what());
+    }
+  });
+
+  m.def("count", &count, py::arg("n"), py::arg("k"), py::arg("d"), py::arg("threads") = 0,
+        R"(count(n, k, d, threads=0) -> int
+
+The number C(n, k, d) of n-bit blocks with k one bits whose walk stays
+within d of the line from (0, 0) to (n, 2k - n), exactly. Runs on `threads`
+threads (0: one per core) without the GIL; Ctrl-C stops it.
+Requires 1 <= n <= 2147483646, 0 <= k <= n, 0 <= d <= n (ValueError).
+
+>>> lumbra.count(10, 5, 2)
+162
+>>> lumbra.count(100, 50, 10)
+82873494099598732059103927056
+)");
+  m.def(
+      "binomial",
+      [](long long n, long long k) {
+        lumbra::BigNat c;
+        {
+          py::gil_scoped_release release;
+          c = lumbra::binomial(narrow(n, "N"), narrow(k, "K"));
+        }
+        return toInt(c);
+      },
+      py::arg("n"), py::arg("k"), R"(binomial(n, k) -> int
+
+C(n, k): all n-bit blocks with k ones.
+
+>>> lumbra.binomial(10, 5)
+252
+)");
+  m.def(
+      "p_ones",
+      [](long long mm, long long k, bool exact) -> py::object {
+        if (exact) return toFraction(lumbra::p_ones_exact(narrow(mm, "M"), narrow(k, "K")));
+        return py::float_(lumbra::p_ones(narrow(mm, "M"), narrow(k, "K")));
+      },
+      py::arg("m"), py::arg("k"), py::arg("exact") = false, R"(p_ones(m, k, exact=False) -> float or Fraction
+
+P(|K' - m/2| >= |k - m/2|) for K' binomial(m, 1/2): how surprising the
+balance of an m-bit block with k ones is. The float is the exact value
+correctly rounded; exact=True gives the fractions.Fraction. 1 <= m <= 4096.
+
+>>> lumbra.p_ones(10, 2, exact=True)
+Fraction(7, 64)
+>>> lumbra.p_ones(1024, 501)
+0.5116828923135611
+)");
+  m.def(
+      "p_deviation",
+      [](long long mm, long long k, long long d, bool exact) -> py::object {
+        if (exact) return toFraction(lumbra::p_deviation_exact(narrow(mm, "M"), narrow(k, "K"), narrow(d, "D")));
+        return py::float_(lumbra::p_deviation(narrow(mm, "M"), narrow(k, "K"), narrow(d, "D")));
+      },
+      py::arg("m"), py::arg("k"), py::arg("d"), py::arg("exact") = false,
+      R"(p_deviation(m, k, d, exact=False) -> float or Fraction
+
+P(D' >= d | m, k) = (C(m, k) - C(m, k, d - 1)) / C(m, k), 1 for d = 0: how
+surprising the deviation d of an m-bit block with k ones is, given k.
+exact=True gives the fractions.Fraction. 1 <= m <= 4096, 0 <= k, d <= m.
+
+>>> lumbra.p_deviation(16, 8, 8, exact=True)
+Fraction(1, 6435)
+>>> round(lumbra.p_deviation(1024, 501, 33), 6)
+0.239503
+)");
+  m.def("block_stats", &blockStats, py::arg("data"), py::arg("n") = 1024, py::arg("as_array") = false,
+        R"(block_stats(data, n=1024, as_array=False) -> list of tuples
+
+The rows of `lumbra-kit blocks`: data (bytes, or text of 0 and 1) cut into
+blocks of n bits, most significant bit first, the last perhaps shorter;
+for each (block, offset, length, ones, deviation, p_ones, p_deviation).
+as_array=True gives a NumPy structured array with those field names.
+
+>>> lumbra.block_stats(b'\xd0', 4)
+[(0, 0, 4, 3, 1, 0.625, 1.0), (1, 4, 4, 0, 0, 0.125, 1.0)]
+>>> lumbra.block_stats('1101', 4)[0][3]
+3
+)");
+  m.def("test_file", &testFile, py::arg("path"), py::arg("n") = 1024, py::arg("threads") = 0,
+        R"(test_file(path, n=1024, threads=0) -> dict
+
+The verdict on a whole file, as `lumbra-kit test --format json` prints it:
+a dict with block_size, first_block, block_count, blocks, bits, ones,
+ones_test, deviation_test (passing, passing_expected, passing_variance,
+passing_sd, passing_z, bins_observed, bins_expected, chi2, dof, p_value),
+deviations (observed, expected) and shapes. An unreadable file raises
+lumbra.InputError (an OSError).
+
+>>> import os, tempfile
+>>> with tempfile.NamedTemporaryFile() as f:
+...     _ = f.write(bytes(range(256)) * 16); f.flush()
+...     t = lumbra.test_file(f.name, n=64)
+>>> t['blocks'], t['ones']
+(512, 16384)
+)");
+  m.def(
+      "rank",
+      [](const std::string& bits) {
+        lumbra::Ranked r;
+        {
+          py::gil_scoped_release release;
+          r = lumbra::rank(bits);
+        }
+        return py::make_tuple(r.length, r.ones, r.deviation, toInt(r.index));
+      },
+      py::arg("bits"), R"(rank(bits) -> (length, ones, deviation, index)
+
+A block (text of 0 and 1) and its index among the blocks of its length,
+ones and deviation, ordered as binary numbers: `lumbra-kit rank`'s columns.
+
+>>> lumbra.rank('0100100001100101')
+(16, 6, 3, 2235)
+)");
+  m.def(
+      "unrank",
+      [](long long mm, long long k, long long d, const py::int_& index) {
+        const lumbra::BigNat i = toBigNat(index, "INDEX");
+        py::gil_scoped_release release;
+        return lumbra::unrank(narrow(mm, "M"), narrow(k, "K"), narrow(d, "D"), i);
+      },
+      py::arg("m"), py::arg("k"), py::arg("d"), py::arg("index"), R"(unrank(m, k, d, index) -> str
+
+The block of `index` among the m-bit blocks with k ones within d of their
+line, as text of 0 and 1: the inverse of rank. index < count(m, k, d).
+
+>>> lumbra.unrank(16, 6, 3, 2235)
+'0100100001100101'
+)");
+}
