@@ -37,7 +37,9 @@ deps:
 # make run (which builds only the program it runs) and these build in a tree
 # of their own, optimised and without the tests:
 #   make run-kit ARGS="count 10 5 2"  the same as make run, for lumbra-kit
-#   make install PREFIX=/usr/local    the programs, man pages, completion, README
+#   make install PREFIX=/usr/local    the programs, man pages, completion, README,
+#                                     the library with its headers, CMake package
+#                                     and lumbra.pc, and the Python module
 #   make package                      the Debian package lumbra_<version>_<arch>.deb
 RUN_BUILD ?= build-run
 PREFIX ?= /usr/local
@@ -58,8 +60,10 @@ run-kit: deps
 	$(call quiet_build,lumbra-kit)
 	@./$(RUN_BUILD)/lumbra-kit $(if $(filter file,$(origin ARGS)),--help,$(ARGS))
 
+# Everything that is installed.
+INSTALLED_TARGETS = lumbra lumbra-kit lumbra_shared lumbra_archive lumbra_python
 programs: deps
-	$(call quiet_build,lumbra lumbra-kit)
+	$(call quiet_build,$(INSTALLED_TARGETS))
 
 # DESTDIR=... stages the installation under another root, as packagers do.
 install: programs

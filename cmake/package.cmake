@@ -3,6 +3,9 @@
 # /usr. Its dependencies come from dpkg-shlibdeps, which reads the libraries
 # the two programs link (GMP, MPFR, the C and C++ runtimes) and names the
 # Debian packages that hold them, with their minimal versions.
+# The package also holds the library (liblumbra.so.1, liblumbra.a, the
+# headers, the CMake package and lumbra.pc) and the Python module, built for
+# the python3 it was configured with: that python3 is recommended.
 set(LUMBRA_MAINTAINER "lumbra authors <maintainers@lumbra.invalid>"
   CACHE STRING "The Maintainer field of the Debian package")
 
@@ -19,10 +22,19 @@ line from start to end. It prints the whole constrained triangle of these
 counts and draws the walk of each block of a file.
 lumbra-kit turns the same counts into exact probabilities for every block,
 a verdict on the randomness of a whole file, and an enumerative code for
-blocks.]])
+blocks. The same computations are a C++ library (liblumbra, with headers,
+a CMake package and pkg-config) and a Python module (import lumbra).]])
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION math)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+if(TARGET lumbra_python)
+  execute_process(COMMAND ${PYTHON_EXECUTABLE} -c "import sys; print('%d.%d' % sys.version_info[:2], '%d.%d' % (sys.version_info[0], sys.version_info[1] + 1))"
+    OUTPUT_VARIABLE python_versions OUTPUT_STRIP_TRAILING_WHITESPACE)
+  separate_arguments(python_versions)
+  list(GET python_versions 0 python_this)
+  list(GET python_versions 1 python_next)
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3 (>= ${python_this}), python3 (<< ${python_next})")
+endif()
 include(CPack)

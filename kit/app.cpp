@@ -43,6 +43,12 @@ int run(int argc, char** argv) {
   std::string topic;
   CLI::App* help = app.add_subcommand("help", "Show the help of a command");
   help->add_option("COMMAND", topic, "The command to explain");
+  help->footer(
+      "Without COMMAND, the commands and the options they share; with it, the whole text\n"
+      "of that command: what it does, its options, its output, its exit status and examples.\n\n"
+      "EXAMPLES\n"
+      "  lumbra-kit help\n"
+      "  lumbra-kit help test\n");
   help->callback([&] {
     if (topic.empty()) {
       // NOTE: app.help() would show the help of the selected subcommand, help.

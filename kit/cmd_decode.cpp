@@ -54,7 +54,10 @@ void addDecodeCommand(CLI::App& app, int& status) {
       "in place only when the whole stream checked out: a failed run leaves nothing at\n"
       "OUT. An existing OUT is kept unless --force.\n\n"
       "Exit status: 0 done, 1 bad command line, 2 an invalid stream, a file that could\n"
-      "not be read or written, or OUT exists.");
+      "not be read or written, or OUT exists.\n\n"
+      "EXAMPLES\n"
+      "  lumbra-kit decode prog.lk prog.back && cmp prog prog.back\n"
+      "  lumbra-kit decode prog.lk - | sha256sum\n");
   sub->callback([o, &status] {
     runDecode(*o);
     status = status_ok;

@@ -104,7 +104,11 @@ void addEncodeCommand(CLI::App& app, int& status) {
       "one more table may be in use beside them, and a table larger than the whole cache\n"
       "is refused (a block far from its center line at n = 4096 can need one).\n\n"
       "Exit status: 0 done, 1 bad command line, 2 a file could not be read or written,\n"
-      "OUT exists, or the counts need more than --cache-mib.");
+      "OUT exists, or the counts need more than --cache-mib.\n\n"
+      "EXAMPLES\n"
+      "  lumbra-kit encode prog prog.lk\n"
+      "  lumbra-kit encode -n 128 --stats --force prog prog.lk\n"
+      "  generator | lumbra-kit encode - out.lk\n");
   sub->callback([o, &status] {
     runEncode(*o);
     status = status_ok;

@@ -84,7 +84,11 @@ void addRankCommand(CLI::App& app, int& status) {
       "and deviation at most d that are smaller as binary numbers, first bit most\n"
       "significant. Indexes run from 0 to C(m, k, d) - 1 and are printed in decimal (a\n"
       "string in jsonl).\n\n"
-      "Exit status: 0 done, 1 bad command line, 2 a file could not be read or written.");
+      "Exit status: 0 done, 1 bad command line, 2 a file could not be read or written.\n\n"
+      "EXAMPLES\n"
+      "  printf 'Hello, world!\\n' > hello.txt\n"
+      "  lumbra-kit rank -n 16 hello.txt\n"
+      "  lumbra-kit rank -n 64 --format jsonl hello.txt\n");
   sub->callback([o, &status] {
     runRank(*o);
     status = status_ok;

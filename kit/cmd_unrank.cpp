@@ -52,7 +52,10 @@ void addUnrankCommand(CLI::App& app, int& status) {
       "bit most significant: one line of M characters 0 and 1. It is the inverse of\n"
       "rank: unrank M K D I prints the block whose index is I.\n\n"
       "Exit status: 0 done, 1 bad command line (also an INDEX not below C(M, K, D)),\n"
-      "2 the counts need more memory than --cache-mib allows, or output failed.");
+      "2 the counts need more memory than --cache-mib allows, or output failed.\n\n"
+      "EXAMPLES\n"
+      "  lumbra-kit unrank 16 6 3 2235\n"
+      "  lumbra-kit unrank 1024 512 40 123456789012345678901234567890\n");
   sub->callback([o, &status] {
     runUnrank(*o);
     status = status_ok;

@@ -18,7 +18,8 @@ fail() {
 
 files=(bin/lumbra bin/lumbra-kit share/man/man1/lumbra.1 share/man/man1/lumbra-kit.1
   share/bash-completion/completions/lumbra share/bash-completion/completions/lumbra-kit
-  share/doc/lumbra/README.md)
+  share/doc/lumbra/README.md include/lumbra/lumbra.h include/lumbra/version.h lib/liblumbra.so.$version
+  lib/liblumbra.a lib/pkgconfig/lumbra.pc lib/cmake/lumbra/lumbraConfig.cmake)
 
 # check_tree ROOT: the files, the binaries' paths and a run of each.
 check_tree() {
@@ -32,7 +33,15 @@ check_tree() {
   [[ $out == "lumbra $version - "*$'\n\n162 (8)' ]] || fail "$root/bin/lumbra showC 10 5 2 printed: $out"
   out=$(cd / && "$root/bin/lumbra-kit" --version)
   [[ $out == "lumbra-kit $version" ]] || fail "$root/bin/lumbra-kit --version printed: $out"
+  if [[ -n $python ]]; then
+    out=$(cd / && PYTHONPATH=$(echo "$root"/lib/python3/dist-packages) "$python" -c 'import lumbra; print(lumbra.count(10, 5, 2))' 2>&1)
+    [[ $out == 162 ]] || fail "$root: import lumbra; lumbra.count(10, 5, 2) printed: $out"
+  fi
 }
+# The Python module, when the build made one: it runs with the python3 it
+# was built for.
+python=$(sed -nE 's/^PYTHON_EXECUTABLE:FILEPATH=(.*)/\1/p' "$build/CMakeCache.txt")
+ls "$build"/python/lumbra.*.so > /dev/null 2>&1 || python=""
 
 if cmake --install "$build" --prefix "$work/prefix" --strip > "$work/install.log" 2>&1; then
   check_tree "$work/prefix"

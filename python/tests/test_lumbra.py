@@ -1,0 +1,199 @@
+"""The module against lumbra-kit's output for the same random input, its
+exact fractions against Python's own integers, and its manners: the GIL let
+go, Ctrl-C, errors, docstrings."""
+import doctest
+import fractions
+import math
+import os
+import random
+import signal
+import threading
+import time
+
+import pytest
+
+import lumbra
+
+rng = random.Random(25)
+
+
+def deviation(bits):
+    """The walk's largest distance from the line L(x) = x(2k - n)/n, truncated."""
+    n, k = len(bits), bits.count(1)
+    y, d = 0, 0
+    for x, b in enumerate(bits, 1):
+        y += 1 if b else -1
+        line = abs(x * (2 * k - n)) // n * (1 if 2 * k >= n else -1)
+        d = max(d, abs(y - line))
+    return d
+
+
+def test_counts_and_laws_against_enumeration():
+    # Every block of up to 12 bits: the counts by (k, d), and both p-values
+    # as fractions of Python integers.
+    for m in range(1, 13):
+        blocks = [[(v >> (m - 1 - i)) & 1 for i in range(m)] for v in range(1 << m)]
+        by = {}
+        for b in blocks:
+            key = (sum(b), deviation(b))
+            by[key] = by.get(key, 0) + 1
+        for k in range(m + 1):
+            assert lumbra.binomial(m, k) == math.comb(m, k)
+            tail_ones = sum(math.comb(m, i) for i in range(m + 1) if abs(2 * i - m) >= abs(2 * k - m))
+            assert lumbra.p_ones(m, k, exact=True) == fractions.Fraction(tail_ones, 2**m)
+            for d in range(m + 1):
+                within = sum(c for (kk, dd), c in by.items() if kk == k and dd <= d)
+                assert lumbra.count(m, k, d) == within
+                at_least = sum(c for (kk, dd), c in by.items() if kk == k and dd >= d)
+                p = lumbra.p_deviation(m, k, d, exact=True)
+                assert p == fractions.Fraction(at_least, math.comb(m, k))
+                assert lumbra.p_deviation(m, k, d) == float(p)
+
+
+def test_floats_are_the_fractions_correctly_rounded():
+    # Python's int / int is correctly rounded: tails down through the
+    # subnormals to zero, and random blocks of every size.
+    cases = [(4096, k) for k in range(700, 1000, 3)]
+    for m, k in cases:
+        assert lumbra.p_ones(m, k) == float(lumbra.p_ones(m, k, exact=True)), (m, k)
+    for _ in range(60):
+        m = rng.randint(1, 4096)
+        k = rng.randint(0, m)
+        d = rng.randint(0, min(m, 3 * int(math.sqrt(m)) + 2))
+        assert lumbra.p_deviation(m, k, d) == float(lumbra.p_deviation(m, k, d, exact=True)), (m, k, d)
+
+
+def test_count_against_the_command_line(kit):
+    for _ in range(25):
+        n = rng.choice([rng.randint(1, 60), rng.randint(1, 3000)])
+        k, d = rng.randint(0, n), rng.randint(0, n)
+        (j,) = kit.json_lines("count", n, k, d, "--format", "json")
+        assert lumbra.count(n, k, d) == int(j["count"])
+        assert lumbra.binomial(n, k) == int(j["total"])
+        assert lumbra.count(n, k, d).bit_length() == j["bits"]
+
+
+@pytest.fixture(scope="module")
+def random_file(tmp_path_factory):
+    path = tmp_path_factory.mktemp("data") / "random.bin"
+    path.write_bytes(rng.randbytes(rng.randint(3000, 9000)))
+    return path
+
+
+def test_block_stats_against_blocks(kit, random_file):
+    data = random_file.read_bytes()
+    for n in (rng.randint(1, 64), rng.randint(65, 1500), 4096):
+        rows = lumbra.block_stats(data, n)
+        want = kit.json_lines("blocks", "-n", n, "--format", "jsonl", random_file)
+        assert len(rows) == len(want)
+        for row, w in zip(rows, want):
+            assert row[:5] == (w["block"], w["offset"], w["length"], w["ones"], w["deviation"])
+            # The command line prints six digits rounded from the exact value.
+            assert float("%.6g" % row[5]) == w["p_ones"] and float("%.6g" % row[6]) == w["p_deviation"]
+    # The same bits as text, and as a NumPy structured array.
+    text = "".join(format(b, "08b") for b in data[:40])[:317]
+    assert lumbra.block_stats(text, 50) == lumbra.block_stats(data[:40], 50)[:6] + [lumbra.block_stats(text, 50)[6]]
+    assert lumbra.block_stats(text, 50)[6][2] == 17
+    np = pytest.importorskip("numpy")
+    a = lumbra.block_stats(data, 256, as_array=True)
+    assert a.dtype.names == ("block", "offset", "length", "ones", "deviation", "p_ones", "p_deviation")
+    assert [tuple(r) for r in a.tolist()] == lumbra.block_stats(data, 256)
+    assert np.all(a["ones"] <= a["length"])
+
+
+def test_test_file_is_test_json(kit, random_file):
+    for n in (rng.randint(1, 100), 1024):
+        (want,) = kit.json_lines("test", "-n", n, "--format", "json", random_file)
+        assert lumbra.test_file(random_file, n=n, threads=rng.randint(0, 3)) == want
+
+
+def test_rank_and_unrank_against_the_command_line(kit, random_file):
+    n = rng.randint(8, 200)
+    data = random_file.read_bytes()[:600]
+    path = random_file.parent / "head.bin"
+    path.write_bytes(data)
+    want = kit.json_lines("rank", "-n", n, "--format", "jsonl", path)
+    bits = "".join(format(b, "08b") for b in data)
+    for w in want:
+        block = bits[w["block"] * n:(w["block"] + 1) * n]
+        assert lumbra.rank(block) == (w["length"], w["ones"], w["deviation"], int(w["index"]))
+        assert lumbra.unrank(w["length"], w["ones"], w["deviation"], int(w["index"])) == block
+    for _ in range(10):
+        m = rng.randint(1, 300)
+        k = rng.randint(0, m)
+        d = rng.randint(0, m)
+        total = lumbra.count(m, k, d)
+        if total == 0:
+            continue
+        i = rng.randrange(total)
+        assert lumbra.unrank(m, k, d, i) == kit("unrank", m, k, d, i).strip()
+
+
+def test_errors_carry_the_command_lines_words(kit, tmp_path):
+    def words(*args):
+        return kit(*args, status=1).splitlines()[0].removeprefix("lumbra-kit: ")
+
+    for call, args in [
+        (lambda: lumbra.count(10, 12, 2), ("count", 10, 12, 2)),
+        (lambda: lumbra.count(0, 0, 0), ("count", 0, 0, 0)),
+        (lambda: lumbra.count(10, 5, 11), ("count", 10, 5, 11)),
+        (lambda: lumbra.unrank(16, 7, 2, 3267), ("unrank", 16, 7, 2, 3267)),
+        (lambda: lumbra.unrank(16, 17, 2, 0), ("unrank", 16, 17, 2, 0)),
+    ]:
+        with pytest.raises(ValueError) as e:
+            call()
+        assert str(e.value) == words(*args)
+    with pytest.raises(ValueError, match="INDEX must be a decimal number, not '-1'"):
+        lumbra.unrank(16, 7, 2, -1)
+    for bad in (lambda: lumbra.p_ones(0, 0), lambda: lumbra.p_deviation(10, 3, 11),
+                lambda: lumbra.rank("0120"), lambda: lumbra.rank(""), lambda: lumbra.block_stats(b"x", 0),
+                lambda: lumbra.count(2**40, 1, 1)):
+        with pytest.raises(lumbra.ArgumentError):
+            bad()
+    missing = tmp_path / "no-such-file.bin"
+    with pytest.raises(OSError) as e:
+        lumbra.test_file(missing)
+    assert str(e.value) == kit("test", missing, status=2).strip().removeprefix("lumbra-kit: ")
+
+
+# A count of about half a second on one core, and one that runs for minutes.
+SECOND = (30000, 14999, 300)
+MINUTES = (400000, 199999, 300)
+
+
+def test_a_count_lets_other_threads_run():
+    ticks = 0
+    done = threading.Event()
+
+    def tick():
+        nonlocal ticks
+        while not done.is_set():
+            ticks += 1
+            time.sleep(0.001)
+
+    t = threading.Thread(target=tick)
+    t.start()
+    start = time.monotonic()
+    lumbra.count(*SECOND, threads=1)
+    spent = time.monotonic() - start
+    done.set()
+    t.join()
+    # With the GIL held there is no tick while the count runs; let go, one
+    # every millisecond or so (at least one every 50 on a busy machine).
+    assert ticks >= max(5, 20 * spent), (spent, ticks)
+
+
+def test_ctrl_c_stops_a_long_count():
+    timer = threading.Timer(0.3, os.kill, (os.getpid(), signal.SIGINT))
+    start = time.monotonic()
+    timer.start()
+    with pytest.raises(KeyboardInterrupt):
+        lumbra.count(*MINUTES)
+    assert time.monotonic() - start < 5
+    # The next count is unharmed.
+    assert lumbra.count(10, 5, 2) == 162
+
+
+def test_every_docstring_example_runs():
+    failed, attempted = doctest.testmod(lumbra, extraglobs={"lumbra": lumbra})
+    assert attempted >= 10 and failed == 0
