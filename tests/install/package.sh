@@ -25,6 +25,10 @@ files=(bin/lumbra bin/lumbra-kit share/man/man1/lumbra.1 share/man/man1/lumbra-k
 check_tree() {
   local root=$1 f out
   for f in "${files[@]}"; do [[ -f $root/$f ]] || fail "$root: no $f"; done
+  # Every page the installed README links to lies beside it.
+  for f in $(grep -oE '\]\([^)#]+' "$root/share/doc/lumbra/README.md" | cut -c3-); do
+    [[ -f $root/share/doc/lumbra/$f ]] || fail "$root: the installed README links to $f, which is not there"
+  done
   for f in "$root"/bin/*; do
     if grep -qaF -e "$source" -e "$build" "$f"; then fail "$f holds a path of the source or build tree"; fi
     if readelf -d "$f" | grep -qE 'RPATH|RUNPATH'; then fail "$f has a run path"; fi
