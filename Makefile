@@ -133,7 +133,7 @@ fuzz: deps
 # Every translation unit of the project (not the benchmarks' baselines) in
 # compile_commands.json; any finding fails.
 tidy: build-strict
-	run-clang-tidy -p $(BUILD) -j $(JOBS) -quiet $(TIDY_ARGS) '$(CURDIR)/(ruzorid|common|tool|kit|tests)/.*\.cpp$$'
+	run-clang-tidy -p $(BUILD) -j $(JOBS) -quiet $(TIDY_ARGS) '$(CURDIR)/(ruzorid|common|lib|tool|kit|tests)/.*\.cpp$$'
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
