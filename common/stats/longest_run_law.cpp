@@ -1,0 +1,134 @@
+#include "stats/longest_run_law.h"
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "kova/hard_assert.h"
+
+namespace lumbra {
+
+namespace {
+
+unsigned long ul(int v) { return static_cast<unsigned long>(v); }
+
+class LongestRunStatistic final : public Statistic {
+ public:
+  std::string_view name() const override { return "longest_run"; }
+  std::string_view measures() const override { return "the longest run of equal bits"; }
+  bool givenOnes() const override { return true; }
+  int value(const BlockShape& block) const override { return block.longestRun; }
+  std::unique_ptr<StatisticLaw> law(int m, int k) const override { return std::make_unique<LongestRunLaw>(m, k); }
+};
+
+// The parts that stepping a binomial down by `most` costs against a fresh
+// binomial of GMP's: a step is a product and an exact division by small
+// numbers.
+constexpr int step_limit = 8;
+
+}  // namespace
+
+void boundedCompositions(std::vector<Mpz>& parts, int n, int most) {
+  hard_assert(n >= 0 && most >= 1, "n>=0&&most>=1");
+  parts.assign(static_cast<std::size_t>(n) + 1, Mpz());
+  if (n == 0) {
+    mpz_set_ui(parts[0].get(), 1);
+    return;
+  }
+  Mpz first, choose, below, term;
+  mpz_set_ui(first.get(), 1);  // C(n - 1, a - 1), for a = 1
+  for (int a = 1; a <= n; ++a) {
+    if (a > 1) {
+      mpz_mul_ui(first.get(), first.get(), ul(n - a + 1));
+      mpz_divexact_ui(first.get(), first.get(), ul(a - 1));
+    }
+    if (static_cast<long long>(a) * most < n) continue;  // a parts hold at most a * most
+    mpz_ptr sum = parts[static_cast<std::size_t>(a)].get();
+    mpz_set(sum, first.get());
+    mpz_set_ui(choose.get(), 1);        // C(a, j)
+    mpz_set(below.get(), first.get());  // C(top, a - 1), top = n - j most - 1
+    const int last = std::min(a, (n - a) / most);
+    for (int j = 1, top = n - 1; j <= last; ++j) {
+      mpz_mul_ui(choose.get(), choose.get(), ul(a - j + 1));
+      mpz_divexact_ui(choose.get(), choose.get(), ul(j));
+      if (most <= step_limit) {
+        // C(t - 1, a - 1) = C(t, a - 1) (t - a + 1) / t, most times.
+        for (int t = top; t > top - most; --t) {
+          mpz_mul_ui(below.get(), below.get(), ul(t - a + 1));
+          mpz_divexact_ui(below.get(), below.get(), ul(t));
+        }
+      } else {
+        mpz_bin_uiui(below.get(), ul(top - most), ul(a - 1));
+      }
+      top -= most;
+      mpz_mul(term.get(), choose.get(), below.get());
+      if (j % 2) mpz_sub(sum, sum, term.get());
+      else mpz_add(sum, sum, term.get());
+    }
+  }
+}
+
+LongestRunLaw::LongestRunLaw(int m, int k) : m_(m), k_(k) {
+  hard_assert(m >= 1 && m <= 4096, "m>=1&&m<=4096");
+  hard_assert(k >= 0 && k <= m, "k>=0&&k<=m");
+  const int z = m - k, lo = std::min(k, z), hi = std::max(k, z);
+  least_ = (hi + lo) / (lo + 1);  // ceil(hi / (lo + 1))
+  most_ = hi;
+  mpz_bin_uiui(total_.get(), ul(m), ul(k));
+}
+
+mpz_srcptr LongestRunLaw::shorterThan(int l) {
+  hard_assert(l >= 0, "l>=0");
+  const int z = m_ - k_;
+  l = std::min(l, most_ + 1);
+  auto it = below_.find(l);
+  if (it != below_.end()) return it->second.get();
+  Mpz& n = below_[l];
+  if (l > most_) {
+    mpz_set(n.get(), total_.get());
+  } else if (l >= 2) {
+    std::vector<Mpz> ones, zeros;
+    boundedCompositions(ones, k_, l - 1);
+    boundedCompositions(zeros, z, l - 1);
+    auto at = [&](int b) -> mpz_srcptr {
+      return b >= 0 && b <= z ? zeros[static_cast<std::size_t>(b)].get() : nullptr;
+    };
+    Mpz ways;
+    for (int a = 0; a <= k_; ++a) {
+      mpz_srcptr c = ones[static_cast<std::size_t>(a)].get();
+      if (mpz_sgn(c) == 0) continue;
+      mpz_set_ui(ways.get(), 0);
+      if (mpz_srcptr b = at(a - 1)) mpz_add(ways.get(), ways.get(), b);
+      if (mpz_srcptr b = at(a)) mpz_addmul_ui(ways.get(), b, 2);
+      if (mpz_srcptr b = at(a + 1)) mpz_add(ways.get(), ways.get(), b);
+      mpz_addmul(n.get(), c, ways.get());
+    }
+  }  // l <= 1: no block has runs shorter than one bit
+  return n.get();
+}
+
+void LongestRunLaw::pValueCount(mpz_ptr num, mpz_ptr den, int l) {
+  hard_assert(l >= least_ && l <= most_, "l>=least_&&l<=most_");
+  mpz_sub(num, total_.get(), shorterThan(l));
+  mpz_set(den, total_.get());
+}
+
+long double LongestRunLaw::pValue(int l) {
+  Mpz num, den;
+  pValueCount(num.get(), den.get(), l);
+  return exactRatio(num.get(), den.get());
+}
+
+long double LongestRunLaw::probability(int l) {
+  hard_assert(l >= least_ && l <= most_, "l>=least_&&l<=most_");
+  Mpz num;
+  mpz_sub(num.get(), shorterThan(l + 1), shorterThan(l));
+  return exactRatio(num.get(), total_.get());
+}
+
+const Statistic& longestRunStatistic() {
+  static const LongestRunStatistic statistic;
+  return statistic;
+}
+
+}  // namespace lumbra
