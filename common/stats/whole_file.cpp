@@ -47,10 +47,10 @@ bool LogProbability::surelyAtLeast(double alpha) const { return lnLow >= std::lo
 
 namespace {
 
-// Every number carries 256 bits: the log-gamma values of arguments up to
-// 2^64 reach 2^70, and their differences must keep 2^-100 or better; the
-// ratios are products of at most three 64-bit integers, exact in 192 bits.
-constexpr mpfr_prec_t precision = 256;
+// Every number carries 192 bits: the log-gamma values of arguments up to
+// 2^64 reach 2^70 and keep 2^-120 of it; the ratios are products of at most
+// three 64-bit integers, exact in 192 bits.
+constexpr mpfr_prec_t precision = 192;
 
 class Real {
  public:
@@ -75,18 +75,23 @@ struct Interval {
   }
 };
 
-// x += ln Gamma(v + 1) * sign, for an integer v.
+// x += ln(v!) * sign.
 void addLnFactorial(Interval& x, u64 v, int sign) {
   Real a, g;
   mpfr_set_ui(a.get(), v, MPFR_RNDN);
   mpfr_add_ui(a.get(), a.get(), 1, MPFR_RNDN);  // exact
-  // lngamma rounds correctly in the direction asked for.
-  mpfr_lngamma(g.get(), a.get(), sign > 0 ? MPFR_RNDD : MPFR_RNDU);
-  if (sign > 0) mpfr_add(x.lo.get(), x.lo.get(), g.get(), MPFR_RNDD);
-  else mpfr_sub(x.lo.get(), x.lo.get(), g.get(), MPFR_RNDD);
-  mpfr_lngamma(g.get(), a.get(), sign > 0 ? MPFR_RNDU : MPFR_RNDD);
-  if (sign > 0) mpfr_add(x.hi.get(), x.hi.get(), g.get(), MPFR_RNDU);
-  else mpfr_sub(x.hi.get(), x.hi.get(), g.get(), MPFR_RNDU);
+  // lngamma rounds to nearest correctly: within half a unit of the last
+  // place, so a unit either side encloses it.
+  mpfr_lngamma(g.get(), a.get(), MPFR_RNDN);
+  mpfr_set(a.get(), g.get(), MPFR_RNDN);
+  mpfr_nextbelow(a.get());
+  mpfr_nextabove(g.get());
+  // Times sign (1, -1 or -2): exact, a power of two at most.
+  mpfr_mul_si(a.get(), a.get(), sign, MPFR_RNDN);
+  mpfr_mul_si(g.get(), g.get(), sign, MPFR_RNDN);
+  if (sign < 0) mpfr_swap(a.get(), g.get());
+  mpfr_add(x.lo.get(), x.lo.get(), a.get(), MPFR_RNDD);
+  mpfr_add(x.hi.get(), x.hi.get(), g.get(), MPFR_RNDU);
 }
 
 // x += ln C(n, j) * sign.
@@ -96,14 +101,16 @@ void addLnChoose(Interval& x, u64 n, u64 j, int sign) {
   addLnFactorial(x, n - j, -sign);
 }
 
-// x += ln v, for v > 0.
-void addLn(Interval& x, u64 v) {
+// x += sign ln v, for v > 0 and sign 1 or -1.
+void addLn(Interval& x, u64 v, int sign = 1) {
   Real a, g;
   mpfr_set_ui(a.get(), v, MPFR_RNDN);
-  mpfr_log(g.get(), a.get(), MPFR_RNDD);
-  mpfr_add(x.lo.get(), x.lo.get(), g.get(), MPFR_RNDD);
-  mpfr_log(g.get(), a.get(), MPFR_RNDU);
-  mpfr_add(x.hi.get(), x.hi.get(), g.get(), MPFR_RNDU);
+  mpfr_log(g.get(), a.get(), sign > 0 ? MPFR_RNDD : MPFR_RNDU);
+  if (sign > 0) mpfr_add(x.lo.get(), x.lo.get(), g.get(), MPFR_RNDD);
+  else mpfr_sub(x.lo.get(), x.lo.get(), g.get(), MPFR_RNDD);
+  mpfr_log(g.get(), a.get(), sign > 0 ? MPFR_RNDU : MPFR_RNDD);
+  if (sign > 0) mpfr_add(x.hi.get(), x.hi.get(), g.get(), MPFR_RNDU);
+  else mpfr_sub(x.hi.get(), x.hi.get(), g.get(), MPFR_RNDU);
 }
 
 // The exact ratio num / den of two products of factors below 2^64, enclosed.
@@ -117,13 +124,19 @@ void setRatio(Interval& r, std::initializer_list<u64> num, std::initializer_list
   mpfr_div(r.hi.get(), n.get(), d.get(), MPFR_RNDU);
 }
 
-// A log-concave sequence u(s) > 0 for s in [first, last]: its logarithm and
-// the ratio u(s + 1) / u(s), which does not grow with s.
+// A log-concave sequence u(s) > 0 for s in [first, last]: its logarithm,
+// as a part that depends on s and a constant, and the ratio
+// u(s + 1) / u(s), which does not grow with s.
+// NOTE: the constant apart, since a tail needs it once and its terms only
+// relative to its first: log-gamma values are what a tail costs.
 class Sequence {
  public:
   virtual ~Sequence() = default;
   u64 first = 0, last = 0;
-  virtual void lnTerm(Interval& out, u64 s) const = 0;
+  // x += ln u(s) - constant.
+  virtual void addLnTerm(Interval& x, u64 s) const = 0;
+  // x += the constant.
+  virtual void addConstant(Interval& x) const = 0;
   // For first <= s < last.
   virtual void ratio(Interval& out, u64 s) const = 0;
 
@@ -137,10 +150,11 @@ class Sequence {
 class Binomials final : public Sequence {
  public:
   explicit Binomials(u64 n) : n_(n) { last = n; }
-  void lnTerm(Interval& out, u64 i) const override {
-    out.set(0);
-    addLnChoose(out, n_, i, 1);
+  void addLnTerm(Interval& x, u64 i) const override {
+    addLnFactorial(x, i, -1);
+    addLnFactorial(x, n_ - i, -1);
   }
+  void addConstant(Interval& x) const override { addLnFactorial(x, n_, 1); }
   void ratio(Interval& out, u64 i) const override { setRatio(out, {n_ - i}, {i + 1}); }
 
  private:
@@ -152,11 +166,15 @@ class Binomials final : public Sequence {
 class EvenRuns final : public Sequence {
  public:
   EvenRuns(u64 k, u64 z) : k_(k), z_(z) { first = 1, last = std::min(k, z); }
-  void lnTerm(Interval& out, u64 s) const override {
-    out.set(0);
-    addLn(out, 2);
-    addLnChoose(out, k_ - 1, s - 1, 1);
-    addLnChoose(out, z_ - 1, s - 1, 1);
+  void addLnTerm(Interval& x, u64 s) const override {
+    addLnFactorial(x, s - 1, -2);
+    addLnFactorial(x, k_ - s, -1);
+    addLnFactorial(x, z_ - s, -1);
+  }
+  void addConstant(Interval& x) const override {
+    addLn(x, 2);
+    addLnFactorial(x, k_ - 1, 1);
+    addLnFactorial(x, z_ - 1, 1);
   }
   void ratio(Interval& out, u64 s) const override { setRatio(out, {k_ - s, z_ - s}, {s, s}); }
 
@@ -171,16 +189,18 @@ class EvenRuns final : public Sequence {
 class OddRuns final : public Sequence {
  public:
   OddRuns(u64 k, u64 z) : k_(k), z_(z) { first = 1, last = std::min(k, z) - (k == z ? 1 : 0); }
-  void lnTerm(Interval& out, u64 s) const override {
-    out.set(0);
-    addLnChoose(out, k_, s, 1);
-    addLnChoose(out, z_ - 1, s - 1, 1);
-    addLn(out, k_ + z_ - 2 * s);  // no overflow: k + z fits 64 bits
-    Interval lnK;
-    lnK.set(0);
-    addLn(lnK, k_);
-    mpfr_sub(out.lo.get(), out.lo.get(), lnK.hi.get(), MPFR_RNDD);
-    mpfr_sub(out.hi.get(), out.hi.get(), lnK.lo.get(), MPFR_RNDU);
+  void addLnTerm(Interval& x, u64 s) const override {
+    // s! (s - 1)! = s ((s - 1)!)^2
+    addLnFactorial(x, s - 1, -2);
+    addLn(x, s, -1);
+    addLnFactorial(x, k_ - s, -1);
+    addLnFactorial(x, z_ - s, -1);
+    addLn(x, k_ + z_ - 2 * s);  // no overflow: k + z fits 64 bits
+  }
+  void addConstant(Interval& x) const override {
+    addLnFactorial(x, k_, 1);
+    addLnFactorial(x, z_ - 1, 1);
+    addLn(x, k_, -1);
   }
   void ratio(Interval& out, u64 s) const override {
     setRatio(out, {k_ - s, z_ - s, k_ + z_ - 2 * s - 2}, {s + 1, s, k_ + z_ - 2 * s});
@@ -231,7 +251,8 @@ void lnTail(Interval& out, const Sequence& seq, u64 from, bool upwards, double a
     mpfr_ui_div(r.hi.get(), 1, back.lo.get(), MPFR_RNDU);
   };
   Interval first, term, w, r, r2, chunk;
-  seq.lnTerm(first, from);
+  first.set(0);
+  seq.addLnTerm(first, from);
   // The sum of term(l) / term(0), enclosed in [sumLo, sumHi].
   Real sumLo, sumHi, t, g, limit;
   mpfr_set_ui(sumLo.get(), 0, MPFR_RNDN);
@@ -243,7 +264,8 @@ void lnTail(Interval& out, const Sequence& seq, u64 from, bool upwards, double a
       mpfr_set_ui(w.lo.get(), 1, MPFR_RNDN);
       mpfr_set_ui(w.hi.get(), 1, MPFR_RNDN);
     } else {
-      seq.lnTerm(term, at(l));
+      term.set(0);
+      seq.addLnTerm(term, at(l));
       mpfr_sub(t.get(), term.lo.get(), first.hi.get(), MPFR_RNDD);
       mpfr_exp(w.lo.get(), t.get(), MPFR_RNDD);
       mpfr_sub(t.get(), term.hi.get(), first.lo.get(), MPFR_RNDU);
@@ -286,6 +308,7 @@ void lnTail(Interval& out, const Sequence& seq, u64 from, bool upwards, double a
     l += h;
     if (h <= (UINT64_MAX >> 1)) h *= 2;
   }
+  seq.addConstant(first);
   mpfr_log(t.get(), sumLo.get(), MPFR_RNDD);
   mpfr_add(out.lo.get(), first.lo.get(), t.get(), MPFR_RNDD);
   mpfr_log(t.get(), sumHi.get(), MPFR_RNDU);

@@ -63,7 +63,7 @@ struct LogProbability {
 };
 
 // The default relative width of an enclosure: p to about seven digits.
-inline constexpr double file_p_accuracy = 0x1p-24;
+inline constexpr double file_p_accuracy = 0x1p-12;
 
 // The balance of a file of `bits` >= 1 bits with `ones` <= bits ones.
 // Requires accuracy in [2^-60, 2^-4].
