@@ -21,20 +21,13 @@ class LongestRunStatistic final : public Statistic {
   std::unique_ptr<StatisticLaw> law(int m, int k) const override { return std::make_unique<LongestRunLaw>(m, k); }
 };
 
-// The parts that stepping a binomial down by `most` costs against a fresh
-// binomial of GMP's: a step is a product and an exact division by small
-// numbers.
-constexpr int step_limit = 8;
-
 }  // namespace
 
-void boundedCompositions(std::vector<Mpz>& parts, int n, int most) {
-  hard_assert(n >= 0 && most >= 1, "n>=0&&most>=1");
-  parts.assign(static_cast<std::size_t>(n) + 1, Mpz());
-  if (n == 0) {
-    mpz_set_ui(parts[0].get(), 1);
-    return;
-  }
+namespace {
+
+// c(n, a) by inclusion and exclusion: O(n^2 / most) big-integer products,
+// for a large `most` (for a small one the rows cost less).
+void byExclusion(std::vector<Mpz>& parts, int n, int most) {
   Mpz first, choose, below, term;
   mpz_set_ui(first.get(), 1);  // C(n - 1, a - 1), for a = 1
   for (int a = 1; a <= n; ++a) {
@@ -51,21 +44,59 @@ void boundedCompositions(std::vector<Mpz>& parts, int n, int most) {
     for (int j = 1, top = n - 1; j <= last; ++j) {
       mpz_mul_ui(choose.get(), choose.get(), ul(a - j + 1));
       mpz_divexact_ui(choose.get(), choose.get(), ul(j));
-      if (most <= step_limit) {
-        // C(t - 1, a - 1) = C(t, a - 1) (t - a + 1) / t, most times.
-        for (int t = top; t > top - most; --t) {
-          mpz_mul_ui(below.get(), below.get(), ul(t - a + 1));
-          mpz_divexact_ui(below.get(), below.get(), ul(t));
-        }
-      } else {
-        mpz_bin_uiui(below.get(), ul(top - most), ul(a - 1));
-      }
       top -= most;
+      mpz_bin_uiui(below.get(), ul(top), ul(a - 1));
       mpz_mul(term.get(), choose.get(), below.get());
       if (j % 2) mpz_sub(sum, sum, term.get());
       else mpz_add(sum, sum, term.get());
     }
   }
+}
+
+// c(n', a) for every n' <= n row by row, additions only:
+//   c(n, a) = c(n - 1, a - 1) + c(n - 1, a) - c(n - most - 1, a - 1)
+// (the compositions of n into a parts, less those whose last part would
+// pass `most`), keeping the last most + 2 rows. O(n^2) additions; a row is
+// copied out at each n' in `wanted`.
+void byRows(const std::vector<std::pair<int, std::vector<Mpz>*>>& wanted, int n, int most) {
+  const std::size_t keep = static_cast<std::size_t>(most) + 2, width = static_cast<std::size_t>(n) + 1;
+  std::vector<std::vector<Mpz>> rows(keep, std::vector<Mpz>(width));
+  const auto row = [&](int r) -> std::vector<Mpz>& { return rows[static_cast<std::size_t>(r) % keep]; };
+  mpz_set_ui(row(0)[0].get(), 1);
+  for (int r = 0; r <= n; ++r) {
+    std::vector<Mpz>& cur = row(r);
+    if (r > 0) {
+      const std::vector<Mpz>& prev = row(r - 1);
+      mpz_set_ui(cur[0].get(), 0);
+      for (int a = 1; a <= r; ++a) {
+        const std::size_t i = static_cast<std::size_t>(a);
+        mpz_add(cur[i].get(), prev[i - 1].get(), prev[i].get());
+        if (r - most - 1 >= 0) mpz_sub(cur[i].get(), cur[i].get(), row(r - most - 1)[i - 1].get());
+      }
+      // (The row whose slot this was, r - most - 2, was shorter: nothing of
+      // it is left beyond r.)
+    }
+    for (const auto& [at, out] : wanted)
+      if (at == r)
+        for (std::size_t i = 0; i < out->size(); ++i) mpz_set((*out)[i].get(), cur[i].get());
+  }
+}
+
+// The rows take (most + 2) rows of n + 1 numbers: past this many parts,
+// inclusion and exclusion (whose terms grow fewer as `most` grows) instead.
+constexpr int rows_limit = 32;
+
+}  // namespace
+
+void boundedCompositions(std::vector<Mpz>& parts, int n, int most) {
+  hard_assert(n >= 0 && most >= 1, "n>=0&&most>=1");
+  parts.assign(static_cast<std::size_t>(n) + 1, Mpz());
+  if (n == 0) {
+    mpz_set_ui(parts[0].get(), 1);
+    return;
+  }
+  if (most <= rows_limit) byRows({{n, &parts}}, n, most);
+  else byExclusion(parts, n, most);
 }
 
 LongestRunLaw::LongestRunLaw(int m, int k) : m_(m), k_(k) {
@@ -88,8 +119,15 @@ mpz_srcptr LongestRunLaw::shorterThan(int l) {
     mpz_set(n.get(), total_.get());
   } else if (l >= 2) {
     std::vector<Mpz> ones, zeros;
-    boundedCompositions(ones, k_, l - 1);
-    boundedCompositions(zeros, z, l - 1);
+    if (l - 1 <= rows_limit) {
+      // Both sides from one run of rows.
+      ones.resize(static_cast<std::size_t>(k_) + 1);
+      zeros.resize(static_cast<std::size_t>(z) + 1);
+      byRows({{k_, &ones}, {z, &zeros}}, std::max(k_, z), l - 1);
+    } else {
+      boundedCompositions(ones, k_, l - 1);
+      boundedCompositions(zeros, z, l - 1);
+    }
     auto at = [&](int b) -> mpz_srcptr {
       return b >= 0 && b <= z ? zeros[static_cast<std::size_t>(b)].get() : nullptr;
     };
