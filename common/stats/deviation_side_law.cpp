@@ -67,12 +67,6 @@ void DeviationSideLaw::pValueCount(mpz_ptr num, mpz_ptr den, int u) {
   mpz_set(den, total_.get());
 }
 
-long double DeviationSideLaw::pValue(int u) {
-  Mpz num, den;
-  pValueCount(num.get(), den.get(), u);
-  return exactRatio(num.get(), den.get());
-}
-
 long double DeviationSideLaw::probability(int u) {
   hard_assert(u >= 0 && u <= most_, "u>=0&&u<=most_");
   Mpz num;

@@ -32,7 +32,6 @@ class DeviationSideLaw final : public StatisticLaw {
   // The farthest any walk of (m, k) goes to this side.
   int most() const override { return most_; }
   void pValueCount(mpz_ptr num, mpz_ptr den, int u) override;
-  long double pValue(int u) override;
   long double probability(int u) override;
 
  private:

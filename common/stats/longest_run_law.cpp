@@ -151,12 +151,6 @@ void LongestRunLaw::pValueCount(mpz_ptr num, mpz_ptr den, int l) {
   mpz_set(den, total_.get());
 }
 
-long double LongestRunLaw::pValue(int l) {
-  Mpz num, den;
-  pValueCount(num.get(), den.get(), l);
-  return exactRatio(num.get(), den.get());
-}
-
 long double LongestRunLaw::probability(int l) {
   hard_assert(l >= least_ && l <= most_, "l>=least_&&l<=most_");
   Mpz num;

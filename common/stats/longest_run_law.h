@@ -35,7 +35,6 @@ class LongestRunLaw final : public StatisticLaw {
   int least() const override { return least_; }
   int most() const override { return most_; }
   void pValueCount(mpz_ptr num, mpz_ptr den, int l) override;
-  long double pValue(int l) override;
   long double probability(int l) override;
 
   // N(l): the arrangements whose runs are all shorter than l, for any l >= 0.

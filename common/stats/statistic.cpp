@@ -24,6 +24,12 @@ long double exactRatio(mpz_srcptr num, mpz_srcptr den) {
   return std::ldexp(static_cast<long double>(fn) / static_cast<long double>(fd), static_cast<int>(en - ed));
 }
 
+long double StatisticLaw::pValue(int v) {
+  Mpz num, den;
+  pValueCount(num.get(), den.get(), v);
+  return exactRatio(num.get(), den.get());
+}
+
 bool StatisticLaw::atLeast(int v, int num, int den) {
   const long double p = pValue(v), edge = static_cast<long double>(num) / den;
   // The edge itself is rounded too: a few units of the long double's last place.

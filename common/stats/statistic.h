@@ -41,10 +41,11 @@ class StatisticLaw {
   virtual int most() const = 0;
   // The p-value of v exactly: num / den.
   virtual void pValueCount(mpz_ptr num, mpz_ptr den, int v) = 0;
-  // The p-value of v within a relative error of p_value_error, and
-  // P(V' = v) to the same relative error. Long double holds every such
-  // probability of m <= 4096 (none is below 2^-4096).
-  virtual long double pValue(int v) = 0;
+  // The p-value of v within a relative error of p_value_error (by default
+  // the exact one, rounded), and P(V' = v) to the same relative error. Long
+  // double holds every such probability of m <= 4096 (none is below
+  // 2^-4096).
+  virtual long double pValue(int v);
   virtual long double probability(int v) = 0;
 
   // floor(10 p), 9 for p = 1; and p >= 0.01.

@@ -57,7 +57,7 @@ TEST(StatisticTest, EveryLawMatchesEveryBlockUpTo14Bits) {
                                                                 std::vector<std::map<int, unsigned long>>(static_cast<std::size_t>(m) + 1));
     std::vector<int> bits(static_cast<std::size_t>(m));
     for (unsigned v = 0; v < (1u << m); ++v) {
-      for (int i = 0; i < m; ++i) bits[static_cast<std::size_t>(i)] = (v >> i) & 1;
+      for (int i = 0; i < m; ++i) bits[static_cast<std::size_t>(i)] = static_cast<int>((v >> i) & 1);
       const lumbra::BlockShape s = plainShape(bits);
       for (std::size_t t = 0; t < stats.size(); ++t) ++seen[t][static_cast<std::size_t>(s.ones)][stats[t]->value(s)];
     }
@@ -123,7 +123,7 @@ std::vector<Mpz> plainRunCounts(int k, int z) {
 void plainShortRuns(mpz_ptr out, int k, int z, int l) {
   // end[b][i][j]: i ones and j zeros whose last run, of bit b, is complete
   std::vector<std::vector<Mpz>> end[2];
-  for (auto& e : end) e.assign(static_cast<std::size_t>(k + 1), std::vector<Mpz>(static_cast<std::size_t>(z + 1)));
+  for (auto& e : end) e.assign(static_cast<std::size_t>(k) + 1, std::vector<Mpz>(static_cast<std::size_t>(z) + 1));
   for (int i = 0; i <= k; ++i)
     for (int j = 0; j <= z; ++j)
       for (int t = 1; t < l; ++t) {

@@ -77,7 +77,8 @@ TEST(WholeFileTest, HugeFilesAreJudgedToo) {
       const double sd = std::sqrt(bits) / 2;
       const auto k = n / 2 - static_cast<std::uint64_t>(z * sd);
       const LogProbability p = lumbra::balancePValue(n, k);
-      const double normal = std::erfc(static_cast<double>(n / 2 - k) / sd / std::sqrt(2.0));
+      const std::uint64_t off = n / 2 - k;  // z sd, to a unit
+      const double normal = std::erfc(static_cast<double>(off) / sd / std::sqrt(2.0));
       EXPECT_NEAR(p.estimate() / normal, 1, 1e-3) << "n=" << n << " z=" << z;
       // The runs of a balanced file, z standard deviations from the mean.
       const double runsSd = std::sqrt(bits) / 2;
