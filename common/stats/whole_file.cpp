@@ -442,4 +442,28 @@ LogProbability runsPValue(u64 bits, u64 ones, u64 runs, double accuracy) {
   return result(lnP);
 }
 
+namespace {
+
+template <class F>
+bool atLeast(F&& pValue, double alpha) {
+  hard_assert(alpha > 0 && alpha <= 1, "alpha>0&&alpha<=1");
+  LogProbability p = pValue(file_p_accuracy);
+  for (const double accuracy : {0x1p-24, 0x1p-40, 0x1p-60}) {
+    if (p.surelyAtLeast(alpha)) return true;
+    if (p.surelyBelow(alpha)) return false;
+    p = pValue(accuracy);
+  }
+  return !p.surelyBelow(alpha);
+}
+
+}  // namespace
+
+bool balanceAtLeast(u64 bits, u64 ones, double alpha) {
+  return atLeast([&](double accuracy) { return balancePValue(bits, ones, accuracy); }, alpha);
+}
+
+bool runsAtLeast(u64 bits, u64 ones, u64 runs, double alpha) {
+  return atLeast([&](double accuracy) { return runsPValue(bits, ones, runs, accuracy); }, alpha);
+}
+
 }  // namespace lumbra

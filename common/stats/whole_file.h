@@ -74,4 +74,10 @@ LogProbability balancePValue(std::uint64_t bits, std::uint64_t ones, double accu
 LogProbability runsPValue(std::uint64_t bits, std::uint64_t ones, std::uint64_t runs,
                           double accuracy = file_p_accuracy);
 
+// Whether the p-value is at least alpha (0 < alpha <= 1), asking for
+// narrower enclosures (2^-24, 2^-40, 2^-60) while alpha lies inside one; a
+// p-value still within 2^-60 of alpha counts as at least alpha.
+bool balanceAtLeast(std::uint64_t bits, std::uint64_t ones, double alpha);
+bool runsAtLeast(std::uint64_t bits, std::uint64_t ones, std::uint64_t runs, double alpha);
+
 }  // namespace lumbra

@@ -22,7 +22,8 @@ using lumbra::Mpz;
 
 // Whether the enclosure holds ln(num / den), computed in 400 bits, and is
 // no wider than the accuracy asked for.
-void expectEncloses(const LogProbability& got, mpz_srcptr num, mpz_srcptr den, double accuracy) {
+// Returns p as a double.
+double expectEncloses(const LogProbability& got, mpz_srcptr num, mpz_srcptr den, double accuracy) {
   mpfr_t q, d;
   mpfr_inits2(400, q, d, static_cast<mpfr_ptr>(nullptr));
   mpfr_set_z(q, num, MPFR_RNDN);
@@ -32,7 +33,18 @@ void expectEncloses(const LogProbability& got, mpz_srcptr num, mpz_srcptr den, d
   EXPECT_GE(mpfr_cmp_d(q, got.lnLow), 0) << "ln p " << mpfr_get_d(q, MPFR_RNDN) << " below " << got.lnLow;
   EXPECT_LE(mpfr_cmp_d(q, got.lnHigh), 0) << "ln p " << mpfr_get_d(q, MPFR_RNDN) << " above " << got.lnHigh;
   EXPECT_LE(got.lnHigh - got.lnLow, accuracy + 1e-15 * std::fabs(got.lnLow));
+  const double p = std::exp(mpfr_get_d(q, MPFR_RNDN));
   mpfr_clears(q, d, static_cast<mpfr_ptr>(nullptr));
+  return p;
+}
+
+// A threshold a hair either side of p (2^-40 of it, beyond the rounding of
+// ln p to a double): the decision refines until it is right.
+template <class F>
+void expectDecides(double p, F&& atLeast) {
+  if (p < 1e-30 || p > 0.5) return;
+  EXPECT_TRUE(atLeast(p * (1 - 0x1p-40))) << "p " << p;
+  EXPECT_FALSE(atLeast(p * (1 + 0x1p-40))) << "p " << p;
 }
 
 // Files of up to 2500 bits, every kind of balance and number of runs: the
@@ -55,14 +67,17 @@ TEST(WholeFileTest, EnclosuresHoldTheExactPValues) {
     mpz_mul_2exp(num.get(), num.get(), 1);
     mpz_ui_pow_ui(den.get(), 2, n);
     if (2 * j == n) mpz_set(num.get(), den.get());
-    expectEncloses(lumbra::balancePValue(n, static_cast<std::uint64_t>(k), accuracy), num.get(), den.get(), accuracy);
+    const double p = expectEncloses(lumbra::balancePValue(n, static_cast<std::uint64_t>(k), accuracy), num.get(), den.get(), accuracy);
+    if (round % 10 == 0) expectDecides(p, [&](double alpha) { return lumbra::balanceAtLeast(n, static_cast<std::uint64_t>(k), alpha); });
 
     lumbra::RunsLaw runs(static_cast<int>(n), static_cast<int>(k));
     for (int r : {runs.least(), runs.most(), runs.least() + static_cast<int>(rng() % static_cast<unsigned>(runs.most() - runs.least() + 1))}) {
       runs.pValueCount(num.get(), den.get(), r);
       SCOPED_TRACE("runs " + std::to_string(r));
-      expectEncloses(lumbra::runsPValue(n, static_cast<std::uint64_t>(k), static_cast<std::uint64_t>(r), accuracy), num.get(),
-                     den.get(), accuracy);
+      const double q = expectEncloses(lumbra::runsPValue(n, static_cast<std::uint64_t>(k), static_cast<std::uint64_t>(r), accuracy),
+                                      num.get(), den.get(), accuracy);
+      if (round % 10 == 0)
+        expectDecides(q, [&](double alpha) { return lumbra::runsAtLeast(n, static_cast<std::uint64_t>(k), static_cast<std::uint64_t>(r), alpha); });
     }
   }
 }
