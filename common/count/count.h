@@ -42,6 +42,13 @@ using CountStop = std::function<bool()>;
 // c holds no count. The same requirements and exceptions.
 bool countWalks(mpz_ptr c, int n, int k, int d, unsigned threads, const CountStop& stop);
 
+// The walks of (n, k) that never go more than `below` under the center line
+// nor more than `above` over it: countWalks(c, n, k, d) is
+// countWalksBetween(c, n, k, d, d). A side given as n is no bound at all,
+// so (n, k, n, u - 1) counts the blocks whose walk rises less than u over
+// the line. Requires what countWalks does, with 0 <= below, above <= n.
+void countWalksBetween(mpz_ptr c, int n, int k, int below, int above, unsigned threads = 0);
+
 // The same count by the rows alone, never a closed form: what countWalks
 // falls back to, kept callable for tests and measurements.
 void countWalksByRows(mpz_ptr c, int n, int k, int d, unsigned threads = 0);
