@@ -20,18 +20,39 @@ namespace {
 
 using i64 = std::int64_t;
 
-// The band cut to the rectangle every path keeps to: row t admits
-// [low(t), high(t)], empty when low > high.
+// The band cut to the rectangle every path keeps to, and then to the points
+// from which some path goes on to the end without leaving: row t admits
+// [low(t), high(t)], empty when low > high. A path that steps beyond these
+// rows is bound to leave the band later, so counting it as leaving at once
+// changes no count and no probability; it keeps the rows as narrow as the
+// band's tightest rows ahead allow (with ties, a band admits everything
+// between two checks, and only a few hundred cells of such a row matter).
+// NOTE: 32-bit bounds (a <= max_band_steps): half the memory of the band's.
 struct Rows {
   const GeneralBand& g;
   i64 n;
+  std::vector<std::int32_t> lo, hi;
   explicit Rows(const GeneralBand& band) : g(band), n(band.a + band.b) {
     hard_assert(band.a >= 0 && band.b >= 0 && band.a + band.b <= max_band_steps, "a>=0&&b>=0&&a+b<=max_band_steps");
     hard_assert(band.lo.size() == static_cast<std::size_t>(n) + 1 && band.hi.size() == band.lo.size(),
                 "lo.size()==n+1&&hi.size()==lo.size()");
+    lo.resize(static_cast<std::size_t>(n) + 1);
+    hi.resize(lo.size());
+    // From the end back: a point of row t goes on only to i and i + 1.
+    i64 nextLo = band.a, nextHi = band.a;
+    for (i64 t = n; t >= 0; --t) {
+      const auto k = static_cast<std::size_t>(t);
+      const i64 l = std::max({band.lo[k], i64{0}, t - band.b, nextLo - 1});
+      const i64 h = std::min({band.hi[k], t, band.a, nextHi});
+      nextLo = l;
+      nextHi = h;
+      // An empty row (any one makes every path leave) stays empty in 32 bits.
+      lo[k] = static_cast<std::int32_t>(std::min(l, max_band_steps));
+      hi[k] = static_cast<std::int32_t>(std::max(h, i64{-1}));
+    }
   }
-  i64 low(i64 t) const { return std::max({g.lo[static_cast<std::size_t>(t)], i64{0}, t - g.b}); }
-  i64 high(i64 t) const { return std::min({g.hi[static_cast<std::size_t>(t)], t, g.a}); }
+  i64 low(i64 t) const { return lo[static_cast<std::size_t>(t)]; }
+  i64 high(i64 t) const { return hi[static_cast<std::size_t>(t)]; }
   bool anyEmpty() const {
     for (i64 t = 0; t <= n; ++t)
       if (low(t) > high(t)) return true;
