@@ -64,8 +64,8 @@ TEST(GeneralBand, LongBandOnTwoThreadsMatchesTheExactCount) {
   const i64 n = g.a + g.b;
   for (i64 t = 0; t <= n; ++t) {
     const i64 mid = t * g.a / n;
-    g.lo.push_back(mid - 25 - (t % 7 == 0 ? 30 : 0));
-    g.hi.push_back(mid + 20 + (t % 11 == 0 ? 9 : 0));
+    g.lo.push_back(mid - 125 - (t % 7 == 0 ? 30 : 0));
+    g.hi.push_back(mid + 120 + (t % 11 == 0 ? 9 : 0));
   }
   const lumbra::LeaveProbability one = lumbra::leaveProbability(g, 1), two = lumbra::leaveProbability(g, 2);
   EXPECT_EQ(one.value, two.value);
