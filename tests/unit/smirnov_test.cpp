@@ -122,7 +122,7 @@ TEST(Smirnov, ExactFractionMatchesReflectionSumAndTheDouble) {
         ASSERT_EQ(d % n1, 0);
         lumbra::Mpz inside, all;
         lumbra::balancedCount(inside.get(), 2 * n1, static_cast<int>(d / n1 - 1));
-        mpz_bin_uiui(all.get(), static_cast<unsigned long>(2 * n1), static_cast<unsigned long>(n1));
+        mpz_bin_uiui(all.get(), 2 * static_cast<unsigned long>(n1), static_cast<unsigned long>(n1));
         mpz_sub(inside.get(), all.get(), inside.get());
         mpq_set_num(got, inside.get());
         mpq_set_den(got, all.get());
