@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cfloat>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -173,8 +174,10 @@ void runSmirnov(const SmirnovArgs& a) {
   mpq_init(exact);
   std::string fraction;
   // An exact count where asked for, or where the doubles could not hold the
-  // p-value's terms (far below 1e-290) and the count fits.
-  if (a.exact || (p.error > 1e-12 && exactFits().empty())) {
+  // p-value's terms (far below 1e-290) and the count is quick: its rows cost
+  // the band times the limbs of C(N, n1), about a second at N = 5000.
+  constexpr std::int64_t quick_exact = 5000;
+  if (a.exact || (p.error > 1e-12 && test.n1() + test.n2() <= quick_exact && exactFits().empty())) {
     test.exactPValue(exact, alt);
     p = {nearest(exact), 0};
     if (a.exact) fraction = fractionText(exact);

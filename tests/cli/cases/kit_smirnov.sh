@@ -11,3 +11,8 @@ printf 'id,score,group\n1,3,a\n2,"1",b\n3,2,a\n\n4,2,b\n' > a.csv
 printf 'id,score\n7,2\n8, 4\n9,4\n10,5\n' > b.csv
 lumbra-kit smirnov --column 2 a.csv b.csv --exact
 seq 1 40 | lumbra-kit smirnov - x.txt --format json
+# Samples apart: p = 2 / C(1400, 700), below the doubles' range, from the
+# exact count the command falls back to.
+seq 1 700 > low.txt
+seq 1001 1700 > high.txt
+lumbra-kit smirnov low.txt high.txt --format json
