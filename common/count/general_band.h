@@ -20,9 +20,11 @@
 // normal numbers (about 1e-290; below that the bound says how much is lost).
 //
 // Memory: the band (two integers per row) is the caller's. countInside keeps
-// two rows of a + 2 GMP integers; leaveProbability four rows of a + 3 double
-// pairs (two per half), 64 MiB at a = 10^6, taken on the calling thread and
-// given back before it returns. leaveProbability runs its two halves on two
+// two rows of a + 3 GMP integers; leaveProbability four rows of a + 3 double
+// pairs (two per half), 64 MiB at a = 10^6; both also the band cut to the
+// points that can still reach the end (two 32-bit bounds per row, 16 MiB at
+// a + b = 2 10^6). All of it is taken on the calling thread and given back
+// before the call returns. leaveProbability runs its two halves on two
 // threads when asked to and worth it; the answer is the same bytes either way.
 // Both throw std::bad_alloc; nothing else.
 #pragma once
