@@ -5,7 +5,8 @@ documentation shows and compares what it prints.
     (in one scratch folder per page, in order, with stderr joined to
     stdout) and what follows up to the next `$` line is its output. The
     bytes 0x1F, 0x1E and 0xFA of `showFile` are compared as the console
-    shows them (▼, ▲, ·). Examples on random data (random.bin, big.bin, an
+    shows them (▼, ▲, ·). A file a page shows with `$ cat FILE` is made
+    from what it shows. Examples on random data (random.bin, big.bin, an
     executable, a generator) run but their output is not compared; those
     that need other machines (--sshlogin) do not run.
   - `>>>` examples (the Python module, when MODULE_DIR is given) run as
@@ -40,6 +41,14 @@ def scratch():
     (work / "random.bin").write_bytes(os.urandom(1 << 20))
     (work / "big.bin").write_bytes(os.urandom(300000))
     shutil.copy(shutil.which("ls") or kit, work / "prog")
+    # The samples that `help smirnov` names: numbers one a line, and columns.
+    import random
+    rng = random.Random(25)
+    for name in ("before.txt", "after.txt", "a.txt", "b.txt", "reference.txt"):
+        (work / name).write_text("".join(f"{rng.gauss(0, 1):.6f}\n" for _ in range(50)))
+    (work / "runs.tsv").write_text("".join(f"{i}\t{rng.random():.6f}\n" for i in range(50)))
+    for name in ("trial-a.csv", "trial-b.csv"):
+        (work / name).write_text("".join(f"{i},{i % 3},{rng.random():.6f}\n" for i in range(50)))
     (work / "bin" / "generator").write_text("#!/bin/sh\nexec head -c 200000 /dev/urandom\n")
     (work / "bin" / "generator").chmod(0o755)
     return work
@@ -107,6 +116,10 @@ for page in pages:
     for command, expected in shell_examples(page):
         if ELSEWHERE.search(command):
             continue
+        # A page shows its input files with `cat FILE`: those are made here.
+        shown_file = re.fullmatch(r"cat ([\w.-]+)", command.strip())
+        if shown_file and not (work / shown_file.group(1)).exists():
+            (work / shown_file.group(1)).write_text(expected + "\n")
         status, out = run(command, work)
         shown += 1
         if RANDOM.search(command):
