@@ -16,6 +16,8 @@ std::span<const AddCommand> allCommands() {
       addUnrankCommand,
       addEncodeCommand,
       addDecodeCommand,
+      addShapeCommand,
+      addUnshapeCommand,
   };
   return commands;
 }

@@ -1,7 +1,5 @@
 #include "coding/coded_stream.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cmath>
 #include <deque>
@@ -10,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "coding/crc32.h"
 #include "reading/block_meter.h"
 #include "kova/hard_assert.h"
 #include "count/mpz.h"
@@ -39,17 +38,6 @@ CodedHeader makeHeader(int n, std::uint64_t bits, std::uint32_t crc) {
   putBE(&h[7], bits, 8);
   putBE(&h[15], crc, 4);
   return h;
-}
-
-std::uint32_t crcUpdate(std::uint32_t crc, const unsigned char* p, std::size_t n) {
-  uLong c = crc;
-  while (n > 0) {
-    const uInt piece = static_cast<uInt>(std::min<std::size_t>(n, 1u << 30));
-    c = crc32(c, p, piece);
-    p += piece;
-    n -= piece;
-  }
-  return static_cast<std::uint32_t>(c);
 }
 
 // log2 of a positive integer.
@@ -136,7 +124,7 @@ class CheckedSink final : public ByteSink {
  public:
   explicit CheckedSink(ByteSink& dst) : dst_(dst) {}
   void put(const unsigned char* p, std::size_t n) override {
-    crc = crcUpdate(crc, p, n);
+    crc = crc32Update(crc, p, n);
     count += n;
     dst_.put(p, n);
   }
@@ -153,7 +141,7 @@ class CheckedSource final : public ByteSource {
   explicit CheckedSource(ByteSource& src) : src_(src) {}
   std::size_t get(unsigned char* p, std::size_t n) override {
     const std::size_t got = src_.get(p, n);
-    crc = crcUpdate(crc, p, got);
+    crc = crc32Update(crc, p, got);
     count += got;
     return got;
   }
