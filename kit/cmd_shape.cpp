@@ -31,19 +31,21 @@ Alphabet alphabetOf(const std::string& name) {
   return name == "text" ? Alphabet::text : name == "dna" ? Alphabet::dna : Alphabet::bits;
 }
 
-// Integers on the command line are plain decimal (CLI11 alone would also
-// take 0x10 and read 010 as octal).
+// Integers on the command line are plain decimal: CLI11 alone would also
+// take 0x10 and read 010 as octal. Leading zeros go before it converts.
 const CLI::Validator decimal(
-    [](const std::string& v) {
-      const bool digits = !v.empty() && v.size() <= 9 && std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; });
-      return digits ? std::string() : "'" + v + "' is not a decimal number below 10^9";
+    [](std::string& v) {
+      if (v.empty() || v.size() > 9 || !std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return "'" + v + "' is not a decimal number below 10^9";
+      v.erase(0, std::min(v.find_first_not_of('0'), v.size() - 1));
+      return std::string();
     },
     "", "decimal");
 
 void addShapeOptions(CLI::App& cmd, ShapeOptions& o) {
-  cmd.add_option("-n,--word-bits", o.n, "Bits per word: even, 2 to 4096 (default 256)")->check(decimal)->type_name("N");
+  cmd.add_option("-n,--word-bits", o.n, "Bits per word: even, 2 to 4096 (default 256)")->transform(decimal)->type_name("N");
   cmd.add_option("-d,--depth", o.d, "How far a word's walk may stray from 0: 1 to N/2 (default 4)")
-      ->check(decimal)
+      ->transform(decimal)
       ->type_name("D");
   cmd.add_option("--alphabet", o.alphabet, "bits (packed bytes), text (a line of 0 and 1 per word) or dna (default bits)")
       ->check(CLI::IsMember({"bits", "text", "dna"}))

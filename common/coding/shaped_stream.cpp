@@ -1,6 +1,7 @@
 #include "coding/shaped_stream.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 
@@ -20,6 +21,15 @@ constexpr int checksum_bits = 32;
 // base bit (dna: pair * 2 + base).
 constexpr char text_symbols[] = "01";
 constexpr char dna_symbols[] = "ATCG";
+// Each byte's symbol in them, -1 for none.
+constexpr std::array<std::int8_t, 256> symbolValues(const char* symbols) {
+  std::array<std::int8_t, 256> t{};
+  for (auto& v : t) v = -1;
+  for (int i = 0; symbols[i] != 0; ++i) t[static_cast<unsigned char>(symbols[i])] = static_cast<std::int8_t>(i);
+  return t;
+}
+constexpr std::array<std::int8_t, 256> text_values = symbolValues(text_symbols);
+constexpr std::array<std::int8_t, 256> dna_values = symbolValues(dna_symbols);
 // What fills the last byte of a bits stream after its last word.
 constexpr unsigned char fill_bits = 0xAA;
 
@@ -91,7 +101,7 @@ class WordWriter {
   WordWriter(ByteSink& out, const Shaper& s, Alphabet a, std::size_t keepFirst = 0)
       : out_(out), s_(s), a_(a), p_(payloadBits(s, a)), batch_(batchWords(p_)), value_(s.bits()),
         values_(batch_), pointers_(batch_), words_(batch_ * s.wordBytes()), pairs_(a == Alphabet::dna ? words_.size() : 0),
-        buf_(std::size_t{1} << 20), keep_(keepFirst) {
+        buf_((std::size_t{1} << 16) + 2 * (static_cast<std::size_t>(s.n()) + 2)), keep_(keepFirst) {
     for (std::size_t i = 0; i < batch_; ++i) pointers_[i] = values_[i].get();
   }
 
@@ -301,7 +311,7 @@ class WordReader {
     const int n = s_.n();
     unsigned char* w = &words_[j * s_.wordBytes()];
     unsigned char* e = a_ == Alphabet::dna ? &pairs_[j * s_.wordBytes()] : nullptr;
-    const char* symbols = a_ == Alphabet::text ? text_symbols : dna_symbols;
+    const std::array<std::int8_t, 256>& symbols = a_ == Alphabet::text ? text_values : dna_values;
     const std::size_t chars = std::min(size, static_cast<std::size_t>(n));
     for (std::size_t c = 0; c < chars; ++c) {
       const unsigned char ch = p[c];
@@ -309,13 +319,12 @@ class WordReader {
         malformed_ = "a line of " + std::to_string(c) + " characters, not " + std::to_string(n);
         return false;
       }
-      const char* at = ch == 0 ? nullptr : std::strchr(symbols, ch);
-      if (at == nullptr) {
+      const int v = symbols[ch];
+      if (v < 0) {
         malformed_ = "character " + std::to_string(c + 1) + " is " + shown(ch) +
                      (a_ == Alphabet::text ? ", not 0 or 1" : ", not A, C, G or T");
         return false;
       }
-      const int v = static_cast<int>(at - symbols);
       const auto bit = static_cast<unsigned char>(0x80u >> (c % 8));
       if (a_ == Alphabet::text) {
         if (v != 0) w[c / 8] |= bit;
@@ -440,7 +449,8 @@ void unshapeStream(ByteSource& in, ByteSink& out, const Shaper& s, Alphabet a) {
       switch (check.fault) {
         case WordCheck::Fault::none: break;
         case WordCheck::Fault::leaves_band:
-          fail(index, "its walk leaves the band of ±" + std::to_string(s.d()) + " at bit " + std::to_string(check.at));
+          fail(index, "its walk leaves the band -" + std::to_string(s.d()) + ".." + std::to_string(s.d()) + " at bit " +
+                          std::to_string(check.at));
         case WordCheck::Fault::unbalanced:
           fail(index, "not balanced: " + std::to_string(check.at) + " ones in " + std::to_string(s.n()) + " bits");
         case WordCheck::Fault::not_shaped:
