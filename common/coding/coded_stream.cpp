@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "coding/big_endian.h"
 #include "coding/crc32.h"
 #include "reading/block_meter.h"
 #include "kova/hard_assert.h"
@@ -19,16 +20,6 @@ namespace lumbra {
 namespace {
 
 constexpr unsigned char magic[4] = {0x89, 'L', 'K', 'C'};
-
-// Big-endian fields of the header.
-void putBE(unsigned char* p, std::uint64_t v, int bytes) {
-  for (int i = bytes - 1; i >= 0; --i, v >>= 8) p[i] = static_cast<unsigned char>(v);
-}
-std::uint64_t getBE(const unsigned char* p, int bytes) {
-  std::uint64_t v = 0;
-  for (int i = 0; i < bytes; ++i) v = (v << 8) | p[i];
-  return v;
-}
 
 CodedHeader makeHeader(int n, std::uint64_t bits, std::uint32_t crc) {
   CodedHeader h{};

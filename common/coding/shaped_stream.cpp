@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "coding/big_endian.h"
 #include "coding/crc32.h"
 #include "count/mpz.h"
 #include "kova/hard_assert.h"
@@ -207,16 +208,6 @@ void section(WordWriter& w, const unsigned char* bytes, int bits, int p) {
   w.pieces(padded.data(), pieces);
 }
 
-void putBE(unsigned char* p, std::uint64_t v, int bytes) {
-  for (int i = bytes - 1; i >= 0; --i, v >>= 8) p[i] = static_cast<unsigned char>(v);
-}
-
-std::uint64_t getBE(const unsigned char* p, int bytes) {
-  std::uint64_t v = 0;
-  for (int i = 0; i < bytes; ++i) v = (v << 8) | p[i];
-  return v;
-}
-
 void lengthSection(WordWriter& w, std::uint64_t length, int p) {
   unsigned char b[8];
   putBE(b, length, 8);
@@ -330,7 +321,7 @@ class WordReader {
         malformed_ = "a line of " + std::to_string(c) + " characters, not " + std::to_string(n);
         return false;
       }
-      const int v = symbols[ch];
+      const int v = int{symbols[ch]};
       if (v < 0) {
         malformed_ = "character " + std::to_string(c + 1) + " is " + shown(ch) +
                      (a_ == Alphabet::text ? ", not 0 or 1" : ", not A, C, G or T");
