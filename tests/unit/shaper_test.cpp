@@ -175,7 +175,8 @@ TEST(Shaper, RoundTripsKeepEveryWordInTheBand) {
     const Shaper s(n, d);
     const Bytes data = randomBytes(rng, len);
     const Bytes stream = shape(s, a, data, 1 + rng() % 5000);
-    const std::uint64_t p = static_cast<std::uint64_t>(countedBits(n, d) + (a == Alphabet::dna ? n : 0));
+    const int payload = countedBits(n, d) + (a == Alphabet::dna ? n : 0);
+    const auto p = static_cast<std::uint64_t>(payload);
     const auto pieces = [&](std::uint64_t bits) { return (bits + p - 1) / p; };
     const std::size_t count = pieces(64) + pieces(8 * len) + pieces(32);
     const std::vector<Word> words = cutWords(stream, n, a, count);
