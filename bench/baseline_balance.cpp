@@ -80,7 +80,8 @@ int main(int argc, char** argv) {
   }
   const int m = n - r;
   tagOf.assign(std::size_t{1} << r, -1);
-  for (std::size_t i = 0; i < tags.size(); ++i) tagOf[static_cast<std::size_t>(tags[i])] = static_cast<int>(i);
+  for (std::size_t i = 0; i < tags.size(); ++i)
+    tagOf[static_cast<std::size_t>(tags[i])] = static_cast<int>(i);
 
   const std::vector<unsigned char> in = readAll();
   Bits out;
@@ -90,7 +91,8 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 64; ++i) out.put(((len >> (i / 8 * 8 + 7 - i % 8)) & 1) != 0);
     for (std::uint64_t at = 0; at < 8 * len; at += static_cast<std::uint64_t>(m)) {
       int ones = 0;
-      for (int x = 0; x < m; ++x) ones += (w[static_cast<std::size_t>(x)] = get(in, at + static_cast<std::uint64_t>(x)));
+      for (int x = 0; x < m; ++x)
+        ones += (w[static_cast<std::size_t>(x)] = get(in, at + static_cast<std::uint64_t>(x)));
       // Inverting bit x changes the ones by 1 - 2 w[x]; stop when balanced.
       int k = 0;
       for (; ones != m / 2; ++k) ones += w[static_cast<std::size_t>(k)] ? -1 : 1;
@@ -99,14 +101,16 @@ int main(int argc, char** argv) {
     }
   } else {
     std::uint64_t len = 0;
-    for (int i = 0; i < 64; ++i) len |= std::uint64_t{get(in, static_cast<std::uint64_t>(i))} << (i / 8 * 8 + 7 - i % 8);
+    for (int i = 0; i < 64; ++i)
+      len |= std::uint64_t{get(in, static_cast<std::uint64_t>(i))} << (i / 8 * 8 + 7 - i % 8);
     std::uint64_t at = 64;
     for (std::uint64_t done = 0; done < 8 * len; done += static_cast<std::uint64_t>(m)) {
       int tag = 0;
       for (int b = 0; b < r; ++b) tag = 2 * tag + get(in, at + static_cast<std::uint64_t>(m + b));
       const int k = tagOf[static_cast<std::size_t>(tag)];
       if (k < 0) {
-        std::fprintf(stderr, "baseline_balance: not a tag at bit %llu\n", static_cast<unsigned long long>(at + m));
+        std::fprintf(stderr, "baseline_balance: not a tag at bit %llu\n",
+                     static_cast<unsigned long long>(at + m));
         return 1;
       }
       for (int x = 0; x < m && done + static_cast<std::uint64_t>(x) < 8 * len; ++x)

@@ -35,7 +35,8 @@ Alphabet alphabetOf(const std::string& name) {
 // take 0x10 and read 010 as octal. Leading zeros go before it converts.
 const CLI::Validator decimal(
     [](std::string& v) {
-      if (v.empty() || v.size() > 9 || !std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; }))
+      if (v.empty() || v.size() > 9 ||
+          !std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return "'" + v + "' is not a decimal number below 10^9";
       v.erase(0, std::min(v.find_first_not_of('0'), v.size() - 1));
       return std::string();
@@ -43,11 +44,14 @@ const CLI::Validator decimal(
     "", "decimal");
 
 void addShapeOptions(CLI::App& cmd, ShapeOptions& o) {
-  cmd.add_option("-n,--word-bits", o.n, "Bits per word: even, 2 to 4096 (default 256)")->transform(decimal)->type_name("N");
+  cmd.add_option("-n,--word-bits", o.n, "Bits per word: even, 2 to 4096 (default 256)")
+      ->transform(decimal)
+      ->type_name("N");
   cmd.add_option("-d,--depth", o.d, "How far a word's walk may stray from 0: 1 to N/2 (default 4)")
       ->transform(decimal)
       ->type_name("D");
-  cmd.add_option("--alphabet", o.alphabet, "bits (packed bytes), text (a line of 0 and 1 per word) or dna (default bits)")
+  cmd.add_option("--alphabet", o.alphabet,
+                 "bits (packed bytes), text (a line of 0 and 1 per word) or dna (default bits)")
       ->check(CLI::IsMember({"bits", "text", "dna"}))
       ->type_name("WORD");
   cmd.add_flag("-f,--force", o.force, "Replace OUT if it exists");
@@ -64,8 +68,8 @@ void printInfo(const ShapeOptions& o) {
   const double capacity = shapeCapacity(o.d);
   char line[256];
   Output stdout_;
-  stdout_ << "n\td\tbits_per_word\trate\tcapacity\tefficiency\tsum_bound\tlongest_run" << (dna ? "\tbits_per_base" : "")
-          << '\n';
+  stdout_ << "n\td\tbits_per_word\trate\tcapacity\tefficiency\tsum_bound\tlongest_run"
+          << (dna ? "\tbits_per_base" : "") << '\n';
   std::snprintf(line, sizeof line, "%d\t%d\t%d\t%.6f\t%.6f\t%.6f\t%d\t%d", o.n, o.d, s.bits(), rate, capacity,
                 rate / capacity, s.depth(), 2 * s.depth());
   stdout_ << line;

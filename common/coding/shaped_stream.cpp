@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 
@@ -26,7 +27,8 @@ constexpr char dna_symbols[] = "ATCG";
 constexpr std::array<std::int8_t, 256> symbolValues(const char* symbols) {
   std::array<std::int8_t, 256> t{};
   for (auto& v : t) v = -1;
-  for (int i = 0; symbols[i] != 0; ++i) t[static_cast<unsigned char>(symbols[i])] = static_cast<std::int8_t>(i);
+  for (int i = 0; symbols[i] != 0; ++i)
+    t[static_cast<unsigned char>(symbols[i])] = static_cast<std::int8_t>(i);
   return t;
 }
 constexpr std::array<std::int8_t, 256> text_values = symbolValues(text_symbols);
@@ -34,12 +36,20 @@ constexpr std::array<std::int8_t, 256> dna_values = symbolValues(dna_symbols);
 // What fills the last byte of a bits stream after its last word.
 constexpr unsigned char fill_bits = 0xAA;
 
-std::uint64_t piecesOf(std::uint64_t bits, int p) { return (bits + static_cast<std::uint64_t>(p) - 1) / static_cast<std::uint64_t>(p); }
+std::uint64_t piecesOf(std::uint64_t bits, int p) {
+  return (bits + static_cast<std::uint64_t>(p) - 1) / static_cast<std::uint64_t>(p);
+}
+
+// The eight bytes of a 64-bit load as a number, the first most significant.
+std::uint64_t bigEndian(std::uint64_t v) {
+  return std::endian::native == std::endian::little ? __builtin_bswap64(v) : v;
+}
 
 // Or-s n bits of src, from bit sbit on, into dst from bit dbit on; bytes
 // most significant bit first. Reads no byte of src past the last bit it
 // copies.
-void copyBits(const unsigned char* src, std::uint64_t sbit, unsigned char* dst, std::uint64_t dbit, std::uint64_t n) {
+void copyBits(const unsigned char* src, std::uint64_t sbit, unsigned char* dst, std::uint64_t dbit,
+              std::uint64_t n) {
   src += sbit / 8;
   dst += dbit / 8;
   unsigned s = static_cast<unsigned>(sbit % 8), d = static_cast<unsigned>(dbit % 8);
@@ -50,8 +60,8 @@ void copyBits(const unsigned char* src, std::uint64_t sbit, unsigned char* dst, 
     std::uint64_t v, w;
     std::memcpy(&v, src, 8);
     std::memcpy(&w, dst, 8);
-    v = __builtin_bswap64(v) << s >> 8 << 8;  // the 56 bits, at the top
-    w = __builtin_bswap64(__builtin_bswap64(w) | v >> d);
+    v = bigEndian(v) << s >> 8 << 8;  // the 56 bits, at the top
+    w = bigEndian(bigEndian(w) | v >> d);
     std::memcpy(dst, &w, 8);
   }
   while (n > 0) {
@@ -105,15 +115,26 @@ class ValueBits {
 
 // Words per batch: a multiple of 8, so that a batch of pieces is a whole
 // number of bytes, and about 64 KiB of payload.
-std::size_t batchWords(int payload) { return 8 * std::clamp<std::size_t>((std::size_t{1} << 16) / static_cast<std::size_t>(payload), 1, 512); }
+std::size_t batchWords(int payload) {
+  return 8 * std::clamp<std::size_t>((std::size_t{1} << 16) / static_cast<std::size_t>(payload), 1, 512);
+}
 
 // Words out: pieces of payload in, the alphabet's bytes to the sink.
 class WordWriter {
  public:
   WordWriter(ByteSink& out, const Shaper& s, Alphabet a, std::size_t keepFirst = 0)
-      : out_(out), s_(s), a_(a), p_(payloadBits(s, a)), batch_(batchWords(p_)), value_(s.bits()),
-        values_(batch_), pointers_(batch_), words_(batch_ * s.wordBytes()), pairs_(a == Alphabet::dna ? words_.size() : 0),
-        buf_((std::size_t{1} << 16) + 2 * (static_cast<std::size_t>(s.n()) + 2)), keep_(keepFirst) {
+      : out_(out),
+        s_(s),
+        a_(a),
+        p_(payloadBits(s, a)),
+        batch_(batchWords(p_)),
+        value_(s.bits()),
+        values_(batch_),
+        pointers_(batch_),
+        words_(batch_ * s.wordBytes()),
+        pairs_(a == Alphabet::dna ? words_.size() : 0),
+        buf_((std::size_t{1} << 16) + 2 * (static_cast<std::size_t>(s.n()) + 2)),
+        keep_(keepFirst) {
     for (std::size_t i = 0; i < batch_; ++i) pointers_[i] = values_[i].get();
   }
 
@@ -128,7 +149,8 @@ class WordWriter {
         const std::uint64_t at = (first + j) * static_cast<std::uint64_t>(p_);
         value_.get(bits, at, values_[j].get());
         if (a_ == Alphabet::dna)
-          copyBits(bits, at + static_cast<std::uint64_t>(s_.bits()), &pairs_[j * wb], 0, static_cast<std::uint64_t>(s_.n()));
+          copyBits(bits, at + static_cast<std::uint64_t>(s_.bits()), &pairs_[j * wb], 0,
+                   static_cast<std::uint64_t>(s_.n()));
       }
       s_.shape(std::span<const mpz_srcptr>(pointers_.data(), k), words_.data());
       for (std::size_t j = 0; j < k; ++j) emit(&words_[j * wb], &pairs_[a_ == Alphabet::dna ? j * wb : 0]);
@@ -137,7 +159,8 @@ class WordWriter {
 
   // Fills the last byte (bits) and writes what is left.
   void finish() {
-    if (a_ == Alphabet::bits && bit_ % 8 != 0) buf_[bit_ / 8] |= static_cast<unsigned char>(fill_bits >> (bit_ % 8));
+    if (a_ == Alphabet::bits && bit_ % 8 != 0)
+      buf_[bit_ / 8] |= static_cast<unsigned char>(fill_bits >> (bit_ % 8));
     write((bit_ + 7) / 8);
     bit_ = 0;
   }
@@ -163,7 +186,8 @@ class WordWriter {
         bit_ += static_cast<std::uint64_t>(n);
         return;
       case Alphabet::text:
-        for (int x = 0; x < n; ++x) *p++ = static_cast<unsigned char>(text_symbols[bitAt(word, static_cast<std::uint64_t>(x))]);
+        for (int x = 0; x < n; ++x)
+          *p++ = static_cast<unsigned char>(text_symbols[bitAt(word, static_cast<std::uint64_t>(x))]);
         break;
       case Alphabet::dna:
         for (int x = 0; x < n; ++x) {
@@ -179,7 +203,8 @@ class WordWriter {
   void write(std::size_t bytes) {
     if (bytes == 0) return;
     if (first_.size() < keep_)
-      first_.insert(first_.end(), buf_.begin(), buf_.begin() + static_cast<std::ptrdiff_t>(std::min(bytes, keep_ - first_.size())));
+      first_.insert(first_.end(), buf_.begin(),
+                    buf_.begin() + static_cast<std::ptrdiff_t>(std::min(bytes, keep_ - first_.size())));
     out_.put(buf_.data(), bytes);
   }
 
@@ -203,7 +228,8 @@ class WordWriter {
 // A section's bytes as pieces into the writer: `bytes` (zero bytes after).
 void section(WordWriter& w, const unsigned char* bytes, int bits, int p) {
   const std::uint64_t pieces = piecesOf(static_cast<std::uint64_t>(bits), p);
-  std::vector<unsigned char> padded(static_cast<std::size_t>(pieces * static_cast<std::uint64_t>(p) + 7) / 8 + 1, 0);
+  std::vector<unsigned char> padded(
+      static_cast<std::size_t>(pieces * static_cast<std::uint64_t>(p) + 7) / 8 + 1, 0);
   std::copy(bytes, bytes + (bits + 7) / 8, padded.begin());
   w.pieces(padded.data(), pieces);
 }
@@ -225,7 +251,12 @@ std::string shown(unsigned char c) {
 class WordReader {
  public:
   WordReader(ByteSource& in, const Shaper& s, Alphabet a, std::size_t batch)
-      : in_(in), s_(s), a_(a), batch_(batch), words_(batch * s.wordBytes()), pairs_(a == Alphabet::dna ? words_.size() : 0) {
+      : in_(in),
+        s_(s),
+        a_(a),
+        batch_(batch),
+        words_(batch * s.wordBytes()),
+        pairs_(a == Alphabet::dna ? words_.size() : 0) {
     const std::size_t n = static_cast<std::size_t>(s.n());
     // bits: a batch of words and the partial byte carried over; text, dna:
     // a line per word.
@@ -434,7 +465,8 @@ void unshapeStream(ByteSource& in, ByteSink& out, const Shaper& s, Alphabet a) {
 
   // The sections: the header's and the checksum's pieces gather in `small`;
   // the data's go to `buf`, of which `bufBit` bits are filled.
-  std::vector<unsigned char> small(static_cast<std::size_t>(std::max(headerWords, checksumWords) * up + 7) / 8 + 1);
+  std::vector<unsigned char> small(
+      static_cast<std::size_t>(std::max(headerWords, checksumWords) * up + 7) / 8 + 1);
   std::vector<unsigned char> buf(batch * static_cast<std::size_t>(p) / 8 + 2);
   std::uint64_t bufBit = 0;
   std::uint64_t length = 0, dataWords = 0, dataLeft = 0;  // dataLeft: data bytes not yet written
@@ -444,32 +476,38 @@ void unshapeStream(ByteSource& in, ByteSink& out, const Shaper& s, Alphabet a) {
 
   for (;;) {
     // Never past the header before its length is known, never past the end.
-    const std::uint64_t limit = std::min<std::uint64_t>(batch, (index < headerWords ? headerWords : total()) - index);
+    const std::uint64_t limit =
+        std::min<std::uint64_t>(batch, (index < headerWords ? headerWords : total()) - index);
     const std::size_t k = reader.read(static_cast<std::size_t>(limit));
     for (std::size_t j = 0; j < k; ++j, ++index) {
       const WordCheck check = s.unshape(reader.word(j), v.get());
       switch (check.fault) {
-        case WordCheck::Fault::none: break;
+        case WordCheck::Fault::none:
+          break;
         case WordCheck::Fault::leaves_band:
-          fail(index, "its walk leaves the band -" + std::to_string(s.d()) + ".." + std::to_string(s.d()) + " at bit " +
-                          std::to_string(check.at));
+          fail(index, "its walk leaves the band -" + std::to_string(s.d()) + ".." + std::to_string(s.d()) +
+                          " at bit " + std::to_string(check.at));
         case WordCheck::Fault::unbalanced:
-          fail(index, "not balanced: " + std::to_string(check.at) + " ones in " + std::to_string(s.n()) + " bits");
+          fail(index,
+               "not balanced: " + std::to_string(check.at) + " ones in " + std::to_string(s.n()) + " bits");
         case WordCheck::Fault::not_shaped:
           fail(index, "balanced and within the band, but not a word that shape writes");
       }
       // Where this word's piece goes.
       const bool data = index >= headerWords && index < headerWords + dataWords;
       unsigned char* to = data ? buf.data() : small.data();
-      const std::uint64_t at = data ? bufBit : (index < headerWords ? index : index - headerWords - dataWords) * up;
+      const std::uint64_t at =
+          data ? bufBit : (index < headerWords ? index : index - headerWords - dataWords) * up;
       if (!data && (index == 0 || index == headerWords + dataWords)) std::fill(small.begin(), small.end(), 0);
       value.put(v.get(), to, at);
       if (a == Alphabet::dna)
-        copyBits(reader.pair(j), 0, to, at + static_cast<std::uint64_t>(b), static_cast<std::uint64_t>(s.n()));
+        copyBits(reader.pair(j), 0, to, at + static_cast<std::uint64_t>(b),
+                 static_cast<std::uint64_t>(s.n()));
       if (data) bufBit += up;
 
       if (index + 1 == headerWords) {
-        if (!zeroBits(small.data(), length_bits, headerWords * up)) fail(index, "the bits after the length are not zero");
+        if (!zeroBits(small.data(), length_bits, headerWords * up))
+          fail(index, "the bits after the length are not zero");
         length = getBE(small.data(), 8);
         if (length > max_data_bytes)
           fail(index, "the length in the header, " + std::to_string(length) +
@@ -481,7 +519,8 @@ void unshapeStream(ByteSource& in, ByteSink& out, const Shaper& s, Alphabet a) {
         // Whole data bytes out; the last word's padding must be zero.
         const std::uint64_t ready = std::min<std::uint64_t>(bufBit / 8, dataLeft);
         const bool last = index + 1 == headerWords + dataWords;
-        if (last && !zeroBits(buf.data(), 8 * ready, bufBit)) fail(index, "the bits after the data are not zero");
+        if (last && !zeroBits(buf.data(), 8 * ready, bufBit))
+          fail(index, "the bits after the data are not zero");
         if (last || bufBit + up + 16 > 8 * buf.size()) {
           out.put(buf.data(), static_cast<std::size_t>(ready));
           crc = crc32Update(crc, buf.data(), static_cast<std::size_t>(ready));
@@ -498,7 +537,8 @@ void unshapeStream(ByteSource& in, ByteSink& out, const Shaper& s, Alphabet a) {
         const auto stored = static_cast<std::uint32_t>(getBE(small.data(), 4));
         if (stored != crc) {
           char text[96];
-          std::snprintf(text, sizeof text, "checksum mismatch: the data's CRC-32 is %08x, the stream's %08x", crc, stored);
+          std::snprintf(text, sizeof text, "checksum mismatch: the data's CRC-32 is %08x, the stream's %08x",
+                        crc, stored);
           fail(index + 1 - checksumWords, text);
         }
       }
@@ -512,7 +552,8 @@ void unshapeStream(ByteSource& in, ByteSink& out, const Shaper& s, Alphabet a) {
     }
     if (k == limit) continue;
     // The stream ended early.
-    if (!reader.restIsFill()) fail(index, "cut short: the stream ends " + std::to_string(reader.rest()) + " bits into it");
+    if (!reader.restIsFill())
+      fail(index, "cut short: the stream ends " + std::to_string(reader.rest()) + " bits into it");
     if (index < headerWords) fail(index, "missing: the stream ends inside its header");
     fail(index, "missing: the stream ends after " + std::to_string(index) + " words; its header announces " +
                     std::to_string(length) + " bytes, " + std::to_string(total()) + " words in all");

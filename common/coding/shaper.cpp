@@ -73,12 +73,12 @@ std::string shapeRefusal(int n, int d) {
   return {};
 }
 
-double shapeCapacity(int d) {
-  return std::log2(2 * std::cos(std::numbers::pi / (2.0 * d + 2.0)));
-}
+double shapeCapacity(int d) { return std::log2(2 * std::cos(std::numbers::pi / (2.0 * d + 2.0))); }
 
 Shaper::Shaper(int n, int d)
-    : n_(n), d_(d), bits_(shapeRefusal(n, d).empty() ? wordBits(n, d) : 0),
+    : n_(n),
+      d_(d),
+      bits_(shapeRefusal(n, d).empty() ? wordBits(n, d) : 0),
       table_(n, n / 2, bits_ > 0 ? narrowestDepth(n, d, bits_) : 1) {
   hard_assert(bits_ > 0, "shapeRefusal(n,d).empty()");
   Mpz total;

@@ -75,7 +75,8 @@ std::vector<Word> cutWords(const Bytes& stream, int n, Alphabet a, std::size_t c
     const std::size_t rest = total - count * static_cast<std::size_t>(n);
     EXPECT_LT(rest, 8u);
     for (std::size_t i = count * static_cast<std::size_t>(n); i < total; ++i)
-      EXPECT_EQ(((stream[i / 8] >> (7 - i % 8)) & 1) != 0, (i - count * static_cast<std::size_t>(n)) % 2 == 0);
+      EXPECT_EQ(((stream[i / 8] >> (7 - i % 8)) & 1) != 0,
+                (i - count * static_cast<std::size_t>(n)) % 2 == 0);
     return words;
   }
   const std::string alphabet = a == Alphabet::text ? "01" : "ATCG";
@@ -83,7 +84,8 @@ std::vector<Word> cutWords(const Bytes& stream, int n, Alphabet a, std::size_t c
   while (at < stream.size()) {
     Word word;
     for (int x = 0; x < n; ++x, ++at) {
-      const std::size_t v = at < stream.size() ? alphabet.find(static_cast<char>(stream[at])) : std::string::npos;
+      const std::size_t v =
+          at < stream.size() ? alphabet.find(static_cast<char>(stream[at])) : std::string::npos;
       if (v == std::string::npos) {
         ADD_FAILURE() << "not a symbol at byte " << at;
         return words;
@@ -189,7 +191,9 @@ TEST(Shaper, RoundTripsKeepEveryWordInTheBand) {
 // Larger files at the sizes a user picks.
 TEST(Shaper, LargeFilesRoundTrip) {
   std::mt19937_64 rng(5);
-  for (auto [n, d, a] : {std::tuple{256, 4, Alphabet::bits}, {1024, 8, Alphabet::text}, {128, 3, Alphabet::dna},
+  for (auto [n, d, a] : {std::tuple{256, 4, Alphabet::bits},
+                         {1024, 8, Alphabet::text},
+                         {128, 3, Alphabet::dna},
                          {4096, 2048, Alphabet::bits}}) {
     const Shaper s(n, d);
     // NOTE: the widest counts (n = 4096) take the slow general steps.
