@@ -153,7 +153,7 @@ class WordWriter {
                    static_cast<std::uint64_t>(s_.n()));
       }
       s_.shape(std::span<const mpz_srcptr>(pointers_.data(), k), words_.data());
-      for (std::size_t j = 0; j < k; ++j) emit(&words_[j * wb], &pairs_[a_ == Alphabet::dna ? j * wb : 0]);
+      for (std::size_t j = 0; j < k; ++j) emit(&words_[j * wb], a_ == Alphabet::dna ? &pairs_[j * wb] : nullptr);
     }
   }
 

@@ -197,7 +197,7 @@ TEST(Shaper, LargeFilesRoundTrip) {
                          {4096, 2048, Alphabet::bits}}) {
     const Shaper s(n, d);
     // NOTE: the widest counts (n = 4096) take the slow general steps.
-    const Bytes data = randomBytes(rng, (n == 4096 ? 20000 : 300000) + rng() % 1000);
+    const Bytes data = randomBytes(rng, (n == 4096 ? 20000 : 100000) + rng() % 1000);
     const Bytes stream = shape(s, a, data, SIZE_MAX);
     const auto count = lumbra::streamWords(s, a, data.size()).total();
     checkWords(cutWords(stream, n, a, count), n, d, a);
