@@ -17,6 +17,8 @@ std::span<const AddCommand> allCommands() {
       addUnrankCommand,
       addEncodeCommand,
       addDecodeCommand,
+      addShapeCommand,
+      addUnshapeCommand,
   };
   return commands;
 }

@@ -12,6 +12,9 @@ void addRankCommand(CLI::App& app, int& status);
 void addUnrankCommand(CLI::App& app, int& status);
 void addEncodeCommand(CLI::App& app, int& status);
 void addDecodeCommand(CLI::App& app, int& status);
+// shape IN OUT, unshape IN OUT: data as balanced words in a band, and back.
+void addShapeCommand(CLI::App& app, int& status);
+void addUnshapeCommand(CLI::App& app, int& status);
 
 // Every subcommand, in the order --help lists them.
 std::span<const AddCommand> allCommands();

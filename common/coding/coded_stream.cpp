@@ -1,7 +1,5 @@
 #include "coding/coded_stream.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cmath>
 #include <deque>
@@ -10,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "coding/big_endian.h"
+#include "coding/crc32.h"
 #include "reading/block_meter.h"
 #include "kova/hard_assert.h"
 #include "count/mpz.h"
@@ -21,16 +21,6 @@ namespace {
 
 constexpr unsigned char magic[4] = {0x89, 'L', 'K', 'C'};
 
-// Big-endian fields of the header.
-void putBE(unsigned char* p, std::uint64_t v, int bytes) {
-  for (int i = bytes - 1; i >= 0; --i, v >>= 8) p[i] = static_cast<unsigned char>(v);
-}
-std::uint64_t getBE(const unsigned char* p, int bytes) {
-  std::uint64_t v = 0;
-  for (int i = 0; i < bytes; ++i) v = (v << 8) | p[i];
-  return v;
-}
-
 CodedHeader makeHeader(int n, std::uint64_t bits, std::uint32_t crc) {
   CodedHeader h{};
   std::copy(std::begin(magic), std::end(magic), h.begin());
@@ -39,17 +29,6 @@ CodedHeader makeHeader(int n, std::uint64_t bits, std::uint32_t crc) {
   putBE(&h[7], bits, 8);
   putBE(&h[15], crc, 4);
   return h;
-}
-
-std::uint32_t crcUpdate(std::uint32_t crc, const unsigned char* p, std::size_t n) {
-  uLong c = crc;
-  while (n > 0) {
-    const uInt piece = static_cast<uInt>(std::min<std::size_t>(n, 1u << 30));
-    c = crc32(c, p, piece);
-    p += piece;
-    n -= piece;
-  }
-  return static_cast<std::uint32_t>(c);
 }
 
 // log2 of a positive integer.
@@ -136,7 +115,7 @@ class CheckedSink final : public ByteSink {
  public:
   explicit CheckedSink(ByteSink& dst) : dst_(dst) {}
   void put(const unsigned char* p, std::size_t n) override {
-    crc = crcUpdate(crc, p, n);
+    crc = crc32Update(crc, p, n);
     count += n;
     dst_.put(p, n);
   }
@@ -153,7 +132,7 @@ class CheckedSource final : public ByteSource {
   explicit CheckedSource(ByteSource& src) : src_(src) {}
   std::size_t get(unsigned char* p, std::size_t n) override {
     const std::size_t got = src_.get(p, n);
-    crc = crcUpdate(crc, p, got);
+    crc = crc32Update(crc, p, got);
     count += got;
     return got;
   }
