@@ -2,7 +2,6 @@
 
 #include <CLI/CLI.hpp>
 #include <charconv>
-#include <system_error>
 #include <thread>
 
 #include "app.h"
@@ -54,7 +53,7 @@ void scanBlocks(Input& in, int n, const ScanOptions& options, const std::functio
   try {
     measureRuns(in.fd(), n, {options.firstBlock, options.blockCount}, jobs, take,
                   [&](std::uint64_t done, std::uint64_t total) { progress.update(done, total); });
-  } catch (const std::system_error& e) {
+  } catch (const ReadError& e) {
     progress.finish();
     throw Failure("can't read " + in.name() + ": " + e.code().message());
   }
