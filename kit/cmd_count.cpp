@@ -72,9 +72,9 @@ void addCountCommand(CLI::App& app, int& status) {
       "within D of the center line from (0, 0) to (N, 2K - N) (a one steps up, a zero down). Also its\n"
       "size in bits, the number C(N, K) of all N-bit blocks with K ones, and the probability\n"
       "P(D' <= D | N, K) = C(N, K, D) / C(N, K) that such a block's deviation D' is at most D.");
-  cmd->add_option("N", args->n, "Bits per block, 1 to 2147483646")->required();
-  cmd->add_option("K", args->k, "One bits per block, 0 to N")->required();
-  cmd->add_option("D", args->d, "Half-width of the band, 0 to N")->required();
+  cmd->add_option("N", args->n, "Bits per block, 1 to 2147483646")->required()->transform(decimal(1, 2147483646));
+  cmd->add_option("K", args->k, "One bits per block, 0 to N")->required()->transform(decimal(0, 2147483646));
+  cmd->add_option("D", args->d, "Half-width of the band, 0 to N")->required()->transform(decimal(0, 2147483646));
   addFormatOption(*cmd, args->format, {"text", "json"});
   cmd->footer(
       "OUTPUT\n"

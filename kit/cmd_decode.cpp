@@ -8,6 +8,7 @@
 #include "coding/coded_stream.h"
 #include "commands.h"
 #include "input.h"
+#include "options.h"
 
 namespace lumbra::kit {
 
@@ -41,7 +42,7 @@ void addDecodeCommand(CLI::App& app, int& status) {
   CLI::App* sub = app.add_subcommand("decode", "Give back the bytes of a file that encode wrote");
   sub->add_flag("-f,--force", o->force, "Replace OUT if it exists");
   sub->add_option("--cache-mib", o->cacheMib, "Memory for cached suffix counts in MiB (default 256)")
-      ->check(CLI::Range(1, 1 << 20));
+      ->transform(decimal(1, 1 << 20));
   sub->add_option("IN", o->in, "The coded file, or - for standard input")->required();
   sub->add_option("OUT", o->out, "The decoded file, or - for standard output")->required();
   sub->footer(

@@ -1,27 +1,16 @@
 #include "scan.h"
 
 #include <CLI/CLI.hpp>
-#include <charconv>
 #include <thread>
 
 #include "app.h"
 #include "input.h"
+#include "options.h"
 #include "progress.h"
 
 namespace lumbra::kit {
 
 namespace {
-
-// A block index or count: digits only, within 64 bits.
-const CLI::Validator block_number(
-    [](std::string& text) {
-      std::uint64_t v;
-      const auto [end, err] = std::from_chars(text.data(), text.data() + text.size(), v);
-      return !text.empty() && err == std::errc() && end == text.data() + text.size()
-                 ? std::string()
-                 : "'" + text + "' is not a whole number from 0 to 18446744073709551615";
-    },
-    "", "block number");
 
 }  // namespace
 
@@ -30,15 +19,15 @@ void addScanOptions(CLI::App& cmd, ScanOptions& options) {
                  "Threads that measure blocks while one reads (default: one per core; more than " +
                      std::to_string(max_threads) + " count as " + std::to_string(max_threads) +
                      "). The output is the same for any number.")
-      ->check(CLI::Range(1u, 4096u))
+      ->transform(decimal(1, 4096))
       ->option_text("N");
   cmd.add_option("--first-block", options.firstBlock,
                  "Start at block I (from 0), at bit I * N of the input; no byte alignment is needed")
-      ->check(block_number)
+      ->transform(decimal(0, std::numeric_limits<std::uint64_t>::max()))
       ->option_text("I");
   cmd.add_option("--block-count", options.blockCount,
                  "Take at most C blocks; a slice past the end gives what is there")
-      ->check(block_number)
+      ->transform(decimal(0, std::numeric_limits<std::uint64_t>::max()))
       ->option_text("C");
   cmd.add_flag("-q,--quiet", options.quiet, "No progress line on standard error");
 }
