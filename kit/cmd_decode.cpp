@@ -43,8 +43,8 @@ void addDecodeCommand(CLI::App& app, int& status) {
   sub->add_flag("-f,--force", o->force, "Replace OUT if it exists");
   sub->add_option("--cache-mib", o->cacheMib, "Memory for cached suffix counts in MiB (default 256)")
       ->transform(decimal(1, 1 << 20));
-  sub->add_option("IN", o->in, "The coded file, or - for standard input")->required();
-  sub->add_option("OUT", o->out, "The decoded file, or - for standard output")->required();
+  sub->add_option("IN", o->in, "The coded file, or - for standard input")->required()->check(fileName());
+  sub->add_option("OUT", o->out, "The decoded file, or - for standard output")->required()->check(fileName());
   sub->footer(
       "Reads the header and the range-coded blocks that encode wrote and writes the\n"
       "original bytes; their CRC-32 must match the header's. Anything that is not such a\n"

@@ -88,8 +88,8 @@ void addEncodeCommand(CLI::App& app, int& status) {
   sub->add_flag("--stats", o->stats, "Print where the output bits went as one JSON object on standard output");
   sub->add_option("--cache-mib", o->cacheMib, "Memory for cached suffix counts in MiB (default 256)")
       ->transform(decimal(1, 1 << 20));
-  sub->add_option("IN", o->in, "The file to encode, or - for standard input")->required();
-  sub->add_option("OUT", o->out, "The coded file, or - for standard output")->required();
+  sub->add_option("IN", o->in, "The file to encode, or - for standard input")->required()->check(fileName());
+  sub->add_option("OUT", o->out, "The coded file, or - for standard output")->required()->check(fileName());
   sub->footer(
       "IN is cut into blocks of n bits as rank cuts it. The output is a header (magic\n"
       "number, format version, block size, IN's length in bits and its CRC-32), then per\n"

@@ -12,6 +12,7 @@
 #include "reading/block_runs.h"
 #include "commands.h"
 #include "input.h"
+#include "options.h"
 #include "test_report.h"
 #include "stats/test_summary.h"
 
@@ -124,6 +125,7 @@ void addMergeCommand(CLI::App& app, int& status) {
   addReportOptions(*cmd, args->report);
   cmd->add_option("SUMMARY", args->files, "The summaries, each the output of `test --format json`; - reads standard input")
       ->required()
+      ->check(fileName())
       ->type_name("");
   cmd->footer(
       "OUTPUT\n"

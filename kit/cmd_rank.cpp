@@ -76,7 +76,7 @@ void addRankCommand(CLI::App& app, int& status) {
       ->check(CLI::IsMember({"tsv", "jsonl"}));
   sub->add_option("--cache-mib", o->cacheMib, "Memory for cached suffix counts in MiB (default 256)")
       ->transform(decimal(1, 1 << 20));
-  sub->add_option("FILE", o->file, "The file, or - for standard input")->required();
+  sub->add_option("FILE", o->file, "The file, or - for standard input")->required()->check(fileName());
   sub->footer(
       "The file is read as one stream of bits, each byte most significant bit first, cut\n"
       "into blocks of n bits. For each block it prints its number (from 0), its length m,\n"

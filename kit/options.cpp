@@ -20,6 +20,11 @@ CLI::Validator decimal(std::uint64_t lo, std::uint64_t hi) {
           "", "decimal"};
 }
 
+CLI::Validator fileName() {
+  return {[](const std::string& text) { return text.empty() ? std::string("the file name is empty") : std::string(); },
+          "", "file name"};
+}
+
 void addBlockSizeOption(CLI::App& cmd, int& n) {
   n = default_block_size;
   cmd.add_option("-n,--block-size", n, "Bits per block, 1 to 4096 (default 1024)")
@@ -28,7 +33,7 @@ void addBlockSizeOption(CLI::App& cmd, int& n) {
 }
 
 void addFileArgument(CLI::App& cmd, std::string& file) {
-  cmd.add_option("FILE", file, "The file to read; - reads standard input")->required()->type_name("");
+  cmd.add_option("FILE", file, "The file to read; - reads standard input")->required()->check(fileName())->type_name("");
 }
 
 void addFormatOption(CLI::App& cmd, std::string& format, std::initializer_list<std::string> choices) {

@@ -23,6 +23,10 @@ inline constexpr int default_block_size = 1024;
 // digits without their leading zeros. Attach it with ->transform().
 CLI::Validator decimal(std::uint64_t lo, std::uint64_t hi);
 
+// A file name on the command line: refused when empty, before any work.
+// Attach it with ->check().
+CLI::Validator fileName();
+
 // -n, --block-size N: 1 .. 4096.
 void addBlockSizeOption(CLI::App& cmd, int& n);
 // FILE, the input ("-" for standard input); required.

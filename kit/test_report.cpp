@@ -90,6 +90,7 @@ void addReportOptions(CLI::App& cmd, ReportOptions& options) {
       ->type_name("A");
   cmd.add_option("--plot", options.plot,
                  "Also draw the bins and the deviations as one self-contained SVG picture in FILE")
+      ->check(fileName())
       ->type_name("FILE.svg");
   cmd.add_flag("--force", options.force, "Let --plot replace an existing file");
 }
