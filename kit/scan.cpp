@@ -37,10 +37,19 @@ unsigned scanThreads(const ScanOptions& options) {
 }
 
 void scanBlocks(Input& in, int n, const ScanOptions& options, const std::function<void(const MeasuredRun&)>& take) {
+  // Block indexes and bit offsets are 64-bit numbers: a slice ends within
+  // 2^64 bits, and an endless input is read that far at most.
+  const std::uint64_t blocks = std::numeric_limits<std::uint64_t>::max() / static_cast<std::uint64_t>(n);
+  const bool counted = options.blockCount != ScanOptions{}.blockCount;
+  if (options.firstBlock > blocks || (counted && options.blockCount > blocks - options.firstBlock))
+    throw UsageError("--first-block " + std::to_string(options.firstBlock) +
+                     (counted ? " --block-count " + std::to_string(options.blockCount) : std::string()) +
+                     ": blocks of " + std::to_string(n) + " bits that reach past 2^64 bits, where no input goes");
+  const std::uint64_t count = std::min(options.blockCount, blocks - options.firstBlock);
   const unsigned jobs = scanThreads(options);
   Progress progress(options.quiet);
   try {
-    measureRuns(in.fd(), n, {options.firstBlock, options.blockCount}, jobs, take,
+    measureRuns(in.fd(), n, {options.firstBlock, count}, jobs, take,
                   [&](std::uint64_t done, std::uint64_t total) { progress.update(done, total); });
   } catch (const ReadError& e) {
     progress.finish();
