@@ -29,12 +29,22 @@ std::string digits(mpz_srcptr v) {
   return s;
 }
 
+// The bytes count holds at its peak: showC's (the engine, the count and its
+// text) and besides them C(n, k), its text, the two MPFR numbers of the
+// ratio (each as wide as the larger number, 64 bits more) and the scratch
+// of GMP's conversion to decimal, about as large as a number again.
+double countBytes(int n, int k, int d) {
+  const double bits = (std::lgamma(n + 1.0) - std::lgamma(k + 1.0) - std::lgamma(n - k + 1.0)) / std::log(2.0) + 2;
+  const double number = bits / 8 + 16, text = bits * 0.30103 + 2;
+  return showCMemory(n, k, d).total() + number + text + 2 * (number + 8) + number;
+}
+
 int runCount(const CountArgs& a) {
   if (a.n < 1 || a.n > 2147483646) throw UsageError("N must be 1 to 2147483646, not " + std::to_string(a.n));
   if (a.k < 0 || a.k > a.n) throw UsageError("K must be 0 to N, not " + std::to_string(a.k));
   if (a.d < 0 || a.d > a.n) throw UsageError("D must be 0 to N, not " + std::to_string(a.d));
   // Work the machine cannot hold is refused before it starts.
-  const std::string shortfall = memoryShortfall(showCMemory(a.n, a.k, a.d).total(), memoryLimit());
+  const std::string shortfall = memoryShortfall(countBytes(a.n, a.k, a.d), memoryLimit());
   if (!shortfall.empty())
     throw Failure("count " + std::to_string(a.n) + " " + std::to_string(a.k) + " " + std::to_string(a.d) + " " +
                   shortfall);
