@@ -164,7 +164,8 @@ std::vector<ReadSummary> readSummaries(std::string_view text, const std::string&
   for (const auto& [where, part] : parts) {
     try {
       out.push_back(fromJson(parseBounded(part), where));
-    } catch (const json::parse_error& e) {
+    } catch (const json::exception& e) {
+      // A syntax error, or a number no double holds (1e400).
       throw Failure(where + ": not JSON: " + reason(e));
     } catch (const Refused& e) {
       throw Failure(where + ": not a summary of `lumbra-kit test --format json`: " + e.what());
