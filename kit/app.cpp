@@ -1,10 +1,16 @@
 #include "app.h"
 
+#include <fcntl.h>
+#include <gmp.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <new>
+#include <system_error>
 
 #include "commands.h"
 #include "lumbra/error.h"
@@ -26,9 +32,78 @@ void reportUsage(const std::string& what) {
   std::fprintf(stderr, "Try '%s --help' for more information.\n", program);
 }
 
+// Whether everything printed to stdout has reached its descriptor: an
+// earlier write may have failed while the buffer spilled, which the last
+// fflush no longer sees.
+bool stdoutDelivered() { return std::fflush(stdout) == 0 && std::ferror(stdout) == 0; }
+
+// A descriptor 0, 1 or 2 that the caller left closed would be handed to the
+// first file this run opens, and the run would then write its output file
+// onto itself as "standard output". Each closed one is taken by /dev/null,
+// opened the wrong way round (standard output for reading, standard input
+// for writing), so that a run that reads or writes it fails with EBADF and
+// says so, while a run that never uses it is not disturbed.
+void takeClosedStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    // NOTE: open() returns the lowest free descriptor, which is fd, since
+    // the lower ones are open by now.
+    const int got = ::open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
+    if (got >= 0 && got != fd) ::close(got);
+  }
+}
+
+// GMP's and MPFR's memory, taken from the C heap as GMP's own functions do
+// (so a block freed by either matches), but with std::bad_alloc instead of
+// GMP's abort when the heap has no more: the run then ends with one line
+// and status 2. MPFR asks GMP for its memory functions at each allocation.
+// NOTE: the unwinding crosses GMP's C frames, which carry unwind tables on
+// every platform lumbra-kit builds for; what those frames held is lost, and
+// the run ends right after.
+void* gmpAllocate(std::size_t n) {
+  void* p = std::malloc(n);
+  if (p == nullptr && n > 0) throw std::bad_alloc();
+  return p;
+}
+
+void* gmpReallocate(void* p, std::size_t, std::size_t n) {
+  void* q = std::realloc(p, n);
+  if (q == nullptr && n > 0) throw std::bad_alloc();
+  return q;
+}
+
+void gmpFree(void* p, std::size_t) { std::free(p); }
+
+int runCommandLine(int argc, char** argv);
+
 }  // namespace
 
 int run(int argc, char** argv) {
+  takeClosedStandardDescriptors();
+  mp_set_memory_functions(gmpAllocate, gmpReallocate, gmpFree);
+  // The one error policy: whatever a subcommand throws ends the run with
+  // one line and status 2, never with std::terminate.
+  try {
+    return runCommandLine(argc, argv);
+  } catch (const Failure& e) {
+    report(e.what());
+  } catch (const std::bad_alloc&) {
+    report("out of memory");
+  } catch (const std::system_error& e) {
+    // NOTE: readers turn their errno into Failure, so what comes here is a
+    // thread (or its mutex) that the system refused.
+    report("can't start a thread: " + e.code().message());
+  } catch (const std::exception& e) {
+    report(std::string("internal error: ") + e.what());
+  } catch (...) {
+    report("internal error: an unknown exception");
+  }
+  return status_failure;
+}
+
+namespace {
+
+int runCommandLine(int argc, char** argv) {
   CLI::App app{"Exact probabilities, verdicts and coding for the bit blocks of a file,\n"
                "from the counts of constrained Pascal triangles.",
                program};
@@ -66,7 +141,13 @@ int run(int argc, char** argv) {
 
   // A first word that is no option and no command is named as such, not as
   // a missing subcommand.
-  if (argc > 1 && argv[1][0] != '-') {
+  if (argc > 1 && argv[1][0] == '-' && argv[1][1] != '\0') {
+    const std::string word = argv[1];
+    if (word != "-h" && word != "--help" && word != "--version" && word.rfind("--version=", 0) != 0) {
+      reportUsage("no option '" + word + "' before the command");
+      return status_usage;
+    }
+  } else if (argc > 1) {
     bool known = false;
     for (const CLI::App* sub : app.get_subcommands({})) known = known || sub->check_name(argv[1]);
     if (!known) {
@@ -81,19 +162,14 @@ int run(int argc, char** argv) {
     // --help on the application or on a subcommand: app.help() shows the
     // help of the subcommand that was named.
     std::fputs(app.help().c_str(), stdout);
-    return std::fflush(stdout) == 0 ? status_ok : status_failure;
   } catch (const CLI::CallForVersion& e) {
     std::puts(e.what());
-    return std::fflush(stdout) == 0 ? status_ok : status_failure;
   } catch (const CLI::ParseError& e) {
     reportUsage(e.what());
     return status_usage;
   } catch (const UsageError& e) {
     reportUsage(e.what());
     return status_usage;
-  } catch (const Failure& e) {
-    report(e.what());
-    return status_failure;
   } catch (const lumbra::ArgumentError& e) {
     // The library's refusals are the command line's: their words name the
     // arguments as the commands do.
@@ -102,15 +178,14 @@ int run(int argc, char** argv) {
   } catch (const lumbra::Error& e) {
     report(e.what());
     return status_failure;
-  } catch (const std::bad_alloc&) {
-    report("out of memory");
-    return status_failure;
   }
-  if (std::fflush(stdout) != 0) {
-    report("can't write to standard output");
+  if (!stdoutDelivered()) {
+    report(std::string("can't write to standard output") + (errno != 0 ? std::string(": ") + std::strerror(errno) : ""));
     return status_failure;
   }
   return status;
 }
+
+}  // namespace
 
 }  // namespace lumbra::kit

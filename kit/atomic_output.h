@@ -1,20 +1,34 @@
-// AtomicOutput: an output file that appears complete or not at all.
+// AtomicOutput: an output file that appears complete or not at all; the one
+// writer of every file lumbra-kit makes (encode, decode, --plot, ...).
 //
-// Bytes go to a temporary file beside the destination (in the same
-// directory, so the final rename stays on one file system); commit() renames
-// it into place. Until then the destination is untouched, and a run that
-// fails, or an AtomicOutput destroyed without commit(), removes the
-// temporary file. An existing destination is refused unless `force`. The
-// destination "-" is standard output: the temporary file then lives in
-// $TMPDIR (or /tmp) and commit() copies it to standard output, so a failed
-// run writes nothing there either.
+// A regular OUT (or one that does not exist yet): the bytes go to a new
+// temporary file beside OUT, ".OUT.lumbra-kit-partial.XXXXXX", created with
+// O_EXCL in OUT's folder so that the publishing rename stays on one file
+// system. commit() flushes it to the disk (fsync), then publishes it: without
+// `force` by a rename that refuses an existing OUT (renameat2 with
+// RENAME_NOREPLACE, or link + unlink where the file system refuses that), so
+// that an OUT that appeared since the start is still kept; with `force` by a
+// plain rename, the new file taking the old one's mode (and owner, where
+// permitted). Then OUT's folder is flushed too. Until commit() OUT is
+// untouched; a run that fails, an AtomicOutput destroyed without commit(),
+// and SIGINT, SIGTERM or SIGHUP remove the temporary file (SIGKILL cannot:
+// it leaves the temporary file, whose name says what it is).
 //
-// The object owns its descriptor and the temporary file's name; it throws
-// Failure ("can't write OUT: ...") for every failing system call.
+// "-" (standard output) and an OUT that exists and is no regular file (a
+// device, a FIFO): the bytes are staged in a temporary file in $TMPDIR (or
+// /tmp) that has no name from the start, and commit() copies them to the
+// descriptor, so a failed run writes nothing there either. Such an OUT is
+// written in place, never replaced, with or without `force`.
+//
+// The object owns its descriptors and the temporary file's name; it is used
+// from one thread. Every failing system call throws Failure with one line:
+// "can't write OUT: ...", "OUT exists; use --force to replace it", "can't
+// write the temporary copy of OUT in DIR: ..." and so on.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "triangle/bitstm.h"
 
@@ -22,23 +36,38 @@ namespace lumbra::kit {
 
 class AtomicOutput final : public lumbra::ByteSink {
  public:
+  // Throws Failure at once when OUT exists and is regular and not `force`,
+  // is a folder, or its temporary file cannot be made.
   AtomicOutput(std::string path, bool force);
   ~AtomicOutput() override;
   AtomicOutput(const AtomicOutput&) = delete;
   AtomicOutput& operator=(const AtomicOutput&) = delete;
 
   void put(const unsigned char* p, std::size_t n) override;
+  void put(std::string_view s) { put(reinterpret_cast<const unsigned char*>(s.data()), s.size()); }
   // Writes over bytes already put, from `offset` on.
   void patch(std::uint64_t offset, const unsigned char* p, std::size_t n);
   // Puts the file in place. Nothing may be written after it.
   void commit();
 
+  // The whole of `bytes` to `path`, complete or not at all.
+  static void writeFile(const std::string& path, std::string_view bytes, bool force);
+
  private:
   [[noreturn]] void fail(const std::string& what) const;
+  void publish();
 
-  std::string path_;   // the destination, "-" for standard output
-  std::string temp_;   // the temporary file, empty once it is gone
-  int fd_ = -1;
+  std::string path_;     // the destination, "-" for standard output
+  std::string shown_;    // how messages name it
+  std::string temp_;     // the temporary file's name, empty when it has none
+  std::string staging_;  // for a staged output: where the copy lives
+  int fd_ = -1;          // the temporary file
+  int target_ = -1;      // for a staged output: the descriptor it goes to
+  bool ownTarget_ = false;
+  bool force_ = false;
+  bool replacing_ = false;  // a regular OUT existed at the start
+  unsigned mode_ = 0;       // and its mode, owner and group
+  unsigned uid_ = 0, gid_ = 0;
 };
 
 }  // namespace lumbra::kit

@@ -8,6 +8,7 @@
 #include "lumbra/count.h"
 #include "options.h"
 #include "output.h"
+#include "triangle/budget.h"
 
 namespace lumbra::kit {
 
@@ -18,9 +19,26 @@ struct CountArgs {
   std::string format;
 };
 
+// The bytes this command holds at its peak: showC's (the engine, the count
+// and its text) and besides them C(n, k), its text, the two MPFR numbers of
+// the ratio (each as wide as the larger number, 64 bits more) and the
+// scratch of GMP's conversion to decimal, about as large as a number again.
+double countBytes(int n, int k, int d) {
+  const double bits = (std::lgamma(n + 1.0) - std::lgamma(k + 1.0) - std::lgamma(n - k + 1.0)) / std::log(2.0) + 2;
+  const double number = bits / 8 + 16, text = bits * 0.30103 + 2;
+  return showCMemory(n, k, d).total() + number + text + 2 * (number + 8) + number;
+}
+
 int runCount(const CountArgs& a) {
-  // The library refuses N, K, D out of range (status 1) and work the machine
-  // cannot hold (status 2) in the words this command prints.
+  // The library refuses N, K, D out of range (status 1) and a count the
+  // machine cannot hold (status 2) in the words this command prints; what
+  // this command holds besides the count is checked here first.
+  if (a.n >= 1 && a.k >= 0 && a.k <= a.n && a.d >= 0 && a.d <= a.n) {
+    const std::string shortfall = memoryShortfall(countBytes(a.n, a.k, a.d), memoryLimit());
+    if (!shortfall.empty())
+      throw Failure("count " + std::to_string(a.n) + " " + std::to_string(a.k) + " " + std::to_string(a.d) + " " +
+                    shortfall);
+  }
   const BigNat count = lumbra::count(a.n, a.k, a.d);
   const BigNat total = lumbra::binomial(a.n, a.k);
   const std::string p = ratioText(count, total);
@@ -53,9 +71,9 @@ void addCountCommand(CLI::App& app, int& status) {
       "within D of the center line from (0, 0) to (N, 2K - N) (a one steps up, a zero down). Also its\n"
       "size in bits, the number C(N, K) of all N-bit blocks with K ones, and the probability\n"
       "P(D' <= D | N, K) = C(N, K, D) / C(N, K) that such a block's deviation D' is at most D.");
-  cmd->add_option("N", args->n, "Bits per block, 1 to 2147483646")->required();
-  cmd->add_option("K", args->k, "One bits per block, 0 to N")->required();
-  cmd->add_option("D", args->d, "Half-width of the band, 0 to N")->required();
+  cmd->add_option("N", args->n, "Bits per block, 1 to 2147483646")->required()->transform(decimal(1, 2147483646));
+  cmd->add_option("K", args->k, "One bits per block, 0 to N")->required()->transform(decimal(0, 2147483646));
+  cmd->add_option("D", args->d, "Half-width of the band, 0 to N")->required()->transform(decimal(0, 2147483646));
   addFormatOption(*cmd, args->format, {"text", "json"});
   cmd->footer(
       "OUTPUT\n"

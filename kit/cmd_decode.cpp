@@ -8,6 +8,7 @@
 #include "coding/coded_stream.h"
 #include "commands.h"
 #include "input.h"
+#include "options.h"
 
 namespace lumbra::kit {
 
@@ -41,9 +42,9 @@ void addDecodeCommand(CLI::App& app, int& status) {
   CLI::App* sub = app.add_subcommand("decode", "Give back the bytes of a file that encode wrote");
   sub->add_flag("-f,--force", o->force, "Replace OUT if it exists");
   sub->add_option("--cache-mib", o->cacheMib, "Memory for cached suffix counts in MiB (default 256)")
-      ->check(CLI::Range(1, 1 << 20));
-  sub->add_option("IN", o->in, "The coded file, or - for standard input")->required();
-  sub->add_option("OUT", o->out, "The decoded file, or - for standard output")->required();
+      ->transform(decimal(1, 1 << 20));
+  sub->add_option("IN", o->in, "The coded file, or - for standard input")->required()->check(fileName());
+  sub->add_option("OUT", o->out, "The decoded file, or - for standard output")->required()->check(fileName());
   sub->footer(
       "Reads the header and the range-coded blocks that encode wrote and writes the\n"
       "original bytes; their CRC-32 must match the header's. Anything that is not such a\n"

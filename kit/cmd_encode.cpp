@@ -11,6 +11,7 @@
 #include "coding/coded_stream.h"
 #include "commands.h"
 #include "input.h"
+#include "options.h"
 #include "output.h"
 
 namespace lumbra::kit {
@@ -82,13 +83,13 @@ void runEncode(const EncodeOptions& o) {
 void addEncodeCommand(CLI::App& app, int& status) {
   auto o = std::make_shared<EncodeOptions>();
   CLI::App* sub = app.add_subcommand("encode", "Write a file as the (k, d, index) of its blocks, range coded");
-  sub->add_option("-n,--block-size", o->n, "Bits per block, 1..4096 (default 256)")->check(CLI::Range(1, coded_max_block));
+  sub->add_option("-n,--block-size", o->n, "Bits per block, 1..4096 (default 256)")->transform(decimal(1, coded_max_block));
   sub->add_flag("-f,--force", o->force, "Replace OUT if it exists");
   sub->add_flag("--stats", o->stats, "Print where the output bits went as one JSON object on standard output");
   sub->add_option("--cache-mib", o->cacheMib, "Memory for cached suffix counts in MiB (default 256)")
-      ->check(CLI::Range(1, 1 << 20));
-  sub->add_option("IN", o->in, "The file to encode, or - for standard input")->required();
-  sub->add_option("OUT", o->out, "The coded file, or - for standard output")->required();
+      ->transform(decimal(1, 1 << 20));
+  sub->add_option("IN", o->in, "The file to encode, or - for standard input")->required()->check(fileName());
+  sub->add_option("OUT", o->out, "The coded file, or - for standard output")->required()->check(fileName());
   sub->footer(
       "IN is cut into blocks of n bits as rank cuts it. The output is a header (magic\n"
       "number, format version, block size, IN's length in bits and its CRC-32), then per\n"

@@ -3,7 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
-#include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -11,9 +11,10 @@
 #include "app.h"
 #include "reading/block_runs.h"
 #include "commands.h"
-#include "input.h"
+#include "options.h"
 #include "test_report.h"
 #include "stats/test_summary.h"
+#include "summary_reader.h"
 
 namespace lumbra::kit {
 
@@ -24,88 +25,80 @@ struct MergeArgs {
   ReportOptions report;
 };
 
-struct Slice {
-  std::string name;
-  TestSummary s;
-};
-
-std::string blockRange(const TestSummary& s) {
-  return std::to_string(s.firstBlock()) + ".." + std::to_string(s.firstBlock() + s.blockCount() - 1);
+std::string rangeText(const BlockRange& b) {
+  return std::to_string(b.first) + ".." + std::to_string(b.first + b.count - 1);
 }
 
-// nlohmann's texts start with "[json.exception.KIND.N] "; the rest says it.
-std::string reason(const std::exception& e) {
-  std::string s = e.what();
-  const std::size_t close = s.rfind("] ", s.find(' '));
-  return close == std::string::npos ? s : s.substr(close + 2);
-}
-
-// The summaries in `file`: one JSON value (perhaps over several lines), or
-// several, one a line (the slices' outputs collected into one file).
-void readSlices(const std::string& file, std::vector<Slice>& slices) {
-  Input in(file);
-  std::string text;
-  std::vector<unsigned char> buf(std::size_t{64} * 1024);
-  for (std::size_t got; (got = in.fill(buf.data(), buf.size())) > 0;) {
-    text.append(reinterpret_cast<const char*>(buf.data()), got);
-    if (got < buf.size()) break;
-  }
-  std::vector<std::pair<std::string, std::string>> parts;  // (name, text)
-  if (nlohmann::json::accept(text)) {
-    parts.emplace_back(in.name(), text);
-  } else {
-    std::size_t line = 0;
-    for (std::size_t at = 0; at < text.size(); ++line) {
-      std::size_t end = std::min(text.find('\n', at), text.size());
-      std::string part = text.substr(at, end - at);
-      at = end + 1;
-      if (part.find_first_not_of(" \t\r") != std::string::npos)
-        parts.emplace_back(in.name() + " line " + std::to_string(line + 1), std::move(part));
-    }
-  }
-  if (parts.empty()) throw Failure(in.name() + ": no summary in it");
-  for (const auto& [name, part] : parts) {
-    try {
-      slices.push_back({name, summaryFromJson(nlohmann::json::parse(part))});
-    } catch (const nlohmann::json::parse_error& e) {
-      throw Failure(name + ": not JSON: " + reason(e));
-    } catch (const std::exception& e) {
-      throw Failure(name + ": not a summary of `lumbra-kit test --format json`: " + reason(e));
-    }
-  }
+void warn(const std::string& what) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "lumbra-kit: warning: %s\n", what.c_str());
 }
 
 int runMerge(const MergeArgs& a) {
-  std::vector<Slice> slices;
-  for (const std::string& f : a.files) readSlices(f, slices);
-  const int n = slices.front().s.blockSize();
-  for (const Slice& x : slices)
-    if (x.s.blockSize() != n)
-      throw Failure(slices.front().name + " has blocks of " + std::to_string(n) + " bits, " + x.name + " of " +
-                    std::to_string(x.s.blockSize()) + ": slices of one file share one block size");
-  // In file order; slices without blocks cover nothing.
-  std::erase_if(slices, [](const Slice& x) { return x.s.blockCount() == 0; });
-  std::stable_sort(slices.begin(), slices.end(),
-                   [](const Slice& x, const Slice& y) { return x.s.firstBlock() < y.s.firstBlock(); });
-
-  TestSummary u(n, slices.empty() ? 0 : slices.front().s.firstBlock());
-  std::uint64_t next = u.firstBlock();
-  for (std::size_t i = 0; i < slices.size(); ++i) {
-    const TestSummary& s = slices[i].s;
-    if (s.firstBlock() < next)
-      throw Failure(slices[i - 1].name + " (blocks " + blockRange(slices[i - 1].s) + ") and " + slices[i].name +
-                    " (blocks " + blockRange(s) + ") overlap");
-    if (s.firstBlock() > next) {
-      std::fflush(stdout);
-      std::fprintf(stderr, "lumbra-kit: warning: blocks %llu..%llu are in none of the summaries\n",
-                   static_cast<unsigned long long>(next), static_cast<unsigned long long>(s.firstBlock() - 1));
-    }
-    next = s.firstBlock() + s.blockCount();
-    u.merge(s);
+  std::vector<ReadSummary> slices;
+  for (const std::string& f : a.files)
+    for (ReadSummary& s : readSummaryFile(f)) slices.push_back(std::move(s));
+  const ReadSummary& head = slices.front();
+  const int n = head.summary.blockSize();
+  std::optional<std::uint64_t> fileBits;
+  const ReadSummary* sized = nullptr;
+  for (const ReadSummary& x : slices) {
+    if (x.summary.blockSize() != n)
+      throw Failure(head.name + " has blocks of " + std::to_string(n) + " bits, " + x.name + " of " +
+                    std::to_string(x.summary.blockSize()) + ": slices of one file share one block size");
+    if (!x.fileBits) continue;
+    if (sized && *x.fileBits != *fileBits)
+      throw Failure(sized->name + " is of a file of " + std::to_string(*fileBits) + " bits, " + x.name + " of one of " +
+                    std::to_string(*x.fileBits) + ": slices of one file share its size");
+    fileBits = x.fileBits;
+    sized = &x;
   }
+
+  // Every range of every summary, in file order: none may overlap another,
+  // and a shorter block belongs to the last of them.
+  struct Piece {
+    BlockRange range;
+    const ReadSummary* from;
+  };
+  std::vector<Piece> pieces;
+  for (const ReadSummary& x : slices)
+    for (const BlockRange& b : x.ranges) pieces.push_back({b, &x});
+  std::stable_sort(pieces.begin(), pieces.end(),
+                   [](const Piece& p, const Piece& q) { return p.range.first < q.range.first; });
+  std::vector<BlockRange> ranges;
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    const BlockRange& b = pieces[i].range;
+    if (i > 0) {
+      const Piece& p = pieces[i - 1];
+      const std::uint64_t next = p.range.first + p.range.count;
+      if (b.first < next)
+        throw Failure(p.from->name + " (blocks " + rangeText(p.range) + ") and " + pieces[i].from->name + " (blocks " +
+                      rangeText(b) + ") overlap");
+      if (b.first > next) warn("blocks " + rangeText({next, b.first - next}) + " are in none of the summaries");
+    }
+    if (!ranges.empty() && ranges.back().first + ranges.back().count == b.first) ranges.back().count += b.count;
+    else ranges.push_back(b);
+  }
+  for (const ReadSummary& x : slices) {
+    const TestSummary::Counts c = x.summary.counts();
+    const bool shorter = !c.shapes.empty() && c.shapes.front()[0] < static_cast<std::uint64_t>(n);
+    if (shorter && x.ranges.back().first != pieces.back().range.first)
+      throw Failure(x.name + " holds a shorter block, the last of a file, but other summaries hold blocks after it");
+  }
+
+  // Blocks apart from each other number below 2^64; their bits need not.
+  std::uint64_t bits = 0;
+  for (const ReadSummary& x : slices)
+    if (__builtin_add_overflow(bits, x.summary.bits(), &bits))
+      throw Failure("the summaries hold more than 2^64 bits together, more than any file");
+  TestSummary u(n, ranges.empty() ? 0 : ranges.front().first);
+  for (const ReadSummary& x : slices) u.merge(x.summary);
   Laws laws;
   u.settle(laws, std::min(max_threads, std::max(1u, std::thread::hardware_concurrency())));
-  return printReport(reportOf(u, laws), a.report, "the summaries have no blocks");
+  TestReport r = reportOf(u, laws);
+  r.fileBits = fileBits;
+  r.ranges = ranges;
+  return printReport(r, a.report, "the summaries have no blocks");
 }
 
 }  // namespace
@@ -124,6 +117,7 @@ void addMergeCommand(CLI::App& app, int& status) {
   addReportOptions(*cmd, args->report);
   cmd->add_option("SUMMARY", args->files, "The summaries, each the output of `test --format json`; - reads standard input")
       ->required()
+      ->check(fileName())
       ->type_name("");
   cmd->footer(
       "OUTPUT\n"

@@ -10,6 +10,7 @@
 #include "app.h"
 #include "commands.h"
 #include "input.h"
+#include "options.h"
 #include "output.h"
 #include "coding/rank.h"
 #include "triangle/trian.h"
@@ -70,12 +71,12 @@ void addRankCommand(CLI::App& app, int& status) {
   auto o = std::make_shared<RankOptions>();
   CLI::App* sub = app.add_subcommand("rank", "Each block's index among the blocks of its constrained triangle");
   sub->add_option("-n,--block-size", o->n, "Bits per block, 1..4096 (default 1024); the last block may be shorter")
-      ->check(CLI::Range(1, 4096));
+      ->transform(decimal(1, max_block_size));
   sub->add_option("--format", o->format, "tsv (a header line, then one line per block) or jsonl")
       ->check(CLI::IsMember({"tsv", "jsonl"}));
   sub->add_option("--cache-mib", o->cacheMib, "Memory for cached suffix counts in MiB (default 256)")
-      ->check(CLI::Range(1, 1 << 20));
-  sub->add_option("FILE", o->file, "The file, or - for standard input")->required();
+      ->transform(decimal(1, 1 << 20));
+  sub->add_option("FILE", o->file, "The file, or - for standard input")->required()->check(fileName());
   sub->footer(
       "The file is read as one stream of bits, each byte most significant bit first, cut\n"
       "into blocks of n bits. For each block it prints its number (from 0), its length m,\n"

@@ -31,7 +31,9 @@ int runTest(const TestArgs& a) {
   });
   const bool sliced = a.scan.firstBlock > 0 || a.scan.blockCount != ScanOptions{}.blockCount;
   s.settle(laws, scanThreads(a.scan));
-  return printReport(reportOf(s, laws), a.report,
+  TestReport r = reportOf(s, laws);
+  if (in.regular()) r.fileBits = 8 * in.size();
+  return printReport(r, a.report,
                      sliced ? "the slice of " + in.name() + " has no blocks" : in.name() + " is empty");
 }
 

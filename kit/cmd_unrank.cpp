@@ -7,6 +7,7 @@
 #include "app.h"
 #include "commands.h"
 #include "lumbra/rank.h"
+#include "options.h"
 #include "output.h"
 
 namespace lumbra::kit {
@@ -40,12 +41,12 @@ void runUnrank(const UnrankOptions& o) {
 void addUnrankCommand(CLI::App& app, int& status) {
   auto o = std::make_shared<UnrankOptions>();
   CLI::App* sub = app.add_subcommand("unrank", "The block of an index among the blocks of a constrained triangle");
-  sub->add_option("M", o->m, "Bits of the block, 1..4096")->required()->check(CLI::Range(1, 4096));
-  sub->add_option("K", o->k, "One bits of the block, 0..M")->required()->check(CLI::NonNegativeNumber);
-  sub->add_option("D", o->d, "Largest deviation from the center line, 0..M")->required()->check(CLI::NonNegativeNumber);
+  sub->add_option("M", o->m, "Bits of the block, 1..4096")->required()->transform(decimal(1, max_block_size));
+  sub->add_option("K", o->k, "One bits of the block, 0..M")->required()->transform(decimal(0, max_block_size));
+  sub->add_option("D", o->d, "Largest deviation from the center line, 0..M")->required()->transform(decimal(0, max_block_size));
   sub->add_option("INDEX", o->index, "The index, a decimal number below C(M, K, D)")->required();
   sub->add_option("--cache-mib", o->cacheMib, "Memory for the suffix counts in MiB (default 256)")
-      ->check(CLI::Range(1, 1 << 20));
+      ->transform(decimal(1, 1 << 20));
   sub->footer(
       "Prints the M-bit block with K one bits whose walk stays within D of the center\n"
       "line of (M, K) and that has INDEX such blocks below it as a binary number, first\n"

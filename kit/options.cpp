@@ -1,18 +1,39 @@
 #include "options.h"
 
 #include <CLI/CLI.hpp>
+#include <charconv>
 
 namespace lumbra::kit {
+
+CLI::Validator decimal(std::uint64_t lo, std::uint64_t hi) {
+  const std::string range = std::to_string(lo) + " to " + std::to_string(hi);
+  return {[lo, hi, range](std::string& text) {
+            std::uint64_t v = 0;
+            const char* end = text.data() + text.size();
+            const auto [stop, err] = std::from_chars(text.data(), end, v);
+            const bool digits = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+            if (!digits || err != std::errc() || stop != end || v < lo || v > hi)
+              return "'" + text + "' is not a whole number from " + range;
+            text = std::to_string(v);
+            return std::string();
+          },
+          "", "decimal"};
+}
+
+CLI::Validator fileName() {
+  return {[](const std::string& text) { return text.empty() ? std::string("the file name is empty") : std::string(); },
+          "", "file name"};
+}
 
 void addBlockSizeOption(CLI::App& cmd, int& n) {
   n = default_block_size;
   cmd.add_option("-n,--block-size", n, "Bits per block, 1 to 4096 (default 1024)")
-      ->check(CLI::Range(1, max_block_size))
+      ->transform(decimal(1, max_block_size))
       ->type_name("N");
 }
 
 void addFileArgument(CLI::App& cmd, std::string& file) {
-  cmd.add_option("FILE", file, "The file to read; - reads standard input")->required()->type_name("");
+  cmd.add_option("FILE", file, "The file to read; - reads standard input")->required()->check(fileName())->type_name("");
 }
 
 void addFormatOption(CLI::App& cmd, std::string& format, std::initializer_list<std::string> choices) {

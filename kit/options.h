@@ -2,16 +2,30 @@
 // same words in --help. The values live in the caller's variables.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace CLI {
 class App;
+class Validator;
 }
 
 namespace lumbra::kit {
 
 inline constexpr int max_block_size = 4096;
 inline constexpr int default_block_size = 1024;
+
+// Every integer on lumbra-kit's command line goes through this transform:
+// plain decimal digits (leading zeros allowed, meaning nothing) of a value
+// in lo .. hi. CLI11 on its own reads 010 as octal, 0x10 as hex and "" as 0;
+// here each of them, a sign, a fraction or a value out of range is refused
+// with "'TEXT' is not a whole number from LO to HI", and CLI11 is handed the
+// digits without their leading zeros. Attach it with ->transform().
+CLI::Validator decimal(std::uint64_t lo, std::uint64_t hi);
+
+// A file name on the command line: refused when empty, before any work.
+// Attach it with ->check().
+CLI::Validator fileName();
 
 // -n, --block-size N: 1 .. 4096.
 void addBlockSizeOption(CLI::App& cmd, int& n);

@@ -10,9 +10,11 @@
 namespace lumbra::kit {
 
 Output::~Output() {
+  // NOTE: flush() may also throw std::bad_alloc; a destructor lets nothing
+  // out, or the run would end in std::terminate.
   try {
     flush();
-  } catch (const Failure&) {
+  } catch (...) {
   }
 }
 

@@ -17,7 +17,8 @@ class Output {
   explicit Output(int fd = 1) : fd_(fd) { buf_.reserve(capacity); }
   Output(const Output&) = delete;
   Output& operator=(const Output&) = delete;
-  // Flushes what is left; a failure then is lost, so call flush() first.
+  // Flushes what is left; a failure then is lost (never thrown), so call
+  // flush() first.
   ~Output();
 
   Output& operator<<(std::string_view s) {

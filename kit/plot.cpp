@@ -1,18 +1,13 @@
 #include "plot.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <nlohmann/json.hpp>
 #include <vector>
 
-#include "app.h"
+#include "atomic_output.h"
 
 namespace lumbra::kit {
 
@@ -126,10 +121,6 @@ std::string testTitle(const char* what, const nlohmann::json& t) {
          num(t.at("chi2").get<double>(), "%.4g") + ", " + std::to_string(t.at("dof").get<int>()) + " dof)";
 }
 
-[[noreturn]] void fail(const std::string& path, const std::string& what) {
-  throw Failure("can't write " + path + ": " + what);
-}
-
 }  // namespace
 
 std::string plotSvg(const nlohmann::json& summary) {
@@ -174,44 +165,7 @@ std::string plotSvg(const nlohmann::json& summary) {
 }
 
 void writePlot(const nlohmann::json& summary, const std::string& path, bool replace) {
-  const std::string svg = plotSvg(summary);
-  if (!replace && ::access(path.c_str(), F_OK) == 0) fail(path, "it exists (--force replaces it)");
-  // The temporary file beside the target, on the same file system.
-  std::string temp = path + ".XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) fail(path, std::strerror(errno));
-  auto abandon = [&](int err) {
-    ::close(fd);
-    ::unlink(temp.c_str());
-    fail(path, std::strerror(err));
-  };
-  for (std::size_t at = 0; at < svg.size();) {
-    const ssize_t w = ::write(fd, svg.data() + at, svg.size() - at);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) abandon(w < 0 ? errno : ENOSPC);
-    else at += static_cast<std::size_t>(w);
-  }
-  // mkstemp makes the file 0600; a picture is for sharing, as any new file.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  if (::fchmod(fd, 0666 & ~mask) != 0 || ::fsync(fd) != 0) abandon(errno);
-  if (::close(fd) != 0) {
-    const int err = errno;
-    ::unlink(temp.c_str());
-    fail(path, std::strerror(err));
-  }
-  // NOTE: link() refuses an existing target, so a file that appeared since
-  // the check above is still kept; rename() replaces on purpose.
-  int moved = replace ? ::rename(temp.c_str(), path.c_str()) : ::link(temp.c_str(), path.c_str());
-  int err = errno;
-  if (moved != 0 && !replace && err != EEXIST && ::access(path.c_str(), F_OK) != 0) {
-    // A file system without hard links: the check above has to do.
-    moved = ::rename(temp.c_str(), path.c_str());
-    err = errno;
-    if (moved == 0) return;
-  }
-  if (moved != 0 || !replace) ::unlink(temp.c_str());
-  if (moved != 0) fail(path, err == EEXIST ? "it exists (--force replaces it)" : std::strerror(err));
+  AtomicOutput::writeFile(path, plotSvg(summary), replace);
 }
 
 }  // namespace lumbra::kit

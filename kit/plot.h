@@ -21,10 +21,9 @@ namespace lumbra::kit {
 // picture needs is missing or has the wrong type.
 std::string plotSvg(const nlohmann::json& summary);
 
-// Writes plotSvg(summary) to `path` through a temporary file beside it that
-// is renamed into place once complete, so `path` is never half written. An
-// existing file is replaced only when `replace`. Throws Failure (nothing
-// left behind) when the file cannot be written or exists.
+// Writes plotSvg(summary) to `path` through AtomicOutput, so `path` is never
+// half written. An existing file is replaced only when `replace`. Throws
+// Failure (nothing left behind) when the file cannot be written or exists.
 void writePlot(const nlohmann::json& summary, const std::string& path, bool replace);
 
 }  // namespace lumbra::kit

@@ -1,28 +1,16 @@
 #include "scan.h"
 
 #include <CLI/CLI.hpp>
-#include <charconv>
-#include <system_error>
 #include <thread>
 
 #include "app.h"
 #include "input.h"
+#include "options.h"
 #include "progress.h"
 
 namespace lumbra::kit {
 
 namespace {
-
-// A block index or count: digits only, within 64 bits.
-const CLI::Validator block_number(
-    [](std::string& text) {
-      std::uint64_t v;
-      const auto [end, err] = std::from_chars(text.data(), text.data() + text.size(), v);
-      return !text.empty() && err == std::errc() && end == text.data() + text.size()
-                 ? std::string()
-                 : "'" + text + "' is not a whole number from 0 to 18446744073709551615";
-    },
-    "", "block number");
 
 }  // namespace
 
@@ -31,15 +19,15 @@ void addScanOptions(CLI::App& cmd, ScanOptions& options) {
                  "Threads that measure blocks while one reads (default: one per core; more than " +
                      std::to_string(max_threads) + " count as " + std::to_string(max_threads) +
                      "). The output is the same for any number.")
-      ->check(CLI::Range(1u, 4096u))
+      ->transform(decimal(1, 4096))
       ->option_text("N");
   cmd.add_option("--first-block", options.firstBlock,
                  "Start at block I (from 0), at bit I * N of the input; no byte alignment is needed")
-      ->check(block_number)
+      ->transform(decimal(0, std::numeric_limits<std::uint64_t>::max()))
       ->option_text("I");
   cmd.add_option("--block-count", options.blockCount,
                  "Take at most C blocks; a slice past the end gives what is there")
-      ->check(block_number)
+      ->transform(decimal(0, std::numeric_limits<std::uint64_t>::max()))
       ->option_text("C");
   cmd.add_flag("-q,--quiet", options.quiet, "No progress line on standard error");
 }
@@ -49,12 +37,21 @@ unsigned scanThreads(const ScanOptions& options) {
 }
 
 void scanBlocks(Input& in, int n, const ScanOptions& options, const std::function<void(const MeasuredRun&)>& take) {
+  // Block indexes and bit offsets are 64-bit numbers: a slice ends within
+  // 2^64 bits, and an endless input is read that far at most.
+  const std::uint64_t blocks = std::numeric_limits<std::uint64_t>::max() / static_cast<std::uint64_t>(n);
+  const bool counted = options.blockCount != ScanOptions{}.blockCount;
+  if (options.firstBlock > blocks || (counted && options.blockCount > blocks - options.firstBlock))
+    throw UsageError("--first-block " + std::to_string(options.firstBlock) +
+                     (counted ? " --block-count " + std::to_string(options.blockCount) : std::string()) +
+                     ": blocks of " + std::to_string(n) + " bits that reach past 2^64 bits, where no input goes");
+  const std::uint64_t count = std::min(options.blockCount, blocks - options.firstBlock);
   const unsigned jobs = scanThreads(options);
   Progress progress(options.quiet);
   try {
-    measureRuns(in.fd(), n, {options.firstBlock, options.blockCount}, jobs, take,
+    measureRuns(in.fd(), n, {options.firstBlock, count}, jobs, take,
                   [&](std::uint64_t done, std::uint64_t total) { progress.update(done, total); });
-  } catch (const std::system_error& e) {
+  } catch (const ReadError& e) {
     progress.finish();
     throw Failure("can't read " + in.name() + ": " + e.code().message());
   }

@@ -35,7 +35,8 @@ unsigned scanThreads(const ScanOptions& options);
 
 // Reads `in` from where it stands and hands the measures of the chosen
 // blocks of n bits to `take`, run after run in file order. Throws Failure
-// ("can't read NAME: ...") when reading fails; what `take` throws passes.
+// ("can't read NAME: ...") when reading fails; what `take` throws passes,
+// and so does the std::system_error of a thread that cannot start.
 void scanBlocks(Input& in, int n, const ScanOptions& options, const std::function<void(const MeasuredRun&)>& take);
 
 }  // namespace lumbra::kit

@@ -90,6 +90,7 @@ void addReportOptions(CLI::App& cmd, ReportOptions& options) {
       ->type_name("A");
   cmd.add_option("--plot", options.plot,
                  "Also draw the bins and the deviations as one self-contained SVG picture in FILE")
+      ->check(fileName())
       ->type_name("FILE.svg");
   cmd.add_flag("--force", options.force, "Let --plot replace an existing file");
 }
@@ -106,14 +107,18 @@ TestReport reportOf(const TestSummary& s, Laws& laws) {
   r.deviationsObserved = s.deviationsObserved();
   r.deviationsExpected = s.deviationsExpected(laws);
   r.shapes = s.counts().shapes;
+  if (s.blockCount() > 0) r.ranges = {{s.firstBlock(), s.blockCount()}};
   return r;
 }
 
 nlohmann::ordered_json toJson(const TestReport& r) {
   nlohmann::ordered_json j;
   j["block_size"] = r.blockSize;
+  j["file_bits"] = r.fileBits ? nlohmann::ordered_json(*r.fileBits) : nlohmann::ordered_json(nullptr);
   j["first_block"] = r.firstBlock;
   j["block_count"] = r.blockCount;
+  j["ranges"] = nlohmann::ordered_json::array();
+  for (const BlockRange& b : r.ranges) j["ranges"].push_back({b.first, b.count});
   j["blocks"] = r.blockCount;
   j["bits"] = r.bits;
   j["ones"] = r.ones;
@@ -122,22 +127,6 @@ nlohmann::ordered_json toJson(const TestReport& r) {
   j["deviations"] = {{"observed", r.deviationsObserved}, {"expected", r.deviationsExpected}};
   j["shapes"] = r.shapes;
   return j;
-}
-
-TestSummary summaryFromJson(const nlohmann::json& j) {
-  TestSummary::Counts c;
-  c.blocks = j.at("block_count").get<std::uint64_t>();
-  c.bits = j.at("bits").get<std::uint64_t>();
-  c.ones = j.at("ones").get<std::uint64_t>();
-  const nlohmann::json& o = j.at("ones_test");
-  const nlohmann::json& d = j.at("deviation_test");
-  c.onesPassing = o.at("passing").get<std::uint64_t>();
-  c.devPassing = d.at("passing").get<std::uint64_t>();
-  c.onesBins = o.at("bins_observed").get<BinCounts>();
-  c.devBins = d.at("bins_observed").get<BinCounts>();
-  c.deviations = j.at("deviations").at("observed").get<std::vector<std::uint64_t>>();
-  c.shapes = j.at("shapes").get<std::vector<std::array<std::uint64_t, 3>>>();
-  return TestSummary::restored(j.at("block_size").get<int>(), j.at("first_block").get<std::uint64_t>(), c);
 }
 
 int printReport(const TestReport& r, const ReportOptions& options, const std::string& nothing) {

@@ -1,6 +1,7 @@
 #include "lumbra/test_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -77,6 +78,9 @@ FileTest test_file(const std::string& path, int n, unsigned threads) {
   t.deviations_observed = s.deviationsObserved();
   t.deviations_expected = s.deviationsExpected(laws);
   t.shapes = s.counts().shapes;
+  if (s.blockCount() > 0) t.ranges = {{s.firstBlock(), s.blockCount()}};
+  struct stat st {};
+  if (::fstat(file.fd(), &st) == 0 && S_ISREG(st.st_mode)) t.file_bits = 8 * static_cast<std::uint64_t>(st.st_size);
   return t;
 }
 

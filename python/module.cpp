@@ -170,6 +170,15 @@ py::dict testFile(const py::object& path, int n, unsigned threads) {
     shapeLists.append(one);
   }
   d["shapes"] = shapeLists;
+  d["file_bits"] = t.file_bits ? py::object(py::int_(*t.file_bits)) : py::object(py::none());
+  py::list rangeLists;
+  for (const auto& r : t.ranges) {
+    py::list one;
+    one.append(r[0]);
+    one.append(r[1]);
+    rangeLists.append(one);
+  }
+  d["ranges"] = rangeLists;
   return d;
 }
 
@@ -292,7 +301,7 @@ The verdict on a whole file, as `lumbra-kit test --format json` prints it:
 a dict with block_size, first_block, block_count, blocks, bits, ones,
 ones_test, deviation_test (passing, passing_expected, passing_variance,
 passing_sd, passing_z, bins_observed, bins_expected, chi2, dof, p_value),
-deviations (observed, expected) and shapes. An unreadable file raises
+deviations (observed, expected), shapes, file_bits and ranges. An unreadable file raises
 lumbra.InputError (an OSError).
 
 >>> import os, tempfile

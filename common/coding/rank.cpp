@@ -309,6 +309,7 @@ void SuffixCounts::rankWords(const std::uint64_t* words, mpz_ptr index) const {
   Limbs<Wide> col(n);
   std::fill(col.begin(), col.end(), Wide{0});
   std::int64_t o = 0;
+  bool outside = false;
   forEachRun([&]<int W>(int x, int end, int w) {
     // NOTE: W > 0 sums in registers, W + 1 limbs (at most 2^31 counts of W
     // limbs); otherwise in memory, w limbs a count.
@@ -326,13 +327,18 @@ void SuffixCounts::rankWords(const std::uint64_t* words, mpz_ptr index) const {
         for (int i = 0; i < w; ++i) col[static_cast<std::size_t>(i)] += c[i];
       }
       o += one;
+      // Within the band of row x + 1: first < o < last, one unsigned
+      // comparison and no branch.
+      outside |= static_cast<std::uint64_t>(o - r.first - 1) >= static_cast<std::uint64_t>(r.last - r.first - 1);
     }
     if constexpr (W > 0)
       for (int i = 0; i <= W; ++i) col[static_cast<std::size_t>(i)] += acc[i];
   });
-  // A walk that left the band would have missed counts on the way; one that
-  // stayed ends at the end point.
-  hard_assert(o == k_, "o==k_");
+  // A walk that left the band has missed counts on the way, and one with
+  // other than k ones ends elsewhere: neither has an index here.
+  if (outside || o != k_)
+    throw BlockOutsideBand("a block outside the band of (" + std::to_string(m_) + ", " + std::to_string(k_) + ", " +
+                           std::to_string(d_) + ") has no index there");
   mp_limb_t* sum = mpz_limbs_write(index, static_cast<mp_size_t>(n) + 1);
   Wide carry = 0;
   for (std::size_t i = 0; i < n; ++i) {

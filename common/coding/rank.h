@@ -28,11 +28,19 @@
 #include <list>
 #include <memory>
 #include <span>
+#include <stdexcept>
+#include <string>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
 namespace lumbra {
+
+// A block handed to SuffixCounts::rank that is not one of its table's.
+class BlockOutsideBand : public std::invalid_argument {
+ public:
+  using std::invalid_argument::invalid_argument;
+};
 
 namespace detail {
 
@@ -94,11 +102,13 @@ class SuffixCounts {
 
   // c = C(m, k, d); c is an initialised mpz owned by the caller.
   void total(mpz_ptr c) const;
-  // The index of vb. Requires vb.size() == m, k one bits and a walk within
-  // d of the line (walkStats gives k and a deviation <= d).
+  // The index of vb. Requires vb.size() == m. Throws BlockOutsideBand when
+  // vb has other than k one bits or its walk strays more than d from the
+  // line (walkStats gives k and its deviation); index is then unspecified.
   void rank(const std::vector<bool>& vb, mpz_ptr index) const;
   // The same for the m bits at bits[bit..bit + m) of bytes (bit 0..7), each
   // byte most significant bit first, as a coder reads them; no vector<bool>.
+  // Throws BlockOutsideBand as above.
   void rank(const unsigned char* bytes, int bit, mpz_ptr index) const;
   // Replaces vb with the block of `index`. Requires 0 <= index < C(m, k, d).
   void unrank(mpz_srcptr index, std::vector<bool>& vb) const;

@@ -20,7 +20,7 @@ namespace lumbra {
 
 namespace {
 
-[[noreturn]] void throwErrno(const char* what) { throw std::system_error(errno, std::generic_category(), what); }
+[[noreturn]] void throwErrno(const char* what) { throw ReadError(errno, std::generic_category(), what); }
 
 // Reads up to n bytes, retrying after a signal: the count, 0 at the end.
 std::size_t readSome(int fd, unsigned char* p, std::size_t n) {

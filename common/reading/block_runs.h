@@ -21,10 +21,19 @@
 #include <functional>
 #include <limits>
 #include <span>
+#include <system_error>
 
 #include "reading/block_meter.h"
 
 namespace lumbra {
+
+// A read or seek of the stream that failed; code() holds the errno. Apart
+// from the std::system_error of a thread that cannot start, so that a caller
+// never reports the one as the other.
+class ReadError : public std::system_error {
+ public:
+  using std::system_error::system_error;
+};
 
 // A run of consecutive blocks, measured: blocks first, first + 1, ... of
 // the stream, each n bits long but perhaps the last (lastLength bits, the
@@ -57,8 +66,8 @@ using BlockProgress = std::function<void(std::uint64_t done, std::uint64_t total
 // `slice` to `take`, a run at a time. threads <= 1 measures on the calling
 // thread; otherwise min(threads, max_threads) workers measure while the
 // calling thread reads.
-// Requires 1 <= n <= 4096. A failed read throws std::system_error (its
-// code the errno); an exception from take or progress passes after the
+// Requires 1 <= n <= 4096. A failed read throws ReadError (its code the
+// errno); an exception from take or progress passes after the
 // workers have stopped. Throws std::bad_alloc, std::system_error when a
 // thread cannot start.
 void measureRuns(int fd, int n, BlockSlice slice, unsigned threads,

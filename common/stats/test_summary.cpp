@@ -114,22 +114,35 @@ TestSummary::Counts TestSummary::counts() const {
 TestSummary TestSummary::restored(int blockSize, std::uint64_t firstBlock, const Counts& c) {
   if (blockSize < 1 || blockSize > 4096) throw std::invalid_argument("a block size out of 1..4096");
   TestSummary s(blockSize, firstBlock);
+  // Every sum is checked: counts near 2^64 must not wrap into agreement.
+  bool wrapped = false;
+  auto add = [&](std::uint64_t& to, std::uint64_t v) { wrapped = __builtin_add_overflow(to, v, &to) || wrapped; };
+  auto addProduct = [&](std::uint64_t& to, std::uint64_t a, std::uint64_t b) {
+    std::uint64_t p;
+    wrapped = __builtin_mul_overflow(a, b, &p) || wrapped;
+    add(to, p);
+  };
   std::uint64_t blocks = 0, bits = 0, ones = 0, inBins = 0, devBins = 0, deviations = 0;
+  std::array<std::uint64_t, 2> previous{0, 0};
   for (const auto& [m, k, count] : c.shapes) {
     if (m < 1 || m > static_cast<std::uint64_t>(blockSize) || k > m || count == 0)
       throw std::invalid_argument("a shape out of range");
+    // In ascending order, each once, as counts() gives them.
+    if (blocks > 0 && std::array<std::uint64_t, 2>{m, k} <= previous)
+      throw std::invalid_argument("shapes out of order");
+    previous = {m, k};
     if (m == static_cast<std::uint64_t>(blockSize)) s.byOnes_[k] += count;
     else s.shorter_[{static_cast<int>(m), static_cast<int>(k)}] += count;
-    blocks += count;
-    bits += m * count;
-    ones += k * count;
+    add(blocks, count);
+    addProduct(bits, m, count);
+    addProduct(ones, k, count);
   }
   for (std::size_t b = 0; b < c.onesBins.size(); ++b) {
-    inBins += c.onesBins[b];
-    devBins += c.devBins[b];
+    add(inBins, c.onesBins[b]);
+    add(devBins, c.devBins[b]);
   }
-  for (std::uint64_t d : c.deviations) deviations += d;
-  if (blocks != c.blocks || bits != c.bits || ones != c.ones || inBins != blocks || devBins != blocks ||
+  for (std::uint64_t d : c.deviations) add(deviations, d);
+  if (wrapped || blocks != c.blocks || bits != c.bits || ones != c.ones || inBins != blocks || devBins != blocks ||
       deviations != blocks || c.onesPassing > blocks || c.devPassing > blocks ||
       c.deviations.size() > static_cast<std::size_t>(blockSize) + 1 ||
       firstBlock + c.blocks < firstBlock ||

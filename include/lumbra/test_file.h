@@ -40,6 +40,7 @@ struct StatisticTest {
 
 struct FileTest {
   int block_size = 0;
+  std::optional<std::uint64_t> file_bits;  // the file's size in bits; none for a pipe or a device
   std::uint64_t first_block = 0;
   std::uint64_t block_count = 0;
   std::uint64_t blocks = 0;
@@ -50,6 +51,7 @@ struct FileTest {
   std::vector<std::uint64_t> deviations_observed;  // blocks with deviation d, d = 0 ..
   std::vector<double> deviations_expected;         // their expectation, the same length
   std::vector<std::array<std::uint64_t, 3>> shapes;  // (m, k, blocks) for each length and ones seen
+  std::vector<std::array<std::uint64_t, 2>> ranges;  // (first, count) of the blocks held, in file order
 };
 
 // Requires 1 <= n <= 4096 (ArgumentError). A file that cannot be opened or

@@ -33,6 +33,12 @@ TEST(Rank, MatchesEnumeration) {
       for (int i = 0; i < m; ++i) vb[static_cast<std::size_t>(i)] = (v >> (m - 1 - i)) & 1u;
       int k, dev;
       lumbra::walkStats(vb, k, dev);
+      // Outside its band (a narrower one, or another k) a block has no index.
+      for (int d = 0; d < dev; ++d)
+        EXPECT_THROW(tables[static_cast<std::size_t>(k * (m + 1) + d)].rank(vb, index.get()), lumbra::BlockOutsideBand);
+      if (k < m) {
+        EXPECT_THROW(tables[static_cast<std::size_t>((k + 1) * (m + 1) + m)].rank(vb, index.get()), lumbra::BlockOutsideBand);
+      }
       for (int d = dev; d <= m; ++d) {
         const std::size_t t = static_cast<std::size_t>(k) * static_cast<std::size_t>(m + 1) + static_cast<std::size_t>(d);
         tables[t].rank(vb, index.get());

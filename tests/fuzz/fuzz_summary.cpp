@@ -1,0 +1,67 @@
+// Fuzz target: the summary reader of `merge`, over arbitrary bytes and
+// mutated real summaries. Every input is either refused with Failure, or
+// accepted as summaries whose counts add up, checked here with 128-bit sums
+// apart from the reader's own checks: blocks by shape, bits and ones by
+// shape, bins and deviations, ranges in order and apart that hold the
+// blocks, at most one shorter block, and all of it within a file of
+// file_bits where that is given.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "app.h"
+#include "summary_reader.h"
+
+namespace {
+
+__extension__ using u128 = unsigned __int128;
+
+void require(bool ok) {
+  if (!ok) std::abort();
+}
+
+void check(const lumbra::kit::ReadSummary& r) {
+  const lumbra::TestSummary& s = r.summary;
+  const lumbra::TestSummary::Counts c = s.counts();
+  const u128 n = static_cast<u128>(s.blockSize());
+  require(n >= 1 && n <= 4096);
+  u128 blocks = 0, bits = 0, ones = 0, shorter = 0;
+  for (const auto& [m, k, count] : c.shapes) {
+    require(m >= 1 && m <= n && k <= m && count > 0);
+    blocks += count;
+    bits += static_cast<u128>(m) * count;
+    ones += static_cast<u128>(k) * count;
+    if (m < n) shorter += count;
+  }
+  require(blocks == c.blocks && bits == c.bits && ones == c.ones && shorter <= 1);
+  u128 inOnes = 0, inDev = 0, inDeviations = 0;
+  for (std::size_t b = 0; b < c.onesBins.size(); ++b) {
+    inOnes += c.onesBins[b];
+    inDev += c.devBins[b];
+  }
+  for (std::uint64_t d : c.deviations) inDeviations += d;
+  require(inOnes == blocks && inDev == blocks && inDeviations == blocks);
+  require(c.onesPassing <= c.blocks && c.devPassing <= c.blocks && c.deviations.size() <= n + 1);
+  u128 held = 0, end = 0;
+  for (const lumbra::kit::BlockRange& b : r.ranges) {
+    require(b.count > 0 && (held == 0 || b.first > end));
+    end = static_cast<u128>(b.first) + b.count;
+    require(end <= UINT64_MAX);
+    held += b.count;
+  }
+  require(held == blocks);
+  if (r.fileBits) require(end <= (static_cast<u128>(*r.fileBits) + n - 1) / n);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  try {
+    for (const lumbra::kit::ReadSummary& r :
+         lumbra::kit::readSummaries(std::string_view(reinterpret_cast<const char*>(data), size), "fuzz"))
+      check(r);
+  } catch (const lumbra::kit::Failure&) {
+  }
+  return 0;
+}
