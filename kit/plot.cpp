@@ -166,7 +166,9 @@ std::string plotSvg(const nlohmann::json& summary) {
   const std::vector<double> observed = numbers(summary.at("deviations").at("observed"));
   const std::vector<double> expected = numbers(summary.at("deviations").at("expected"));
   const std::size_t ds = std::max(observed.size(), expected.size());
-  const auto every = static_cast<std::size_t>(niceStep(static_cast<double>(ds), 12));
+  // NOTE: niceStep gives fractions for a few deviations; labels go on whole
+  // deviations, at least every one.
+  const auto every = std::max<std::size_t>(1, static_cast<std::size_t>(niceStep(static_cast<double>(ds), 12)));
   panelOf(svg, y0, "deviations d of the blocks", "deviation d", observed, expected,
           [&](std::size_t i) { return i % every == 0 ? std::to_string(i) : std::string(); });
   svg += "</svg>\n";
