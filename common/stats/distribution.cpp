@@ -91,7 +91,11 @@ F exitProbability(int m, int k, int h, const std::vector<int>& L) {
       for (int j = curLo; j <= leftEnd; ++j) leave(j);
       for (int j = rightStart; j <= curHi; ++j) leave(j);
     }
-    for (int j = curLo; j <= curHi; ++j) src[j] = F(0);
+    // NOTE: the band's ends move up by 0 or 1 a step, so the next step reads
+    // only [nlo - 1, nhi]: a zero on either side of the new row is all the
+    // clearing the row needs, not a pass over the old one.
+    dst[nlo - 1] = F(0);
+    dst[nhi + 1] = F(0);
     f.swap(g);
     curLo = nlo;
     curHi = nhi;
