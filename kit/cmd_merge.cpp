@@ -104,8 +104,9 @@ int runMerge(const MergeArgs& a) {
     u.merge(s);
   }
   Laws laws;
-  u.settle(laws, std::min(max_threads, std::max(1u, std::thread::hardware_concurrency())));
-  return printReport(reportOf(u, laws), a.report, "the summaries have no blocks");
+  const bool histogram = needsHistogram(a.report);
+  u.settle(laws, std::min(max_threads, std::max(1u, std::thread::hardware_concurrency())), histogram);
+  return printReport(reportOf(u, laws, histogram), a.report, "the summaries have no blocks");
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "commands.h"
 #include "input.h"
 #include "options.h"
+#include "progress.h"
 #include "scan.h"
 #include "test_report.h"
 
@@ -30,8 +31,13 @@ int runTest(const TestArgs& a) {
     for (std::size_t i = 0; i < r.blocks.size(); ++i) s.add(r.length(i), r.blocks[i].ones, r.blocks[i].deviation);
   });
   const bool sliced = a.scan.firstBlock > 0 || a.scan.blockCount != ScanOptions{}.blockCount;
-  s.settle(laws, scanThreads(a.scan));
-  return printReport(reportOf(s, laws), a.report,
+  const bool histogram = needsHistogram(a.report);
+  {
+    Progress progress(a.scan.quiet);
+    s.settle(laws, scanThreads(a.scan), histogram,
+             [&](std::size_t done, std::size_t total) { progress.count("laws", done, total, "(m, k)"); });
+  }
+  return printReport(reportOf(s, laws, histogram), a.report,
                      sliced ? "the slice of " + in.name() + " has no blocks" : in.name() + " is empty");
 }
 

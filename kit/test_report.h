@@ -46,8 +46,13 @@ struct ReportOptions {
 // Adds --format text|json, --fail-below A, --plot FILE.svg and --force.
 void addReportOptions(CLI::App& cmd, ReportOptions& options);
 
-// The report of a whole summary, settled with `laws`.
-TestReport reportOf(const TestSummary& s, Laws& laws);
+// Whether printing asks for the expected histogram of deviations (JSON,
+// the picture): the text alone does not show it, and it costs the most.
+bool needsHistogram(const ReportOptions& options);
+
+// The report of a whole summary, settled with `laws`; without `histogram`
+// its deviationsExpected stays empty.
+TestReport reportOf(const TestSummary& s, Laws& laws, bool histogram = true);
 
 // The JSON form: block_size, first_block, block_count, blocks, bits, ones,
 // ones_test, deviation_test, deviations (sums at full precision) and shapes,
