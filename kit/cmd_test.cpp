@@ -4,10 +4,14 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
+#include <algorithm>
 
 #include "commands.h"
+#include "app.h"
 #include "input.h"
 #include "options.h"
+#include "output.h"
 #include "progress.h"
 #include "scan.h"
 #include "test_report.h"
@@ -18,13 +22,24 @@ namespace {
 
 struct TestArgs {
   int n = default_block_size;
-  std::string file;
+  std::vector<std::string> files;
   ReportOptions report;
   ScanOptions scan;
 };
 
-int runTest(const TestArgs& a) {
-  Input in(a.file);
+// The picture of `file` in --plot-dir: its last path component and .svg
+// ("stdin.svg" for standard input).
+std::string plotPath(const std::string& dir, const std::string& file) {
+  if (file == "-") return dir + "/stdin.svg";
+  std::string base = file;
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  const std::size_t slash = base.rfind('/');
+  if (slash != std::string::npos) base.erase(0, slash + 1);
+  return dir + "/" + base + ".svg";
+}
+
+int testFile(const TestArgs& a, const std::string& file, bool several) {
+  Input in(file);
   Laws laws;
   TestSummary s(a.n, a.scan.firstBlock);
   scanBlocks(in, a.n, a.scan, [&](const MeasuredRun& r) {
@@ -37,8 +52,30 @@ int runTest(const TestArgs& a) {
     s.settle(laws, scanThreads(a.scan), histogram,
              [&](std::size_t done, std::size_t total) { progress.count("laws", done, total, "(m, k)"); });
   }
-  return printReport(reportOf(s, laws, histogram), a.report,
-                     sliced ? "the slice of " + in.name() + " has no blocks" : in.name() + " is empty");
+  TestReport report = reportOf(s, laws, histogram);
+  report.file = in.name();
+  ReportOptions options = a.report;
+  if (!a.report.plotDir.empty()) options.plot = plotPath(a.report.plotDir, file);
+  return printReport(report, options,
+                     sliced ? "the slice of " + in.name() + " has no blocks" : in.name() + " is empty", several);
+}
+
+// Each file in turn; the status is the worst of theirs (a failure stops the
+// run, after the summaries of the files before it).
+int runTest(const TestArgs& a) {
+  const bool several = a.files.size() > 1;
+  if (several && !a.report.plot.empty())
+    throw UsageError("--plot draws one file; with several, --plot-dir DIR draws one picture each");
+  int status = status_ok;
+  for (const std::string& file : a.files) {
+    if (several && a.report.format != "json" && &file != &a.files.front()) {
+      Output gap;  // a blank line between the summaries of the text form
+      gap << '\n';
+      gap.flush();
+    }
+    status = std::max(status, testFile(a, file, several));
+  }
+  return status;
 }
 
 }  // namespace
@@ -62,9 +99,9 @@ void addTestCommand(CLI::App& app, int& status) {
       "A small chi-square p-value says the blocks' p-values are not spread as those of a random\n"
       "source are.");
   addBlockSizeOption(*cmd, args->n);
-  addReportOptions(*cmd, args->report);
+  addReportOptions(*cmd, args->report, true);
   addScanOptions(*cmd, args->scan);
-  addFileArgument(*cmd, args->file);
+  addFilesArgument(*cmd, args->files);
   cmd->footer(
       "OUTPUT\n"
       "  text: the blocks and bits, a table of both statistics (passing, expected, z, chi2, dof,\n"

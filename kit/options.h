@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace CLI {
 class App;
@@ -17,6 +18,8 @@ inline constexpr int default_block_size = 1024;
 void addBlockSizeOption(CLI::App& cmd, int& n);
 // FILE, the input ("-" for standard input); required.
 void addFileArgument(CLI::App& cmd, std::string& file);
+// FILE..., one input or more, read in turn; at least one required.
+void addFilesArgument(CLI::App& cmd, std::vector<std::string>& files);
 // --format WORD, one of `choices` (the first is the default).
 void addFormatOption(CLI::App& cmd, std::string& format, std::initializer_list<std::string> choices);
 

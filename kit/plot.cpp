@@ -132,7 +132,7 @@ std::string testTitle(const char* what, const nlohmann::json& t) {
 
 }  // namespace
 
-std::string plotSvg(const nlohmann::json& summary) {
+std::string plotSvg(const nlohmann::json& summary, const std::string& file) {
   const double height = header + 3 * panel;
   std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                     "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + num(width) + "\" height=\"" + num(height) +
@@ -141,7 +141,7 @@ std::string plotSvg(const nlohmann::json& summary) {
                     "<rect width=\"100%\" height=\"100%\" fill=\"#fff\"/>\n";
   const std::string blocks = summary.at("blocks").dump(), n = summary.at("block_size").dump();
   text(svg, width / 2, 22,
-       "lumbra-kit test: " + blocks + " blocks of " + n + " bits" +
+       "lumbra-kit test" + (file.empty() ? std::string() : " of " + file) + ": " + blocks + " blocks of " + n + " bits" +
            (summary.contains("first_block") && summary.at("first_block").get<std::uint64_t>() > 0
                 ? ", from block " + summary.at("first_block").dump()
                 : std::string()),
@@ -175,8 +175,8 @@ std::string plotSvg(const nlohmann::json& summary) {
   return svg;
 }
 
-void writePlot(const nlohmann::json& summary, const std::string& path, bool replace) {
-  const std::string svg = plotSvg(summary);
+void writePlot(const nlohmann::json& summary, const std::string& path, bool replace, const std::string& file) {
+  const std::string svg = plotSvg(summary, file);
   if (!replace && ::access(path.c_str(), F_OK) == 0) fail(path, "it exists (--force replaces it)");
   // The temporary file beside the target, on the same file system.
   std::string temp = path + ".XXXXXX";

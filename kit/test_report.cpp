@@ -73,7 +73,7 @@ std::string text_row(const char* name, const Judged& j) {
 
 }  // namespace
 
-void addReportOptions(CLI::App& cmd, ReportOptions& options) {
+void addReportOptions(CLI::App& cmd, ReportOptions& options, bool plotDir) {
   addFormatOption(cmd, options.format, {"text", "json"});
   cmd.add_option("--fail-below", options.failBelow,
                  "Exit with status 3 when either chi-square p-value is below A (0 to 1)")
@@ -91,10 +91,18 @@ void addReportOptions(CLI::App& cmd, ReportOptions& options) {
   cmd.add_option("--plot", options.plot,
                  "Also draw the bins and the deviations as one self-contained SVG picture in FILE")
       ->type_name("FILE.svg");
+  if (plotDir) {
+    cmd.add_option("--plot-dir", options.plotDir,
+                   "Draw one picture per input file in folder DIR, named after the file (NAME.svg)")
+        ->type_name("DIR")
+        ->excludes("--plot");
+  }
   cmd.add_flag("--force", options.force, "Let --plot replace an existing file");
 }
 
-bool needsHistogram(const ReportOptions& options) { return options.format == "json" || !options.plot.empty(); }
+bool needsHistogram(const ReportOptions& options) {
+  return options.format == "json" || !options.plot.empty() || !options.plotDir.empty();
+}
 
 TestReport reportOf(const TestSummary& s, Laws& laws, bool histogram) {
   TestReport r;
@@ -142,27 +150,31 @@ TestSummary summaryFromJson(const nlohmann::json& j) {
   return TestSummary::restored(j.at("block_size").get<int>(), j.at("first_block").get<std::uint64_t>(), c);
 }
 
-int printReport(const TestReport& r, const ReportOptions& options, const std::string& nothing) {
+int printReport(const TestReport& r, const ReportOptions& options, const std::string& nothing, bool headed) {
   const Judged ones{r.onesFigures, judge(r.onesFigures)}, dev{r.deviationFigures, judge(r.deviationFigures)};
-  // The picture first: a failure to draw it then stops the run before
-  // anything is printed.
-  if (!options.plot.empty()) writePlot(toJson(r), options.plot, options.force);
   Output out;
   if (options.format == "json") {
-    out << toJson(r).dump() << '\n';
-  } else if (r.blockCount == 0) {
-    out << "blocks      0 of " << std::to_string(r.blockSize) << " bits\n"
-        << "nothing to judge: " << nothing << '\n';
+    nlohmann::ordered_json j;
+    if (headed) j["file"] = r.file;
+    j.update(toJson(r));
+    out << j.dump() << '\n';
   } else {
-    out << "blocks      " << std::to_string(r.blockCount) << " of " << std::to_string(r.blockSize) << " bits ("
-        << std::to_string(r.bits) << " bits, "
-        << printf_text("%.6f", static_cast<double>(r.ones) / static_cast<double>(r.bits)) << " of them ones)\n"
-        << "              passing       expected        z       chi2  dof    p-value\n"
-        << text_row("ones", ones) << text_row("deviation", dev)
-        << "ones:      " << plain_words(ones.verdict, "the balance of ones and zeros") << '\n'
-        << "deviation: " << plain_words(dev.verdict, "the arrangement of the bits") << '\n';
+    if (headed) out << "file        " << r.file << '\n';
+    if (r.blockCount == 0) {
+      out << "blocks      0 of " << std::to_string(r.blockSize) << " bits\n"
+          << "nothing to judge: " << nothing << '\n';
+    } else {
+      out << "blocks      " << std::to_string(r.blockCount) << " of " << std::to_string(r.blockSize) << " bits ("
+          << std::to_string(r.bits) << " bits, "
+          << printf_text("%.6f", static_cast<double>(r.ones) / static_cast<double>(r.bits)) << " of them ones)\n"
+          << "              passing       expected        z       chi2  dof    p-value\n"
+          << text_row("ones", ones) << text_row("deviation", dev)
+          << "ones:      " << plain_words(ones.verdict, "the balance of ones and zeros") << '\n'
+          << "deviation: " << plain_words(dev.verdict, "the arrangement of the bits") << '\n';
+    }
   }
   out.flush();
+  if (!options.plot.empty()) writePlot(toJson(r), options.plot, options.force, r.file);
   if (options.failBelow >= 0) {
     for (const Judged* j : {&ones, &dev})
       if (j->verdict.pValue && *j->verdict.pValue < options.failBelow) return status_verdict;

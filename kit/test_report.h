@@ -34,17 +34,20 @@ struct TestReport {
   std::vector<std::uint64_t> deviationsObserved;  // blocks with deviation d, d = 0..
   std::vector<double> deviationsExpected;         // the same length
   std::vector<std::array<std::uint64_t, 3>> shapes;  // (m, k, blocks), see TestSummary::Counts
+  std::string file;  // the input's name, for the picture's title (may be empty)
 };
 
 struct ReportOptions {
   std::string format;
   double failBelow = -1;  // < 0: not asked for
   std::string plot;       // empty: no picture
+  std::string plotDir;    // one picture per input in this folder (NAME.svg)
   bool force = false;     // the picture may replace a file
 };
 
-// Adds --format text|json, --fail-below A, --plot FILE.svg and --force.
-void addReportOptions(CLI::App& cmd, ReportOptions& options);
+// Adds --format text|json, --fail-below A, --plot FILE.svg and --force, and
+// with `plotDir` --plot-dir DIR (a command of several inputs).
+void addReportOptions(CLI::App& cmd, ReportOptions& options, bool plotDir = false);
 
 // Whether printing asks for the expected histogram of deviations (JSON,
 // the picture): the text alone does not show it, and it costs the most.
@@ -64,11 +67,13 @@ nlohmann::ordered_json toJson(const TestReport& r);
 // the counts do not fit together.
 TestSummary summaryFromJson(const nlohmann::json& j);
 
-// Prints `r` to standard output in the chosen format, writes the picture if
-// asked for, and returns the status: status_verdict when a chi-square
+// Prints `r` to standard output in the chosen format, then writes the
+// picture if asked for (so that a picture that cannot be written never hides
+// the verdict), and returns the status: status_verdict when a chi-square
 // p-value lies below --fail-below, else status_ok. With no blocks the text
-// form says "nothing to judge: " and `nothing` ("FILE is empty"). Throws
-// Failure.
-int printReport(const TestReport& r, const ReportOptions& options, const std::string& nothing);
+// form says "nothing to judge: " and `nothing` ("FILE is empty"). `headed`:
+// a heading line "file  NAME" before the text, a "file" key in the JSON, for
+// one of several inputs. Throws Failure.
+int printReport(const TestReport& r, const ReportOptions& options, const std::string& nothing, bool headed = false);
 
 }  // namespace lumbra::kit
