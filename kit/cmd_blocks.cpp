@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 #include <map>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <tuple>
@@ -143,11 +144,14 @@ int runBlocks(const BlocksArgs& a) {
   PValueTexts texts(a.n);
   const bool json = a.format == "jsonl";
   const bool several = a.files.size() > 1;
+  // The first file is opened before the header, so that one that cannot be
+  // opened leaves no output.
+  auto in = std::make_unique<Input>(a.files.front());
   if (!json) out << (several ? "file\t" : "") << "block\toffset\tlength\tones\tdeviation\tp_ones\tp_deviation\n";
-  for (const std::string& file : a.files) {
-    Input in(file);
-    const std::string name = json ? nlohmann::json(in.name()).dump() : in.name();
-    blocksOf(a, in, texts, out, several ? &name : nullptr);
+  for (std::size_t i = 0; i < a.files.size(); ++i) {
+    if (i > 0) in = std::make_unique<Input>(a.files[i]);
+    const std::string name = json ? nlohmann::json(in->name()).dump() : in->name();
+    blocksOf(a, *in, texts, out, several ? &name : nullptr);
   }
   out.flush();
   return status_ok;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app.h"
+#include "test_report.h"
 
 namespace lumbra::kit {
 
@@ -120,10 +121,18 @@ std::vector<double> numbers(const nlohmann::json& a) {
 }
 
 std::string testTitle(const char* what, const nlohmann::json& t) {
-  std::string s = what;
-  if (t.at("p_value").is_null()) return s + ": too few blocks for a chi-square test";
-  return s + ": chi-square p-value " + num(t.at("p_value").get<double>(), "%.4g") + "  (chi2 " +
-         num(t.at("chi2").get<double>(), "%.4g") + ", " + std::to_string(t.at("dof").get<int>()) + " dof)";
+  Verdict v;
+  if (!t.at("p_value").is_null()) {
+    v.pValue = t.at("p_value").get<double>();
+    v.chi2 = t.at("chi2").get<double>();
+    v.dof = t.at("dof").get<int>();
+  }
+  const std::vector<double> expected = numbers(t.at("bins_expected"));
+  BinArray bins{};
+  std::copy_n(expected.begin(), std::min(expected.size(), bins.size()), bins.begin());
+  std::string s = std::string(what) + ": " + verdictWords(v, bins, "it");
+  if (v.pValue) s += "  (chi2 " + num(*v.chi2, "%.4g") + ", " + std::to_string(*v.dof) + " dof)";
+  return s;
 }
 
 [[noreturn]] void fail(const std::string& path, const std::string& what) {

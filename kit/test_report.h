@@ -49,6 +49,20 @@ struct ReportOptions {
 // with `plotDir` --plot-dir DIR (a command of several inputs).
 void addReportOptions(CLI::App& cmd, ReportOptions& options, bool plotDir = false);
 
+// A chi-square p-value as text with `digits` significant digits (printf's
+// %g): `p` itself, or, when it lies below the doubles' normal range, the
+// upper tail of chi2 at dof worked out again in MPFR, so that a tiny value
+// prints as such (1.23e-5000), never as 0.
+std::string pValueText(double p, double chi2, int dof, int digits);
+// The MPFR path of pValueText, for any chi2 > dof / 2 + 1.
+std::string chiSquareTailText(double chi2, int dof, int digits);
+
+// What a statistic's verdict says in words: "looks random (p = 0.45)", "is
+// suspicious ...", "is not random ..." after `what`; or, with no chi-square,
+// why there is nothing to judge (its blocks' p-values are sure to fall in
+// one bin; too few blocks for two groups of 5 expected).
+std::string verdictWords(const Verdict& v, const BinArray& binsExpected, const std::string& what);
+
 // Whether printing asks for the expected histogram of deviations (JSON,
 // the picture): the text alone does not show it, and it costs the most.
 bool needsHistogram(const ReportOptions& options);
