@@ -89,35 +89,43 @@ class Line {
   i64 dq_, dr_, q_, r_;
 };
 
-// The band of (n, k, d) cut to the points on a walk from (0, 0) to (n, e),
-// e = 2k - n: after x steps the heights mn, mn + 2, ... of the parity of x,
-// `cells` of them (0: no walk passes).
+// The band of (n, k) that reaches `below` under the center line and `above`
+// over it, cut to the points on a walk from (0, 0) to (n, e), e = 2k - n:
+// after x steps the heights mn, mn + 2, ... of the parity of x, `cells` of
+// them (0: no walk passes). The band of half-width d has below = above = d.
 struct Band {
-  i64 n, k, d, e;
+  i64 n, k, below, above, e;
 
-  Band(int n_, int k_, int d_) : n(n_), k(k_), d(d_), e(2 * i64{k_} - n_) {}
+  Band(int n_, int k_, int below_, int above_)
+      : n(n_), k(k_), below(below_), above(above_), e(2 * i64{k_} - n_) {}
 
   void row(i64 x, i64 line, i64& mn, i64& cells) const {
-    i64 lo = std::max({-x, line - d, e - (n - x)});
-    i64 hi = std::min({x, line + d, e + (n - x)});
+    i64 lo = std::max({-x, line - below, e - (n - x)});
+    i64 hi = std::min({x, line + above, e + (n - x)});
     lo += (lo ^ x) & 1;  // up to the parity of x
     hi -= (hi ^ x) & 1;  // down to the parity of x
     mn = lo;
     cells = hi < lo ? 0 : (hi - lo) / 2 + 1;
   }
 
-  // The most cells a row can have: d + 1 heights of one parity, and no more
-  // than the k + 1 (or n - k + 1) heights a walk with k ones can reach.
-  i64 mostCells() const { return std::min({d, k, n - k}) + 1; }
+  // The band's width from its lowest height to its highest.
+  i64 width() const { return below + above; }
+  bool symmetric() const { return below == above; }
 
-  // The largest deviation from the line that a walk with k ones can have:
-  // the walk that takes its ones first is highest at x = k, the one that
-  // takes its zeros first lowest at x = n - k (the line moves by at most one
-  // per step, so each walk's distance grows until its turn and shrinks after).
-  i64 widestWalk() const {
+  // The most cells a row can have: width / 2 + 1 heights of one parity, and
+  // no more than the k + 1 (or n - k + 1) heights a walk with k ones can
+  // reach.
+  i64 mostCells() const { return std::min({width() / 2, k, n - k}) + 1; }
+
+  // Whether every walk with k ones stays inside: the walk that takes its
+  // ones first is highest above the line at x = k, the one that takes its
+  // zeros first lowest below it at x = n - k (the line moves by at most one
+  // per step, so each walk's distance grows until its turn and shrinks
+  // after).
+  bool holdsEveryWalk() const {
     const i64 up = k - Line(n, k, k).value();
     const i64 down = Line(n, k, n - k).value() + (n - k);
-    return std::max(up, down);
+    return above >= up && below >= down;
   }
 };
 
@@ -228,12 +236,12 @@ class Half {
   i64 mn_ = 0, cells_ = 0;
 };
 
-// log2 of 2cos(pi/(2d + 3)), the growth per step of the walks that a band
-// of half-width d holds: 0 for d = 0, where every count is 0 or 1, nearly 1
-// (doubling) for a wide band.
-double bitsPerStep(i64 d) {
+// log2 of 2cos(pi/(w + 3)), the growth per step of the walks that a band
+// of width w (w + 1 heights) holds: 0 for w = 0, where every count is 0 or
+// 1, nearly 1 (doubling) for a wide band.
+double bitsPerStep(i64 w) {
   const double pi = 3.14159265358979323846;
-  return std::min(1.0, 1 + std::log2(std::cos(pi / (2.0 * static_cast<double>(d) + 3))) + 1e-12);
+  return std::min(1.0, 1 + std::log2(std::cos(pi / (static_cast<double>(w) + 3))) + 1e-12);
 }
 
 // The most limbs a slot of a half of `steps` steps needs. Its counts stay
@@ -245,7 +253,7 @@ double bitsPerStep(i64 d) {
 // outgrows it. Then one bit of room for the sums and a limb for the rounding.
 std::size_t maxStride(const Band& b, i64 steps, bool proven) {
   double bits = std::min(static_cast<double>(steps), std::floor(log2Binomial(b.n, b.k)) + 2);
-  if (!proven) bits = std::min(bits, 3 + static_cast<double>(steps) * bitsPerStep(b.d));
+  if (!proven) bits = std::min(bits, 3 + static_cast<double>(steps) * bitsPerStep(b.width()));
   return static_cast<std::size_t>(bits + 1) / limb_bits + 2;
 }
 
@@ -363,24 +371,37 @@ void checkArgs(int n, int k, int d) {
 
 }  // namespace
 
-void countWalks(mpz_ptr c, int n, int k, int d, unsigned threads) {
-  checkArgs(n, k, d);
-  const Band b(n, k, d);
-  if (b.d >= b.widestWalk()) {
-    mpz_bin_uiui(c, static_cast<unsigned long>(n), static_cast<unsigned long>(k));
+namespace {
+
+void countInBand(mpz_ptr c, const Band& b, unsigned threads) {
+  if (b.holdsEveryWalk()) {
+    mpz_bin_uiui(c, static_cast<unsigned long>(b.n), static_cast<unsigned long>(b.k));
     return;
   }
   threads = threadCount(threads);
-  if (2 * i64{k} == n && reflectionCost(n, d) < rowsCost(b, threads)) {
-    reflection(c, n, d);
+  if (b.symmetric() && 2 * b.k == b.n && reflectionCost(b.n, b.above) < rowsCost(b, threads)) {
+    reflection(c, b.n, b.above);
     return;
   }
   byRows(c, b, threads);
 }
 
+}  // namespace
+
+void countWalks(mpz_ptr c, int n, int k, int d, unsigned threads) {
+  checkArgs(n, k, d);
+  countInBand(c, Band(n, k, d, d), threads);
+}
+
+void countWalksBetween(mpz_ptr c, int n, int k, int below, int above, unsigned threads) {
+  checkArgs(n, k, below);
+  checkArgs(n, k, above);
+  countInBand(c, Band(n, k, below, above), threads);
+}
+
 void countWalksByRows(mpz_ptr c, int n, int k, int d, unsigned threads) {
   checkArgs(n, k, d);
-  byRows(c, Band(n, k, d), threadCount(threads));
+  byRows(c, Band(n, k, d, d), threadCount(threads));
 }
 
 void balancedCount(mpz_ptr c, int n, int d) {
@@ -390,10 +411,10 @@ void balancedCount(mpz_ptr c, int n, int d) {
 }
 
 double countWalksBytes(int n, int k, int d) {
-  const Band b(n, k, d);
+  const Band b(n, k, d, d);
   const double binomial = log2Binomial(n, k) / 8 + 16;
   // A binomial and GMP's scratch for it: a few numbers of its size.
-  if (b.d >= b.widestWalk()) return 3 * binomial;
+  if (b.holdsEveryWalk()) return 3 * binomial;
   const i64 m = b.n / 2;
   const double slots = static_cast<double>(b.mostCells()) + 2;
   const double rows =

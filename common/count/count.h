@@ -28,6 +28,13 @@ namespace lumbra {
 // Requires 1 <= n <= 2147483646, 0 <= k <= n, 0 <= d <= n.
 void countWalks(mpz_ptr c, int n, int k, int d, unsigned threads = 0);
 
+// The walks of (n, k) that never go more than `below` under the center line
+// nor more than `above` over it: countWalks(c, n, k, d) is
+// countWalksBetween(c, n, k, d, d). A side given as n is no bound at all,
+// so (n, k, n, u - 1) counts the blocks whose walk rises less than u over
+// the line. Requires what countWalks does, with 0 <= below, above <= n.
+void countWalksBetween(mpz_ptr c, int n, int k, int below, int above, unsigned threads = 0);
+
 // The same count by the rows alone, never a closed form: what countWalks
 // falls back to, kept callable for tests and measurements.
 void countWalksByRows(mpz_ptr c, int n, int k, int d, unsigned threads = 0);

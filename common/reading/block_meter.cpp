@@ -93,27 +93,48 @@ BlockMeasure BlockMeter::measureBits(const unsigned char* bytes, int bit, int m)
   return {k, d};
 }
 
+const unsigned char* BlockMeter::aligned(const unsigned char* bytes, int bit, int m) {
+  if (bit == 0) return bytes;
+  // Move the block to bit 0 of its own bytes; the byte after its last one
+  // is read only when the block reaches into it.
+  const int whole = m / 8, have = (bit + m + 7) / 8;
+  for (int j = 0; j <= whole; ++j) {
+    const unsigned next = j + 1 < have ? bytes[j + 1] : 0u;
+    shifted_[static_cast<std::size_t>(j)] = static_cast<unsigned char>((bytes[j] << bit) | (next >> (8 - bit)));
+  }
+  return shifted_.data();
+}
+
+namespace {
+
+// The ones of a block of m bits at bit 0.
+int block_ones(const unsigned char* bytes, int m) {
+  const int whole = m / 8, rest = m % 8;
+  const unsigned last = rest ? bytes[whole] >> (8 - rest) : 0u;
+  return count_ones(bytes, whole) + (rest ? (byte_walks.end[last][0] + 8) / 2 : 0);
+}
+
+}  // namespace
+
 BlockMeasure BlockMeter::measure(const unsigned char* bytes, int bit, int m) {
   hard_assert(bit >= 0 && bit<8 && m >= 1 && m <= 4096, "bit>=0&&bit<8&&m>=1&&m<=4096");
   if (m != n_) return measureBits(bytes, bit, m);
-  const int whole = m / 8, rest = m % 8;
-  if (bit != 0) {
-    // Move the block to bit 0 of its own bytes; the byte after its last one
-    // is read only when the block reaches into it.
-    const int have = (bit + m + 7) / 8;
-    for (int j = 0; j <= whole; ++j) {
-      const unsigned next = j + 1 < have ? bytes[j + 1] : 0u;
-      shifted_[static_cast<std::size_t>(j)] = static_cast<unsigned char>((bytes[j] << bit) | (next >> (8 - bit)));
-    }
-    bytes = shifted_.data();
-  }
+  bytes = aligned(bytes, bit, m);
+  const int k = block_ones(bytes, m);
+  int hi = 0, lo = 0;
+  extremes(bytes, k, hi, lo);
+  return {k, std::max(hi, -lo)};
+}
+
+void BlockMeter::extremes(const unsigned char* bytes, int k, int& hi, int& lo) {
+  const int m = n_, whole = m / 8, rest = m % 8;
   const unsigned last = rest ? bytes[whole] >> (8 - rest) : 0u;  // the last bits, low-aligned
-  const int k = count_ones(bytes, whole) + (rest ? (byte_walks.end[last][0] + 8) / 2 : 0);
   const std::int16_t* l = line(k);
 
   // The distance at each bit of a whole byte: the walk before the byte
   // plus the byte's own walk, less the line; its highest and lowest value.
-  int w = 0, hi = 0, lo = 0;
+  int w = 0;
+  hi = 0, lo = 0;
 #if defined(__SSE2__)
   // The walk before the byte rides in every lane of vw.
   // NOTE: two bytes a round, with their own extremes, so that the rounds
@@ -169,7 +190,104 @@ BlockMeasure BlockMeter::measure(const unsigned char* bytes, int bit, int m) {
     hi = std::max(hi, dist);
     lo = std::min(lo, dist);
   }
-  return {k, std::max(hi, -lo)};
+}
+
+namespace {
+
+// The runs of equal bits in byte b, first bit first: the length of the run
+// it starts with (lead) and ends with (trail), its longest run (longest)
+// and the neighbours within it that differ (flips).
+struct ByteRuns {
+  std::uint8_t lead[256], trail[256], longest[256], flips[256];
+  constexpr ByteRuns() : lead{}, trail{}, longest{}, flips{} {
+    for (int b = 0; b < 256; ++b) {
+      int run = 1, most = 1, first = 0, f = 0;
+      for (int i = 1; i < 8; ++i) {
+        if (((b >> (7 - i)) & 1) == ((b >> (8 - i)) & 1)) {
+          ++run;
+        } else {
+          if (f++ == 0) first = run;
+          run = 1;
+        }
+        most = run > most ? run : most;
+      }
+      lead[b] = static_cast<std::uint8_t>(f == 0 ? 8 : first);
+      trail[b] = static_cast<std::uint8_t>(run);
+      longest[b] = static_cast<std::uint8_t>(most > first ? most : first);
+      flips[b] = static_cast<std::uint8_t>(f);
+    }
+  }
+};
+constexpr ByteRuns byte_runs;
+
+// The runs of a block of m bits at bit 0, into s.runs and s.longestRun.
+void count_runs(const unsigned char* bytes, int m, BlockShape& s) {
+  const int whole = m / 8, rest = m % 8;
+  // The run open at the end of what has been read: its bit and its length.
+  int bit = (bytes[0] >> 7) & 1, open = 0, longest = 0, flips = 0;
+  for (int j = 0; j < whole; ++j) {
+    const unsigned b = bytes[j];
+    const int first = static_cast<int>(b >> 7);
+    if (first != bit) {
+      ++flips;
+      longest = std::max(longest, open);
+      open = 0;
+    }
+    if (byte_runs.flips[b] == 0) {
+      open += 8;
+    } else {
+      longest = std::max({longest, open + byte_runs.lead[b], static_cast<int>(byte_runs.longest[b])});
+      open = byte_runs.trail[b];
+      flips += byte_runs.flips[b];
+    }
+    bit = static_cast<int>(b & 1u);
+  }
+  for (int i = 0; i < rest; ++i) {
+    const int b = (bytes[whole] >> (7 - i)) & 1;
+    if (b != bit) {
+      ++flips;
+      longest = std::max(longest, open);
+      open = 0;
+    }
+    ++open;
+    bit = b;
+  }
+  s.runs = flips + 1;
+  s.longestRun = std::max(longest, open);
+}
+
+// The shape of a block bit by bit, for blocks of other lengths than the
+// meter's.
+BlockShape shape_bits(const unsigned char* bytes, int bit, int m) {
+  auto at = [&](int i) { return (bytes[(bit + i) / 8] >> (7 - (bit + i) % 8)) & 1; };
+  BlockShape s{0, 0, 0, 1, 1, at(0), at(m - 1)};
+  for (int i = 0; i < m; ++i) s.ones += at(i);
+  CenterLineCursor line(m, s.ones);
+  int w = 0, open = 0;
+  for (int i = 0; i < m; ++i) {
+    w += at(i) ? 1 : -1;
+    line.next();
+    s.up = std::max(s.up, w - line.value());
+    s.down = std::max(s.down, line.value() - w);
+    if (i > 0 && at(i) != at(i - 1)) ++s.runs, open = 0;
+    s.longestRun = std::max(s.longestRun, ++open);
+  }
+  return s;
+}
+
+}  // namespace
+
+BlockShape BlockMeter::shape(const unsigned char* bytes, int bit, int m) {
+  hard_assert(bit >= 0 && bit<8 && m >= 1 && m <= 4096, "bit>=0&&bit<8&&m>=1&&m<=4096");
+  if (m != n_) return shape_bits(bytes, bit, m);
+  bytes = aligned(bytes, bit, m);
+  BlockShape s{block_ones(bytes, m), 0, 0, 1, 1, bytes[0] >> 7, (bytes[(m - 1) / 8] >> (7 - (m - 1) % 8)) & 1};
+  int hi = 0, lo = 0;
+  extremes(bytes, s.ones, hi, lo);
+  s.up = hi;
+  s.down = -lo;
+  count_runs(bytes, m, s);
+  return s;
 }
 
 }  // namespace lumbra

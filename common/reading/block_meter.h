@@ -1,5 +1,7 @@
 // BlockMeter: the ones count k and the deviation d of bit blocks read
-// straight from bytes, as walkStats measures them from a vector<bool>.
+// straight from bytes, as walkStats measures them from a vector<bool>; and,
+// by shape(), the same walk's farthest rise over and fall under the center
+// line and the block's runs of equal bits, in the same pass.
 //
 // A block is m consecutive bits of a byte array, most significant bit of
 // each byte first, starting `bit` bits (0..7) into its first byte. Its walk
@@ -25,6 +27,24 @@ struct BlockMeasure {
   int deviation;
 };
 
+// What shape() measures of a block of m >= 1 bits: its ones k; how far its
+// walk rises over the center line of (m, k) (up) and falls under it (down),
+// both at least 0, since the walk starts and ends on the line, and the
+// deviation is the larger of the two; the number of runs of equal bits
+// (1 + the number of neighbours that differ); the length of the longest;
+// its first and last bit, where the runs of neighbouring blocks meet.
+struct BlockShape {
+  int ones;
+  int up;
+  int down;
+  int runs;
+  int longestRun;
+  int firstBit;
+  int lastBit;
+  int deviation() const { return up > down ? up : down; }
+  bool operator==(const BlockShape&) const = default;
+};
+
 class BlockMeter {
  public:
   // The block size whose lines are kept: 1..4096; they take at most
@@ -38,11 +58,20 @@ class BlockMeter {
   // The same block measured bit by bit: the reference the fast path equals.
   static BlockMeasure measureBits(const unsigned char* bytes, int bit, int m);
 
+  // The shape of the same block: its walk and its runs in one pass over its
+  // bytes, the walk as measure() takes it. Throws std::bad_alloc.
+  BlockShape shape(const unsigned char* bytes, int bit, int m);
+
   static constexpr std::size_t line_budget = 8u << 20;
 
  private:
   // L(1)..L(n) of (n, k), padded with zeros to a whole number of bytes' bits.
   const std::int16_t* line(int k);
+  // The block at bit 0 of bytes, moved to shifted_ when it starts later.
+  const unsigned char* aligned(const unsigned char* bytes, int bit, int m);
+  // The walk of a block of n_ bits at bit 0, with its ones k: the largest
+  // distance over the line (hi) and under it (-lo), both at least 0.
+  void extremes(const unsigned char* bytes, int k, int& hi, int& lo);
 
   int n_;
   std::size_t budget_;

@@ -3,6 +3,8 @@
 #include <gmp.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -88,6 +90,36 @@ TEST_F(CountTest, TwoThreadsCountAsOne) {
     lumbra::countWalksByRows(two.v, c.n, c.k, c.d, 2);
     EXPECT_EQ(one.text(), two.text()) << "n=" << c.n << " k=" << c.k << " d=" << c.d;
     EXPECT_GT(mpz_sgn(one.v), 0);
+  }
+}
+
+// Bands with a side of their own: the walks of (n, k) from a plain count
+// over every height of every column, kept to line - below ... line + above
+// (the line x(2k - n)/n truncated toward zero, in 64 bits), on random
+// blocks up to 300 bits, one side unbounded now and then.
+TEST_F(CountTest, BandsWithTwoSidesMatchAPlainCount) {
+  std::mt19937 rng(22);
+  for (int round = 0; round < 300; ++round) {
+    const int n = 1 + static_cast<int>(rng() % (round < 200 ? 40 : 300));
+    const int k = static_cast<int>(rng() % static_cast<unsigned>(n + 1));
+    const auto side = [&] { return rng() % 4 == 0 ? n : static_cast<int>(rng() % static_cast<unsigned>(n / 3 + 2)) % (n + 1); };
+    const int below = side(), above = side();
+    std::vector<Count> col(2 * static_cast<std::size_t>(n) + 3), next(col.size());  // height h at h + n + 1
+    mpz_set_ui(col[static_cast<std::size_t>(n) + 1].v, 1);
+    for (long x = 1; x <= n; ++x) {
+      const long line = x * (2L * k - n) / n;
+      for (long h = -n; h <= n; ++h) {
+        mpz_ptr c = next[static_cast<std::size_t>(h + n + 1)].v;
+        mpz_set_ui(c, 0);
+        if (h < line - below || h > line + above) continue;
+        mpz_add(c, col[static_cast<std::size_t>(h + n)].v, col[static_cast<std::size_t>(h + n + 2)].v);
+      }
+      std::swap(col, next);
+    }
+    Count got;
+    lumbra::countWalksBetween(got.v, n, k, below, above, 1 + round % 2);
+    ASSERT_EQ(got.text(), col[static_cast<std::size_t>(2 * k + 1)].text())
+        << "n=" << n << " k=" << k << " below=" << below << " above=" << above;
   }
 }
 

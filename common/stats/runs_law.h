@@ -1,0 +1,51 @@
+// runs: the number of runs of equal bits in a block, given its length m and
+// its ones k (the turns of its walk, plus one).
+//
+// A block of fair bits with k ones is equally likely any of the C(m, k)
+// arrangements; of these, with z = m - k zeros and 1 <= k, z,
+//   2 C(k-1, s-1) C(z-1, s-1)                         have 2s runs,
+//   C(k-1, s) C(z-1, s-1) + C(k-1, s-1) C(z-1, s)      have 2s + 1 runs
+// (the runs of ones and of zeros alternate: choose where each symbol's k
+// bits are cut into its runs), and a block of one symbol has one run. The
+// mean is E = 1 + 2 k z / m. The p-value is two-sided:
+//   p_runs(m, k, r) = P(|R' - E| >= |r - E|),
+// decided exactly by comparing |m r' - m - 2kz| with |m r - m - 2kz|, so
+// too few runs (bits that stick) and too many (bits that alternate) are both
+// extreme. RunsLaw computes the law of one (m, k) exactly at construction
+// (O(m) big-integer steps) and keeps the p-values and probabilities as long
+// doubles; exact p-values are worked out again when asked for.
+#pragma once
+
+#include <vector>
+
+#include "stats/statistic.h"
+
+namespace lumbra {
+
+class RunsLaw final : public StatisticLaw {
+ public:
+  // Requires 1 <= m <= 4096, 0 <= k <= m. Throws std::bad_alloc.
+  RunsLaw(int m, int k);
+
+  int least() const override { return least_; }
+  int most() const override { return most_; }
+  void pValueCount(mpz_ptr num, mpz_ptr den, int r) override;
+  long double pValue(int r) override;
+  long double probability(int r) override;
+
+  // Sets c to the number of arrangements of (m, k) with r runs (0 outside
+  // [least(), most()]).
+  void count(mpz_ptr c, int r) const;
+
+ private:
+  // |m r - m - 2kz|: the distance of r from the mean, times m.
+  long long distance(int r) const;
+  std::size_t index(int r) const;
+
+  int m_, k_, least_, most_;
+  std::vector<long double> pValue_, probability_;  // by r - least_
+};
+
+const Statistic& runsStatistic();
+
+}  // namespace lumbra

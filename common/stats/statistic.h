@@ -1,0 +1,99 @@
+// A statistic of a block as a value: what it measures of a block, its exact
+// law when the block's bits are fair coin flips, and a block's p-value, bin
+// and passing, decided exactly.
+//
+// A Statistic is a stateless description, one static instance per kind,
+// shared by every thread: its name (the key a summary writes), what it
+// measures of a block's shape (see BlockShape: every statistic of a block
+// comes out of one pass over its bytes), whether its law is conditioned on
+// the block's length m alone or on m and its ones k, and a maker of its law.
+//
+// A StatisticLaw is the law of one statistic for one (m, k) (k is ignored
+// when the law is given m alone). It owns what it caches, on the heap; it is
+// not safe to share between threads while it changes (give each thread its
+// own laws). The p-value of a value v is the probability that a block of
+// fair bits with the same (m, k) is at least as extreme; which direction is
+// extreme is the statistic's own (two-sided for runs, upwards for the
+// others). Bins and passing follow the house rule: a block's bin is
+// floor(10 p), 9 for p = 1, and it passes when p >= 0.01; both are decided
+// on the exact p-value whenever the rounded one lies near an edge.
+//
+// Nothing here throws but std::bad_alloc; values outside [least(), most()]
+// and (m, k) outside 1 <= m <= 4096, 0 <= k <= m are hard assertions.
+#pragma once
+
+#include <gmp.h>
+
+#include <memory>
+#include <span>
+#include <string_view>
+
+#include "reading/block_meter.h"
+
+namespace lumbra {
+
+class StatisticLaw {
+ public:
+  virtual ~StatisticLaw() = default;
+
+  // The least and the most value a block of this (m, k) can have.
+  virtual int least() const = 0;
+  virtual int most() const = 0;
+  // The p-value of v exactly: num / den.
+  virtual void pValueCount(mpz_ptr num, mpz_ptr den, int v) = 0;
+  // The p-value of v within a relative error of p_value_error (by default
+  // the exact one, rounded), and P(V' = v) to the same relative error. Long
+  // double holds every such probability of m <= 4096 (none is below
+  // 2^-4096).
+  virtual long double pValue(int v);
+  virtual long double probability(int v) = 0;
+
+  // floor(10 p), 9 for p = 1; and p >= 0.01.
+  int bin(int v);
+  bool passing(int v);
+
+ protected:
+  StatisticLaw() = default;
+  StatisticLaw(const StatisticLaw&) = default;
+  StatisticLaw& operator=(const StatisticLaw&) = default;
+
+ private:
+  // Whether p(v) >= num / den, exactly.
+  bool atLeast(int v, int num, int den);
+};
+
+// The relative error of a p-value or probability that a law gives as a long
+// double: each is an exact ratio of two integers, each integer rounded to a
+// double's 53 bits, then divided.
+inline constexpr double p_value_error = 0x1p-50;
+
+// num / den as a long double, within p_value_error; den > 0, num >= 0.
+long double exactRatio(mpz_srcptr num, mpz_srcptr den);
+
+class Statistic {
+ public:
+  virtual ~Statistic() = default;
+  // The key of the statistic in a summary, as "runs".
+  virtual std::string_view name() const = 0;
+  // One line of what it measures, for help texts and documents.
+  virtual std::string_view measures() const = 0;
+  // Whether its law is conditioned on the block's ones as well as its size.
+  virtual bool givenOnes() const = 0;
+  // Its value for a block.
+  virtual int value(const BlockShape& block) const = 0;
+  // Its law for blocks of m bits with k ones (k ignored unless givenOnes()).
+  // Throws std::bad_alloc.
+  virtual std::unique_ptr<StatisticLaw> law(int m, int k) const = 0;
+
+ protected:
+  Statistic() = default;
+  Statistic(const Statistic&) = default;
+  Statistic& operator=(const Statistic&) = default;
+};
+
+// The statistics with a law given (m, k) besides the ones and the
+// deviation: runs, longest_run, deviation_up, deviation_down, in that
+// order. Each lives as long as the program.
+std::span<const Statistic* const> blockStatistics();
+
+}  // namespace lumbra

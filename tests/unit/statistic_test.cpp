@@ -1,0 +1,176 @@
+#include "stats/statistic.h"
+
+#include <gmp.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "count/mpz.h"
+#include "stats/longest_run_law.h"
+#include "stats/runs_law.h"
+
+namespace {
+
+using lumbra::Mpz;
+
+// A block's statistics worked out plainly from its bits: the walk against
+// the line x(2k - m)/m truncated toward zero, the runs by neighbours.
+lumbra::BlockShape plainShape(const std::vector<int>& bits) {
+  const long m = static_cast<long>(bits.size());
+  lumbra::BlockShape s{0, 0, 0, 1, 0, bits.front(), bits.back()};
+  for (int b : bits) s.ones += b;
+  long w = 0;
+  for (long x = 1, run = 0; x <= m; ++x) {
+    w += bits[static_cast<std::size_t>(x - 1)] ? 1 : -1;
+    const long line = x * (2L * s.ones - m) / m;
+    s.up = std::max(s.up, static_cast<int>(w - line));
+    s.down = std::max(s.down, static_cast<int>(line - w));
+    const bool same = x > 1 && bits[static_cast<std::size_t>(x - 1)] == bits[static_cast<std::size_t>(x - 2)];
+    run = same ? run + 1 : 1;
+    s.runs += x > 1 && !same;
+    s.longestRun = std::max(s.longestRun, static_cast<int>(run));
+  }
+  return s;
+}
+
+// Whether the value v' is at least as extreme as v, for the statistic: the
+// runs on both sides of their mean 1 + 2k(m - k)/m, the others upwards.
+bool asExtreme(const lumbra::Statistic& stat, int m, int k, int vp, int v) {
+  if (stat.name() != "runs") return vp >= v;
+  const long mean = static_cast<long>(m) + 2L * k * (m - k);  // times m
+  return std::labs(static_cast<long>(m) * vp - mean) >= std::labs(static_cast<long>(m) * v - mean);
+}
+
+// The law of every statistic against every block of up to 14 bits: its
+// range, each value's exact p-value and probability, bin and passing.
+TEST(StatisticTest, EveryLawMatchesEveryBlockUpTo14Bits) {
+  const auto stats = lumbra::blockStatistics();
+  ASSERT_EQ(stats.size(), 4u);
+  for (int m = 1; m <= 14; ++m) {
+    // seen[statistic][k][value]: how many blocks
+    std::vector<std::vector<std::map<int, unsigned long>>> seen(stats.size(),
+                                                                std::vector<std::map<int, unsigned long>>(static_cast<std::size_t>(m) + 1));
+    std::vector<int> bits(static_cast<std::size_t>(m));
+    for (unsigned v = 0; v < (1u << m); ++v) {
+      for (int i = 0; i < m; ++i) bits[static_cast<std::size_t>(i)] = static_cast<int>((v >> i) & 1);
+      const lumbra::BlockShape s = plainShape(bits);
+      for (std::size_t t = 0; t < stats.size(); ++t) ++seen[t][static_cast<std::size_t>(s.ones)][stats[t]->value(s)];
+    }
+    for (std::size_t t = 0; t < stats.size(); ++t) {
+      const lumbra::Statistic& stat = *stats[t];
+      EXPECT_TRUE(stat.givenOnes());
+      for (int k = 0; k <= m; ++k) {
+        SCOPED_TRACE(std::string(stat.name()) + " m=" + std::to_string(m) + " k=" + std::to_string(k));
+        const std::map<int, unsigned long>& counts = seen[t][static_cast<std::size_t>(k)];
+        const auto law = stat.law(m, k);
+        EXPECT_EQ(law->least(), counts.begin()->first);
+        EXPECT_EQ(law->most(), counts.rbegin()->first);
+        unsigned long total = 0;
+        for (const auto& [value, n] : counts) total += n;
+        for (int v = law->least(); v <= law->most(); ++v) {
+          unsigned long tail = 0;
+          for (const auto& [value, n] : counts) tail += asExtreme(stat, m, k, value, v) ? n : 0;
+          Mpz num, den;
+          law->pValueCount(num.get(), den.get(), v);
+          mpz_mul_ui(num.get(), num.get(), total);
+          mpz_mul_ui(den.get(), den.get(), tail);
+          ASSERT_EQ(mpz_cmp(num.get(), den.get()), 0) << "v=" << v;
+          const double p = static_cast<double>(tail) / static_cast<double>(total);
+          EXPECT_NEAR(static_cast<double>(law->pValue(v)), p, 1e-15 * p);
+          const auto it = counts.find(v);
+          const double q = it == counts.end() ? 0.0 : static_cast<double>(it->second) / static_cast<double>(total);
+          EXPECT_NEAR(static_cast<double>(law->probability(v)), q, 1e-15 * q);
+          EXPECT_EQ(law->bin(v), static_cast<int>(std::min(9ul, 10 * tail / total))) << "v=" << v;
+          EXPECT_EQ(law->passing(v), 100 * tail >= total) << "v=" << v;
+        }
+      }
+    }
+  }
+}
+
+// Exact counts by a plain walk over the bits one at a time, for blocks too
+// long to enumerate: the arrangements of k ones and z zeros by their number
+// of runs, and those whose runs are all shorter than l.
+std::vector<Mpz> plainRunCounts(int k, int z) {
+  // at[i][j][b][r]: i ones and j zeros so far, the last bit b, r runs
+  const int most = k + z + 1;
+  auto cell = [&](std::vector<Mpz>& a, int i, int j, int b, int r) -> Mpz& {
+    return a[((static_cast<std::size_t>(i) * static_cast<std::size_t>(z + 1) + static_cast<std::size_t>(j)) * 2 + static_cast<std::size_t>(b)) * static_cast<std::size_t>(most + 1) + static_cast<std::size_t>(r)];
+  };
+  std::vector<Mpz> at(static_cast<std::size_t>(k + 1) * static_cast<std::size_t>(z + 1) * 2 * static_cast<std::size_t>(most + 1));
+  if (k > 0) mpz_set_ui(cell(at, 1, 0, 1, 1).get(), 1);
+  if (z > 0) mpz_set_ui(cell(at, 0, 1, 0, 1).get(), 1);
+  for (int i = 0; i <= k; ++i)
+    for (int j = 0; j <= z; ++j)
+      for (int b = 0; b < 2; ++b)
+        for (int r = 1; r < most; ++r) {
+          mpz_srcptr c = cell(at, i, j, b, r).get();
+          if (mpz_sgn(c) == 0) continue;
+          if (i < k) mpz_add(cell(at, i + 1, j, 1, r + (b != 1)).get(), cell(at, i + 1, j, 1, r + (b != 1)).get(), c);
+          if (j < z) mpz_add(cell(at, i, j + 1, 0, r + (b != 0)).get(), cell(at, i, j + 1, 0, r + (b != 0)).get(), c);
+        }
+  std::vector<Mpz> byRuns(static_cast<std::size_t>(most + 1));
+  for (int r = 1; r <= most; ++r)
+    for (int b = 0; b < 2; ++b) mpz_add(byRuns[static_cast<std::size_t>(r)].get(), byRuns[static_cast<std::size_t>(r)].get(), cell(at, k, z, b, r).get());
+  return byRuns;
+}
+
+void plainShortRuns(mpz_ptr out, int k, int z, int l) {
+  // end[b][i][j]: i ones and j zeros whose last run, of bit b, is complete
+  std::vector<std::vector<Mpz>> end[2];
+  for (auto& e : end) e.assign(static_cast<std::size_t>(k) + 1, std::vector<Mpz>(static_cast<std::size_t>(z) + 1));
+  for (int i = 0; i <= k; ++i)
+    for (int j = 0; j <= z; ++j)
+      for (int t = 1; t < l; ++t) {
+        if (i >= t) {  // a run of t ones after zeros, or the whole start
+          mpz_ptr c = end[1][static_cast<std::size_t>(i)][static_cast<std::size_t>(j)].get();
+          if (i == t && j == 0) mpz_add_ui(c, c, 1);
+          else mpz_add(c, c, end[0][static_cast<std::size_t>(i - t)][static_cast<std::size_t>(j)].get());
+        }
+        if (j >= t) {
+          mpz_ptr c = end[0][static_cast<std::size_t>(i)][static_cast<std::size_t>(j)].get();
+          if (j == t && i == 0) mpz_add_ui(c, c, 1);
+          else mpz_add(c, c, end[1][static_cast<std::size_t>(i)][static_cast<std::size_t>(j - t)].get());
+        }
+      }
+  mpz_add(out, end[0][static_cast<std::size_t>(k)][static_cast<std::size_t>(z)].get(), end[1][static_cast<std::size_t>(k)][static_cast<std::size_t>(z)].get());
+}
+
+// Random blocks of up to a few hundred bits: the runs' whole law against
+// the plain walk over the bits, the longest run's count for random lengths
+// against the plain count of short runs. (The rise and fall are counts of
+// band rows, which count_test checks against a plain count.)
+TEST(StatisticTest, LongBlocksMatchPlainCounts) {
+  std::mt19937 rng(22);
+  for (int round = 0; round < 40; ++round) {
+    const int m = 2 + static_cast<int>(rng() % 120);
+    const int k = static_cast<int>(rng() % static_cast<unsigned>(m + 1));
+    SCOPED_TRACE("m=" + std::to_string(m) + " k=" + std::to_string(k));
+    lumbra::RunsLaw runs(m, k);
+    const std::vector<Mpz> want = plainRunCounts(k, m - k);
+    Mpz got;
+    for (int r = 1; r <= m + 1; ++r) {
+      runs.count(got.get(), r);
+      ASSERT_EQ(mpz_cmp(got.get(), want[static_cast<std::size_t>(r)].get()), 0) << "r=" << r;
+    }
+  }
+  for (int round = 0; round < 40; ++round) {
+    const int m = 2 + static_cast<int>(rng() % 300);
+    const int k = static_cast<int>(rng() % static_cast<unsigned>(m + 1));
+    lumbra::LongestRunLaw law(m, k);
+    // The usual lengths (counted row by row) and long ones (by exclusion).
+    for (int l : {law.least(), law.least() + 1 + static_cast<int>(rng() % 12), 34 + static_cast<int>(rng() % 40), law.most()}) {
+      if (l > law.most()) continue;
+      Mpz want;
+      plainShortRuns(want.get(), k, m - k, l);
+      ASSERT_EQ(mpz_cmp(law.shorterThan(l), want.get()), 0) << "m=" << m << " k=" << k << " l=" << l;
+    }
+  }
+}
+
+}  // namespace
