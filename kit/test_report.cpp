@@ -110,7 +110,7 @@ std::string chiSquareTailText(double chi2, int dof, int digits) {
   mpfr_set_d(x, chi2, MPFR_RNDN);
   mpfr_div_2ui(x, x, 1, MPFR_RNDN);
   mpfr_set_ui(upper, 0, MPFR_RNDN);
-  for (int i = 200; i >= 1; --i) {
+  for (long i = 200; i >= 1; --i) {
     // upper = -i (i - a) / (x + 2 i + 1 - a + upper)
     mpfr_add(upper, upper, x, MPFR_RNDN);
     mpfr_add_ui(upper, upper, static_cast<unsigned long>(2 * i + 1), MPFR_RNDN);

@@ -95,6 +95,7 @@ TEST(Plot, AnyNumberOfDistinctDeviations) {
       byDeviation.emplace(lumbra_test::plain_walk(vb).d, vb);
     }
     std::vector<std::vector<bool>> blocks;
+    blocks.reserve(byDeviation.size());
     for (const auto& [d, b] : byDeviation) blocks.push_back(b);
     const int distinct = static_cast<int>(blocks.size());
     for (int count = 0; count <= std::min(20, distinct); ++count) {
