@@ -12,6 +12,7 @@ std::span<const AddCommand> allCommands() {
       addBlocksCommand,
       addTestCommand,
       addMergeCommand,
+      addSmirnovCommand,
       addRankCommand,
       addUnrankCommand,
       addEncodeCommand,

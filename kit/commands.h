@@ -24,5 +24,7 @@ void addBlocksCommand(CLI::App& app, int& status);
 void addTestCommand(CLI::App& app, int& status);
 // merge SUMMARY...: the verdict on slices of a file, from their summaries.
 void addMergeCommand(CLI::App& app, int& status);
+// smirnov X Y: the two-sample Smirnov test with its exact p-value.
+void addSmirnovCommand(CLI::App& app, int& status);
 
 }  // namespace lumbra::kit

@@ -122,7 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   close(err);
   if (status < 0 || status > 3) fail("status outside 0..3", args);
   const bool command = !args.empty() && (args[0] == "count" || args[0] == "blocks" || args[0] == "test" ||
-                                         args[0] == "merge" || args[0] == "rank" || args[0] == "unrank" ||
+                                         args[0] == "merge" || args[0] == "rank" || args[0] == "unrank" || args[0] == "smirnov" ||
                                          args[0] == "help" ||
                                          (!args[0].empty() && args[0][0] == '-'));
   if (!command && status != 1) fail("a first word that is no command did not give status 1", args);

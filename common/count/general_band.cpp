@@ -1,0 +1,461 @@
+#include "count/general_band.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include "count/mpz.h"
+#include "kova/hard_assert.h"
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+namespace lumbra {
+
+namespace {
+
+using i64 = std::int64_t;
+
+// The band cut to the rectangle every path keeps to, and then to the points
+// from which some path goes on to the end without leaving: row t admits
+// [low(t), high(t)], empty when low > high. A path that steps beyond these
+// rows is bound to leave the band later, so counting it as leaving at once
+// changes no count and no probability; it keeps the rows as narrow as the
+// band's tightest rows ahead allow (with ties, a band admits everything
+// between two checks, and only a few hundred cells of such a row matter).
+// NOTE: 32-bit bounds (a <= max_band_steps): half the memory of the band's.
+struct Rows {
+  const GeneralBand& g;
+  i64 n;
+  std::vector<std::int32_t> lo, hi;
+  explicit Rows(const GeneralBand& band) : g(band), n(band.a + band.b) {
+    hard_assert(band.a >= 0 && band.b >= 0 && band.a + band.b <= max_band_steps, "a>=0&&b>=0&&a+b<=max_band_steps");
+    hard_assert(band.lo.size() == static_cast<std::size_t>(n) + 1 && band.hi.size() == band.lo.size(),
+                "lo.size()==n+1&&hi.size()==lo.size()");
+    lo.resize(static_cast<std::size_t>(n) + 1);
+    hi.resize(lo.size());
+    // From the end back: a point of row t goes on only to i and i + 1.
+    i64 nextLo = band.a, nextHi = band.a;
+    for (i64 t = n; t >= 0; --t) {
+      const auto k = static_cast<std::size_t>(t);
+      const i64 l = std::max({band.lo[k], i64{0}, t - band.b, nextLo - 1});
+      const i64 h = std::min({band.hi[k], t, band.a, nextHi});
+      nextLo = l;
+      nextHi = h;
+      // An empty row (any one makes every path leave) stays empty in 32 bits.
+      lo[k] = static_cast<std::int32_t>(std::min(l, max_band_steps));
+      hi[k] = static_cast<std::int32_t>(std::max(h, i64{-1}));
+    }
+  }
+  i64 low(i64 t) const { return lo[static_cast<std::size_t>(t)]; }
+  i64 high(i64 t) const { return hi[static_cast<std::size_t>(t)]; }
+  bool anyEmpty() const {
+    for (i64 t = 0; t <= n; ++t)
+      if (low(t) > high(t)) return true;
+    return false;
+  }
+  // Whether the band admits the whole rectangle: then no path leaves.
+  bool everything() const {
+    for (i64 t = 0; t <= n; ++t)
+      if (low(t) > std::max(i64{0}, t - g.b) || high(t) < std::min(t, g.a)) return false;
+    return true;
+  }
+};
+
+// ---- Exact counts -------------------------------------------------------
+
+// Runs the rows forward: in each, the cells a path can reach from (0, 0)
+// without leaving, [cl, ch]; cell i of the next row is the sum of cells i - 1
+// and i of this one. Slot i + 1 of a row holds cell i, so slots 0 and a + 2
+// stand for the cells outside the rectangle.
+void countRows(mpz_ptr c, const Rows& r) {
+  mpz_set_ui(c, 0);
+  if (r.anyEmpty()) return;
+  const std::size_t slots = static_cast<std::size_t>(r.g.a) + 3;
+  std::vector<Mpz> p(slots), q(slots);
+  mpz_set_ui(p[1].get(), 1);
+  i64 cl = 0, ch = 0;
+  for (i64 t = 0; t < r.n; ++t) {
+    const i64 nl = std::max(r.low(t + 1), cl), nh = std::min(r.high(t + 1), ch + 1);
+    if (nl > nh) return;
+    for (i64 i = nl; i <= nh; ++i) {
+      const auto s = static_cast<std::size_t>(i) + 1;
+      mpz_ptr v = q[s].get();
+      mpz_set_ui(v, 0);
+      if (i - 1 >= cl) mpz_add(v, v, p[s - 1].get());
+      if (i <= ch) mpz_add(v, v, p[s].get());
+    }
+    std::swap(p, q);
+    cl = nl;
+    ch = nh;
+  }
+  mpz_set(c, p[static_cast<std::size_t>(r.g.a) + 1].get());
+}
+
+// ---- Double-word arithmetic -------------------------------------------------
+//
+// A value is hi + lo with |lo| <= ulp(hi) / 2. The building blocks and their
+// relative error bounds (u = 2^-53), from Joldes, Muller and Popescu, "Tight
+// and rigorous error bounds for basic building blocks of double-word
+// arithmetic" (2017): a double-word times a double (their DWTimesFP3), 2u^2;
+// the sum of two double-words of one sign (SloppyDWPlusDW; for operands of
+// one sign no cancellation occurs), 3u^2; a double-word times a double-word
+// (DWTimesDW3), 4u^2. They need a correctly rounded fused multiply-add and
+// no contraction of other products (the unit is built with -ffp-contract=off).
+
+struct DW {
+  double h = 0, l = 0;
+};
+
+inline DW fastTwoSum(double a, double b) {
+  const double s = a + b;
+  return {s, b - (s - a)};
+}
+
+inline DW twoSum(double a, double b) {
+  const double s = a + b, bb = s - a;
+  return {s, (a - (s - bb)) + (b - bb)};
+}
+
+inline DW mulD(DW x, double y) {
+  const double c = x.h * y;
+  return fastTwoSum(c, std::fma(x.l, y, std::fma(x.h, y, -c)));
+}
+
+inline DW add(DW x, DW y) {
+  const DW s = twoSum(x.h, y.h);
+  return fastTwoSum(s.h, s.l + (x.l + y.l));
+}
+
+inline DW mul(DW x, DW y) {
+  const double c = x.h * y.h;
+  const double c1 = std::fma(x.h, y.h, -c);
+  const double c2 = std::fma(x.l, y.h, std::fma(x.h, y.l, x.l * y.l));
+  return fastTwoSum(c, c1 + c2);
+}
+
+// 1/m for an integer m >= 1 below 2^53: the residual 1 - h m is exact.
+inline DW inverse(double m) {
+  const double h = 1 / m;
+  return fastTwoSum(h, std::fma(-h, m, 1.0) / m);
+}
+
+// The error of one step of a row, relative: a sum of two products of a cell
+// and a weight (2u^2 each, then 3u^2), times the row's inverse (4u^2, and
+// u^2 more for the inverse itself): below 11u^2; 16u^2 leaves room for
+// the products of these factors.
+constexpr double u2 = 0x1p-106;
+constexpr double step_error = 16 * u2;
+constexpr double sum_error = 3 * u2;
+constexpr double product_error = 6 * u2;
+// The absolute error any one of these operations can add when its result or
+// a part of it falls below the doubles' normal range, in units of
+// probability (every cell and weight product here is a probability <= 1).
+constexpr double underflow_error = 8 * 0x1p-1074;
+
+// A row of double-words in two arrays, cell i at index i + 1.
+struct Row {
+  std::vector<double> h, l;
+  explicit Row(std::size_t slots) : h(slots, 0.0), l(slots, 0.0) {}
+  DW get(i64 i) const { return {h[static_cast<std::size_t>(i + 1)], l[static_cast<std::size_t>(i + 1)]}; }
+  void set(i64 i, DW v) {
+    h[static_cast<std::size_t>(i + 1)] = v.h;
+    l[static_cast<std::size_t>(i + 1)] = v.l;
+  }
+};
+
+// One row step: dst[i] = ((ac - i) x[i] + (bc + i) y[i]) inv for i in
+// [from, to], where x and y are the row before, seen at an offset of
+// xo and yo cells. The weights are integers below 2^53, exact.
+struct Step {
+  double* dh;
+  double* dl;
+  const double* xh;
+  const double* xl;
+  const double* yh;
+  const double* yl;
+  double ac, bc;
+  DW inv;
+};
+
+inline DW cell(const Step& s, i64 i) {
+  const auto k = static_cast<std::size_t>(i);
+  const double di = static_cast<double>(i);
+  const DW p = mulD({s.xh[k], s.xl[k]}, s.ac - di);
+  const DW q = mulD({s.yh[k], s.yl[k]}, s.bc + di);
+  return mul(add(p, q), s.inv);
+}
+
+void stepPlain(const Step& s, i64 from, i64 to) {
+  for (i64 i = from; i <= to; ++i) {
+    const DW v = cell(s, i);
+    s.dh[static_cast<std::size_t>(i)] = v.h;
+    s.dl[static_cast<std::size_t>(i)] = v.l;
+  }
+}
+
+#if defined(__x86_64__)
+#define LUMBRA_WIDE __attribute__((target("avx2,fma"), always_inline)) inline
+
+// fastTwoSum, four at a time: returns the sum, lo gets its error.
+LUMBRA_WIDE __m256d fastWide(__m256d a, __m256d b, __m256d& lo) {
+  const __m256d sum = _mm256_add_pd(a, b);
+  lo = _mm256_sub_pd(b, _mm256_sub_pd(sum, a));
+  return sum;
+}
+
+// mulD, four at a time.
+LUMBRA_WIDE __m256d timesWide(__m256d xh, __m256d xl, __m256d w, __m256d& lo) {
+  const __m256d c = _mm256_mul_pd(xh, w);
+  return fastWide(c, _mm256_fmadd_pd(xl, w, _mm256_fmsub_pd(xh, w, c)), lo);
+}
+
+// The same as stepPlain, four cells at a time: the same operations in the
+// same order, so the same bytes.
+__attribute__((target("avx2,fma"))) void stepWide(const Step& s, i64 from, i64 to) {
+  const __m256d ih = _mm256_set1_pd(s.inv.h), il = _mm256_set1_pd(s.inv.l);
+  const __m256d four = _mm256_set1_pd(4.0);
+  const double f = static_cast<double>(from);
+  __m256d vi = _mm256_set_pd(f + 3, f + 2, f + 1, f);
+  const __m256d ac = _mm256_set1_pd(s.ac), bc = _mm256_set1_pd(s.bc);
+  i64 i = from;
+  for (; i + 3 <= to; i += 4) {
+    const auto k = static_cast<std::size_t>(i);
+    __m256d pl, ql;
+    const __m256d ph = timesWide(_mm256_loadu_pd(s.xh + k), _mm256_loadu_pd(s.xl + k), _mm256_sub_pd(ac, vi), pl);
+    const __m256d qh = timesWide(_mm256_loadu_pd(s.yh + k), _mm256_loadu_pd(s.yl + k), _mm256_add_pd(bc, vi), ql);
+    // add: twoSum of the highs, then the lows
+    const __m256d sh = _mm256_add_pd(ph, qh), bb = _mm256_sub_pd(sh, ph);
+    const __m256d se = _mm256_add_pd(_mm256_sub_pd(ph, _mm256_sub_pd(sh, bb)), _mm256_sub_pd(qh, bb));
+    __m256d tl;
+    const __m256d th = fastWide(sh, _mm256_add_pd(se, _mm256_add_pd(pl, ql)), tl);
+    // mul by the inverse
+    const __m256d c = _mm256_mul_pd(th, ih);
+    const __m256d c1 = _mm256_fmsub_pd(th, ih, c);
+    const __m256d c2 = _mm256_fmadd_pd(tl, ih, _mm256_fmadd_pd(th, il, _mm256_mul_pd(tl, il)));
+    __m256d rl;
+    const __m256d rh = fastWide(c, _mm256_add_pd(c1, c2), rl);
+    _mm256_storeu_pd(s.dh + k, rh);
+    _mm256_storeu_pd(s.dl + k, rl);
+    vi = _mm256_add_pd(vi, four);
+  }
+  stepPlain(s, i, to);
+}
+#undef LUMBRA_WIDE
+
+#define LUMBRA_WIDER __attribute__((target("avx512f"), always_inline)) inline
+
+LUMBRA_WIDER __m512d fastWider(__m512d a, __m512d b, __m512d& lo) {
+  const __m512d sum = _mm512_add_pd(a, b);
+  lo = _mm512_sub_pd(b, _mm512_sub_pd(sum, a));
+  return sum;
+}
+
+LUMBRA_WIDER __m512d timesWider(__m512d xh, __m512d xl, __m512d w, __m512d& lo) {
+  const __m512d c = _mm512_mul_pd(xh, w);
+  return fastWider(c, _mm512_fmadd_pd(xl, w, _mm512_fmsub_pd(xh, w, c)), lo);
+}
+
+// stepWide with eight cells at a time.
+__attribute__((target("avx512f"))) void stepWider(const Step& s, i64 from, i64 to) {
+  const __m512d ih = _mm512_set1_pd(s.inv.h), il = _mm512_set1_pd(s.inv.l);
+  const __m512d eight = _mm512_set1_pd(8.0);
+  const double f = static_cast<double>(from);
+  __m512d vi = _mm512_set_pd(f + 7, f + 6, f + 5, f + 4, f + 3, f + 2, f + 1, f);
+  const __m512d ac = _mm512_set1_pd(s.ac), bc = _mm512_set1_pd(s.bc);
+  i64 i = from;
+  for (; i + 7 <= to; i += 8) {
+    const auto k = static_cast<std::size_t>(i);
+    __m512d pl, ql;
+    const __m512d ph = timesWider(_mm512_loadu_pd(s.xh + k), _mm512_loadu_pd(s.xl + k), _mm512_sub_pd(ac, vi), pl);
+    const __m512d qh = timesWider(_mm512_loadu_pd(s.yh + k), _mm512_loadu_pd(s.yl + k), _mm512_add_pd(bc, vi), ql);
+    const __m512d sh = _mm512_add_pd(ph, qh), bb = _mm512_sub_pd(sh, ph);
+    const __m512d se = _mm512_add_pd(_mm512_sub_pd(ph, _mm512_sub_pd(sh, bb)), _mm512_sub_pd(qh, bb));
+    __m512d tl;
+    const __m512d th = fastWider(sh, _mm512_add_pd(se, _mm512_add_pd(pl, ql)), tl);
+    const __m512d c = _mm512_mul_pd(th, ih);
+    const __m512d c1 = _mm512_fmsub_pd(th, ih, c);
+    const __m512d c2 = _mm512_fmadd_pd(tl, ih, _mm512_fmadd_pd(th, il, _mm512_mul_pd(tl, il)));
+    __m512d rl;
+    const __m512d rh = fastWider(c, _mm512_add_pd(c1, c2), rl);
+    _mm512_storeu_pd(s.dh + k, rh);
+    _mm512_storeu_pd(s.dl + k, rl);
+    vi = _mm512_add_pd(vi, eight);
+  }
+  stepPlain(s, i, to);
+}
+#undef LUMBRA_WIDER
+
+// 8: AVX-512, 4: AVX2 with FMA, 1: neither.
+int stepWidth() {
+  static const int width = __builtin_cpu_supports("avx512f")                                    ? 8
+                           : __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? 4
+                                                                                              : 1;
+  return width;
+}
+#endif
+
+void step(const Step& s, i64 from, i64 to) {
+#if defined(__x86_64__)
+  const int width = stepWidth();
+  if (width == 8) return stepWider(s, from, to);
+  if (width == 4) return stepWide(s, from, to);
+#endif
+  stepPlain(s, from, to);
+}
+
+// The rows from t = 0 to `to`: f[i] is the probability that the path is at
+// i after t steps and has not left; what steps out is added to `left`.
+struct Forward {
+  const Rows& r;
+  i64 to;
+  Row p, q;
+  i64 cl = 0, ch = 0;  // the cells a path can reach without leaving
+  DW left;
+  double terms = 0;  // the terms summed into left
+  double cells = 0;
+  bool allLeave = false;
+
+  Forward(const Rows& rows, i64 middle)
+      : r(rows), to(middle), p(static_cast<std::size_t>(rows.g.a) + 3), q(p.h.size()) {}
+
+  void run() {
+    const i64 a = r.g.a, b = r.g.b;
+    p.set(0, {1, 0});
+    for (i64 t = 0; t < to; ++t) {
+      const i64 bl = r.low(t + 1), bh = r.high(t + 1);
+      const DW inv = inverse(static_cast<double>(r.n - t));
+      // What steps out: an A step from j to j + 1, a B step from j to j.
+      const auto leave = [&](i64 j) {
+        const DW f = p.get(j);
+        if ((j + 1 < bl || j + 1 > bh) && j < a) left = add(left, mul(mulD(f, static_cast<double>(a - j)), inv)), ++terms;
+        if ((j < bl || j > bh) && t - j < b) left = add(left, mul(mulD(f, static_cast<double>(b - t + j)), inv)), ++terms;
+      };
+      const i64 lowEnd = std::min(ch, bl - 1), highStart = std::max(cl, bh);
+      if (lowEnd >= highStart - 1) {
+        for (i64 j = cl; j <= ch; ++j) leave(j);
+      } else {
+        for (i64 j = cl; j <= lowEnd; ++j) leave(j);
+        for (i64 j = highStart; j <= ch; ++j) leave(j);
+      }
+      const i64 nl = std::max(bl, cl), nh = std::min(bh, ch + 1);
+      if (nl > nh) {
+        allLeave = true;
+        return;
+      }
+      // Cell i from i - 1 (an A step, weight a - i + 1) and i (a B step,
+      // weight b - t + i); the slots beside [cl, ch] are zero.
+      const Step s{q.h.data() + 1, q.l.data() + 1, p.h.data(), p.l.data(), p.h.data() + 1, p.l.data() + 1,
+                   static_cast<double>(a + 1), static_cast<double>(b - t), inv};
+      step(s, nl, nh);
+      q.set(nl - 1, {});
+      q.set(nh + 1, {});
+      cells += static_cast<double>(nh - nl + 1);
+      std::swap(p, q);
+      cl = nl;
+      ch = nh;
+    }
+  }
+};
+
+// The rows from t = n down to `to`: g[i] is the probability that a path at
+// (t, i), inside, leaves the band later; a point outside counts 1.
+struct Backward {
+  const Rows& r;
+  i64 to;
+  Row p, q;
+  double cells = 0;
+
+  Backward(const Rows& rows, i64 middle)
+      : r(rows), to(middle), p(static_cast<std::size_t>(rows.g.a) + 3), q(p.h.size()) {}
+
+  void run() {
+    const i64 a = r.g.a, b = r.g.b;
+    // Row n: the end point, inside (no row is empty), leaves with probability 0.
+    p.set(a, {});
+    for (i64 t = r.n - 1; t >= to; --t) {
+      const i64 bl = r.low(t), bh = r.high(t), nl = r.low(t + 1), nh = r.high(t + 1);
+      // The points of row t + 1 that row t steps to, outside: probability 1.
+      for (i64 j = bl; j <= std::min(bh + 1, nl - 1); ++j) p.set(j, {1, 0});
+      for (i64 j = std::max(bl, nh + 1); j <= bh + 1; ++j) p.set(j, {1, 0});
+      // Cell i to i + 1 (an A step, weight a - i) and to i (weight b - t + i).
+      const Step s{q.h.data() + 1, q.l.data() + 1, p.h.data() + 2, p.l.data() + 2, p.h.data() + 1, p.l.data() + 1,
+                   static_cast<double>(a), static_cast<double>(b - t), inverse(static_cast<double>(r.n - t))};
+      step(s, bl, bh);
+      cells += static_cast<double>(bh - bl + 1);
+      std::swap(p, q);
+    }
+  }
+};
+
+// Cell steps below which a second thread costs more than it saves.
+constexpr double thread_worth = 2e5;
+
+}  // namespace
+
+void countInside(mpz_ptr c, const GeneralBand& band) { countRows(c, Rows(band)); }
+
+double countInsideBytes(const GeneralBand& band) {
+  const Rows r(band);
+  i64 widest = 1;
+  for (i64 t = 0; t <= r.n; ++t) widest = std::max(widest, r.high(t) - r.low(t) + 1);
+  // log2 C(n, a), a little above: the most bits of a count.
+  const double n = static_cast<double>(r.n), a = static_cast<double>(band.a);
+  const double bits = (std::lgamma(n + 1) - std::lgamma(a + 1) - std::lgamma(n - a + 1)) / std::log(2.0) + 64;
+  // Two rows of integer records, and the digits of the cells in use in each.
+  return 2 * (a + 3) * sizeof(Mpz) + 2 * static_cast<double>(widest) * (bits / 8 + 16);
+}
+
+LeaveProbability leaveProbability(const GeneralBand& band, unsigned threads) {
+  const Rows r(band);
+  if (r.anyEmpty()) return {1.0L, 0.0};
+  if (r.everything()) return {0.0L, 0.0};
+  const i64 middle = r.n / 2;
+  Forward fwd(r, middle);
+  Backward bwd(r, middle);
+  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+  // Roughly the cell steps of the whole run.
+  double work = 0;
+  for (i64 t = 0; t <= r.n; t += std::max<i64>(1, r.n / 64))
+    work += static_cast<double>(r.high(t) - r.low(t) + 1) * static_cast<double>(std::max<i64>(1, r.n / 64));
+  bool together = threads >= 2 && work >= thread_worth;
+  if (together) {
+    try {
+      std::thread other([&fwd] { fwd.run(); });
+      bwd.run();
+      other.join();
+    } catch (const std::system_error&) {
+      together = false;  // no thread to be had: both halves on this one
+    }
+  }
+  if (!together) {
+    fwd.run();
+    if (!fwd.allLeave) bwd.run();
+  }
+  if (fwd.allLeave) return {1.0L, 0.0};
+  // The two halves meet: the mass still inside at the middle row times the
+  // probability that it leaves afterwards.
+  DW sum = fwd.left;
+  double terms = fwd.terms;
+  for (i64 i = fwd.cl; i <= fwd.ch; ++i) {
+    sum = add(sum, mul(fwd.p.get(i), bwd.p.get(i)));
+    ++terms;
+  }
+  const long double value = static_cast<long double>(sum.h) + static_cast<long double>(sum.l);
+  // Every term went through at most n steps (the two halves together), one
+  // product, and at most `terms` sums.
+  const double steps = static_cast<double>(r.n) + 2;
+  const double rel = (steps * step_error + product_error + terms * sum_error) * 1.01 + 0x1p-63;
+  const double absolute = underflow_error * (fwd.cells + bwd.cells + 4 * terms + 4);
+  // Some path leaves, so P >= 1 / C(n, a) > 0: a value of 0 is all underflow.
+  if (!(value > 0)) return {0.0L, HUGE_VAL};
+  const double lowest = static_cast<double>(value) * (1 - rel);
+  const double error = lowest > 0 ? rel + absolute / lowest : HUGE_VAL;
+  return {value, error};
+}
+
+}  // namespace lumbra

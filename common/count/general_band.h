@@ -1,0 +1,65 @@
+// general_band: lattice paths from (0, 0) to (a, b) held inside a band given
+// row by row, counted exactly or weighed under the uniform law.
+//
+// A path takes a steps of kind A and b of kind B in any order; after t steps
+// (t = 0 .. a + b) it stands at i, the number of A steps taken so far. The
+// band admits the points with lo[t] <= i <= hi[t]; the bounds are inclusive,
+// any integers (a bound beyond the rectangle 0 <= i <= a, 0 <= t - i <= b
+// simply does not cut). The constrained triangle's band is one instance
+// (i = ones, rows = bits); the two-sample Smirnov band another.
+//
+// countInside gives the number of paths that never leave the band, as a GMP
+// integer; leaveProbability the probability that a path drawn uniformly from
+// all C(a + b, a) leaves it at least once, with a proven bound on its relative
+// error. That probability is a sum of positive terms (the mass that steps
+// out, row by row, and the mass met in the middle row times the chance that
+// it still leaves), never one minus something, so it keeps its accuracy
+// however small it is; the rows are carried in double-word numbers (two
+// doubles, about 106 bits), so a million rows still leave an error far below
+// 1e-20 as long as the mass that matters stays above the doubles' smallest
+// normal numbers (about 1e-290; below that the bound says how much is lost).
+//
+// Memory: the band (two integers per row) is the caller's. countInside keeps
+// two rows of a + 3 GMP integers; leaveProbability four rows of a + 3 double
+// pairs (two per half), 64 MiB at a = 10^6; both also the band cut to the
+// points that can still reach the end (two 32-bit bounds per row, 16 MiB at
+// a + b = 2 10^6). All of it is taken on the calling thread and given back
+// before the call returns. leaveProbability runs its two halves on two
+// threads when asked to and worth it; the answer is the same bytes either way.
+// Both throw std::bad_alloc; nothing else.
+#pragma once
+
+#include <gmp.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace lumbra {
+
+struct GeneralBand {
+  std::int64_t a = 0, b = 0;
+  // a + b + 1 entries each: the least and the greatest i admitted after t steps.
+  std::vector<std::int64_t> lo, hi;
+};
+
+// The most steps a band may have: t, i and the weights stay exact in doubles
+// and products of two of them in 64-bit integers.
+inline constexpr std::int64_t max_band_steps = 2147483646;
+
+// Sets c to the number of paths that stay inside. Requires a, b >= 0,
+// a + b <= max_band_steps and both bound vectors of a + b + 1 entries.
+void countInside(mpz_ptr c, const GeneralBand& band);
+
+// The bytes countInside holds at its peak, for the memory check before it starts.
+double countInsideBytes(const GeneralBand& band);
+
+struct LeaveProbability {
+  long double value = 0;  // P(the path leaves the band)
+  double error = 0;       // |value - P| <= error * P
+};
+
+// P(a uniformly drawn path leaves the band) on at most `threads` threads (0:
+// one per core). Requires what countInside requires.
+LeaveProbability leaveProbability(const GeneralBand& band, unsigned threads = 0);
+
+}  // namespace lumbra

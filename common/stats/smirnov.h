@@ -1,0 +1,75 @@
+// smirnov: the two-sample Smirnov (Kolmogorov-Smirnov) test, its statistic
+// and its exact p-value under the permutation law, ties included.
+//
+// Pool the samples x (n1 values) and y (n2) and sort them; walk the pooled
+// values in order, i of them from x and j from y so far. F1 = i / n1 and
+// F2 = j / n2 are the samples' distribution functions, compared only at the
+// end of each run of equal values (where both are defined). The statistic is
+//   two-sided: D = max |F1 - F2|,  greater: max (F1 - F2),  less: max (F2 - F1),
+// (the meanings of the usual scientific libraries: `less` is the alternative
+// that x's distribution function lies below y's). Everything is decided in
+// integers: D n1 n2 = max of i n2 - j n1 (or its negative, or its absolute
+// value) over the ends of runs.
+//
+// The p-value is P(D' >= D) when the labels x and y are dealt to the pooled
+// values uniformly at random, the pooled values (and so the runs of ties)
+// fixed: a lattice path from (0, 0) to (n1, n2), checked at the ends of runs.
+// With no ties it is the exact null law of D for continuous data. The paths
+// with D' < D are those inside a band (general_band.h) whose bounds at the
+// end of a run are D n1 n2 - 1 around i N - t n1 (t = i + j, N = n1 + n2);
+// the p-value is the probability of leaving it, as a double-word sum with a
+// proven relative error, or exactly, as the paths outside over C(N, n1).
+//
+// A Smirnov keeps the ends of the runs (two integers per distinct value);
+// the samples are copied while it is made and not kept. Not shared between
+// threads while it is made; afterwards its const functions may be.
+// Throws std::bad_alloc.
+#pragma once
+
+#include <gmp.h>
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "count/general_band.h"
+
+namespace lumbra {
+
+enum class Alternative { two_sided, less, greater };
+
+class Smirnov {
+ public:
+  // Requires both samples non-empty, no NaN among the values and
+  // n1 + n2 <= max_band_steps.
+  Smirnov(std::span<const double> x, std::span<const double> y);
+
+  std::int64_t n1() const { return n1_; }
+  std::int64_t n2() const { return n2_; }
+  // The pooled values that equal their predecessor in sorted order.
+  std::int64_t ties() const { return ties_; }
+
+  // D n1 n2, an integer.
+  std::int64_t scaledStatistic(Alternative alt) const;
+  // D, the double nearest to D n1 n2 / (n1 n2) (within one unit in the last place).
+  double statistic(Alternative alt) const;
+
+  // The band of the arrangements whose statistic is below `scaled`
+  // (a value of scaledStatistic).
+  GeneralBand band(Alternative alt, std::int64_t scaled) const;
+
+  // P(D' >= D) with its relative error bound, on at most `threads` threads.
+  LeaveProbability pValue(Alternative alt, unsigned threads = 0) const;
+  // The same exactly: p set to the arrangements with D' >= D over C(N, n1),
+  // in lowest terms. Its cost grows with the band times the bits of C(N, n1).
+  void exactPValue(mpq_ptr p, Alternative alt) const;
+  // The bytes exactPValue holds at its peak.
+  double exactPValueBytes(Alternative alt) const;
+
+ private:
+  std::int64_t n1_ = 0, n2_ = 0, ties_ = 0;
+  // At the end of run r: ends_[r] pooled values so far, xs_[r] of them from x.
+  std::vector<std::int64_t> ends_, xs_;
+};
+
+}  // namespace lumbra
