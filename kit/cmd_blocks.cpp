@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string>
 #include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <tuple>
 #include <vector>
@@ -24,7 +26,7 @@ namespace {
 struct BlocksArgs {
   int n = default_block_size;
   std::string format;
-  std::string file;
+  std::vector<std::string> files;
   ScanOptions scan;
 };
 
@@ -85,21 +87,21 @@ char* put(char* p, std::string_view s) {
   return p + s.size();
 }
 
-int runBlocks(const BlocksArgs& a) {
-  Input in(a.file);
-  Output out;
-  PValueTexts texts(a.n);
+// The records of one file; `name`, when given, starts each record (a JSON
+// string in jsonl, the plain name in tsv).
+void blocksOf(const BlocksArgs& a, Input& in, PValueTexts& texts, Output& out, const std::string* name) {
   const bool json = a.format == "jsonl";
-  if (!json) out << "block\toffset\tlength\tones\tdeviation\tp_ones\tp_deviation\n";
   std::uint64_t index = a.scan.firstBlock;
-  std::vector<char> line(256);
+  std::vector<char> line(256 + (name ? name->size() : 0));
   auto record = [&](int m, BlockMeasure b) {
     const std::string& po = texts.ones(m, b.ones);
     const std::string& pd = texts.deviation(m, b.ones, b.deviation);
     char* p = line.data();
     const std::uint64_t offset = index * static_cast<std::uint64_t>(a.n);
     if (json) {
-      p = put(put(p, "{\"block\":"), index);
+      p = put(p, "{");
+      if (name) p = put(put(put(p, "\"file\":"), *name), ",");
+      p = put(put(p, "\"block\":"), index);
       p = put(put(p, ",\"offset\":"), offset);
       p = put(put(p, ",\"length\":"), static_cast<std::uint64_t>(m));
       p = put(put(p, ",\"ones\":"), static_cast<std::uint64_t>(b.ones));
@@ -107,6 +109,10 @@ int runBlocks(const BlocksArgs& a) {
       p = put(put(p, ",\"p_ones\":"), po);
       p = put(put(put(p, ",\"p_deviation\":"), pd), "}\n");
     } else {
+      if (name) {
+        p = put(p, *name);
+        *p++ = '\t';
+      }
       p = put(p, index);
       *p++ = '\t';
       p = put(p, offset);
@@ -128,6 +134,25 @@ int runBlocks(const BlocksArgs& a) {
   scanBlocks(in, a.n, a.scan, [&](const MeasuredRun& r) {
     for (std::size_t i = 0; i < r.blocks.size(); ++i) record(r.length(i), r.blocks[i]);
   });
+}
+
+// Each file in turn, the p-values' texts shared; with several, every record
+// starts with its file's name (a "file" column, a "file" key). A failure
+// stops the run after the records of the files before it.
+int runBlocks(const BlocksArgs& a) {
+  Output out;
+  PValueTexts texts(a.n);
+  const bool json = a.format == "jsonl";
+  const bool several = a.files.size() > 1;
+  // The first file is opened before the header, so that one that cannot be
+  // opened leaves no output.
+  auto in = std::make_unique<Input>(a.files.front());
+  if (!json) out << (several ? "file\t" : "") << "block\toffset\tlength\tones\tdeviation\tp_ones\tp_deviation\n";
+  for (std::size_t i = 0; i < a.files.size(); ++i) {
+    if (i > 0) in = std::make_unique<Input>(a.files[i]);
+    const std::string name = json ? nlohmann::json(in->name()).dump() : in->name();
+    blocksOf(a, *in, texts, out, several ? &name : nullptr);
+  }
   out.flush();
   return status_ok;
 }
@@ -150,12 +175,14 @@ void addBlocksCommand(CLI::App& app, int& status) {
   addBlockSizeOption(*cmd, args->n);
   addFormatOption(*cmd, args->format, {"tsv", "jsonl"});
   addScanOptions(*cmd, args->scan);
-  addFileArgument(*cmd, args->file);
+  addFilesArgument(*cmd, args->files);
   cmd->footer(
       "OUTPUT\n"
       "  tsv: a header line 'block offset length ones deviation p_ones p_deviation' (tab-separated),\n"
       "  then one line per block.\n"
       "  jsonl: one JSON object per block with the same keys; no header.\n"
+      "  Several files are read in turn; their records start with the file's name (a first column\n"
+      "  'file', a first key \"file\").\n"
       "  The p-values have six significant digits, correctly rounded (half to even) from the exact\n"
       "  value, in the shape of printf's %.6g, with no floor: 1e-700 prints as such. An empty file\n"
       "  has no blocks.\n"

@@ -94,8 +94,9 @@ int runMerge(const MergeArgs& a) {
   TestSummary u(n, ranges.empty() ? 0 : ranges.front().first);
   for (const ReadSummary& x : slices) u.merge(x.summary);
   Laws laws;
-  u.settle(laws, std::min(max_threads, std::max(1u, std::thread::hardware_concurrency())));
-  TestReport r = reportOf(u, laws);
+  const bool histogram = needsHistogram(a.report);
+  u.settle(laws, std::min(max_threads, std::max(1u, std::thread::hardware_concurrency())), histogram);
+  TestReport r = reportOf(u, laws, histogram);
   r.fileBits = fileBits;
   r.ranges = ranges;
   return printReport(r, a.report, "the summaries have no blocks");

@@ -4,10 +4,15 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
+#include <algorithm>
 
 #include "commands.h"
+#include "app.h"
 #include "input.h"
 #include "options.h"
+#include "output.h"
+#include "progress.h"
 #include "scan.h"
 #include "test_report.h"
 
@@ -17,24 +22,61 @@ namespace {
 
 struct TestArgs {
   int n = default_block_size;
-  std::string file;
+  std::vector<std::string> files;
   ReportOptions report;
   ScanOptions scan;
 };
 
-int runTest(const TestArgs& a) {
-  Input in(a.file);
+// The picture of `file` in --plot-dir: its last path component and .svg
+// ("stdin.svg" for standard input).
+std::string plotPath(const std::string& dir, const std::string& file) {
+  if (file == "-") return dir + "/stdin.svg";
+  std::string base = file;
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  const std::size_t slash = base.rfind('/');
+  if (slash != std::string::npos) base.erase(0, slash + 1);
+  return dir + "/" + base + ".svg";
+}
+
+int testFile(const TestArgs& a, const std::string& file, bool several) {
+  Input in(file);
   Laws laws;
   TestSummary s(a.n, a.scan.firstBlock);
   scanBlocks(in, a.n, a.scan, [&](const MeasuredRun& r) {
     for (std::size_t i = 0; i < r.blocks.size(); ++i) s.add(r.length(i), r.blocks[i].ones, r.blocks[i].deviation);
   });
   const bool sliced = a.scan.firstBlock > 0 || a.scan.blockCount != ScanOptions{}.blockCount;
-  s.settle(laws, scanThreads(a.scan));
-  TestReport r = reportOf(s, laws);
-  if (in.regular()) r.fileBits = 8 * in.size();
-  return printReport(r, a.report,
-                     sliced ? "the slice of " + in.name() + " has no blocks" : in.name() + " is empty");
+  const bool histogram = needsHistogram(a.report);
+  {
+    Progress progress(a.scan.quiet);
+    s.settle(laws, scanThreads(a.scan), histogram,
+             [&](std::size_t done, std::size_t total) { progress.count("laws", done, total, "(m, k)"); });
+  }
+  TestReport report = reportOf(s, laws, histogram);
+  report.file = in.name();
+  if (in.regular()) report.fileBits = 8 * in.size();
+  ReportOptions options = a.report;
+  if (!a.report.plotDir.empty()) options.plot = plotPath(a.report.plotDir, file);
+  return printReport(report, options,
+                     sliced ? "the slice of " + in.name() + " has no blocks" : in.name() + " is empty", several);
+}
+
+// Each file in turn; the status is the worst of theirs (a failure stops the
+// run, after the summaries of the files before it).
+int runTest(const TestArgs& a) {
+  const bool several = a.files.size() > 1;
+  if (several && !a.report.plot.empty())
+    throw UsageError("--plot draws one file; with several, --plot-dir DIR draws one picture each");
+  int status = status_ok;
+  for (const std::string& file : a.files) {
+    if (several && a.report.format != "json" && &file != &a.files.front()) {
+      Output gap;  // a blank line between the summaries of the text form
+      gap << '\n';
+      gap.flush();
+    }
+    status = std::max(status, testFile(a, file, several));
+  }
+  return status;
 }
 
 }  // namespace
@@ -58,26 +100,36 @@ void addTestCommand(CLI::App& app, int& status) {
       "A small chi-square p-value says the blocks' p-values are not spread as those of a random\n"
       "source are.");
   addBlockSizeOption(*cmd, args->n);
-  addReportOptions(*cmd, args->report);
+  addReportOptions(*cmd, args->report, true);
   addScanOptions(*cmd, args->scan);
-  addFileArgument(*cmd, args->file);
+  addFilesArgument(*cmd, args->files);
   cmd->footer(
       "OUTPUT\n"
-      "  text: the blocks and bits, a table of both statistics (passing, expected, z, chi2, dof,\n"
-      "  p-value; '-' where there is none) and one line in plain words for each: 'looks random'\n"
-      "  for a chi-square p-value of at least 0.01, 'is suspicious' from 1e-4 to 0.01, 'is not\n"
-      "  random' below 1e-4. An empty file has nothing to judge.\n"
+      "  text: the blocks and bits, then a row for each statistic ('-' where there is none):\n"
+      "    passing   the blocks whose p-value is at least 0.01;\n"
+      "    expected  how many would pass from a random source (their probabilities summed);\n"
+      "    z         (passing - expected) / its standard deviation: beyond 3 either way is rare;\n"
+      "    chi2      the chi-square statistic of the ten bins against their expected counts;\n"
+      "    dof       its degrees of freedom (groups of bins - 1);\n"
+      "    p-value   the chance of a chi2 this large from a random source, however small (MPFR).\n"
+      "  Then one line in plain words for each: 'looks random' for a chi-square p-value of at\n"
+      "  least 0.01, 'is suspicious' from 1e-4 to 0.01, 'is not random' below 1e-4; or why there\n"
+      "  is nothing to judge. An empty file has nothing to judge. Several files: one summary each,\n"
+      "  after a line 'file NAME'; the status is the worst of theirs.\n"
       "  json: one line {\"block_size\", \"first_block\", \"block_count\", \"blocks\", \"bits\", \"ones\",\n"
       "  \"ones_test\": T, \"deviation_test\": T, \"deviations\": {\"observed\": [blocks with deviation\n"
       "  d, d = 0 .. the largest], \"expected\": [their expectation]}}, each T with \"passing\",\n"
       "  \"passing_expected\", \"passing_variance\", \"passing_sd\", \"passing_z\", \"bins_observed\",\n"
       "  \"bins_expected\", \"chi2\", \"dof\", \"p_value\" (null where there is none), and \"shapes\":\n"
-      "  [[m, k, blocks] for every length m and ones k seen]. Sums are written at full precision.\n"
+      "  [[m, k, blocks] for every length m and ones k seen]. Sums are written at full precision;\n"
+      "  the expected deviations leave out terms below 1e-30 of the blocks. With several files, one\n"
+      "  line each with a first key \"file\".\n"
       "  first_block and block_count say which blocks a slice covered; `merge` takes the summaries\n"
       "  of slices to the summary of their union.\n"
       "  --plot: the ten bins of each statistic (observed bars, expected marks, the chi-square\n"
       "  p-value in the title) and the deviations against their expectation, as one SVG with no\n"
-      "  script and no outside file or font. It is written beside FILE.svg and renamed into place.\n"
+      "  script and no outside file or font. It is written beside FILE.svg and renamed into place,\n"
+      "  after the summary is printed. With several files, --plot-dir DIR draws DIR/NAME.svg each.\n"
       "\n"
       "SLICES AND THREADS\n"
       "  --first-block I --block-count C judges blocks I .. I+C-1 alone; the first starts at bit\n"

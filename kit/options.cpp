@@ -36,6 +36,10 @@ void addFileArgument(CLI::App& cmd, std::string& file) {
   cmd.add_option("FILE", file, "The file to read; - reads standard input")->required()->check(fileName())->type_name("");
 }
 
+void addFilesArgument(CLI::App& cmd, std::vector<std::string>& files) {
+  cmd.add_option("FILE", files, "The files to read, in turn; - reads standard input")->required()->type_name("");
+}
+
 void addFormatOption(CLI::App& cmd, std::string& format, std::initializer_list<std::string> choices) {
   format = *choices.begin();
   std::string words;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace CLI {
 class App;
@@ -31,6 +32,8 @@ CLI::Validator fileName();
 void addBlockSizeOption(CLI::App& cmd, int& n);
 // FILE, the input ("-" for standard input); required.
 void addFileArgument(CLI::App& cmd, std::string& file);
+// FILE..., one input or more, read in turn; at least one required.
+void addFilesArgument(CLI::App& cmd, std::vector<std::string>& files);
 // --format WORD, one of `choices` (the first is the default).
 void addFormatOption(CLI::App& cmd, std::string& format, std::initializer_list<std::string> choices);
 

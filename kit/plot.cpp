@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "atomic_output.h"
+#include "test_report.h"
 
 namespace lumbra::kit {
 
@@ -115,15 +116,23 @@ std::vector<double> numbers(const nlohmann::json& a) {
 }
 
 std::string testTitle(const char* what, const nlohmann::json& t) {
-  std::string s = what;
-  if (t.at("p_value").is_null()) return s + ": too few blocks for a chi-square test";
-  return s + ": chi-square p-value " + num(t.at("p_value").get<double>(), "%.4g") + "  (chi2 " +
-         num(t.at("chi2").get<double>(), "%.4g") + ", " + std::to_string(t.at("dof").get<int>()) + " dof)";
+  Verdict v;
+  if (!t.at("p_value").is_null()) {
+    v.pValue = t.at("p_value").get<double>();
+    v.chi2 = t.at("chi2").get<double>();
+    v.dof = t.at("dof").get<int>();
+  }
+  const std::vector<double> expected = numbers(t.at("bins_expected"));
+  BinArray bins{};
+  std::copy_n(expected.begin(), std::min(expected.size(), bins.size()), bins.begin());
+  std::string s = std::string(what) + ": " + verdictWords(v, bins, "it");
+  if (v.pValue) s += "  (chi2 " + num(*v.chi2, "%.4g") + ", " + std::to_string(*v.dof) + " dof)";
+  return s;
 }
 
 }  // namespace
 
-std::string plotSvg(const nlohmann::json& summary) {
+std::string plotSvg(const nlohmann::json& summary, const std::string& file) {
   const double height = header + 3 * panel;
   std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                     "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + num(width) + "\" height=\"" + num(height) +
@@ -132,7 +141,7 @@ std::string plotSvg(const nlohmann::json& summary) {
                     "<rect width=\"100%\" height=\"100%\" fill=\"#fff\"/>\n";
   const std::string blocks = summary.at("blocks").dump(), n = summary.at("block_size").dump();
   text(svg, width / 2, 22,
-       "lumbra-kit test: " + blocks + " blocks of " + n + " bits" +
+       "lumbra-kit test" + (file.empty() ? std::string() : " of " + file) + ": " + blocks + " blocks of " + n + " bits" +
            (summary.contains("first_block") && summary.at("first_block").get<std::uint64_t>() > 0
                 ? ", from block " + summary.at("first_block").dump()
                 : std::string()),
@@ -157,15 +166,17 @@ std::string plotSvg(const nlohmann::json& summary) {
   const std::vector<double> observed = numbers(summary.at("deviations").at("observed"));
   const std::vector<double> expected = numbers(summary.at("deviations").at("expected"));
   const std::size_t ds = std::max(observed.size(), expected.size());
-  const auto every = static_cast<std::size_t>(niceStep(static_cast<double>(ds), 12));
+  // NOTE: niceStep gives fractions for a few deviations; labels go on whole
+  // deviations, at least every one.
+  const auto every = std::max<std::size_t>(1, static_cast<std::size_t>(niceStep(static_cast<double>(ds), 12)));
   panelOf(svg, y0, "deviations d of the blocks", "deviation d", observed, expected,
           [&](std::size_t i) { return i % every == 0 ? std::to_string(i) : std::string(); });
   svg += "</svg>\n";
   return svg;
 }
 
-void writePlot(const nlohmann::json& summary, const std::string& path, bool replace) {
-  AtomicOutput::writeFile(path, plotSvg(summary), replace);
+void writePlot(const nlohmann::json& summary, const std::string& path, bool replace, const std::string& file) {
+  AtomicOutput::writeFile(path, plotSvg(summary, file), replace);
 }
 
 }  // namespace lumbra::kit

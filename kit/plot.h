@@ -17,13 +17,15 @@
 
 namespace lumbra::kit {
 
-// The SVG text of `summary`. Throws nlohmann::json::exception when a key the
-// picture needs is missing or has the wrong type.
-std::string plotSvg(const nlohmann::json& summary);
+// The SVG text of `summary`, titled with the input's name `file` (none when
+// empty). Throws nlohmann::json::exception when a key the picture needs is
+// missing or has the wrong type.
+std::string plotSvg(const nlohmann::json& summary, const std::string& file = "");
 
-// Writes plotSvg(summary) to `path` through AtomicOutput, so `path` is never
-// half written. An existing file is replaced only when `replace`. Throws
-// Failure (nothing left behind) when the file cannot be written or exists.
-void writePlot(const nlohmann::json& summary, const std::string& path, bool replace);
+// Writes plotSvg(summary, file) to `path` through AtomicOutput, so `path` is
+// never half written. An existing file is replaced only when `replace`.
+// Throws Failure (nothing left behind) when the file cannot be written or
+// exists.
+void writePlot(const nlohmann::json& summary, const std::string& path, bool replace, const std::string& file = "");
 
 }  // namespace lumbra::kit

@@ -13,12 +13,17 @@ Progress::Progress(bool quiet, int fd, Clock::duration interval)
     : terminal_(!quiet && ::isatty(fd) == 1), fd_(fd), interval_(interval), start_(Clock::now()),
       next_(start_ + interval) {}
 
-void Progress::update(std::uint64_t done, std::uint64_t total) {
-  if (!terminal_ || total == 0) return;
+bool Progress::due(std::uint64_t total) {
+  if (!terminal_ || total == 0) return false;
   const Clock::time_point now = Clock::now();
-  if (now < next_) return;
+  if (now < next_) return false;
   next_ = now + interval_;
-  const double seconds = std::chrono::duration<double>(now - start_).count();
+  return true;
+}
+
+void Progress::update(std::uint64_t done, std::uint64_t total) {
+  if (!due(total)) return;
+  const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
   const double fraction = done >= total ? 1.0 : static_cast<double>(done) / static_cast<double>(total);
   const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
   char line[96];
@@ -30,6 +35,20 @@ void Progress::update(std::uint64_t done, std::uint64_t total) {
   } else {
     len = std::snprintf(line, sizeof line, "\r%3d%%", static_cast<int>(fraction * 100));
   }
+  show(line, len);
+}
+
+void Progress::count(const char* what, std::uint64_t done, std::uint64_t total, const char* unit) {
+  if (!due(total)) return;
+  done = std::min(done, total);
+  char line[128];
+  const int len = std::snprintf(line, sizeof line, "\r%3d%%  %s %llu of %llu %s",
+                                static_cast<int>(static_cast<double>(done) / static_cast<double>(total) * 100), what,
+                                static_cast<unsigned long long>(done), static_cast<unsigned long long>(total), unit);
+  show(line, std::min<int>(len, static_cast<int>(sizeof line) - 1));
+}
+
+void Progress::show(const char* line, int len) {
   std::string text(line, static_cast<std::size_t>(len));
   // A shorter line than the last one covers the rest with spaces.
   const std::size_t visible = text.size() - 1;

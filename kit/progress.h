@@ -1,6 +1,7 @@
 // Progress: the one line on standard error that shows how far a long run
-// over a file has got: per cent done, MB/s and the time left, rewritten in
-// place and wiped at the end.
+// over a file has got: per cent done, MB/s and the time left while reading,
+// or per cent and "WHAT DONE of TOTAL UNIT" in a stage that counts pieces of
+// work (the laws of a test), rewritten in place and wiped at the end.
 //
 // It shows only when standard error is a terminal, the caller has not asked
 // for quiet, and the run knows its total (a regular file): never in a pipe,
@@ -28,10 +29,17 @@ class Progress {
 
   // done of total bytes; total 0 means not known, and shows nothing.
   void update(std::uint64_t done, std::uint64_t total);
+  // done of total pieces of work: "37%  laws 381 of 1025 (m, k)" for
+  // what = "laws", unit = "(m, k)". Shows nothing for total 0.
+  void count(const char* what, std::uint64_t done, std::uint64_t total, const char* unit);
   // Wipes the line, if one is shown.
   void finish();
 
  private:
+  // Whether a line is due now (a terminal, a known total, the interval past).
+  bool due(std::uint64_t total);
+  // Shows `line` (which starts with '\r'), covering a longer last line.
+  void show(const char* line, int len);
   void write(const char* s, std::size_t n);
 
   bool terminal_;

@@ -3,6 +3,8 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
+#include <mpfr.h>
 
 #include "app.h"
 #include "options.h"
@@ -45,18 +47,8 @@ std::string printf_text(const char* conversion, double v) {
   return buf;
 }
 
-// A p-value for people: three digits; below the doubles, a bound.
-std::string p_text(double p) { return p > 0 ? printf_text("%.3g", p) : "<1e-307"; }
-
-// What a p-value says, in words.
-std::string plain_words(const Verdict& v, const char* what) {
-  if (!v.pValue) return std::string("too few blocks to judge ") + what;
-  const double p = *v.pValue;
-  const std::string ps = p > 0 ? " (p = " + p_text(p) + ")" : " (p < 1e-307)";
-  if (p >= 0.01) return std::string(what) + " looks random" + ps;
-  if (p >= 1e-4) return std::string(what) + " is suspicious" + ps;
-  return std::string(what) + " is not random" + ps;
-}
+// A p-value for people: three digits.
+std::string p_text(const Verdict& v) { return pValueText(*v.pValue, *v.chi2, *v.dof, 3); }
 
 std::string text_row(const char* name, const Judged& j) {
   const StatisticFigures& f = j.figures;
@@ -67,13 +59,13 @@ std::string text_row(const char* name, const Judged& j) {
                 v.passingZ ? printf_text("%.2f", *v.passingZ).c_str() : "-",
                 v.chi2 ? printf_text("%.2f", *v.chi2).c_str() : "-",
                 v.dof ? std::to_string(*v.dof).c_str() : "-",
-                v.pValue ? p_text(*v.pValue).c_str() : "-");
+                v.pValue ? p_text(v).c_str() : "-");
   return buf;
 }
 
 }  // namespace
 
-void addReportOptions(CLI::App& cmd, ReportOptions& options) {
+void addReportOptions(CLI::App& cmd, ReportOptions& options, bool plotDir) {
   addFormatOption(cmd, options.format, {"text", "json"});
   cmd.add_option("--fail-below", options.failBelow,
                  "Exit with status 3 when either chi-square p-value is below A (0 to 1)")
@@ -92,10 +84,81 @@ void addReportOptions(CLI::App& cmd, ReportOptions& options) {
                  "Also draw the bins and the deviations as one self-contained SVG picture in FILE")
       ->check(fileName())
       ->type_name("FILE.svg");
+  if (plotDir) {
+    cmd.add_option("--plot-dir", options.plotDir,
+                   "Draw one picture per input file in folder DIR, named after the file (NAME.svg)")
+        ->type_name("DIR")
+        ->excludes("--plot");
+  }
   cmd.add_flag("--force", options.force, "Let --plot replace an existing file");
 }
 
-TestReport reportOf(const TestSummary& s, Laws& laws) {
+std::string pValueText(double p, double chi2, int dof, int digits) {
+  if (p >= std::numeric_limits<double>::min()) return printf_text(("%." + std::to_string(digits) + "g").c_str(), p);
+  return chiSquareTailText(chi2, dof, digits);
+}
+
+std::string chiSquareTailText(double chi2, int dof, int digits) {
+  // Q(a, x) = e^-x x^a / Gamma(a) times the continued fraction
+  // 1 / (x + 1 - a - 1 (1 - a) / (x + 3 - a - 2 (2 - a) / (x + 5 - a - ...))),
+  // a = dof / 2, x = chi2 / 2, evaluated from the back (x > a + 1 here, where
+  // it converges in a few dozen terms); MPFR's exponents reach far below any
+  // such tail.
+  mpfr_t a, x, upper, t;
+  mpfr_inits2(128, a, x, upper, t, static_cast<mpfr_ptr>(nullptr));
+  mpfr_set_si(a, dof, MPFR_RNDN);
+  mpfr_div_2ui(a, a, 1, MPFR_RNDN);
+  mpfr_set_d(x, chi2, MPFR_RNDN);
+  mpfr_div_2ui(x, x, 1, MPFR_RNDN);
+  mpfr_set_ui(upper, 0, MPFR_RNDN);
+  for (long i = 200; i >= 1; --i) {
+    // upper = -i (i - a) / (x + 2 i + 1 - a + upper)
+    mpfr_add(upper, upper, x, MPFR_RNDN);
+    mpfr_add_ui(upper, upper, static_cast<unsigned long>(2 * i + 1), MPFR_RNDN);
+    mpfr_sub(upper, upper, a, MPFR_RNDN);
+    mpfr_ui_sub(t, static_cast<unsigned long>(i), a, MPFR_RNDN);
+    mpfr_mul_si(t, t, -i, MPFR_RNDN);
+    mpfr_div(upper, t, upper, MPFR_RNDN);
+  }
+  mpfr_add(upper, upper, x, MPFR_RNDN);
+  mpfr_add_ui(upper, upper, 1, MPFR_RNDN);
+  mpfr_sub(upper, upper, a, MPFR_RNDN);
+  mpfr_ui_div(upper, 1, upper, MPFR_RNDN);
+  // times e^(a ln x - x - ln Gamma(a))
+  mpfr_log(t, x, MPFR_RNDN);
+  mpfr_mul(t, t, a, MPFR_RNDN);
+  mpfr_sub(t, t, x, MPFR_RNDN);
+  int sign = 0;
+  mpfr_lgamma(a, &sign, a, MPFR_RNDN);
+  mpfr_sub(t, t, a, MPFR_RNDN);
+  mpfr_exp(t, t, MPFR_RNDN);
+  mpfr_mul(upper, upper, t, MPFR_RNDN);
+  char* text = nullptr;
+  const int len = mpfr_asprintf(&text, ("%." + std::to_string(digits) + "Rg").c_str(), upper);
+  std::string out = len > 0 ? std::string(text, static_cast<std::size_t>(len)) : std::string("0");
+  if (text) mpfr_free_str(text);
+  mpfr_clears(a, x, upper, t, static_cast<mpfr_ptr>(nullptr));
+  return out;
+}
+
+std::string verdictWords(const Verdict& v, const BinArray& binsExpected, const std::string& what) {
+  if (!v.pValue) {
+    int bins = 0;
+    for (double e : binsExpected) bins += e > 0;
+    if (bins <= 1) return "nothing to judge in " + what + ": every block's p-value is sure to fall in one bin";
+    return "too few blocks to judge " + what + ": fewer than two groups of 5 expected";
+  }
+  const std::string ps = " (p = " + p_text(v) + ")";
+  if (*v.pValue >= 0.01) return what + " looks random" + ps;
+  if (*v.pValue >= 1e-4) return what + " is suspicious" + ps;
+  return what + " is not random" + ps;
+}
+
+bool needsHistogram(const ReportOptions& options) {
+  return options.format == "json" || !options.plot.empty() || !options.plotDir.empty();
+}
+
+TestReport reportOf(const TestSummary& s, Laws& laws, bool histogram) {
   TestReport r;
   r.blockSize = s.blockSize();
   r.firstBlock = s.firstBlock();
@@ -105,7 +168,7 @@ TestReport reportOf(const TestSummary& s, Laws& laws) {
   r.onesFigures = s.onesFigures(laws);
   r.deviationFigures = s.deviationFigures(laws);
   r.deviationsObserved = s.deviationsObserved();
-  r.deviationsExpected = s.deviationsExpected(laws);
+  if (histogram) r.deviationsExpected = s.deviationsExpected(laws);
   r.shapes = s.counts().shapes;
   if (s.blockCount() > 0) r.ranges = {{s.firstBlock(), s.blockCount()}};
   return r;
@@ -129,27 +192,43 @@ nlohmann::ordered_json toJson(const TestReport& r) {
   return j;
 }
 
-int printReport(const TestReport& r, const ReportOptions& options, const std::string& nothing) {
+int printReport(const TestReport& r, const ReportOptions& options, const std::string& nothing, bool headed) {
   const Judged ones{r.onesFigures, judge(r.onesFigures)}, dev{r.deviationFigures, judge(r.deviationFigures)};
-  // The picture first: a failure to draw it then stops the run before
-  // anything is printed.
-  if (!options.plot.empty()) writePlot(toJson(r), options.plot, options.force);
   Output out;
   if (options.format == "json") {
-    out << toJson(r).dump() << '\n';
-  } else if (r.blockCount == 0) {
-    out << "blocks      0 of " << std::to_string(r.blockSize) << " bits\n"
-        << "nothing to judge: " << nothing << '\n';
+    nlohmann::ordered_json j;
+    if (headed) j["file"] = r.file;
+    j.update(toJson(r));
+    std::string text = j.dump();
+    // NOTE: a p-value below the doubles' normal range is written as its
+    // value from MPFR, which no double holds: the number's text is put in
+    // place of the one the JSON library wrote.
+    for (const auto& [key, judged] : {std::pair{"\"ones_test\":{", &ones}, std::pair{"\"deviation_test\":{", &dev}}) {
+      const Verdict& v = judged->verdict;
+      if (!v.pValue || *v.pValue >= std::numeric_limits<double>::min()) continue;
+      const std::size_t at = text.find("\"p_value\":", text.find(key)) + 10;
+      text.replace(at, text.find_first_of(",}", at) - at, pValueText(*v.pValue, *v.chi2, *v.dof, 17));
+    }
+    out << text << '\n';
   } else {
-    out << "blocks      " << std::to_string(r.blockCount) << " of " << std::to_string(r.blockSize) << " bits ("
-        << std::to_string(r.bits) << " bits, "
-        << printf_text("%.6f", static_cast<double>(r.ones) / static_cast<double>(r.bits)) << " of them ones)\n"
-        << "              passing       expected        z       chi2  dof    p-value\n"
-        << text_row("ones", ones) << text_row("deviation", dev)
-        << "ones:      " << plain_words(ones.verdict, "the balance of ones and zeros") << '\n'
-        << "deviation: " << plain_words(dev.verdict, "the arrangement of the bits") << '\n';
+    if (headed) out << "file        " << r.file << '\n';
+    if (r.blockCount == 0) {
+      out << "blocks      0 of " << std::to_string(r.blockSize) << " bits\n"
+          << "nothing to judge: " << nothing << '\n';
+    } else {
+      out << "blocks      " << std::to_string(r.blockCount) << " of " << std::to_string(r.blockSize) << " bits ("
+          << std::to_string(r.bits) << " bits, "
+          << printf_text("%.6f", static_cast<double>(r.ones) / static_cast<double>(r.bits)) << " of them ones)\n"
+          << "              passing       expected        z       chi2  dof    p-value\n"
+          << text_row("ones", ones) << text_row("deviation", dev)
+          << "ones:      " << verdictWords(ones.verdict, r.onesFigures.binsExpected, "the balance of ones and zeros")
+          << '\n'
+          << "deviation: " << verdictWords(dev.verdict, r.deviationFigures.binsExpected, "the arrangement of the bits")
+          << '\n';
+    }
   }
   out.flush();
+  if (!options.plot.empty()) writePlot(toJson(r), options.plot, options.force, r.file);
   if (options.failBelow >= 0) {
     for (const Judged* j : {&ones, &dev})
       if (j->verdict.pValue && *j->verdict.pValue < options.failBelow) return status_verdict;

@@ -46,21 +46,43 @@ struct TestReport {
   // file), and its blocks as ranges in file order, apart from each other.
   std::optional<std::uint64_t> fileBits;
   std::vector<BlockRange> ranges;
+  std::string file;  // the input's name, for the picture's title (may be empty)
 };
 
 struct ReportOptions {
   std::string format;
   double failBelow = -1;  // < 0: not asked for
   std::string plot;       // empty: no picture
+  std::string plotDir;    // one picture per input in this folder (NAME.svg)
   bool force = false;     // the picture may replace a file
 };
 
-// Adds --format text|json, --fail-below A, --plot FILE.svg and --force.
-void addReportOptions(CLI::App& cmd, ReportOptions& options);
+// Adds --format text|json, --fail-below A, --plot FILE.svg and --force, and
+// with `plotDir` --plot-dir DIR (a command of several inputs).
+void addReportOptions(CLI::App& cmd, ReportOptions& options, bool plotDir = false);
+
+// A chi-square p-value as text with `digits` significant digits (printf's
+// %g): `p` itself, or, when it lies below the doubles' normal range, the
+// upper tail of chi2 at dof worked out again in MPFR, so that a tiny value
+// prints as such (1.23e-5000), never as 0.
+std::string pValueText(double p, double chi2, int dof, int digits);
+// The MPFR path of pValueText, for any chi2 > dof / 2 + 1.
+std::string chiSquareTailText(double chi2, int dof, int digits);
+
+// What a statistic's verdict says in words: "looks random (p = 0.45)", "is
+// suspicious ...", "is not random ..." after `what`; or, with no chi-square,
+// why there is nothing to judge (its blocks' p-values are sure to fall in
+// one bin; too few blocks for two groups of 5 expected).
+std::string verdictWords(const Verdict& v, const BinArray& binsExpected, const std::string& what);
+
+// Whether printing asks for the expected histogram of deviations (JSON,
+// the picture): the text alone does not show it, and it costs the most.
+bool needsHistogram(const ReportOptions& options);
 
 // The report of a whole summary, settled with `laws`; its ranges the one of
-// the summary's blocks, its file size unknown.
-TestReport reportOf(const TestSummary& s, Laws& laws);
+// the summary's blocks, its file size unknown; without `histogram` its
+// deviationsExpected stays empty.
+TestReport reportOf(const TestSummary& s, Laws& laws, bool histogram = true);
 
 // The JSON form: block_size, file_bits (null when unknown), first_block,
 // block_count, ranges ([[first, count], ...]), blocks, bits, ones,
@@ -68,11 +90,13 @@ TestReport reportOf(const TestSummary& s, Laws& laws);
 // shapes, [[m, k, blocks], ...].
 nlohmann::ordered_json toJson(const TestReport& r);
 
-// Prints `r` to standard output in the chosen format, writes the picture if
-// asked for, and returns the status: status_verdict when a chi-square
+// Prints `r` to standard output in the chosen format, then writes the
+// picture if asked for (so that a picture that cannot be written never hides
+// the verdict), and returns the status: status_verdict when a chi-square
 // p-value lies below --fail-below, else status_ok. With no blocks the text
-// form says "nothing to judge: " and `nothing` ("FILE is empty"). Throws
-// Failure.
-int printReport(const TestReport& r, const ReportOptions& options, const std::string& nothing);
+// form says "nothing to judge: " and `nothing` ("FILE is empty"). `headed`:
+// a heading line "file  NAME" before the text, a "file" key in the JSON, for
+// one of several inputs. Throws Failure.
+int printReport(const TestReport& r, const ReportOptions& options, const std::string& nothing, bool headed = false);
 
 }  // namespace lumbra::kit

@@ -8,7 +8,9 @@
 #include "kova/hard_assert.h"
 #include "triangle/trian.h"
 
-#if defined(__SSE2__)
+#if defined(__x86_64__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -29,11 +31,33 @@ void stepRow(F* __restrict dst, const F* src, const F* __restrict ow, const F* _
   for (int j = lo; j <= hi; ++j) dst[j] = (src[j - 1] * ow[j] + src[j] * (left + zb[j])) * inv;
 }
 
+#if defined(__x86_64__)
+// The same for doubles, four at a time where the processor has AVX: the same
+// roundings (no fused multiply-add), so the same tails on any processor.
+__attribute__((target("avx"))) void stepRowAvx(double* __restrict dst, const double* src,
+                                               const double* __restrict ow, const double* __restrict zb,
+                                               double left, double inv, int lo, int hi) {
+  const __m256d vl = _mm256_set1_pd(left), vi = _mm256_set1_pd(inv);
+  int j = lo;
+  for (; j + 3 <= hi; j += 4) {
+    const __m256d one = _mm256_mul_pd(_mm256_loadu_pd(src + j - 1), _mm256_loadu_pd(ow + j));
+    const __m256d zero = _mm256_mul_pd(_mm256_loadu_pd(src + j), _mm256_add_pd(vl, _mm256_loadu_pd(zb + j)));
+    _mm256_storeu_pd(dst + j, _mm256_mul_pd(_mm256_add_pd(one, zero), vi));
+  }
+  for (; j <= hi; ++j) dst[j] = (src[j - 1] * ow[j] + src[j] * (left + zb[j])) * inv;
+}
+
+const bool has_avx = __builtin_cpu_supports("avx");
+#endif
+
 #if defined(__SSE2__)
 // The same for doubles, two at a time, with the same roundings.
 template <>
 void stepRow<double>(double* __restrict dst, const double* src, const double* __restrict ow,
                      const double* __restrict zb, double left, double inv, int lo, int hi) {
+#if defined(__x86_64__)
+  if (has_avx) return stepRowAvx(dst, src, ow, zb, left, inv, lo, hi);
+#endif
   const __m128d vl = _mm_set1_pd(left), vi = _mm_set1_pd(inv);
   int j = lo;
   for (; j < hi; j += 2) {
@@ -91,7 +115,11 @@ F exitProbability(int m, int k, int h, const std::vector<int>& L) {
       for (int j = curLo; j <= leftEnd; ++j) leave(j);
       for (int j = rightStart; j <= curHi; ++j) leave(j);
     }
-    for (int j = curLo; j <= curHi; ++j) src[j] = F(0);
+    // NOTE: the band's ends move up by 0 or 1 a step, so the next step reads
+    // only [nlo - 1, nhi]: a zero on either side of the new row is all the
+    // clearing the row needs, not a pass over the old one.
+    dst[nlo - 1] = F(0);
+    dst[nhi + 1] = F(0);
     f.swap(g);
     curLo = nlo;
     curHi = nhi;

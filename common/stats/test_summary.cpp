@@ -199,12 +199,15 @@ StatisticFigures TestSummary::deviationFigures(Laws& laws) const {
 namespace {
 
 // The deviations whose expectation a law adds to: 0 .. the last returned.
-// NOTE: past a tail of 1e-300 a block adds nothing a double can hold to any
-// count of blocks, and the tails cost O(m d) each.
+// NOTE: the terms past a tail of 1e-30 are left out of the expected
+// histogram: together they are below 1e-30 of the blocks counted, far below
+// anything a histogram shows, and each tail costs a band pass of O(m d).
+constexpr long double negligible_tail = 1e-30L;
+
 int lastDeviation(DeviationLaw& dl, std::size_t observed) {
   const int top = std::min<int>(static_cast<int>(observed) - 1, dl.maxDeviation());
   int d = 0;
-  while (d <= top && dl.tail(d) >= 1e-300L) ++d;
+  while (d <= top && dl.tail(d) >= negligible_tail) ++d;
   return d - 1;
 }
 
@@ -221,7 +224,8 @@ std::vector<double> TestSummary::deviationsExpected(Laws& laws) const {
   return e;
 }
 
-void TestSummary::settle(Laws& laws, unsigned threads) {
+void TestSummary::settle(Laws& laws, unsigned threads, bool histogram,
+                         const std::function<void(std::size_t, std::size_t)>& progress) {
   // The Laws' maps are filled here, on one thread; the threads then touch
   // only the DeviationLaws, each its own (k and m - k share one).
   std::vector<DeviationLaw*> todo;
@@ -232,16 +236,18 @@ void TestSummary::settle(Laws& laws, unsigned threads) {
   std::sort(todo.begin(), todo.end());
   todo.erase(std::unique(todo.begin(), todo.end()), todo.end());
   const std::size_t observed = devObserved_.size();
-  std::atomic<std::size_t> next{0};
+  std::atomic<std::size_t> next{0}, done{0};
   std::mutex mutex;
   std::exception_ptr error;
-  auto work = [&] {
+  auto work = [&](bool caller) {
     try {
       for (std::size_t i; (i = next++) < todo.size();) {
         todo[i]->passingProbability();
         // probability(d) reads tail(d + 1) as well.
-        const int last = lastDeviation(*todo[i], observed);
+        const int last = histogram ? lastDeviation(*todo[i], observed) : -1;
         if (last >= 0) todo[i]->tail(last + 1);
+        ++done;
+        if (caller && progress) progress(done, todo.size());
       }
     } catch (...) {
       std::lock_guard lock(mutex);
@@ -252,13 +258,13 @@ void TestSummary::settle(Laws& laws, unsigned threads) {
   std::vector<std::thread> helpers;
   const std::size_t count = std::min<std::size_t>(threads, todo.size());
   try {
-    for (std::size_t t = 1; t < count; ++t) helpers.emplace_back(work);
+    for (std::size_t t = 1; t < count; ++t) helpers.emplace_back(work, false);
   } catch (...) {
     next = todo.size();
     for (std::thread& t : helpers) t.join();
     throw;
   }
-  work();
+  work(true);
   for (std::thread& t : helpers) t.join();
   if (error) std::rethrow_exception(error);
 

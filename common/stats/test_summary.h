@@ -15,6 +15,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <utility>
@@ -65,9 +66,13 @@ class TestSummary {
   // `threads` threads, what the figures below will ask of `laws`, so that
   // they then only read what is kept: the laws of distinct (m, k) are
   // independent, and each is computed by one thread. The figures are the
-  // same for any number of threads. Throws std::bad_alloc,
-  // std::system_error when a thread cannot start.
-  void settle(Laws& laws, unsigned threads);
+  // same for any number of threads. `histogram`: also the tails that
+  // deviationsExpected() reads, the costly part of a law (without them it
+  // computes them itself, on one thread). `progress(done, total)` is called
+  // on the calling thread as the laws of distinct (m, k) get done. Throws
+  // std::bad_alloc, std::system_error when a thread cannot start.
+  void settle(Laws& laws, unsigned threads, bool histogram = true,
+              const std::function<void(std::size_t, std::size_t)>& progress = {});
 
   int blockSize() const { return n_; }
   std::uint64_t firstBlock() const { return first_; }

@@ -1,5 +1,7 @@
 #include "stats/chi_square.h"
 
+#include "test_report.h"
+
 #include <gtest/gtest.h>
 #include <mpfr.h>
 
@@ -34,3 +36,24 @@ TEST(ChiSquareTest, UpperTailAgainstMpfr) {
 }
 
 }  // namespace
+
+// The MPFR tail that stands in for a p-value below the doubles' range,
+// against MPFR's own incomplete gamma function, to 1e-15 relative, from
+// tails a double holds down to tails far below it.
+TEST(ChiSquareTest, TinyTailTextAgainstMpfr) {
+  for (int dof = 1; dof <= 9; ++dof) {
+    for (double x : {40.0, 200.0, 1400.0, 3000.0, 4000.0}) {
+      mpfr_t ma, mx, up, full, got;
+      mpfr_inits2(128, ma, mx, up, full, got, static_cast<mpfr_ptr>(nullptr));
+      mpfr_set_d(ma, dof / 2.0, MPFR_RNDN);
+      mpfr_set_d(mx, x / 2.0, MPFR_RNDN);
+      mpfr_gamma_inc(up, ma, mx, MPFR_RNDN);
+      mpfr_gamma(full, ma, MPFR_RNDN);
+      mpfr_div(up, up, full, MPFR_RNDN);
+      mpfr_set_str(got, lumbra::kit::chiSquareTailText(x, dof, 17).c_str(), 10, MPFR_RNDN);
+      mpfr_div(got, got, up, MPFR_RNDN);
+      EXPECT_NEAR(mpfr_get_d(got, MPFR_RNDN), 1.0, 1e-15) << "dof " << dof << " x " << x;
+      mpfr_clears(ma, mx, up, full, got, static_cast<mpfr_ptr>(nullptr));
+    }
+  }
+}

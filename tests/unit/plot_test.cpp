@@ -7,11 +7,16 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "app.h"
+#include "plain_block.h"
+#include "test_report.h"
 
 namespace {
 
@@ -75,6 +80,53 @@ TEST(Plot, KeepsAnExistingFileUnlessAskedToReplace) {
   EXPECT_THROW(lumbra::kit::writePlot(summary(), (dir / "no" / "p.svg").string(), true), lumbra::kit::Failure);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
   fs::remove_all(dir);
+}
+
+// Files whose blocks have each number of distinct deviations, 0 up to 20 or
+// as many as blocks of that size can have, the smallest deviations or the
+// largest: the picture is drawn, and the deviation axis is labelled at 0 and
+// then at even steps inside the histogram, never more than 13 labels.
+TEST(Plot, AnyNumberOfDistinctDeviations) {
+  for (int n = 1; n <= 16; ++n) {
+    std::map<std::int64_t, std::vector<bool>> byDeviation;  // a block of each deviation
+    std::vector<bool> vb(static_cast<std::size_t>(n));
+    for (std::uint32_t v = 0; v < (1u << n); ++v) {
+      for (int i = 0; i < n; ++i) vb[static_cast<std::size_t>(i)] = (v >> i) & 1;
+      byDeviation.emplace(lumbra_test::plain_walk(vb).d, vb);
+    }
+    std::vector<std::vector<bool>> blocks;
+    blocks.reserve(byDeviation.size());
+    for (const auto& [d, b] : byDeviation) blocks.push_back(b);
+    const int distinct = static_cast<int>(blocks.size());
+    for (int count = 0; count <= std::min(20, distinct); ++count) {
+      for (const bool largest : {false, true}) {
+        SCOPED_TRACE("n " + std::to_string(n) + ", " + std::to_string(count) + (largest ? " largest" : " smallest"));
+        lumbra::TestSummary s(n);
+        std::int64_t top = -1;
+        for (int i = 0; i < count; ++i) {
+          const lumbra_test::plain_walk w(blocks[static_cast<std::size_t>(largest ? distinct - 1 - i : i)]);
+          s.add(n, w.k, static_cast<int>(w.d));
+          top = std::max(top, w.d);
+        }
+        lumbra::Laws laws;
+        s.settle(laws, 1);
+        const std::string svg = lumbra::kit::plotSvg(lumbra::kit::toJson(lumbra::kit::reportOf(s, laws)));
+        const std::string panel = svg.substr(svg.find(">deviations d of the blocks<"));
+        static const std::regex label(R"(text-anchor="middle">([0-9]+)</text>)");
+        std::vector<std::int64_t> labels;
+        for (std::sregex_iterator i(panel.begin(), panel.end(), label), end; i != end; ++i)
+          labels.push_back(std::stoll((*i)[1]));
+        ASSERT_FALSE(labels.empty());
+        EXPECT_EQ(labels[0], 0);
+        EXPECT_LE(labels.size(), 13U);
+        for (std::size_t i = 1; i < labels.size(); ++i) {
+          EXPECT_EQ(labels[i] - labels[i - 1], labels[1] - labels[0]);
+          EXPECT_GT(labels[i], labels[i - 1]);
+        }
+        EXPECT_LE(labels.back(), std::max<std::int64_t>(top, 0));
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -32,12 +32,14 @@ TEST(Progress, ShowsOnATerminalOnlyAndWipesItsLine) {
     p.update(1, 0);  // total not known: nothing
     p.update(250, 1000);
     p.update(1000, 1000);
+    p.count("laws", 381, 1025, "(m, k)");
   }
   const std::string got = drain(master);
   EXPECT_EQ(got.find('\n'), std::string::npos) << got;
   EXPECT_NE(got.find("\r 25%  "), std::string::npos) << got;
   EXPECT_NE(got.find("\r100%  "), std::string::npos) << got;
   EXPECT_NE(got.find(" MB/s  0:00 left"), std::string::npos) << got;
+  EXPECT_NE(got.find("\r 37%  laws 381 of 1025 (m, k)"), std::string::npos) << got;
   const std::size_t last = got.rfind('\r', got.size() - 2);
   EXPECT_EQ(got.substr(last), "\r" + std::string(got.size() - last - 2, ' ') + "\r") << got;
   ::close(slave);
