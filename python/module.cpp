@@ -344,4 +344,103 @@ line, as text of 0 and 1: the inverse of rank. index < count(m, k, d).
 >>> lumbra.unrank(16, 6, 3, 2235)
 '0100100001100101'
 )");
+
+  m.def(
+      "shape",
+      [](const py::bytes& data, long long n, long long d, const std::string& alphabet) {
+        const std::string in = data;
+        std::string out;
+        {
+          py::gil_scoped_release release;
+          out = lumbra::shape(in, narrow(n, "N"), narrow(d, "D"), alphabet);
+        }
+        return py::bytes(out);
+      },
+      py::arg("data"), py::arg("n") = 256, py::arg("d") = 4, py::arg("alphabet") = "bits",
+      R"(shape(data, n=256, d=4, alphabet='bits') -> bytes
+
+The bytes `lumbra-kit shape` writes for data: balanced words of n bits
+whose walk stays within d of 0, as packed bits, or with alphabet 'text' a
+line of 0 and 1 per word, or with 'dna' a line of n bases per word.
+
+>>> s = lumbra.shape(b'hello', n=16, d=2, alphabet='text')
+>>> s.splitlines()[0], lumbra.unshape(s, n=16, d=2, alphabet='text')
+(b'0010101010101011', b'hello')
+)");
+  m.def(
+      "unshape",
+      [](const py::bytes& stream, long long n, long long d, const std::string& alphabet) {
+        const std::string in = stream;
+        std::string out;
+        {
+          py::gil_scoped_release release;
+          out = lumbra::unshape(in, narrow(n, "N"), narrow(d, "D"), alphabet);
+        }
+        return py::bytes(out);
+      },
+      py::arg("stream"), py::arg("n") = 256, py::arg("d") = 4, py::arg("alphabet") = "bits",
+      R"(unshape(stream, n=256, d=4, alphabet='bits') -> bytes
+
+The data of a stream that shape wrote with the same n, d and alphabet. A
+damaged stream raises lumbra.InputError naming the word (from 0).
+
+>>> lumbra.unshape(lumbra.shape(b'\x00\xff'))
+b'\x00\xff'
+)");
+  m.def(
+      "shape_info",
+      [](long long n, long long d) {
+        const lumbra::ShapeInfo i = lumbra::shape_info(narrow(n, "N"), narrow(d, "D"));
+        py::dict r;
+        r["n"] = i.n;
+        r["d"] = i.d;
+        r["bits_per_word"] = i.bits_per_word;
+        r["rate"] = i.rate;
+        r["capacity"] = i.capacity;
+        r["efficiency"] = i.efficiency;
+        r["sum_bound"] = i.sum_bound;
+        r["longest_run"] = i.longest_run;
+        return r;
+      },
+      py::arg("n"), py::arg("d"), R"(shape_info(n, d) -> dict
+
+What a word of n bits within d carries, the columns of `lumbra-kit shape
+--info`: n, d, bits_per_word, rate, capacity, efficiency, sum_bound,
+longest_run.
+
+>>> lumbra.shape_info(256, 4)['bits_per_word']
+236
+)");
+  m.def(
+      "ks_2samp",
+      [](const std::vector<double>& x, const std::vector<double>& y, const std::string& alternative,
+         bool exact) {
+        lumbra::SmirnovAlternative alt = lumbra::SmirnovAlternative::two_sided;
+        if (alternative == "less")
+          alt = lumbra::SmirnovAlternative::less;
+        else if (alternative == "greater")
+          alt = lumbra::SmirnovAlternative::greater;
+        else if (alternative != "two-sided")
+          throw lumbra::ArgumentError("the alternative must be two-sided, less or greater, not '" + alternative +
+                                      "'");
+        lumbra::SmirnovResult r;
+        {
+          py::gil_scoped_release release;
+          r = lumbra::ks_2samp(x, y, alt, exact);
+        }
+        if (exact) return py::make_tuple(r.statistic, toFraction(*r.pvalue_exact));
+        return py::make_tuple(r.statistic, r.pvalue);
+      },
+      py::arg("x"), py::arg("y"), py::arg("alternative") = "two-sided", py::arg("exact") = false,
+      R"(ks_2samp(x, y, alternative='two-sided', exact=False) -> (statistic, pvalue)
+
+The two-sample Smirnov test, in the order SciPy's ks_2samp returns: the
+statistic D (two-sided max|F1 - F2|, 'greater' max(F1 - F2), 'less'
+max(F2 - F1)) and the exact permutation p-value, ties included, as
+`lumbra-kit smirnov` gives them; exact=True gives the p-value as a
+fractions.Fraction.
+
+>>> lumbra.ks_2samp([1, 2, 3], [4, 5, 6], exact=True)
+(1.0, Fraction(1, 10))
+)");
 }

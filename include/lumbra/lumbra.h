@@ -4,6 +4,8 @@
 //   rank.h       a block's index in its triangle, and back
 //   blocks.h     the statistics of every block of a byte string
 //   test_file.h  the verdict on a whole file
+//   shape.h      any bytes as balanced words in a band, and back
+//   smirnov.h    the two-sample Smirnov test with its exact p-value
 //   bignat.h     big numbers and fractions; error.h the exceptions;
 //   version.h    the version
 // Names are in namespace lumbra and in snake_case, like the standard
@@ -16,5 +18,7 @@
 #include "lumbra/error.h"
 #include "lumbra/laws.h"
 #include "lumbra/rank.h"
+#include "lumbra/shape.h"
+#include "lumbra/smirnov.h"
 #include "lumbra/test_file.h"
 #include "lumbra/version.h"

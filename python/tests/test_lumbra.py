@@ -198,3 +198,72 @@ def test_ctrl_c_stops_a_long_count():
 def test_every_docstring_example_runs():
     failed, attempted = doctest.testmod(lumbra, extraglobs={"lumbra": lumbra})
     assert attempted >= 10 and failed == 0
+
+
+def test_shape_and_unshape_against_the_command_line(kit, tmp_path):
+    # Random bytes, words and alphabets: shape's bytes are those of
+    # lumbra-kit shape, and unshape gives the data back.
+    for case in range(10):
+        data = rng.randbytes(rng.choice([0, 1, rng.randint(2, 400)]))
+        n = rng.choice([8, 16, 64, 256])
+        d = rng.randint(1, min(n // 2, 6))
+        alphabet = rng.choice(["bits", "text", "dna"])
+        src, out = tmp_path / f"in{case}", tmp_path / f"out{case}"
+        src.write_bytes(data)
+        kit("shape", "-n", n, "-d", d, "--alphabet", alphabet, src, out)
+        shaped = lumbra.shape(data, n=n, d=d, alphabet=alphabet)
+        assert shaped == out.read_bytes(), (n, d, alphabet)
+        assert lumbra.unshape(shaped, n=n, d=d, alphabet=alphabet) == data
+    for n, d in [(2, 1), (16, 3), (256, 4), (1000, 7)]:
+        header, row = kit("shape", "--info", "-n", n, "-d", d).splitlines()
+        info = lumbra.shape_info(n, d)
+        for key, value in zip(header.split("\t"), row.split("\t")):
+            assert f"{info[key]:.6f}" == f"{float(value):.6f}" if "." in value else info[key] == int(value)
+
+
+def test_shape_errors_carry_the_command_lines_words(kit, tmp_path):
+    with pytest.raises(ValueError) as e:
+        lumbra.shape(b"x", n=15, d=2)
+    assert str(e.value) == kit("shape", "-n", 15, "-d", 2, "in", "out", status=1).splitlines()[0].removeprefix("lumbra-kit: ")
+    with pytest.raises(ValueError):
+        lumbra.shape(b"x", alphabet="morse")
+    damaged = bytearray(lumbra.shape(b"some data", n=16, d=2))
+    damaged[5] ^= 0x01
+    (tmp_path / "damaged").write_bytes(damaged)
+    with pytest.raises(lumbra.InputError) as e:
+        lumbra.unshape(bytes(damaged), n=16, d=2)
+    stderr = kit("unshape", "-n", 16, "-d", 2, tmp_path / "damaged", tmp_path / "back", status=2)
+    assert stderr.strip() == f"lumbra-kit: {tmp_path / 'damaged'}: {e.value}"
+
+
+try:
+    import scipy.stats
+except ImportError:
+    scipy = None
+
+
+@pytest.mark.parametrize("alternative", ["two-sided", "less", "greater"])
+def test_ks_2samp_against_scipy_and_the_command_line(kit, tmp_path, alternative):
+    # Small samples without ties: the p-value of SciPy's exact method, and
+    # the fraction and statistic of lumbra-kit smirnov --exact.
+    for case in range(8):
+        pool = rng.sample(range(-1000, 1000), rng.randint(2, 24))
+        cut = rng.randint(1, len(pool) - 1)
+        x, y = [v / 8 for v in pool[:cut]], [v / 8 for v in pool[cut:]]
+        statistic, p = lumbra.ks_2samp(x, y, alternative=alternative)
+        s2, exact = lumbra.ks_2samp(x, y, alternative=alternative, exact=True)
+        assert isinstance(exact, fractions.Fraction) and s2 == statistic
+        assert p == float(exact)
+        (tmp_path / "x").write_text(" ".join(map(str, x)))
+        (tmp_path / "y").write_text("\n".join(map(str, y)))
+        [row] = kit.json_lines("smirnov", tmp_path / "x", tmp_path / "y", "--alternative", alternative,
+                               "--exact", "--format", "json")
+        assert (row["statistic"], row["pvalue_exact"]) == (statistic, f"{exact.numerator}/{exact.denominator}")
+        if scipy is not None:
+            ref = scipy.stats.ks_2samp(x, y, alternative=alternative, method="exact")
+            assert statistic == pytest.approx(ref.statistic, abs=1e-12)
+            assert p == pytest.approx(ref.pvalue, abs=1e-10)
+    with pytest.raises(ValueError, match="no numbers"):
+        lumbra.ks_2samp([], [1.0])
+    with pytest.raises(ValueError, match="not a finite number"):
+        lumbra.ks_2samp([1.0, math.nan], [2.0])

@@ -1,11 +1,17 @@
 // The public API where Python's tests cannot see it: under the sanitizers,
 // the stop function of a count, big numbers against their decimal text, and
-// the rounding of fractions at the edges of the doubles.
+// the rounding of fractions at the edges of the doubles, the Smirnov
+// test's exact fraction against every dealing of the labels, shaping's kinds
+// of refusal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
+#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -91,3 +97,56 @@ TEST(ApiLaws, FractionsRoundToTheNearestDoubleTiesToEven) {
 }
 
 }  // namespace
+
+// Every dealing of the labels x and y to the pooled values 0..N-1: the
+// exact p-value is the share whose statistic is at least the samples'.
+TEST(ApiSmirnov, ExactFractionIsTheShareOfDealings) {
+  std::mt19937 rng(25);
+  for (int trial = 0; trial < 40; ++trial) {
+    const int total = 2 + static_cast<int>(rng() % 9), n1 = 1 + static_cast<int>(rng() % (total - 1));
+    const auto statistic = [&](unsigned mask, int sign) {  // mask: which of 0..N-1 are x's; D n1 n2
+      long long i = 0, j = 0, best = 0;
+      for (int v = 0; v < total; ++v) {
+        ((mask >> v) & 1 ? i : j) += 1;
+        const long long diff = i * (total - n1) - j * n1;
+        best = std::max(best, sign == 0 ? std::llabs(diff) : sign * diff);
+      }
+      return best;
+    };
+    unsigned drawn = 0;
+    while (std::popcount(drawn) != n1) drawn = static_cast<unsigned>(rng()) & ((1u << total) - 1);
+    std::vector<double> x, y;
+    for (int v = 0; v < total; ++v) ((drawn >> v) & 1 ? x : y).push_back(v);
+    const std::array<std::pair<lumbra::SmirnovAlternative, int>, 3> alts{
+        {{lumbra::SmirnovAlternative::two_sided, 0},
+         {lumbra::SmirnovAlternative::greater, 1},
+         {lumbra::SmirnovAlternative::less, -1}}};
+    for (const auto& [alt, sign] : alts) {
+      unsigned long long atLeast = 0, all = 0;
+      for (unsigned mask = 0; mask < (1u << total); ++mask)
+        if (std::popcount(mask) == n1) {
+          ++all;
+          atLeast += statistic(mask, sign) >= statistic(drawn, sign);
+        }
+      const lumbra::SmirnovResult r = lumbra::ks_2samp(x, y, alt, true);
+      const unsigned long long g = std::gcd(atLeast, all);
+      ASSERT_TRUE(r.pvalue_exact.has_value());
+      EXPECT_EQ(r.pvalue_exact->numerator.to_string(), std::to_string(atLeast / g));
+      EXPECT_EQ(r.pvalue_exact->denominator.to_string(), std::to_string(all / g));
+      EXPECT_EQ(r.pvalue, static_cast<double>(atLeast) / static_cast<double>(all));
+      EXPECT_DOUBLE_EQ(r.statistic, static_cast<double>(statistic(drawn, sign)) / (n1 * (total - n1)));
+    }
+  }
+  EXPECT_THROW(lumbra::ks_2samp({}, {1.0}), lumbra::ArgumentError);
+}
+
+TEST(ApiShape, RoundTripsAndRefusesWithTheRightKinds) {
+  const std::string data("\x00\xff shaped words", 15);
+  for (const char* alphabet : {"bits", "text", "dna"})
+    EXPECT_EQ(lumbra::unshape(lumbra::shape(data, 16, 2, alphabet), 16, 2, alphabet), data);
+  EXPECT_THROW(lumbra::shape(data, 15, 2), lumbra::ArgumentError);
+  EXPECT_THROW(lumbra::shape_info(16, 9), lumbra::ArgumentError);
+  std::string damaged = lumbra::shape(data, 16, 2);
+  damaged[3] = static_cast<char>(damaged[3] ^ 1);
+  EXPECT_THROW(lumbra::unshape(damaged, 16, 2), lumbra::InputError);
+}

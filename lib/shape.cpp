@@ -1,0 +1,90 @@
+#include "lumbra/shape.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "coding/shaped_stream.h"
+
+namespace lumbra {
+
+namespace {
+
+// The caller's string as a source, and a string as a sink.
+class StringSource : public ByteSource {
+ public:
+  explicit StringSource(const std::string& s) : s_(s) {}
+  std::size_t get(unsigned char* buf, std::size_t n) override {
+    const std::size_t k = std::min(n, s_.size() - at_);
+    std::memcpy(buf, s_.data() + at_, k);
+    at_ += k;
+    return k;
+  }
+
+ private:
+  const std::string& s_;
+  std::size_t at_ = 0;
+};
+
+class StringSink : public ByteSink {
+ public:
+  void put(const unsigned char* p, std::size_t n) override { s.append(reinterpret_cast<const char*>(p), n); }
+  std::string s;
+};
+
+Alphabet alphabetOf(const std::string& name) {
+  if (name == "bits") return Alphabet::bits;
+  if (name == "text") return Alphabet::text;
+  if (name == "dna") return Alphabet::dna;
+  throw ArgumentError("the alphabet must be bits, text or dna, not '" + name + "'");
+}
+
+void requireShapeable(int n, int d) {
+  if (const std::string why = shapeRefusal(n, d); !why.empty()) throw ArgumentError(why);
+}
+
+}  // namespace
+
+ShapeInfo shape_info(int n, int d) {
+  requireShapeable(n, d);
+  const Shaper s(n, d);
+  ShapeInfo info;
+  info.n = n;
+  info.d = d;
+  info.bits_per_word = s.bits();
+  info.rate = s.bits() / static_cast<double>(n);
+  info.capacity = shapeCapacity(d);
+  info.efficiency = info.rate / info.capacity;
+  info.sum_bound = s.depth();
+  info.longest_run = 2 * s.depth();
+  return info;
+}
+
+std::string shape(const std::string& data, int n, int d, const std::string& alphabet) {
+  const Alphabet a = alphabetOf(alphabet);
+  requireShapeable(n, d);
+  const Shaper s(n, d);
+  StringSource in(data);
+  StringSink out;
+  std::vector<unsigned char> head;
+  shapeStream(in, out, s, a, head);
+  // The length's words went out as those of length 0; now it is known.
+  std::copy_n(head.begin(), std::min(head.size(), out.s.size()), out.s.begin());
+  return std::move(out.s);
+}
+
+std::string unshape(const std::string& stream, int n, int d, const std::string& alphabet) {
+  const Alphabet a = alphabetOf(alphabet);
+  requireShapeable(n, d);
+  const Shaper s(n, d);
+  StringSource in(stream);
+  StringSink out;
+  try {
+    unshapeStream(in, out, s, a);
+  } catch (const ShapeError& e) {
+    throw InputError(e.what());
+  }
+  return std::move(out.s);
+}
+
+}  // namespace lumbra
