@@ -39,15 +39,16 @@ Alphabet alphabetOf(const std::string& name) {
   throw ArgumentError("the alphabet must be bits, text or dna, not '" + name + "'");
 }
 
-void requireShapeable(int n, int d) {
+// The shaper of (n, d), refused in the command line's words.
+Shaper shaperOf(int n, int d) {
   if (const std::string why = shapeRefusal(n, d); !why.empty()) throw ArgumentError(why);
+  return {n, d};
 }
 
 }  // namespace
 
 ShapeInfo shape_info(int n, int d) {
-  requireShapeable(n, d);
-  const Shaper s(n, d);
+  const Shaper s = shaperOf(n, d);
   ShapeInfo info;
   info.n = n;
   info.d = d;
@@ -62,8 +63,7 @@ ShapeInfo shape_info(int n, int d) {
 
 std::string shape(const std::string& data, int n, int d, const std::string& alphabet) {
   const Alphabet a = alphabetOf(alphabet);
-  requireShapeable(n, d);
-  const Shaper s(n, d);
+  const Shaper s = shaperOf(n, d);
   StringSource in(data);
   StringSink out;
   std::vector<unsigned char> head;
@@ -75,8 +75,7 @@ std::string shape(const std::string& data, int n, int d, const std::string& alph
 
 std::string unshape(const std::string& stream, int n, int d, const std::string& alphabet) {
   const Alphabet a = alphabetOf(alphabet);
-  requireShapeable(n, d);
-  const Shaper s(n, d);
+  const Shaper s = shaperOf(n, d);
   StringSource in(stream);
   StringSink out;
   try {

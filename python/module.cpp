@@ -50,6 +50,18 @@ int narrow(long long v, const char* name) {
   return static_cast<int>(v);
 }
 
+// shape or unshape of `in`, without the GIL.
+py::bytes shaping(std::string (*f)(const std::string&, int, int, const std::string&), const py::bytes& in,
+                  long long n, long long d, const std::string& alphabet) {
+  const std::string bytes = in;
+  std::string out;
+  {
+    py::gil_scoped_release release;
+    out = f(bytes, narrow(n, "N"), narrow(d, "D"), alphabet);
+  }
+  return py::bytes(out);
+}
+
 // The count's stop function: every 50 ms it takes the GIL and lets Python
 // run its signal handlers; an exception from one (KeyboardInterrupt) stops
 // the count and is raised once the count has let go.
@@ -348,13 +360,7 @@ line, as text of 0 and 1: the inverse of rank. index < count(m, k, d).
   m.def(
       "shape",
       [](const py::bytes& data, long long n, long long d, const std::string& alphabet) {
-        const std::string in = data;
-        std::string out;
-        {
-          py::gil_scoped_release release;
-          out = lumbra::shape(in, narrow(n, "N"), narrow(d, "D"), alphabet);
-        }
-        return py::bytes(out);
+        return shaping(lumbra::shape, data, n, d, alphabet);
       },
       py::arg("data"), py::arg("n") = 256, py::arg("d") = 4, py::arg("alphabet") = "bits",
       R"(shape(data, n=256, d=4, alphabet='bits') -> bytes
@@ -370,13 +376,7 @@ line of 0 and 1 per word, or with 'dna' a line of n bases per word.
   m.def(
       "unshape",
       [](const py::bytes& stream, long long n, long long d, const std::string& alphabet) {
-        const std::string in = stream;
-        std::string out;
-        {
-          py::gil_scoped_release release;
-          out = lumbra::unshape(in, narrow(n, "N"), narrow(d, "D"), alphabet);
-        }
-        return py::bytes(out);
+        return shaping(lumbra::unshape, stream, n, d, alphabet);
       },
       py::arg("stream"), py::arg("n") = 256, py::arg("d") = 4, py::arg("alphabet") = "bits",
       R"(unshape(stream, n=256, d=4, alphabet='bits') -> bytes
