@@ -146,14 +146,27 @@ std::string fractionText(mpq_srcptr q) {
   return s;
 }
 
-// The nearest long double to q (64 bits, the whole exponent range).
-long double nearest(mpq_srcptr q) {
+// The exact p-value q as printed: the shortest text of its nearest double,
+// or, below the doubles' normal range, 17 significant digits with their own
+// exponent; `words` gets three digits. NOTE: MPFR, not long double, so that
+// the text is the same wherever long double is only a double (as under
+// valgrind).
+std::string exactText(mpq_srcptr q, std::string& words) {
   mpfr_t v;
-  mpfr_init2(v, 64);
+  mpfr_init2(v, 128);
   mpfr_set_q(v, q, MPFR_RNDN);
-  const long double r = mpfr_get_ld(v, MPFR_RNDN);
+  char buf[64];
+  mpfr_snprintf(buf, sizeof buf, "%.3Rg", v);
+  words = buf;
+  std::string text;
+  if (mpfr_zero_p(v) || mpfr_cmp_d(v, DBL_MIN) >= 0) {
+    text = shortest(mpfr_get_d(v, MPFR_RNDN));
+  } else {
+    mpfr_snprintf(buf, sizeof buf, "%.17Rg", v);
+    text = buf;
+  }
   mpfr_clear(v);
-  return r;
+  return text;
 }
 
 void runSmirnov(const SmirnovArgs& a) {
@@ -172,20 +185,26 @@ void runSmirnov(const SmirnovArgs& a) {
   LeaveProbability p = test.pValue(alt);
   mpq_t exact;
   mpq_init(exact);
-  std::string fraction;
+  std::string fraction, pv, words;
   // An exact count where asked for, or where the doubles could not hold the
   // p-value's terms (far below 1e-290) and the count is quick: its rows cost
   // the band times the limbs of C(N, n1), about a second at N = 5000.
   constexpr std::int64_t quick_exact = 5000;
   if (a.exact || (p.error > 1e-12 && test.n1() + test.n2() <= quick_exact && exactFits().empty())) {
     test.exactPValue(exact, alt);
-    p = {nearest(exact), 0};
+    p.error = 0;
+    pv = exactText(exact, words);
     if (a.exact) fraction = fractionText(exact);
+  } else {
+    pv = pText(p.value);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.3Lg", p.value);
+    words = buf;
   }
   mpq_clear(exact);
   // The printed text rounds once more: at most 2^-53 of the value.
   const double error = p.error + 0x1p-53;
-  const std::string d = shortest(test.statistic(alt)), pv = pText(p.value);
+  const std::string d = shortest(test.statistic(alt));
   const std::string n1 = std::to_string(test.n1()), n2 = std::to_string(test.n2()),
                     ties = std::to_string(test.ties());
 
@@ -197,8 +216,6 @@ void runSmirnov(const SmirnovArgs& a) {
     if (a.exact) out << ",\"pvalue_exact\":\"" << fraction << '"';
     out << "}\n";
   } else {
-    char words[64];
-    std::snprintf(words, sizeof words, "%.3Lg", p.value);
     const char* what = alt == Alternative::two_sided ? "D = max|F1 - F2|"
                        : alt == Alternative::greater ? "D+ = max(F1 - F2)"
                                                      : "D- = max(F2 - F1)";

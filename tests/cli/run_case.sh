@@ -31,7 +31,8 @@ mkdir "$work/bin" "$work/run"
 } > "$work/bin/lumbra-kit"
 chmod +x "$work/bin/lumbra" "$work/bin/lumbra-kit"
 
-export CASE_DATA
+# The binary itself, for the rare line a wrapper cannot run.
+export CASE_DATA LUMBRA_KIT_UNWRAPPED=$kit_binary
 CASE_DATA=$(cd "$(dirname "$case_file")/../data" 2>/dev/null && pwd)
 (cd "$work/run" && PATH="$work/bin:$PATH" bash "$case_file" > "$work/stdout" 2> "$work/stderr" < /dev/null)
 echo $? > "$work/status"
