@@ -186,11 +186,8 @@ void runSmirnov(const SmirnovArgs& a) {
   mpq_t exact;
   mpq_init(exact);
   std::string fraction, pv, words;
-  // An exact count where asked for, or where the doubles could not hold the
-  // p-value's terms (far below 1e-290) and the count is quick: its rows cost
-  // the band times the limbs of C(N, n1), about a second at N = 5000.
-  constexpr std::int64_t quick_exact = 5000;
-  if (a.exact || (p.error > 1e-12 && test.n1() + test.n2() <= quick_exact && exactFits().empty())) {
+  // An exact count where asked for, or where it is better and fits.
+  if (a.exact || (test.exactIsBetter(p) && exactFits().empty())) {
     test.exactPValue(exact, alt);
     p.error = 0;
     pv = exactText(exact, words);

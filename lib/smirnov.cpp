@@ -65,11 +65,9 @@ SmirnovResult ks_2samp(const std::vector<double>& x, const std::vector<double>& 
   r.pvalue = static_cast<double>(p.value);
   // The rounding to a double adds at most 2^-53 of the value.
   r.error_bound = p.error + 0x1p-53;
-  // As lumbra-kit smirnov: the exact count where asked for, or where the sum
-  // could not hold the p-value's terms and the count is quick (about a
-  // second at 5000 values).
-  constexpr std::int64_t quick_exact = 5000;
-  if (exact_fraction || (p.error > 1e-12 && r.n1 + r.n2 <= quick_exact && exactFits().empty())) {
+  // As lumbra-kit smirnov: the exact count where asked for, or where it is
+  // better and fits.
+  if (exact_fraction || (test.exactIsBetter(p) && exactFits().empty())) {
     Mpq exact;
     test.exactPValue(exact.get(), a);
     r.pvalue = api::nearestDouble(mpq_numref(exact.get()), mpq_denref(exact.get()));

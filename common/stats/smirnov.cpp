@@ -97,6 +97,11 @@ void Smirnov::exactPValue(mpq_ptr p, Alternative alt) const {
   mpq_canonicalize(p);
 }
 
+bool Smirnov::exactIsBetter(const LeaveProbability& p) const {
+  constexpr i64 quick_exact = 5000;
+  return p.error > 1e-12 && n1_ + n2_ <= quick_exact;
+}
+
 double Smirnov::exactPValueBytes(Alternative alt) const {
   const i64 d = scaledStatistic(alt);
   if (d == 0) return 0;

@@ -65,6 +65,11 @@ class Smirnov {
   void exactPValue(mpq_ptr p, Alternative alt) const;
   // The bytes exactPValue holds at its peak.
   double exactPValueBytes(Alternative alt) const;
+  // Whether the exact count should stand in for `p`, a result of pValue:
+  // its bound is loose (the terms fell far below 1e-290, out of the doubles'
+  // range) and the count is quick (its rows cost the band times the limbs of
+  // C(N, n1), about a second at N = 5000). Memory is the caller's to check.
+  bool exactIsBetter(const LeaveProbability& p) const;
 
  private:
   std::int64_t n1_ = 0, n2_ = 0, ties_ = 0;
