@@ -96,6 +96,12 @@ int createExclusive(std::string& pattern) {
   return fd;
 }
 
+AtomicOutput::CommitTrace commit_trace = nullptr;
+
+void trace(const char* step) {
+  if (commit_trace != nullptr) commit_trace(step);
+}
+
 void writeAll(int fd, const unsigned char* p, std::size_t n, const std::string& what) {
   while (n > 0) {
     const ssize_t w = ::write(fd, p, n);
@@ -221,15 +227,19 @@ void AtomicOutput::commit() {
   } else if (::fchmod(fd_, newFileMode()) != 0) {
     fail(std::strerror(errno));
   }
+  trace("fsync");
   if (::fsync(fd_) != 0) fail(std::strerror(errno));
   const int fd = fd_;
   fd_ = -1;
+  trace("close");
   if (::close(fd) != 0) fail(std::strerror(errno));
+  trace("publish");
   publish();
   const SignalsHeld held;
   forget(temp_);
   temp_.clear();
   const std::size_t slash = path_.rfind('/');
+  trace("sync folder");
   syncFolder(slash == std::string::npos ? "" : path_.substr(0, slash + 1));
 }
 
@@ -255,6 +265,8 @@ void AtomicOutput::publish() {
   if (::lstat(path_.c_str(), &st) == 0) throw Failure(exists);
   if (::rename(temp_.c_str(), path_.c_str()) != 0) fail(std::strerror(errno));
 }
+
+void AtomicOutput::setCommitTrace(CommitTrace trace) { commit_trace = trace; }
 
 void AtomicOutput::writeFile(const std::string& path, std::string_view bytes, bool force) {
   AtomicOutput out(path, force);

@@ -53,6 +53,14 @@ class AtomicOutput final : public lumbra::ByteSink {
   // The whole of `bytes` to `path`, complete or not at all.
   static void writeFile(const std::string& path, std::string_view bytes, bool force);
 
+  // A seam for tests: called with the name of each step of commit() that
+  // puts the bytes on the disk and the file in place ("fsync", "close",
+  // "publish", "sync folder"), just before it is taken, so that a test sees
+  // their order. Null (the default) traces nothing; set it from one thread
+  // while no AtomicOutput is in use.
+  using CommitTrace = void (*)(const char* step);
+  static void setCommitTrace(CommitTrace trace);
+
  private:
   [[noreturn]] void fail(const std::string& what) const;
   void publish();

@@ -1,13 +1,20 @@
 // lumbra-kit count N K D: C(N, K, D), its size, C(N, K) and P(D' <= D | N, K).
+#include <gmp.h>
+
 #include <CLI/CLI.hpp>
 #include <cmath>
+#include <cstdio>
 #include <string>
 
+#include "app.h"
 #include "commands.h"
+#include "count/count.h"
+#include "lumbra/error.h"
+#include "count/mpz.h"
 #include "decimal.h"
-#include "lumbra/count.h"
 #include "options.h"
 #include "output.h"
+#include "progress.h"
 #include "triangle/budget.h"
 
 namespace lumbra::kit {
@@ -17,44 +24,84 @@ namespace {
 struct CountArgs {
   int n = 0, k = 0, d = 0;
   std::string format;
+  long long maxSeconds = -1;  // -1: no limit
+  bool quiet = false;
 };
+
+// log2 C(n, k), plus a little.
+double binomialBits(int n, int k) {
+  return (std::lgamma(n + 1.0) - std::lgamma(k + 1.0) - std::lgamma(n - k + 1.0)) / std::log(2.0) + 2;
+}
 
 // The bytes this command holds at its peak: showC's (the engine, the count
 // and its text) and besides them C(n, k), its text, the two MPFR numbers of
 // the ratio (each as wide as the larger number, 64 bits more) and the
 // scratch of GMP's conversion to decimal, about as large as a number again.
 double countBytes(int n, int k, int d) {
-  const double bits = (std::lgamma(n + 1.0) - std::lgamma(k + 1.0) - std::lgamma(n - k + 1.0)) / std::log(2.0) + 2;
+  const double bits = binomialBits(n, k);
   const double number = bits / 8 + 16, text = bits * 0.30103 + 2;
   return showCMemory(n, k, d).total() + number + text + 2 * (number + 8) + number;
 }
 
+// The seconds this command takes: the count, C(n, k) once more for the
+// ratio, and the decimal texts of both (GMP's conversion, about 13 ns per
+// bit times log2 of the bits at 10^7 bits on the machine of docs/count.md).
+double countSeconds(int n, int k, int d) {
+  const double bits = binomialBits(n, k);
+  const double texts = 2 * 13e-9 / 23 * bits * std::log2(bits + 2);
+  return countWalksSeconds(n, k, d) + binomialSeconds(n, k) + texts;
+}
+
+// A duration as people read it: 0.4 s, 12 s, 3 min, 2.5 h.
+std::string duration(double s) {
+  char buf[64];
+  if (s < 10) std::snprintf(buf, sizeof buf, "%.1f s", s);
+  else if (s < 120) std::snprintf(buf, sizeof buf, "%.0f s", s);
+  else if (s < 7200) std::snprintf(buf, sizeof buf, "%.0f min", s / 60);
+  else std::snprintf(buf, sizeof buf, "%.1f h", s / 3600);
+  return buf;
+}
+
+// Estimates above this many seconds are shown on a terminal, with a
+// progress line.
+constexpr double shown_above = 3;
+
 int runCount(const CountArgs& a) {
-  // The library refuses N, K, D out of range (status 1) and a count the
-  // machine cannot hold (status 2) in the words this command prints; what
-  // this command holds besides the count is checked here first.
-  if (a.n >= 1 && a.k >= 0 && a.k <= a.n && a.d >= 0 && a.d <= a.n) {
-    const std::string shortfall = memoryShortfall(countBytes(a.n, a.k, a.d), memoryLimit());
-    if (!shortfall.empty())
-      throw Failure("count " + std::to_string(a.n) + " " + std::to_string(a.k) + " " + std::to_string(a.d) + " " +
-                    shortfall);
-  }
-  const BigNat count = lumbra::count(a.n, a.k, a.d);
-  const BigNat total = lumbra::binomial(a.n, a.k);
-  const std::string p = ratioText(count, total);
+  if (a.k > a.n) throw lumbra::ArgumentError("K must be 0 to N, not " + std::to_string(a.k));
+  if (a.d > a.n) throw lumbra::ArgumentError("D must be 0 to N, not " + std::to_string(a.d));
   const std::string n = std::to_string(a.n), k = std::to_string(a.k), d = std::to_string(a.d);
+  // What this command holds is checked first (it holds more than the count).
+  const std::string shortfall = memoryShortfall(countBytes(a.n, a.k, a.d), memoryLimit());
+  if (!shortfall.empty()) throw Failure("count " + n + " " + k + " " + d + " " + shortfall);
+  const double seconds = countSeconds(a.n, a.k, a.d);
+  if (a.maxSeconds >= 0 && seconds > static_cast<double>(a.maxSeconds))
+    throw Failure("count " + n + " " + k + " " + d + " would take about " + duration(seconds) +
+                  ", more than --max-seconds " + std::to_string(a.maxSeconds));
+  Progress progress(a.quiet);
+  const bool shown = seconds > shown_above && progress.shows();
+  if (shown) progress.note("count " + n + " " + k + " " + d + ": about " + duration(seconds) + " on this machine");
+  Mpz count, total;
+  const CountStop watch = [&](double done) {
+    if (shown) progress.count("of the count", static_cast<std::uint64_t>(done * 1000), 1000, "parts");
+    return false;
+  };
+  countWalks(count.get(), a.n, a.k, a.d, 0, watch);
+  mpz_bin_uiui(total.get(), static_cast<unsigned long>(a.n), static_cast<unsigned long>(a.k));
+  const std::string p = ratioText(count.get(), total.get());
+  const std::string countText = decimalText(count.get()), totalText = decimalText(total.get());
+  const std::string bits = std::to_string(mpz_sgn(count.get()) == 0 ? 0 : mpz_sizeinbase(count.get(), 2));
+  progress.finish();
 
   Output out;
   if (a.format == "json") {
     // NOTE: written by hand: the probability is decimal text that may be
     // below any double (1e-700 is a valid JSON number, a double would be 0).
-    out << "{\"n\":" << n << ",\"k\":" << k << ",\"d\":" << d << ",\"count\":\"" << count.to_string()
-        << "\",\"bits\":" << std::to_string(count.bit_length()) << ",\"total\":\"" << total.to_string()
-        << "\",\"probability\":" << p << "}\n";
+    out << "{\"n\":" << n << ",\"k\":" << k << ",\"d\":" << d << ",\"count\":\"" << countText
+        << "\",\"bits\":" << bits << ",\"total\":\"" << totalText << "\",\"probability\":" << p << "}\n";
   } else {
-    out << "C(" << n << ", " << k << ", " << d << ") = " << count.to_string() << '\n'
-        << "bits: " << std::to_string(count.bit_length()) << '\n'
-        << "C(" << n << ", " << k << ") = " << total.to_string() << '\n'
+    out << "C(" << n << ", " << k << ", " << d << ") = " << countText << '\n'
+        << "bits: " << bits << '\n'
+        << "C(" << n << ", " << k << ") = " << totalText << '\n'
         << "P(D <= " << d << " | " << n << ", " << k << ") = " << p << '\n';
   }
   out.flush();
@@ -75,6 +122,11 @@ void addCountCommand(CLI::App& app, int& status) {
   cmd->add_option("K", args->k, "One bits per block, 0 to N")->required()->transform(decimal(0, 2147483646));
   cmd->add_option("D", args->d, "Half-width of the band, 0 to N")->required()->transform(decimal(0, 2147483646));
   addFormatOption(*cmd, args->format, {"text", "json"});
+  cmd->add_option("--max-seconds", args->maxSeconds,
+                  "Refuse a count estimated to take longer than S seconds on this machine (status 2)")
+      ->type_name("S")
+      ->transform(decimal(0, 1000000000));
+  cmd->add_flag("-q,--quiet", args->quiet, "No estimate and no progress line on standard error");
   cmd->footer(
       "OUTPUT\n"
       "  text: four lines, 'C(N, K, D) = COUNT', 'bits: B', 'C(N, K) = TOTAL' and\n"
@@ -84,13 +136,23 @@ void addCountCommand(CLI::App& app, int& status) {
       "  P has six significant digits, correctly rounded (half to even) from the exact ratio, in\n"
       "  the shape of printf's %.6g, and no floor: 1e-700 prints as such.\n"
       "\n"
+      "TIME\n"
+      "  Before it starts, count estimates its time from N, K and D (from the cells and\n"
+      "  limbs of the rows it adds, or the closed form it takes). On a terminal, an\n"
+      "  estimate above 3 seconds is shown, then a progress line that is wiped at the end\n"
+      "  (not with --quiet). --max-seconds S refuses, with status 2, a count estimated\n"
+      "  above S seconds. The estimate is within a factor of 2 or so of the time taken\n"
+      "  where that is above a second; a loaded machine takes longer.\n"
+      "\n"
       "EXIT STATUS\n"
       "  0 done; 1 a refused command line; 2 a failure while running (work that needs more\n"
-      "  memory than the machine has, output that cannot be written).\n"
+      "  memory than the machine has, or more time than --max-seconds, output that cannot\n"
+      "  be written).\n"
       "\n"
       "EXAMPLES\n"
       "  lumbra-kit count 10 5 2\n"
-      "  lumbra-kit count 1024 512 40 --format json\n");
+      "  lumbra-kit count 1024 512 40 --format json\n"
+      "  lumbra-kit count --max-seconds 60 4000000 2000000 1\n");
   cmd->callback([args, &status] { status = runCount(*args); });
 }
 

@@ -1,5 +1,9 @@
 // lumbra-kit decode: a file that encode wrote, back to its bytes.
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -9,6 +13,7 @@
 #include "commands.h"
 #include "input.h"
 #include "options.h"
+#include "progress.h"
 
 namespace lumbra::kit {
 
@@ -17,6 +22,7 @@ namespace {
 struct DecodeOptions {
   std::string in, out;
   bool force = false;
+  bool quiet = false;
   int cacheMib = 256;
 };
 
@@ -25,13 +31,24 @@ void runDecode(const DecodeOptions& o) {
   AtomicOutput out(o.out, o.force);
   SuffixCache cache(static_cast<std::size_t>(o.cacheMib) << 20);
   const std::string name = o.in == "-" ? "standard input" : o.in;
+  // A regular file's size is the stream's (from where it is read on, for a
+  // standard input that was read before): the decoder refuses a header that
+  // claims more than it can hold before writing a byte.
+  DecodeSettings settings;
+  if (in.regular()) {
+    const off_t at = ::lseek(in.fd(), 0, SEEK_CUR);
+    settings.streamBytes = in.size() - std::min(in.size(), static_cast<std::uint64_t>(at > 0 ? at : 0));
+  }
+  Progress progress(o.quiet);
+  settings.progress = [&progress](std::uint64_t written, std::uint64_t total) { progress.update(written, total); };
   try {
-    decodeStream(in, out, cache);
+    decodeStream(in, out, cache, settings);
   } catch (const CorruptStream& e) {
     throw Failure(name + ": " + e.what());
   } catch (const TableTooBig& e) {
     throw Failure(name + ": " + e.what() + " (see --cache-mib)");
   }
+  progress.finish();
   out.commit();
 }
 
@@ -41,6 +58,7 @@ void addDecodeCommand(CLI::App& app, int& status) {
   auto o = std::make_shared<DecodeOptions>();
   CLI::App* sub = app.add_subcommand("decode", "Give back the bytes of a file that encode wrote");
   sub->add_flag("-f,--force", o->force, "Replace OUT if it exists");
+  sub->add_flag("-q,--quiet", o->quiet, "No progress line on standard error");
   sub->add_option("--cache-mib", o->cacheMib, "Memory for cached suffix counts in MiB (default 256)")
       ->transform(decimal(1, 1 << 20));
   sub->add_option("IN", o->in, "The coded file, or - for standard input")->required()->check(fileName());
@@ -50,7 +68,12 @@ void addDecodeCommand(CLI::App& app, int& status) {
       "original bytes; their CRC-32 must match the header's. Anything that is not such a\n"
       "stream (a wrong magic number, a newer format version, a truncated or corrupted\n"
       "stream, a checksum that does not match, bytes after the coded data, an index not\n"
-      "below its count) is reported in one line with status 2.\n\n"
+      "below its count) is reported in one line with status 2. So is a header that claims\n"
+      "more bytes than its coded data can hold (each block costs at least a known number\n"
+      "of coded bits), before anything is written when IN is a regular file, and from\n"
+      "a pipe as soon as its end is in sight (the decoder reads up to 4 MiB ahead).\n\n"
+      "On a terminal a progress line shows on standard error (per cent of the bytes to\n"
+      "write, MB/s, time left) unless --quiet; it is wiped at the end.\n\n"
       "The output is written to a temporary file beside OUT (for -, in $TMPDIR) and put\n"
       "in place only when the whole stream checked out: a failed run leaves nothing at\n"
       "OUT. An existing OUT is kept unless --force.\n\n"

@@ -9,6 +9,7 @@
 
 #include "app.h"
 #include "commands.h"
+#include "decimal.h"
 #include "input.h"
 #include "options.h"
 #include "output.h"
@@ -46,10 +47,15 @@ void runRank(const RankOptions& o) {
       if (!t)
         throw Failure("block " + std::to_string(b) + " needs more than the cache's " + std::to_string(o.cacheMib) +
                       " MiB of counts (see --cache-mib)");
-      t->rank(vb, index);
-      digits.resize(mpz_sizeinbase(index, 10) + 2);
-      mpz_get_str(digits.data(), 10, index);
-      digits.resize(std::char_traits<char>::length(digits.c_str()));
+      // NOTE: the table is the block's own (its k and d), so the ranking
+      // never finds it outside; if it did, that is a fault of this program,
+      // told in one line with status 2 like any other.
+      try {
+        t->rank(vb, index);
+      } catch (const BlockOutsideBand& e) {
+        throw Failure("block " + std::to_string(b) + ": " + e.what());
+      }
+      digits = decimalText(index);
       if (tsv)
         out << std::to_string(b) << '\t' << std::to_string(m) << '\t' << std::to_string(k) << '\t' << std::to_string(d)
             << '\t' << digits << '\n';

@@ -66,6 +66,13 @@ void Progress::finish() {
   write(wipe.data(), wipe.size());
 }
 
+void Progress::note(const std::string& text) {
+  if (!terminal_) return;
+  finish();
+  write(text.data(), text.size());
+  write("\n", 1);
+}
+
 void Progress::write(const char* s, std::size_t n) {
   while (n > 0) {
     const ssize_t w = ::write(fd_, s, n);

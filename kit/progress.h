@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace lumbra::kit {
 
@@ -34,6 +35,10 @@ class Progress {
   void count(const char* what, std::uint64_t done, std::uint64_t total, const char* unit);
   // Wipes the line, if one is shown.
   void finish();
+  // Whether lines show at all (a terminal, and not quiet).
+  bool shows() const { return terminal_; }
+  // A line that stays (an estimate before the work), where lines show.
+  void note(const std::string& text);
 
  private:
   // Whether a line is due now (a terminal, a known total, the interval past).

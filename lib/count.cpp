@@ -19,7 +19,9 @@ BigNat count(int n, int k, int d, const CountOptions& options) {
     throw ResourceError("count " + std::to_string(n) + " " + std::to_string(k) + " " + std::to_string(d) + " " +
                         shortfall);
   Mpz c;
-  if (!countWalks(c.get(), n, k, d, options.threads, options.stop)) throw Cancelled("the count was stopped");
+  CountStop stop;
+  if (options.stop) stop = [&options](double) { return options.stop(); };
+  if (!countWalks(c.get(), n, k, d, options.threads, stop)) throw Cancelled("the count was stopped");
   return api::toBigNat(c.get());
 }
 

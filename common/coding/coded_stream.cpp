@@ -143,7 +143,67 @@ class CheckedSource final : public ByteSource {
   ByteSource& src_;
 };
 
+// A source read ahead of its reader, up to `window` bytes, so that its end
+// is seen before the reader gets there. With a window of 0 it only passes
+// bytes on.
+class ReadAhead final : public ByteSource {
+ public:
+  ReadAhead(ByteSource& src, std::size_t window) : src_(src), window_(window) {}
+  std::size_t get(unsigned char* p, std::size_t n) override {
+    if (head_ == held_.size()) return take(p, n);
+    const std::size_t k = std::min(n, held_.size() - head_);
+    std::copy_n(held_.data() + head_, k, p);
+    head_ += k;
+    return k;
+  }
+  // Reads until `want` bytes (at most the window) are held or the source
+  // has ended.
+  void ahead(std::uint64_t want) {
+    want = std::min<std::uint64_t>(want, window_);
+    // NOTE: the bytes given out go once they are half of what is held, so
+    // each byte is moved about once.
+    if (head_ > 0 && 2 * head_ >= held_.size()) {
+      held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(head_));
+      head_ = 0;
+    }
+    while (!ended_ && held_.size() - head_ < want) {
+      const std::size_t old = held_.size();
+      held_.resize(old + std::min<std::size_t>(static_cast<std::size_t>(want) - (old - head_), std::size_t{1} << 16));
+      held_.resize(old + take(held_.data() + old, held_.size() - old));
+    }
+  }
+  // Whether the source has ended, and then every byte it gave.
+  bool ended() const { return ended_; }
+  std::uint64_t taken() const { return taken_; }
+
+ private:
+  std::size_t take(unsigned char* p, std::size_t n) {
+    if (ended_) return 0;
+    const std::size_t got = src_.get(p, n);
+    taken_ += got;
+    ended_ = got == 0;
+    return got;
+  }
+
+  ByteSource& src_;
+  std::size_t window_;
+  std::vector<unsigned char> held_;
+  std::size_t head_ = 0;  // held_[head_, end) is not given out yet
+  std::uint64_t taken_ = 0;
+  bool ended_ = false;
+};
+
+// How far a decoder reads ahead of a stream of unknown size to find its end.
+constexpr std::size_t read_ahead_window = std::size_t{4} << 20;
+
 }  // namespace
+
+double leastBlockBits(int n) {
+  // A share of at most 1 - x, x = n / range_max_total, costs -log2(1 - x) >=
+  // x / ln 2 bits; a hair less, for the rounding of the doubles.
+  const double x = static_cast<double>(n) / range_max_total;
+  return 2 * x / std::log(2.0) * (1 - 1e-9);
+}
 
 CodingStats encodeStream(ByteSource& in, ByteSink& out, int n, SuffixCache& cache, CodedHeader& header) {
   hard_assert(n >= 1 && n <= coded_max_block, "n>=1&&n<=coded_max_block");
@@ -226,11 +286,13 @@ CodingStats encodeStream(ByteSource& in, ByteSink& out, int n, SuffixCache& cach
   return stats;
 }
 
-void decodeStream(ByteSource& in, ByteSink& out, SuffixCache& cache, std::uint64_t maxInputBits) {
+void decodeStream(ByteSource& in, ByteSink& out, SuffixCache& cache, const DecodeSettings& settings) {
+  const std::uint64_t streamBytes = settings.streamBytes;
+  ReadAhead src(in, streamBytes == coded_size_unknown ? read_ahead_window : 0);
   CodedHeader h{};
   std::size_t have = 0;
   while (have < h.size()) {
-    const std::size_t got = in.get(h.data() + have, h.size() - have);
+    const std::size_t got = src.get(h.data() + have, h.size() - have);
     if (got == 0) break;
     have += got;
   }
@@ -246,10 +308,35 @@ void decodeStream(ByteSource& in, ByteSink& out, SuffixCache& cache, std::uint64
     throw CorruptStream("block size " + std::to_string(n) + " is out of range 1.." + std::to_string(coded_max_block));
   const std::uint64_t bits = getBE(&h[7], 8);
   if (bits % 8 != 0) throw CorruptStream("the length in bits is not a whole number of bytes");
-  if (bits > maxInputBits) throw CorruptStream("the length is more than this run accepts");
+  if (bits > settings.maxInputBits) throw CorruptStream("the length is more than this run accepts");
   const std::uint32_t crc = static_cast<std::uint32_t>(getBE(&h[15], 4));
 
-  RangeDecoder dec(in);
+  RangeDecoder dec(src);
+  // NOTE: whether the rest of the stream can hold the blocks still to come.
+  // From the range coder's bounds: every byte the decoder takes widens its
+  // range by 8 bits, the range stays between 2^24 and 2^32, and each block
+  // narrows it by at least leastBlockBits; so the blocks left need
+  // blocksLeft * leastBlockBits <= 8 + 8 * (bytes left). A header that claims
+  // more is forged or the stream cut short, and no decoding can tell sooner:
+  // zero bytes decode to all-zero blocks at almost that cost.
+  const std::uint64_t claimed = bits / static_cast<std::uint64_t>(n) + (bits % static_cast<std::uint64_t>(n) != 0);
+  const double least = leastBlockBits(n);
+  const auto checkRoom = [&](std::uint64_t blocksLeft) {
+    const double need = static_cast<double>(blocksLeft) * least;
+    std::uint64_t total = 0;  // bytes after the header
+    if (streamBytes != coded_size_unknown) {
+      total = streamBytes - std::min<std::uint64_t>(streamBytes, coded_header_bytes);
+    } else {
+      src.ahead(static_cast<std::uint64_t>(std::min(need / 8 + 16, static_cast<double>(read_ahead_window))));
+      if (!src.ended()) return;
+      total = src.taken() - coded_header_bytes;
+    }
+    const std::uint64_t rest = total - std::min(total, dec.consumed());
+    if (need > 8 * static_cast<double>(rest) + 8)
+      throw CorruptStream("the header's length of " + std::to_string(bits / 8) + " bytes is more than " +
+                          std::to_string(total) + " bytes of coded data can hold");
+  };
+  checkRoom(claimed);
   const std::uint32_t symbols = static_cast<std::uint32_t>(n) + 1;
   FrequencyModel kModel(symbols), dModel(symbols);
   CheckedSink sink(out);
@@ -272,6 +359,7 @@ void decodeStream(ByteSource& in, ByteSink& out, SuffixCache& cache, std::uint64
   };
   std::uint64_t left = bits, first = 0;
   while (left > 0) {
+    if (first > 0) checkRoom(claimed - first);
     // The (k, d, index) of a batch of blocks in stream order, then their
     // blocks table by table.
     std::size_t count = 0;
@@ -317,6 +405,7 @@ void decodeStream(ByteSource& in, ByteSink& out, SuffixCache& cache, std::uint64
     bytes[0] = whole < need ? bytes[whole] : 0;
     start %= 8;
     first += count;
+    if (settings.progress) settings.progress(sink.count, bits / 8);
   }
   // The length is whole bytes, so no bits are left over.
   if (!dec.endsCleanly()) throw CorruptStream("the coded data is corrupted at its end");

@@ -16,6 +16,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 
 #include "triangle/bitstm.h"
@@ -59,12 +60,39 @@ class TableTooBig : public std::runtime_error {
 // bytes. Throws TableTooBig, std::bad_alloc.
 CodingStats encodeStream(ByteSource& in, ByteSink& out, int n, SuffixCache& cache, CodedHeader& header);
 
+// The size of a stream that is not known before its end (a pipe).
+inline constexpr std::uint64_t coded_size_unknown = UINT64_MAX;
+
+// The fewest bits of coded data that any block of n bits costs: its k and d
+// each narrow the coder's range by a symbol of a model whose other n counts
+// are at least 1 and whose total is at most range_max_total. Zero bytes
+// decode to blocks of almost that cost, so up to about 22700 times their
+// size of output; this bound is what lets a decoder refuse a header that
+// claims more than its stream can hold.
+double leastBlockBits(int n);
+
+// What a decoder is told besides its stream.
+struct DecodeSettings {
+  // A header announcing more bits is refused.
+  std::uint64_t maxInputBits = UINT64_MAX;
+  // The stream's whole size in bytes, the header included (a regular
+  // file's), or coded_size_unknown.
+  std::uint64_t streamBytes = coded_size_unknown;
+  // Called after each batch of blocks (about 1 MiB of output) with the bytes
+  // written so far and the header's total. It may throw, which ends the
+  // decoding with that exception.
+  std::function<void(std::uint64_t written, std::uint64_t total)> progress;
+};
+
 // Decodes a stream that encodeStream wrote and writes the original bytes.
 // Anything else raises CorruptStream (with a line saying what is wrong)
 // before or while bytes are written; a caller keeps the output only when it
-// returns. A header announcing more than maxInputBits is refused. Throws
-// also TableTooBig, std::bad_alloc.
-void decodeStream(ByteSource& in, ByteSink& out, SuffixCache& cache,
-                  std::uint64_t maxInputBits = UINT64_MAX);
+// returns. A header announcing more than maxInputBits is refused. So is one
+// announcing more blocks than the stream's bytes can hold at
+// leastBlockBits each: before a byte is written when the stream's size is
+// given, else as soon as the end of the source is seen, which the decoder
+// reads up to 4 MiB ahead to find, so that a short forged stream from a pipe
+// writes nothing either. Throws also TableTooBig, std::bad_alloc.
+void decodeStream(ByteSource& in, ByteSink& out, SuffixCache& cache, const DecodeSettings& settings = {});
 
 }  // namespace lumbra

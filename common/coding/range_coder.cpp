@@ -98,6 +98,7 @@ unsigned char RangeDecoder::next() {
     pos_ = 0;
     if (end_ == 0) throw CorruptStream("the stream is truncated");
   }
+  ++consumed_;
   return buf_[pos_++];
 }
 

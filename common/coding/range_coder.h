@@ -110,6 +110,8 @@ class RangeDecoder {
   // the encoder's finish() writes (it writes the low end of the range
   // exactly, so nothing is left over).
   bool endsCleanly() const { return code_ == 0; }
+  // The bytes of the stream taken so far, the five first ones included.
+  std::uint64_t consumed() const { return consumed_; }
 
  private:
   unsigned char next();
@@ -120,6 +122,7 @@ class RangeDecoder {
   std::uint32_t step_ = 0;  // range_ / total of the symbol being decoded
   std::vector<unsigned char> buf_;
   std::size_t pos_ = 0, end_ = 0;
+  std::uint64_t consumed_ = 0;
   std::vector<mp_limb_t> limbs_;
 };
 

@@ -132,27 +132,35 @@ struct Band {
 
 // Whether to abandon a count: the half on the calling thread polls the
 // caller's CountStop once it has added poll_every limbs since the last time,
-// and the half on the other thread reads the answer.
+// telling it the share of its expected work done so far, and the half on the
+// other thread reads the answer.
 class Stopper {
  public:
   explicit Stopper(const CountStop& stop) : stop_(stop) {}
+  // The work the calling thread will poll with, in all (an estimate).
+  void expect(double work) { expected_ = work; }
   // On the calling thread, after `limbs` more limb additions.
   bool poll(std::size_t limbs) {
     if (!stop_) return false;
     work_ += limbs;
+    done_ += static_cast<double>(limbs);
     if (work_ >= poll_every) {
       work_ = 0;
-      if (stop_()) stopped_.store(true, std::memory_order_relaxed);
+      const double share = expected_ > 0 ? std::min(done_ / expected_, 0.99) : 0;
+      if (stop_(share)) stopped_.store(true, std::memory_order_relaxed);
     }
     return stopped();
   }
   bool stopped() const { return stopped_.load(std::memory_order_relaxed); }
+  // Whether anyone listens: only then is the work worth estimating.
+  bool listened() const { return static_cast<bool>(stop_); }
 
  private:
   // About a millisecond of rows: polling costs nothing that shows.
   static constexpr std::size_t poll_every = std::size_t{1} << 20;
   const CountStop& stop_;
   std::size_t work_ = 0;
+  double done_ = 0, expected_ = 0;
   std::atomic<bool> stopped_{false};
 };
 
@@ -306,6 +314,48 @@ double rowsCost(const Band& b, unsigned threads) {
   return threads >= 2 ? std::max(fwd, bwd) : fwd + bwd;
 }
 
+// What the rows of one half cost: the limbs they add (cells times the limbs
+// of a cell, summed over the rows), their cells and their rows.
+struct RowsWork {
+  double limbs = 0, cells = 0, rows = 0;
+};
+
+// The rows of the half from column `from` to column `to`, from 512 of them.
+// A row's cells come from the band itself; a cell's limbs from the largest
+// number the row holds: the walks to the cell of the row nearest the middle
+// height, C(steps, ones), no more than the band's growth allows and than
+// C(n, k) (see maxStride), with a bit of room for the sums.
+// NOTE: an estimate of the rows by their count alone (x / 64 limbs for
+// every cell of every row) was 60 times too high for wide bands, whose
+// rows hold few cells near their ends, and too low for narrow ones.
+RowsWork halfWork(const Band& b, i64 from, i64 to) {
+  RowsWork w;
+  const i64 steps = to > from ? to - from : from - to;
+  if (steps == 0) return w;
+  const i64 samples = std::min<i64>(steps, 512);
+  const double cap = log2Binomial(b.n, b.k) + 2, growth = bitsPerStep(b.width());
+  for (i64 i = 0; i < samples; ++i) {
+    const i64 t = std::min(steps, 1 + (2 * i + 1) * steps / (2 * samples));
+    const i64 x = to > from ? from + t : from - t;
+    i64 mn = 0, cells = 0;
+    b.row(x, Line(b.n, b.k, x).value(), mn, cells);
+    if (cells == 0) continue;
+    // The ones of the row's cells, jlo .. jlo + cells - 1, and those still
+    // to come for the backward half.
+    const i64 jlo = (mn + x) / 2, jhi = jlo + cells - 1;
+    const i64 lo = to > from ? jlo : b.k - jhi, hi = to > from ? jhi : b.k - jlo;
+    const i64 ones = std::clamp<i64>(t / 2, std::max<i64>(lo, 0), std::max<i64>(std::min(hi, t), 0));
+    const double bits = std::min({log2Binomial(t, ones) + 1, 3 + static_cast<double>(t) * growth, cap});
+    const double stride = std::floor((bits + 1) / limb_bits) + 1;
+    w.limbs += static_cast<double>(cells) * stride;
+    w.cells += static_cast<double>(cells);
+    w.rows += 1;
+  }
+  const double scale = static_cast<double>(steps) / static_cast<double>(samples);
+  w.limbs *= scale, w.cells *= scale, w.rows *= scale;
+  return w;
+}
+
 // Limb additions below which a second thread costs more than it saves.
 constexpr double thread_worth = 2e5;
 
@@ -320,6 +370,11 @@ bool byRows(mpz_ptr c, const Band& b, unsigned threads, Stopper& stop) {
   Half fwd(b, 0, m, slots, maxStride(b, m, false));
   Half bwd(b, b.n, m, slots, maxStride(b, b.n - m, false));
   bool together = threads >= 2 && rowsCost(b, 1) >= thread_worth;
+  if (stop.listened()) {
+    // The calling thread polls with the limbs of its own half, or of both.
+    const double back = halfWork(b, b.n, m).limbs;
+    stop.expect(together ? back : back + halfWork(b, 0, m).limbs);
+  }
   if (together) {
     try {
       std::thread other([&fwd, &stop] { fwd.run(stop, false); });
@@ -362,6 +417,9 @@ bool reflection(mpz_ptr c, i64 n, i64 d, Stopper& stop) {
   // The factors' bits against the term's: stepping costs two products of the
   // term with numbers of about s log2(n/s) bits each.
   const bool step = 4 * static_cast<double>(s) * std::log2(static_cast<double>(n) / static_cast<double>(s) + 2) < termBits;
+  // It polls with eight times the limbs of each term; the terms' sizes
+  // average 1 / (2 ln 2) of the first's, as the entropy of a coin does.
+  stop.expect(static_cast<double>(n / 2 / s) * 8 * (termBits / limb_bits + 1) * 0.72);
   i64 a = h;
   for (i64 i = 1; a + s <= n; ++i) {
     if (step) {
@@ -406,16 +464,39 @@ void checkArgs(int n, int k, int d) {
 
 namespace {
 
-bool countInBand(mpz_ptr c, const Band& b, unsigned threads, Stopper& stop) {
-  if (b.holdsEveryWalk()) {
-    mpz_bin_uiui(c, static_cast<unsigned long>(b.n), static_cast<unsigned long>(b.k));
-    return true;
-  }
-  threads = threadCount(threads);
+// How a band's count is taken: C(n, k) when no walk can leave it, the
+// reflection sum for a balanced block when that costs less than the rows,
+// else the rows.
+enum class Method { binomial, reflection, rows };
+
+Method methodOf(const Band& b, unsigned threads) {
+  if (b.holdsEveryWalk()) return Method::binomial;
   if (b.symmetric() && 2 * b.k == b.n && reflectionCost(b.n, b.above) < rowsCost(b, threads))
-    return reflection(c, b.n, b.above, stop);
+    return Method::reflection;
+  return Method::rows;
+}
+
+bool countInBand(mpz_ptr c, const Band& b, unsigned threads, Stopper& stop) {
+  threads = threadCount(threads);
+  switch (methodOf(b, threads)) {
+    case Method::binomial:
+      mpz_bin_uiui(c, static_cast<unsigned long>(b.n), static_cast<unsigned long>(b.k));
+      return true;
+    case Method::reflection:
+      return reflection(c, b.n, b.above, stop);
+    case Method::rows:
+      break;
+  }
   return byRows(c, b, threads, stop);
 }
+
+// The machine's speed, measured on the one quoted in docs/count.md: seconds
+// per limb addition, per cell and per row of the rows; per unit of
+// reflectionCost; per bit of C(n, k) times log2 of its bits for GMP's
+// binomial (a product tree).
+constexpr double seconds_per_limb = 0.5e-9, seconds_per_cell = 1e-9, seconds_per_row = 30e-9;
+constexpr double seconds_per_reflection_unit = 0.5e-9;
+constexpr double seconds_per_binomial_bit = 1e-9;
 
 }  // namespace
 
@@ -448,6 +529,31 @@ void balancedCount(mpz_ptr c, int n, int d) {
   const CountStop none;
   Stopper never(none);
   reflection(c, n, d, never);
+}
+
+double binomialSeconds(int n, int k) {
+  const double bits = log2Binomial(n, k) + 1;
+  return seconds_per_binomial_bit * bits * std::log2(bits + 2);
+}
+
+double countWalksSeconds(int n, int k, int d, unsigned threads) {
+  checkArgs(n, k, d);
+  const Band b(n, k, d, d);
+  threads = threadCount(threads);
+  switch (methodOf(b, threads)) {
+    case Method::binomial:
+      return binomialSeconds(n, k);
+    case Method::reflection:
+      return seconds_per_reflection_unit * reflectionCost(n, d);
+    case Method::rows:
+      break;
+  }
+  const i64 m = b.n / 2;
+  const auto seconds = [](const RowsWork& w) {
+    return seconds_per_limb * w.limbs + seconds_per_cell * w.cells + seconds_per_row * w.rows;
+  };
+  const double fwd = seconds(halfWork(b, 0, m)), bwd = seconds(halfWork(b, b.n, m));
+  return threads >= 2 && rowsCost(b, 1) >= thread_worth ? std::max(fwd, bwd) : fwd + bwd;
 }
 
 double countWalksBytes(int n, int k, int d) {

@@ -20,9 +20,10 @@
 // and is all given back before the call returns; the second thread only
 // adds limbs. Throws std::bad_alloc.
 //
-// A long count can be abandoned: the overload with a CountStop polls it on
-// the calling thread about every million limb additions (a few
-// milliseconds), and stops both halves once it says so.
+// A long count can be abandoned and watched: the overload with a CountStop
+// polls it on the calling thread about every million limb additions (a few
+// milliseconds), telling it the share of the work done, and stops both
+// halves once it says so. countWalksSeconds estimates the time beforehand.
 #pragma once
 
 #include <gmp.h>
@@ -34,9 +35,11 @@ namespace lumbra {
 // Requires 1 <= n <= 2147483646, 0 <= k <= n, 0 <= d <= n.
 void countWalks(mpz_ptr c, int n, int k, int d, unsigned threads = 0);
 
-// Asked now and then, on the calling thread, whether to abandon the count;
-// it must not throw. An empty one never stops.
-using CountStop = std::function<bool()>;
+// Asked now and then, on the calling thread, whether to abandon the count,
+// and told the share of the work done so far (0 to 0.99, an estimate from
+// the same model as countWalksSeconds); it must not throw. An empty one
+// never stops.
+using CountStop = std::function<bool(double done)>;
 
 // countWalks, abandoned when `stop` returns true: then it returns false and
 // c holds no count. The same requirements and exceptions.
@@ -58,6 +61,15 @@ void countWalksByRows(mpz_ptr c, int n, int k, int d, unsigned threads = 0);
 // each binomial stepped from the one before where that is cheaper.
 // Requires n even, 2 <= n <= 2147483646, 0 <= d <= n.
 void balancedCount(mpz_ptr c, int n, int d);
+
+// The seconds countWalks(c, n, k, d, threads) takes, estimated from n, k
+// and d alone (within a factor of about 2 where it takes more than a
+// second; docs/count.md has the measurements), for a caller that would
+// rather not start work that long. Requires what countWalks does.
+double countWalksSeconds(int n, int k, int d, unsigned threads = 0);
+
+// The seconds of C(n, k) by GMP's binomial, estimated the same way.
+double binomialSeconds(int n, int k);
 
 // The bytes the engine holds at its peak for (n, k, d), besides the result:
 // for the memory check before a count starts.

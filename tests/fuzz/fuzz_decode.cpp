@@ -12,8 +12,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   lumbra_test::memory_source src(data, size);
   lumbra_test::memory_sink out;
   lumbra::SuffixCache cache(std::size_t{2} << 20);
+  lumbra::DecodeSettings settings;
+  settings.maxInputBits = std::uint64_t{1} << 16;
+  // Half the inputs with their size told, as a regular file's is.
+  if (size % 2 == 1) settings.streamBytes = size;
   try {
-    lumbra::decodeStream(src, out, cache, std::uint64_t{1} << 16);
+    lumbra::decodeStream(src, out, cache, settings);
   } catch (const lumbra::CorruptStream&) {
   } catch (const lumbra::TableTooBig&) {
   }

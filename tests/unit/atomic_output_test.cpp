@@ -14,6 +14,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app.h"
 
@@ -82,6 +83,26 @@ TEST_F(AtomicOutputTest, ForceKeepsTheModeOfTheFileItReplaces) {
     EXPECT_EQ(st.st_mode & 07777, mode);
     EXPECT_EQ(slurp(out), "new");
   }
+}
+
+// The bytes reach the disk before the file takes OUT's name, and the folder
+// after: the steps of commit() in order, for a new OUT and one replaced with
+// --force, each time with OUT still as it was until the publishing step.
+std::vector<std::string> steps;
+std::string watched;
+void recordStep(const char* step) { steps.push_back(std::string(step) + ": " + (fs::exists(watched) ? slurp(watched) : "none")); }
+
+TEST_F(AtomicOutputTest, FlushesToTheDiskBeforeTheRename) {
+  watched = path("synced");
+  AtomicOutput::setCommitTrace(recordStep);
+  AtomicOutput::writeFile(watched, "first", false);
+  EXPECT_EQ(steps, (std::vector<std::string>{"fsync: none", "close: none", "publish: none", "sync folder: first"}));
+  steps.clear();
+  AtomicOutput::writeFile(watched, "second", true);
+  AtomicOutput::setCommitTrace(nullptr);
+  EXPECT_EQ(steps,
+            (std::vector<std::string>{"fsync: first", "close: first", "publish: first", "sync folder: second"}));
+  EXPECT_EQ(slurp(watched), "second");
 }
 
 // An OUT that is no regular file is written to, never replaced: a FIFO

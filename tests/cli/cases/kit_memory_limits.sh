@@ -11,6 +11,8 @@ repeat_data random256.bin 64 > data.bin
 lumbra-kit test -q -n 256 --block-count 200 --format json data.bin > a.json
 lumbra-kit test -q -n 256 --first-block 200 --format json data.bin > b.json
 lumbra-kit encode data.bin data.lk 2> /dev/null
+# A forged header that claims 2^60 bytes.
+{ printf '\211LKC\001\020\000\200\000\000\000\000\000\000\000\000\000\000\000'; head -c 102400 /dev/zero; } > bomb.lk
 commands=(
   "test -q -n 256 data.bin"
   "test -q -j 4 data.bin"
@@ -22,6 +24,8 @@ commands=(
   "unrank 4096 2048 100 123456789"
   "encode --force data.bin out.lk"
   "decode --force data.lk out.bin"
+  "decode --force bomb.lk out.bin"
+  "count --max-seconds 1 100000000 50000000 1"
 )
 bad=0
 for limit in 20000 30000 45000 60000 80000 100000 150000 200000 300000 400000; do
