@@ -43,13 +43,13 @@ double countBytes(int n, int k, int d) {
   return showCMemory(n, k, d).total() + number + text + 2 * (number + 8) + number;
 }
 
-// The seconds this command takes: the count, C(n, k) once more for the
-// ratio, and the decimal texts of both (GMP's conversion, about 13 ns per
-// bit times log2 of the bits at 10^7 bits on the machine of docs/count.md).
+// The seconds this command takes: the count, C(n, k) once more, the ratio
+// of the two (MPFR, about as long as a binomial) and the decimal texts of
+// both (GMP's conversion: 2e-12 s times B log2(B)^3 for B bits, measured
+// on the machine of docs/count.md).
 double countSeconds(int n, int k, int d) {
-  const double bits = binomialBits(n, k);
-  const double texts = 2 * 13e-9 / 23 * bits * std::log2(bits + 2);
-  return countWalksSeconds(n, k, d) + binomialSeconds(n, k) + texts;
+  const double texts = 2 * 2e-12 * bigNumberWork(binomialBits(n, k));
+  return countWalksSeconds(n, k, d) + 2 * binomialSeconds(n, k) + texts;
 }
 
 // A duration as people read it: 0.4 s, 12 s, 3 min, 2.5 h.
@@ -79,10 +79,10 @@ int runCount(const CountArgs& a) {
                   ", more than --max-seconds " + std::to_string(a.maxSeconds));
   Progress progress(a.quiet);
   const bool shown = seconds > shown_above && progress.shows();
-  if (shown) progress.note("count " + n + " " + k + " " + d + ": about " + duration(seconds) + " on this machine");
+  if (shown) progress.note("count " + n + " " + k + " " + d + ": estimated at about " + duration(seconds));
   Mpz count, total;
   const CountStop watch = [&](double done) {
-    if (shown) progress.count("of the count", static_cast<std::uint64_t>(done * 1000), 1000, "parts");
+    if (shown) progress.share("count", done);
     return false;
   };
   countWalks(count.get(), a.n, a.k, a.d, 0, watch);

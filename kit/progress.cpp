@@ -48,6 +48,22 @@ void Progress::count(const char* what, std::uint64_t done, std::uint64_t total, 
   show(line, std::min<int>(len, static_cast<int>(sizeof line) - 1));
 }
 
+void Progress::share(const char* what, double done) {
+  if (!due(1)) return;
+  done = std::clamp(done, 0.0, 1.0);
+  const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
+  char line[96];
+  int len;
+  if (done > 0) {
+    const auto left = std::llround(seconds * (1 - done) / done);
+    len = std::snprintf(line, sizeof line, "\r%3d%%  %s, %lld:%02lld left", static_cast<int>(done * 100), what,
+                        left / 60, left % 60);
+  } else {
+    len = std::snprintf(line, sizeof line, "\r%3d%%  %s", 0, what);
+  }
+  show(line, std::min<int>(len, static_cast<int>(sizeof line) - 1));
+}
+
 void Progress::show(const char* line, int len) {
   std::string text(line, static_cast<std::size_t>(len));
   // A shorter line than the last one covers the rest with spaces.

@@ -33,6 +33,9 @@ class Progress {
   // done of total pieces of work: "37%  laws 381 of 1025 (m, k)" for
   // what = "laws", unit = "(m, k)". Shows nothing for total 0.
   void count(const char* what, std::uint64_t done, std::uint64_t total, const char* unit);
+  // A share (0 to 1) of one piece of work done: "37%  count, 2:10 left",
+  // the time left from the time so far.
+  void share(const char* what, double done);
   // Wipes the line, if one is shown.
   void finish();
   // Whether lines show at all (a terminal, and not quiet).

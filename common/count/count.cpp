@@ -316,8 +316,11 @@ double rowsCost(const Band& b, unsigned threads) {
 
 // What the rows of one half cost: the limbs they add (cells times the limbs
 // of a cell, summed over the rows), their cells and their rows.
+// `costlyLimbs` weighs each row's limbs by how far the two rows it touches
+// outgrow a processor's second-level cache (2 MiB): each limb costs 0.29 ns
+// within it and up to 1.15 ns, memory-bound, in rows of tens of MiB.
 struct RowsWork {
-  double limbs = 0, cells = 0, rows = 0;
+  double limbs = 0, costlyLimbs = 0, cells = 0, rows = 0;
 };
 
 // The rows of the half from column `from` to column `to`, from 512 of them.
@@ -347,12 +350,15 @@ RowsWork halfWork(const Band& b, i64 from, i64 to) {
     const i64 ones = std::clamp<i64>(t / 2, std::max<i64>(lo, 0), std::max<i64>(std::min(hi, t), 0));
     const double bits = std::min({log2Binomial(t, ones) + 1, 3 + static_cast<double>(t) * growth, cap});
     const double stride = std::floor((bits + 1) / limb_bits) + 1;
-    w.limbs += static_cast<double>(cells) * stride;
+    const double limbs = static_cast<double>(cells) * stride;
+    const double rowBytes = 2 * limbs * sizeof(mp_limb_t);
+    w.limbs += limbs;
+    w.costlyLimbs += limbs * std::clamp(std::sqrt(rowBytes / (2 << 20)), 1.0, 4.0);
     w.cells += static_cast<double>(cells);
     w.rows += 1;
   }
   const double scale = static_cast<double>(steps) / static_cast<double>(samples);
-  w.limbs *= scale, w.cells *= scale, w.rows *= scale;
+  w.limbs *= scale, w.costlyLimbs *= scale, w.cells *= scale, w.rows *= scale;
   return w;
 }
 
@@ -490,13 +496,14 @@ bool countInBand(mpz_ptr c, const Band& b, unsigned threads, Stopper& stop) {
   return byRows(c, b, threads, stop);
 }
 
-// The machine's speed, measured on the one quoted in docs/count.md: seconds
-// per limb addition, per cell and per row of the rows; per unit of
-// reflectionCost; per bit of C(n, k) times log2 of its bits for GMP's
-// binomial (a product tree).
-constexpr double seconds_per_limb = 0.5e-9, seconds_per_cell = 1e-9, seconds_per_row = 30e-9;
-constexpr double seconds_per_reflection_unit = 0.5e-9;
-constexpr double seconds_per_binomial_bit = 1e-9;
+// The machine's speed, measured on the one quoted in docs/count.md (in
+// thread time, on one thread): seconds per limb addition of rows that fit
+// the cache, per cell and per row of the rows; per unit of reflectionCost;
+// for GMP's binomial of B bits, B log2(B)^3 times a constant (a product
+// tree whose products grow faster than B log B).
+constexpr double seconds_per_limb = 0.29e-9, seconds_per_cell = 0.5e-9, seconds_per_row = 10e-9;
+constexpr double seconds_per_reflection_unit = 0.75e-9;
+constexpr double binomial_seconds = 1.0e-12;
 
 }  // namespace
 
@@ -531,10 +538,12 @@ void balancedCount(mpz_ptr c, int n, int d) {
   reflection(c, n, d, never);
 }
 
-double binomialSeconds(int n, int k) {
-  const double bits = log2Binomial(n, k) + 1;
-  return seconds_per_binomial_bit * bits * std::log2(bits + 2);
+double bigNumberWork(double bits) {
+  const double l = std::log2(bits + 2);
+  return bits * l * l * l;
 }
+
+double binomialSeconds(int n, int k) { return binomial_seconds * bigNumberWork(log2Binomial(n, k) + 1); }
 
 double countWalksSeconds(int n, int k, int d, unsigned threads) {
   checkArgs(n, k, d);
@@ -550,7 +559,7 @@ double countWalksSeconds(int n, int k, int d, unsigned threads) {
   }
   const i64 m = b.n / 2;
   const auto seconds = [](const RowsWork& w) {
-    return seconds_per_limb * w.limbs + seconds_per_cell * w.cells + seconds_per_row * w.rows;
+    return seconds_per_limb * w.costlyLimbs + seconds_per_cell * w.cells + seconds_per_row * w.rows;
   };
   const double fwd = seconds(halfWork(b, 0, m)), bwd = seconds(halfWork(b, b.n, m));
   return threads >= 2 && rowsCost(b, 1) >= thread_worth ? std::max(fwd, bwd) : fwd + bwd;

@@ -71,6 +71,10 @@ double countWalksSeconds(int n, int k, int d, unsigned threads = 0);
 // The seconds of C(n, k) by GMP's binomial, estimated the same way.
 double binomialSeconds(int n, int k);
 
+// B log2(B)^3 for a number of B bits: how the time of GMP's binomials and
+// decimal conversions grows (its products grow faster than B log B).
+double bigNumberWork(double bits);
+
 // The bytes the engine holds at its peak for (n, k, d), besides the result:
 // for the memory check before a count starts.
 double countWalksBytes(int n, int k, int d);

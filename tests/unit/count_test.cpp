@@ -123,4 +123,36 @@ TEST_F(CountTest, BandsWithTwoSidesMatchAPlainCount) {
   }
 }
 
+// The share of the work a count reports as it goes only grows, stays below
+// 1, and at the last report is within a factor of 2 of done: the estimate
+// of the rows' limb additions against the additions the rows really make.
+// On one thread and two, for narrow and wide bands, k near and far from n/2,
+// and the reflection sum. A stop function asked to stop ends the count.
+TEST_F(CountTest, ReportsTheShareOfTheWorkDone) {
+  struct Case {
+    int n, k, d;
+  };
+  for (Case c : {Case{200000, 100000, 1}, Case{60000, 20000, 40}, Case{8000, 3000, 800}, Case{8000, 1000, 600},
+                 Case{200000, 2000, 5}, Case{200000, 100000, 3000}}) {
+    for (const unsigned threads : {1u, 2u}) {
+      std::vector<double> shares;
+      const lumbra::CountStop record = [&](double done) {
+        shares.push_back(done);
+        return false;
+      };
+      Count c1;
+      ASSERT_TRUE(lumbra::countWalks(c1.v, c.n, c.k, c.d, threads, record));
+      const std::string where = "n=" + std::to_string(c.n) + " k=" + std::to_string(c.k) + " d=" +
+                                std::to_string(c.d) + " threads=" + std::to_string(threads);
+      ASSERT_GE(shares.size(), 2u) << where;
+      EXPECT_TRUE(std::is_sorted(shares.begin(), shares.end())) << where;
+      EXPECT_GE(shares.front(), 0) << where;
+      EXPECT_LE(shares.back(), 0.99) << where;
+      EXPECT_GE(shares.back(), 0.5) << where;
+    }
+  }
+  Count c2;
+  EXPECT_FALSE(lumbra::countWalks(c2.v, 200000, 100000, 1, 1, [](double) { return true; }));
+}
+
 }  // namespace
