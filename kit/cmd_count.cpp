@@ -46,7 +46,7 @@ double countBytes(int n, int k, int d) {
 // The seconds this command takes: the count, C(n, k) once more, the ratio
 // of the two (MPFR, about as long as a binomial) and the decimal texts of
 // both (GMP's conversion: 2e-12 s times B log2(B)^3 for B bits, measured
-// on the machine of docs/count.md).
+// on the machine of docs/benchmarks.md).
 double countSeconds(int n, int k, int d) {
   const double texts = 2 * 2e-12 * bigNumberWork(binomialBits(n, k));
   return countWalksSeconds(n, k, d) + 2 * binomialSeconds(n, k) + texts;

@@ -328,9 +328,10 @@ struct RowsWork {
 // number the row holds: the walks to the cell of the row nearest the middle
 // height, C(steps, ones), no more than the band's growth allows and than
 // C(n, k) (see maxStride), with a bit of room for the sums.
-// NOTE: an estimate of the rows by their count alone (x / 64 limbs for
-// every cell of every row) was 60 times too high for wide bands, whose
-// rows hold few cells near their ends, and too low for narrow ones.
+// NOTE: the cells come from the band row by row, not from its widest row,
+// and a cell's limbs from the walks that reach it, not from its column:
+// wide bands hold few cells near their ends, and narrow bands' numbers grow
+// by less than a bit per step.
 RowsWork halfWork(const Band& b, i64 from, i64 to) {
   RowsWork w;
   const i64 steps = to > from ? to - from : from - to;
@@ -496,7 +497,7 @@ bool countInBand(mpz_ptr c, const Band& b, unsigned threads, Stopper& stop) {
   return byRows(c, b, threads, stop);
 }
 
-// The machine's speed, measured on the one quoted in docs/count.md (in
+// The machine's speed, measured on the one quoted in docs/benchmarks.md (in
 // thread time, on one thread): seconds per limb addition of rows that fit
 // the cache, per cell and per row of the rows; per unit of reflectionCost;
 // for GMP's binomial of B bits, B log2(B)^3 times a constant (a product

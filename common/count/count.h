@@ -64,7 +64,7 @@ void balancedCount(mpz_ptr c, int n, int d);
 
 // The seconds countWalks(c, n, k, d, threads) takes, estimated from n, k
 // and d alone (within a factor of about 2 where it takes more than a
-// second; docs/count.md has the measurements), for a caller that would
+// second; docs/benchmarks.md has the measurements), for a caller that would
 // rather not start work that long. Requires what countWalks does.
 double countWalksSeconds(int n, int k, int d, unsigned threads = 0);
 
