@@ -426,7 +426,8 @@ bool reflection(mpz_ptr c, i64 n, i64 d, Stopper& stop) {
   const bool step = 4 * static_cast<double>(s) * std::log2(static_cast<double>(n) / static_cast<double>(s) + 2) < termBits;
   // It polls with eight times the limbs of each term; the terms' sizes
   // average 1 / (2 ln 2) of the first's, as the entropy of a coin does.
-  stop.expect(static_cast<double>(n / 2 / s) * 8 * (termBits / limb_bits + 1) * 0.72);
+  const i64 terms = h / s;
+  stop.expect(static_cast<double>(terms) * 8 * (termBits / limb_bits + 1) * 0.72);
   i64 a = h;
   for (i64 i = 1; a + s <= n; ++i) {
     if (step) {

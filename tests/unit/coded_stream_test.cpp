@@ -155,8 +155,9 @@ class tiny_sink final : public lumbra::ByteSink {
 // and so is one that claims one block more than the bytes can hold.
 TEST(CodedStream, RefusesAHeaderThatClaimsMoreThanItsBytesHold) {
   Bytes bomb = {0x89, 'L', 'K', 'C', 1, 0x10, 0x00, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  bomb.resize(bomb.size() + 100 * 1024, 0);
-  const std::string refused = "the header's length of 1152921504606846976 bytes is more than 102400 bytes of coded data can hold";
+  bomb.resize(bomb.size() + std::size_t{100} * 1024, 0);
+  const std::string refused =
+      "the header's length of 1152921504606846976 bytes is more than 102400 bytes of coded data can hold";
   for (const bool sizeKnown : {true, false}) {
     lumbra::SuffixCache cache(64 << 20);
     memory_source src(bomb, 1000);
