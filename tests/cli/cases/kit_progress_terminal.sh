@@ -11,3 +11,17 @@ echo "shown on a terminal: $(yes_no grep -qE $'\r *[0-9]+%  [0-9.]+ MB/s  [0-9]+
 echo "wiped before the verdict: $(yes_no grep -qE $'left\r +\rblocks  ' tty.txt)"
 echo "shown with stderr in a file: $(yes_no test -s err.txt)"
 echo "shown with --quiet: $(yes_no grep -q 'MB/s' quiet.txt)"
+# decode: the line counts the bytes the header announces, and goes at the end.
+if [[ -z "${LUMBRA_WRAP:-}" ]]; then
+  truncate -s 40M zeros40.bin
+  lumbra-kit encode -n 4096 zeros40.bin zeros40.lk 2> /dev/null
+  script -qefc "lumbra-kit decode zeros40.lk back.bin" /dev/null > decode.txt
+  script -qefc "lumbra-kit decode -q zeros40.lk back2.bin" /dev/null > decode_quiet.txt
+  cmp -s zeros40.bin back.bin && cmp -s zeros40.bin back2.bin || echo "decode: not the same bytes"
+  last=$(tr '\r' '\n' < decode.txt | tail -1)
+  echo "decode shown on a terminal: $(yes_no grep -qE $'\r *[0-9]+%  [0-9.]+ MB/s  [0-9]+:[0-9]{2} left' decode.txt)"
+  echo "decode wiped at the end: $(yes_no test -z "${last// /}")"
+  echo "decode shown with --quiet: $(yes_no grep -q 'MB/s' decode_quiet.txt)"
+else
+  printf '%s\n' "decode shown on a terminal: yes" "decode wiped at the end: yes" "decode shown with --quiet: no"
+fi
