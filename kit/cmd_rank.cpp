@@ -13,6 +13,7 @@
 #include "options.h"
 #include "output.h"
 #include "coding/rank.h"
+#include "count/mpz.h"
 #include "triangle/trian.h"
 
 namespace lumbra::kit {
@@ -34,7 +35,6 @@ void runRank(const RankOptions& o) {
   const bool tsv = o.format == "tsv";
   if (tsv) out << "block\tlength\tones\tdeviation\tindex\n";
   std::vector<bool> vb;
-  std::string digits;
   mpz_t index;
   mpz_init(index);
   try {
@@ -47,9 +47,7 @@ void runRank(const RankOptions& o) {
         throw Failure("block " + std::to_string(b) + " needs more than the cache's " + std::to_string(o.cacheMib) +
                       " MiB of counts (see --cache-mib)");
       t->rank(vb, index);
-      digits.resize(mpz_sizeinbase(index, 10) + 2);
-      mpz_get_str(digits.data(), 10, index);
-      digits.resize(std::char_traits<char>::length(digits.c_str()));
+      const std::string digits = decimalText(index);
       if (tsv)
         out << std::to_string(b) << '\t' << std::to_string(m) << '\t' << std::to_string(k) << '\t' << std::to_string(d)
             << '\t' << digits << '\n';
