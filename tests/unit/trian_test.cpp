@@ -13,7 +13,7 @@
 #include "band/center_line.h"
 #include "triangle/bigintgmp.h"
 #include "count/count.h"
-#include "plain_block.h"
+#include "plain_walk.h"
 #include "recording_probe.h"
 
 using kova::BigInt;
