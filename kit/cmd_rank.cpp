@@ -24,7 +24,7 @@ struct RankOptions {
   int n = 1024;
   std::string format = "tsv";
   std::string file;
-  int cacheMib = 256;
+  int cacheMib = default_cache_mib;
 };
 
 void runRank(const RankOptions& o) {
@@ -68,13 +68,10 @@ void runRank(const RankOptions& o) {
 void addRankCommand(CLI::App& app, int& status) {
   auto o = std::make_shared<RankOptions>();
   CLI::App* sub = app.add_subcommand("rank", "Each block's index among the blocks of its constrained triangle");
-  sub->add_option("-n,--block-size", o->n, "Bits per block, 1..4096 (default 1024); the last block may be shorter")
-      ->transform(decimal(1, max_block_size));
-  sub->add_option("--format", o->format, "tsv (a header line, then one line per block) or jsonl")
-      ->check(CLI::IsMember({"tsv", "jsonl"}));
-  sub->add_option("--cache-mib", o->cacheMib, "Memory for cached suffix counts in MiB (default 256)")
-      ->transform(decimal(1, 1 << 20));
-  sub->add_option("FILE", o->file, "The file, or - for standard input")->required()->check(fileName());
+  addBlockSizeOption(*sub, o->n);
+  addFormatOption(*sub, o->format, {"tsv", "jsonl"});
+  addCacheMibOption(*sub, o->cacheMib);
+  addFileArgument(*sub, o->file);
   sub->footer(
       "The file is read as one stream of bits, each byte most significant bit first, cut\n"
       "into blocks of n bits. For each block it prints its number (from 0), its length m,\n"
