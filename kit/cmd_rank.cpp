@@ -74,12 +74,12 @@ void addRankCommand(CLI::App& app, int& status) {
   addFileArgument(*sub, o->file);
   sub->footer(
       "The file is read as one stream of bits, each byte most significant bit first, cut\n"
-      "into blocks of n bits. For each block it prints its number (from 0), its length m,\n"
-      "its number of one bits k, its deviation d (the largest distance of its walk from\n"
-      "the center line of (m, k)) and its index: the number of m-bit blocks with k ones\n"
-      "and deviation at most d that are smaller as binary numbers, first bit most\n"
-      "significant. Indexes run from 0 to C(m, k, d) - 1 and are printed in decimal (a\n"
-      "string in jsonl).\n\n"
+      "into blocks of n bits (the last block may be shorter). For each block it prints\n"
+      "its number (from 0), its length m, its number of one bits k, its deviation d (the\n"
+      "largest distance of its walk from the center line of (m, k)) and its index: the\n"
+      "number of m-bit blocks with k ones and deviation at most d that are smaller as\n"
+      "binary numbers, first bit most significant. Indexes run from 0 to C(m, k, d) - 1\n"
+      "and are printed in decimal (a string in jsonl).\n\n"
       "Exit status: 0 done, 1 bad command line, 2 a file could not be read or written.\n\n"
       "EXAMPLES\n"
       "  printf 'Hello, world!\\n' > hello.txt\n"
