@@ -8,9 +8,10 @@
 
 #include "app.h"
 #include "commands.h"
+#include "count/binomial_size.h"
 #include "count/count.h"
-#include "lumbra/error.h"
 #include "count/mpz.h"
+#include "lumbra/error.h"
 #include "decimal.h"
 #include "options.h"
 #include "output.h"
@@ -28,17 +29,12 @@ struct CountArgs {
   bool quiet = false;
 };
 
-// log2 C(n, k), plus a little.
-double binomialBits(int n, int k) {
-  return (std::lgamma(n + 1.0) - std::lgamma(k + 1.0) - std::lgamma(n - k + 1.0)) / std::log(2.0) + 2;
-}
-
 // The bytes this command holds at its peak: showC's (the engine, the count
 // and its text) and besides them C(n, k), its text, the two MPFR numbers of
 // the ratio (each as wide as the larger number, 64 bits more) and the
 // scratch of GMP's conversion to decimal, about as large as a number again.
 double countBytes(int n, int k, int d) {
-  const double bits = binomialBits(n, k);
+  const double bits = log2Binomial(n, k) + 2;
   const double number = bits / 8 + 16, text = bits * 0.30103 + 2;
   return showCMemory(n, k, d).total() + number + text + 2 * (number + 8) + number;
 }
@@ -48,7 +44,7 @@ double countBytes(int n, int k, int d) {
 // both (GMP's conversion: 2e-12 s times B log2(B)^3 for B bits, measured
 // on the machine of docs/benchmarks.md).
 double countSeconds(int n, int k, int d) {
-  const double texts = 2 * 2e-12 * bigNumberWork(binomialBits(n, k));
+  const double texts = 2 * 2e-12 * bigNumberWork(log2Binomial(n, k) + 2);
   return countWalksSeconds(n, k, d) + 2 * binomialSeconds(n, k) + texts;
 }
 

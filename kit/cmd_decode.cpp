@@ -23,7 +23,7 @@ struct DecodeOptions {
   std::string in, out;
   bool force = false;
   bool quiet = false;
-  int cacheMib = 256;
+  int cacheMib = default_cache_mib;
 };
 
 void runDecode(const DecodeOptions& o) {
@@ -57,10 +57,9 @@ void runDecode(const DecodeOptions& o) {
 void addDecodeCommand(CLI::App& app, int& status) {
   auto o = std::make_shared<DecodeOptions>();
   CLI::App* sub = app.add_subcommand("decode", "Give back the bytes of a file that encode wrote");
-  sub->add_flag("-f,--force", o->force, "Replace OUT if it exists");
+  addForceFlag(*sub, o->force);
   sub->add_flag("-q,--quiet", o->quiet, "No progress line on standard error");
-  sub->add_option("--cache-mib", o->cacheMib, "Memory for cached suffix counts in MiB (default 256)")
-      ->transform(decimal(1, 1 << 20));
+  addCacheMibOption(*sub, o->cacheMib);
   sub->add_option("IN", o->in, "The coded file, or - for standard input")->required()->check(fileName());
   sub->add_option("OUT", o->out, "The decoded file, or - for standard output")->required()->check(fileName());
   sub->footer(

@@ -11,13 +11,6 @@
 
 namespace lumbra::kit {
 
-std::string decimalText(mpz_srcptr v) {
-  std::string digits(mpz_sizeinbase(v, 10) + 2, '\0');
-  mpz_get_str(digits.data(), 10, v);
-  digits.resize(std::char_traits<char>::length(digits.c_str()));
-  return digits;
-}
-
 namespace {
 
 std::string format(const char* conversion, mpfr_srcptr x) {

@@ -13,9 +13,6 @@
 
 namespace lumbra::kit {
 
-// The decimal digits of v, with a '-' before a negative one.
-std::string decimalText(mpz_srcptr v);
-
 // The text of num / den (num >= 0, den > 0), exactly rounded.
 std::string ratioText(mpz_srcptr num, mpz_srcptr den);
 // The same for the library's numbers. Requires den > 0.
