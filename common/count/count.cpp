@@ -267,8 +267,8 @@ RowsWork halfWork(const Band& b, i64 from, i64 to) {
   for (i64 i = 0; i < samples; ++i) {
     const i64 t = std::min(steps, 1 + (2 * i + 1) * steps / (2 * samples));
     const i64 x = to > from ? from + t : from - t;
-    i64 mn = 0, cells = 0;
-    b.row(x, Line(b.n, b.k, x).value(), mn, cells);
+    const BandRow row = b.row(x, CenterLine(b.n, b.k, x).value());
+    const i64 mn = row.lo, cells = row.cells();
     if (cells == 0) continue;
     // The ones of the row's cells, jlo .. jlo + cells - 1, and those still
     // to come for the backward half.
