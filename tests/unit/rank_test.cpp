@@ -160,7 +160,8 @@ TEST(Rank, FlatBandsMatchPlainCounts) {
       std::vector<std::vector<Mpz>> s(static_cast<std::size_t>(m) + 1);
       for (auto& row : s) row.resize(static_cast<std::size_t>(2 * d) + 3);  // and a zero either side
       const auto at = [&](int x, int y) -> mpz_ptr {
-        return s[static_cast<std::size_t>(x)][static_cast<std::size_t>(y + d + 1)].get();
+        const int i = y + d + 1;
+        return s[static_cast<std::size_t>(x)][static_cast<std::size_t>(i)].get();
       };
       mpz_set_ui(at(m, 0), 1);
       for (int x = m - 1; x >= 0; --x)
