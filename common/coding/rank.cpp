@@ -41,6 +41,18 @@ void bandRows(int m, int k, int d, std::vector<std::int32_t>& lo, std::vector<st
   }
 }
 
+// Whether the band is its own mirror image about the height 0 and ends at
+// 0, so that S(x, y) = S(x, -y); if so, lo is raised to the heights kept,
+// y >= 0 (0 or 1 by the parity of x).
+bool keepUpperHalf(int m, int k, std::vector<std::int32_t>& lo, const std::vector<std::int32_t>& hi) {
+  if (2 * std::int64_t{k} != m || !std::equal(lo.begin(), lo.end(), hi.begin(), [](std::int32_t a, std::int32_t b) {
+        return a == -b;
+      }))
+    return false;
+  for (std::size_t x = 0; x < lo.size(); ++x) lo[x] = std::max<std::int32_t>(lo[x], static_cast<std::int32_t>(x & 1));
+  return true;
+}
+
 std::size_t cellCount(std::int32_t lo, std::int32_t hi) {
   return lo > hi ? 0 : static_cast<std::size_t>((hi - lo) / 2 + 1);
 }
@@ -180,6 +192,7 @@ bool stepAny(mp_limb_t* r, const mp_limb_t* c, std::size_t w, std::size_t span) 
 std::size_t SuffixCounts::estimateBytes(int m, int k, int d) {
   std::vector<std::int32_t> lo, hi;
   bandRows(m, k, d, lo, hi);
+  keepUpperHalf(m, k, lo, hi);
   const std::size_t bin = binomialLimbs(m, k);
   std::size_t limbs = 0;
   for (int x = 0; x <= m; ++x)
@@ -196,6 +209,7 @@ SuffixCounts::SuffixCounts(int m, int k, int d, std::vector<mp_limb_t> storage)
   hard_assert(d >= 0 && d <= m, "d>=0&&d<=m");
   std::vector<std::int32_t> lo, hi;
   bandRows(m, k, d, lo, hi);
+  half_ = keepUpperHalf(m, k, lo, hi);
   const std::size_t rows = static_cast<std::size_t>(m) + 1;
   rows_.resize(rows);
   const std::size_t bin = binomialLimbs(m, k);
@@ -235,7 +249,7 @@ SuffixCounts::SuffixCounts(int m, int k, int d, std::vector<mp_limb_t> storage)
     for (std::int64_t o = row.first + 1; o < row.last; ++o) {
       mp_limb_t* c = p + static_cast<std::size_t>(o - row.first) * room;
       // Out of the next row's band, cell() reads one of its zero counts.
-      const mp_limb_t carry = mpn_add_n(c, cell(next, o), cell(next, o + 1), static_cast<mp_size_t>(nw));
+      const mp_limb_t carry = mpn_add_n(c, cell(next, x + 1, o), cell(next, x + 1, o + 1), static_cast<mp_size_t>(nw));
       if (nw < room) c[nw] = carry;
       else hard_assert(carry == 0, "carry==0");
       std::size_t w = room;
@@ -274,7 +288,7 @@ void SuffixCounts::prefetch() const {
 
 void SuffixCounts::total(mpz_ptr c) const {
   const Row& r = rows_[0];
-  mpz_import(c, static_cast<std::size_t>(r.width), -1, sizeof(mp_limb_t), 0, 0, cell(r, 0));
+  mpz_import(c, static_cast<std::size_t>(r.width), -1, sizeof(mp_limb_t), 0, 0, cell(r, 0, 0));
 }
 
 void SuffixCounts::rank(const std::vector<bool>& vb, mpz_ptr index) const {
@@ -305,7 +319,7 @@ void SuffixCounts::rankWords(const std::uint64_t* words, mpz_ptr index) const {
   std::fill(col.begin(), col.end(), Wide{0});
   std::int64_t o = 0;
   bool outside = false;
-  forEachRun([&]<int W>(int x, int end, int w) {
+  forEachRun([&]<int W, bool Half>(int x, int end, int w) {
     // NOTE: W > 0 sums in registers, W + 1 limbs (at most 2^31 counts of W
     // limbs); otherwise in memory, w limbs a count.
     mp_limb_t acc[W + 1] = {};
@@ -314,7 +328,7 @@ void SuffixCounts::rankWords(const std::uint64_t* words, mpz_ptr index) const {
       const Row& r = rows_[static_cast<std::size_t>(x) + 1];
       // NOTE: a mask, not a choice: a compiler turns the choice into a
       // branch, which random bits mispredict every other step.
-      const std::int64_t at = r.first + ((std::clamp(o, r.first, r.last) - r.first) & -one);
+      const std::int64_t at = r.first + ((slot<Half>(r, x + 1, o) - r.first) & -one);
       const mp_limb_t* c = limbs_.data() + (r.origin + at * (W > 0 ? W : w));
       if constexpr (W > 0) {
         addInto<W>(acc, c);
@@ -322,9 +336,7 @@ void SuffixCounts::rankWords(const std::uint64_t* words, mpz_ptr index) const {
         for (int i = 0; i < w; ++i) col[static_cast<std::size_t>(i)] += c[i];
       }
       o += one;
-      // Within the band of row x + 1: first < o < last, one unsigned
-      // comparison and no branch.
-      outside |= static_cast<std::uint64_t>(o - r.first - 1) >= static_cast<std::uint64_t>(r.last - r.first - 1);
+      outside |= !inside<Half>(r, x + 1, o);
     }
     if constexpr (W > 0)
       for (int i = 0; i <= W; ++i) col[static_cast<std::size_t>(i)] += acc[i];
@@ -349,17 +361,21 @@ void SuffixCounts::rankWords(const std::uint64_t* words, mpz_ptr index) const {
 
 template <class F>
 void SuffixCounts::forEachRun(F f) const {
-  for (const Run& run : runs_) {
-    switch (run.width) {
-      case 1: f.template operator()<1>(run.first, run.end, 1); break;
-      case 2: f.template operator()<2>(run.first, run.end, 2); break;
-      case 3: f.template operator()<3>(run.first, run.end, 3); break;
-      case 4: f.template operator()<4>(run.first, run.end, 4); break;
-      case 5: f.template operator()<5>(run.first, run.end, 5); break;
-      case 6: f.template operator()<6>(run.first, run.end, 6); break;
-      default: f.template operator()<0>(run.first, run.end, run.width); break;
+  const auto runs = [&]<bool Half>() {
+    for (const Run& run : runs_) {
+      switch (run.width) {
+        case 1: f.template operator()<1, Half>(run.first, run.end, 1); break;
+        case 2: f.template operator()<2, Half>(run.first, run.end, 2); break;
+        case 3: f.template operator()<3, Half>(run.first, run.end, 3); break;
+        case 4: f.template operator()<4, Half>(run.first, run.end, 4); break;
+        case 5: f.template operator()<5, Half>(run.first, run.end, 5); break;
+        case 6: f.template operator()<6, Half>(run.first, run.end, 6); break;
+        default: f.template operator()<0, Half>(run.first, run.end, run.width); break;
+      }
     }
-  }
+  };
+  if (half_) runs.template operator()<true>();
+  else runs.template operator()<false>();
 }
 
 void SuffixCounts::unrank(mpz_srcptr index, std::vector<bool>& vb) const {
@@ -421,12 +437,12 @@ void SuffixCounts::unrankLanes(const mpz_srcptr* index, Words* bits) const {
     bits[l][static_cast<std::size_t>(x / word_bits)] |= std::uint64_t{one} << (word_bits - 1 - x % word_bits);
     o[l] += one ? 1 : 0;
   };
-  forEachRun([&]<int W>(int x, int end, int w) {
+  forEachRun([&]<int W, bool Half>(int x, int end, int w) {
     // Row x may be a limb wider than the rows after it: its step in general.
     const std::size_t span = static_cast<std::size_t>(rows_[static_cast<std::size_t>(x)].width);
     if (span > static_cast<std::size_t>(w)) {
       const Row& next = rows_[static_cast<std::size_t>(x) + 1];
-      for (int l = 0; l < L; ++l) step(l, x, stepAny(r[l].data(), cell(next, o[l]), static_cast<std::size_t>(w), span));
+      for (int l = 0; l < L; ++l) step(l, x, stepAny(r[l].data(), cell(next, x + 1, o[l]), static_cast<std::size_t>(w), span));
       ++x;
     }
     if constexpr (W > 0) {
@@ -436,7 +452,7 @@ void SuffixCounts::unrankLanes(const mpz_srcptr* index, Words* bits) const {
       for (; x < end; ++x) {
         const Row& next = rows_[static_cast<std::size_t>(x) + 1];
         for (int l = 0; l < L; ++l) {
-          const mp_limb_t* c = limbs_.data() + (next.origin + std::clamp(o[l], next.first, next.last) * W);
+          const mp_limb_t* c = limbs_.data() + (next.origin + slot<Half>(next, x + 1, o[l]) * W);
           step(l, x, subtractIfNotLess<W>(q[l], c));
         }
       }
@@ -445,7 +461,7 @@ void SuffixCounts::unrankLanes(const mpz_srcptr* index, Words* bits) const {
       for (; x < end; ++x) {
         const Row& next = rows_[static_cast<std::size_t>(x) + 1];
         for (int l = 0; l < L; ++l)
-          step(l, x, stepAny(r[l].data(), cell(next, o[l]), static_cast<std::size_t>(w), static_cast<std::size_t>(w)));
+          step(l, x, stepAny(r[l].data(), cell(next, x + 1, o[l]), static_cast<std::size_t>(w), static_cast<std::size_t>(w)));
       }
     }
   });

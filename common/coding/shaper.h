@@ -11,7 +11,7 @@
 // NOTE: the ranking is that of the band of depth() <= d: the smallest depth
 // whose band still holds 2^bits() words. It equals d unless d is large
 // against sqrt(n), where the band hardly binds; there it keeps the table
-// (and so the memory: under 61 MiB at n = 4096) of a narrow band, and the
+// (and so the memory: under 32 MiB at n = 4096) of a narrow band, and the
 // words written stay within the narrower band, which only helps. unshape
 // accepts exactly the words shape writes.
 //

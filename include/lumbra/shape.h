@@ -9,7 +9,7 @@
 //
 // Alphabets: "bits" (packed bytes), "text" (a line of 0 and 1 per word) and
 // "dna" (a line of n bases per word). Each call builds the table of its
-// (n, d) (under 61 MiB at n = 4096) and lets it go; calls are independent
+// (n, d) (under 32 MiB at n = 4096) and lets it go; calls are independent
 // and safe from several threads at once. Refusals: ArgumentError for n, d or
 // an alphabet the command line refuses ("n is odd: ..."), InputError for a
 // stream that shape did not write, naming the word ("word 12: not balanced:

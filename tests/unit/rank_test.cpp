@@ -4,7 +4,9 @@
 #include <gmp.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "count/count.h"
@@ -135,6 +137,71 @@ TEST(Rank, RoundTripsOnRandomBlocksAndIndexes) {
       }
     }
     EXPECT_LE(cache.bytes(), cache.maxBytes());
+  }
+  gmp_randclear(state);
+}
+
+// Flat bands (m even, k = m/2) keep half their rows. For every one up to
+// m = 64 and every d, against counts taken by a plain loop over the whole
+// band (S(x, y) = S(x + 1, y - 1) + S(x + 1, y + 1) for |y| <= d): the
+// total, the index of the blocks of random indexes (each walked: balanced,
+// within d), and rank's refusal of random balanced blocks that leave the
+// band.
+TEST(Rank, FlatBandsMatchPlainCounts) {
+  std::mt19937_64 rng(23);
+  gmp_randstate_t state;
+  gmp_randinit_default(state);
+  gmp_randseed_ui(state, 23);
+  Mpz index, c, expected;
+  for (int m = 2; m <= 64; m += 2) {
+    for (int d = 0; d <= m / 2; ++d) {
+      SCOPED_TRACE(std::to_string(m) + " " + std::to_string(d));
+      // s[x][y + d]: the paths from (x, y) to (m, 0) within [-d, d].
+      std::vector<std::vector<Mpz>> s(static_cast<std::size_t>(m) + 1);
+      for (auto& row : s) row.resize(static_cast<std::size_t>(2 * d) + 3);  // and a zero either side
+      const auto at = [&](int x, int y) -> mpz_ptr {
+        const int i = y + d + 1;
+        return s[static_cast<std::size_t>(x)][static_cast<std::size_t>(i)].get();
+      };
+      mpz_set_ui(at(m, 0), 1);
+      for (int x = m - 1; x >= 0; --x)
+        for (int y = -d; y <= d; ++y) mpz_add(at(x, y), at(x + 1, y - 1), at(x + 1, y + 1));
+      const auto plainRank = [&](const std::vector<bool>& vb) {
+        mpz_set_ui(expected.get(), 0);
+        int y = 0;
+        for (int x = 0; x < m; ++x) {
+          if (vb[static_cast<std::size_t>(x)]) mpz_add(expected.get(), expected.get(), at(x + 1, y - 1));
+          y += vb[static_cast<std::size_t>(x)] ? 1 : -1;
+        }
+      };
+      const SuffixCounts t(m, m / 2, d);
+      t.total(c.get());
+      ASSERT_EQ(mpz_cmp(c.get(), at(0, 0)), 0);
+      if (mpz_sgn(c.get()) == 0) continue;
+      std::vector<bool> vb;
+      for (int round = 0; round < 20; ++round) {
+        mpz_urandomm(index.get(), state, c.get());
+        t.unrank(index.get(), vb);
+        int k, dev;
+        lumbra::walkStats(vb, k, dev);
+        ASSERT_EQ(k, m / 2);
+        ASSERT_LE(dev, d);
+        plainRank(vb);
+        ASSERT_EQ(mpz_cmp(expected.get(), index.get()), 0);
+        t.rank(vb, index.get());
+        ASSERT_EQ(mpz_cmp(expected.get(), index.get()), 0);
+
+        std::shuffle(vb.begin(), vb.end(), rng);
+        lumbra::walkStats(vb, k, dev);
+        if (dev > d) {
+          EXPECT_THROW(t.rank(vb, index.get()), lumbra::BlockOutsideBand);
+        } else {
+          plainRank(vb);
+          t.rank(vb, index.get());
+          ASSERT_EQ(mpz_cmp(expected.get(), index.get()), 0);
+        }
+      }
+    }
   }
   gmp_randclear(state);
 }
