@@ -9,8 +9,11 @@
 #include <thread>
 #include <utility>
 
-#include "kova/hard_assert.h"
+#include "band/band_rows.h"
+#include "band/center_line.h"
+#include "count/binomial_size.h"
 #include "count/mpz.h"
+#include "kova/hard_assert.h"
 
 namespace lumbra {
 
@@ -51,83 +54,6 @@ class Limbs {
 
   std::size_t count_;
   mp_limb_t* p_;
-};
-
-// log2 C(n, k), a hair above the true value.
-double log2Binomial(i64 n, i64 k) {
-  const double l = (std::lgamma(static_cast<double>(n) + 1) - std::lgamma(static_cast<double>(k) + 1) -
-                    std::lgamma(static_cast<double>(n - k) + 1)) /
-                   std::log(2.0);
-  return std::max(0.0, l) * (1 + 1e-12) + 1e-9;
-}
-
-// The center line L(x) = x(2k - n)/n, truncated toward zero, point by point
-// in either direction: |x(2k - n)| = q n + r, so no point costs a division.
-class Line {
- public:
-  Line(i64 n, i64 k, i64 x) : n_(n), down_(2 * k < n) {
-    const i64 a = down_ ? n - 2 * k : 2 * k - n;
-    dq_ = a / n;
-    dr_ = a % n;
-    q_ = x * a / n;  // below 2^62: x, a <= 2^31
-    r_ = x * a % n;
-  }
-  i64 value() const { return down_ ? -q_ : q_; }
-  void next() {
-    q_ += dq_;
-    r_ += dr_;
-    if (r_ >= n_) r_ -= n_, ++q_;
-  }
-  void prev() {
-    q_ -= dq_;
-    r_ -= dr_;
-    if (r_ < 0) r_ += n_, --q_;
-  }
-
- private:
-  i64 n_;
-  bool down_;
-  i64 dq_, dr_, q_, r_;
-};
-
-// The band of (n, k) that reaches `below` under the center line and `above`
-// over it, cut to the points on a walk from (0, 0) to (n, e), e = 2k - n:
-// after x steps the heights mn, mn + 2, ... of the parity of x, `cells` of
-// them (0: no walk passes). The band of half-width d has below = above = d.
-struct Band {
-  i64 n, k, below, above, e;
-
-  Band(int n_, int k_, int below_, int above_)
-      : n(n_), k(k_), below(below_), above(above_), e(2 * i64{k_} - n_) {}
-
-  void row(i64 x, i64 line, i64& mn, i64& cells) const {
-    i64 lo = std::max({-x, line - below, e - (n - x)});
-    i64 hi = std::min({x, line + above, e + (n - x)});
-    lo += (lo ^ x) & 1;  // up to the parity of x
-    hi -= (hi ^ x) & 1;  // down to the parity of x
-    mn = lo;
-    cells = hi < lo ? 0 : (hi - lo) / 2 + 1;
-  }
-
-  // The band's width from its lowest height to its highest.
-  i64 width() const { return below + above; }
-  bool symmetric() const { return below == above; }
-
-  // The most cells a row can have: width / 2 + 1 heights of one parity, and
-  // no more than the k + 1 (or n - k + 1) heights a walk with k ones can
-  // reach.
-  i64 mostCells() const { return std::min({width() / 2, k, n - k}) + 1; }
-
-  // Whether every walk with k ones stays inside: the walk that takes its
-  // ones first is highest above the line at x = k, the one that takes its
-  // zeros first lowest below it at x = n - k (the line moves by at most one
-  // per step, so each walk's distance grows until its turn and shrinks
-  // after).
-  bool holdsEveryWalk() const {
-    const i64 up = k - Line(n, k, k).value();
-    const i64 down = Line(n, k, n - k).value() + (n - k);
-    return above >= up && below >= down;
-  }
 };
 
 // Whether to abandon a count: the half on the calling thread polls the
@@ -182,7 +108,7 @@ class Half {
   void run(Stopper& stop, bool polls) noexcept {
     cramped_ = false;
     const int dir = to_ >= from_ ? 1 : -1;
-    Line line(band_.n, band_.k, from_);
+    CenterLine line(band_.n, band_.k, from_);
     mp_limb_t* p = a_.get();
     mp_limb_t* c = b_.get();
     stride_ = 1;
@@ -193,8 +119,8 @@ class Half {
     for (i64 x = from_; x != to_;) {
       x += dir;
       if (dir > 0) line.next(); else line.prev();
-      i64 mn, cells;
-      band_.row(x, line.value(), mn, cells);
+      const BandRow row = band_.row(x, line.value());
+      const i64 mn = row.lo, cells = row.cells();
       if (cells == 0) {
         cells_ = 0;
         return;
@@ -281,7 +207,7 @@ double bitsPerStep(i64 w) {
 // the room a half is given first, and the proven one its room if a cell ever
 // outgrows it. Then one bit of room for the sums and a limb for the rounding.
 std::size_t maxStride(const Band& b, i64 steps, bool proven) {
-  double bits = std::min(static_cast<double>(steps), std::floor(log2Binomial(b.n, b.k)) + 2);
+  double bits = std::min(static_cast<double>(steps), std::floor(log2BinomialAbove(b.n, b.k)) + 2);
   if (!proven) bits = std::min(bits, 3 + static_cast<double>(steps) * bitsPerStep(b.width()));
   return static_cast<std::size_t>(bits + 1) / limb_bits + 2;
 }
@@ -290,7 +216,7 @@ std::size_t maxStride(const Band& b, i64 steps, bool proven) {
 // x / limb_bits limbs each, summed over 64 samples.
 double rowLimbs(const Band& b, i64 h) {
   const double most = static_cast<double>(b.mostCells());
-  const double cap = log2Binomial(b.n, b.k);
+  const double cap = log2BinomialAbove(b.n, b.k);
   double sum = 0;
   for (int i = 0; i < 64; ++i) {
     const double x = (i + 0.5) * static_cast<double>(h) / 64;
@@ -358,7 +284,7 @@ bool reflection(mpz_ptr c, i64 n, i64 d, Stopper& stop) {
   const auto un = [](i64 v) { return static_cast<unsigned long>(v); };
   mpz_bin_uiui(term.get(), un(n), un(h));
   mpz_set(c, term.get());
-  const double termBits = log2Binomial(n, h);
+  const double termBits = log2BinomialAbove(n, h);
   // The factors' bits against the term's: stepping costs two products of the
   // term with numbers of about s log2(n/s) bits each.
   const bool step = 4 * static_cast<double>(s) * std::log2(static_cast<double>(n) / static_cast<double>(s) + 2) < termBits;
@@ -391,7 +317,7 @@ double reflectionCost(i64 n, i64 d) {
   const i64 s = d + 1;
   const i64 whole = n / 2 / s;  // the terms beyond the first
   const double terms = static_cast<double>(whole) + 1;
-  const double big = log2Binomial(n, n / 2) / limb_bits + 1;
+  const double big = log2BinomialAbove(n, n / 2) / limb_bits + 1;
   const double small = std::min(big, static_cast<double>(s) * std::log2(static_cast<double>(n) / static_cast<double>(s) + 2) / limb_bits + 1);
   return terms * 4 * big * std::pow(small, 0.6);
 }
@@ -452,7 +378,7 @@ void balancedCount(mpz_ptr c, int n, int d) {
 
 double countWalksBytes(int n, int k, int d) {
   const Band b(n, k, d, d);
-  const double binomial = log2Binomial(n, k) / 8 + 16;
+  const double binomial = log2BinomialAbove(n, k) / 8 + 16;
   // A binomial and GMP's scratch for it: a few numbers of its size.
   if (b.holdsEveryWalk()) return 3 * binomial;
   const i64 m = b.n / 2;

@@ -7,6 +7,7 @@
 #include <thread>
 #include <utility>
 
+#include "count/binomial_size.h"
 #include "count/mpz.h"
 #include "kova/hard_assert.h"
 
@@ -404,8 +405,8 @@ double countInsideBytes(const GeneralBand& band) {
   i64 widest = 1;
   for (i64 t = 0; t <= r.n; ++t) widest = std::max(widest, r.high(t) - r.low(t) + 1);
   // log2 C(n, a), a little above: the most bits of a count.
-  const double n = static_cast<double>(r.n), a = static_cast<double>(band.a);
-  const double bits = (std::lgamma(n + 1) - std::lgamma(a + 1) - std::lgamma(n - a + 1)) / std::log(2.0) + 64;
+  const double a = static_cast<double>(band.a);
+  const double bits = log2Binomial(r.n, band.a) + 64;
   // Two rows of integer records, and the digits of the cells in use in each.
   return 2 * (a + 3) * sizeof(Mpz) + 2 * static_cast<double>(widest) * (bits / 8 + 16);
 }

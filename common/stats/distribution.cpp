@@ -4,9 +4,10 @@
 #include <cmath>
 #include <limits>
 
+#include "band/center_line.h"
+#include "band/widest_deviation.h"
 #include "count/count.h"
 #include "kova/hard_assert.h"
-#include "triangle/trian.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -226,17 +227,9 @@ DeviationLaw::DeviationLaw(int m, int k)
     : m_(m), k_(k), err_(10.0 * (m + 2) * std::numeric_limits<double>::epsilon() / 2) {
   hard_assert(m >= 1 && m <= 4096, "m>=1&&m<=4096");
   hard_assert(k >= 0 && k <= m, "k>=0&&k<=m");
-  // The walks with all ones first and with all zeros first bound every
-  // other walk of (m, k) from above and below, and reach the largest
-  // distance above and below the line.
-  CenterLineCursor line(m, k);
-  maxDev_ = 0;
-  for (int x = 1; x <= m; ++x) {
-    line.next();
-    const int up = x <= k ? x : 2 * k - x;
-    const int down = x <= m - k ? -x : x - 2 * (m - k);
-    maxDev_ = std::max({maxDev_, up - line.value(), line.value() - down});
-  }
+  // The walks with all ones first and with all zeros first go farthest.
+  const WidestDeviation widest = widestDeviation(m, k);
+  maxDev_ = static_cast<int>(std::max(widest.up, widest.down));
   tails_.push_back(1.0L);
 }
 
@@ -256,7 +249,7 @@ void DeviationLaw::computeTails(std::vector<int> ds) {
   std::sort(ds.begin(), ds.end(), std::greater<>());
   ds.erase(std::unique(ds.begin(), ds.end()), ds.end());
   if (static_cast<std::size_t>(ds.front()) >= tails_.size()) tails_.resize(static_cast<std::size_t>(ds.front()) + 1, -1.0L);
-  if (line_.empty()) centerLine(m_, k_, line_);
+  if (line_.empty()) centerLinePoints(m_, k_, line_);
   // NOTE: four bands a pass: measured at m = 4096, k = 2048 on the shared
   // 2-core machine, each band of a pass of four cost 0.8 to 0.9 of a band
   // alone (the rows of different bands overlap in the processor).
