@@ -71,9 +71,13 @@ class DeviationLaw {
 
   // p_deviation(m, k, d) within a relative error tailError() (it is 0 past
   // maxDeviation()). Long double keeps tails far below the doubles' range.
-  // Each d is computed once, when first asked for, in O(m d) steps.
+  // Each d is computed once, when first asked for (or in computeTails), in
+  // O(m d) steps.
   long double tail(int d);
   double tailError() const { return err_; }
+  // Computes the tails of the deviations ds not yet known (those past
+  // maxDeviation() need none), several a pass: cheaper than one by one.
+  void computeTails(std::vector<int> ds);
   // P(D' = d | m, k), to the same relative error of tail(d).
   long double probability(int d) { return tail(d) - tail(d + 1); }
   // The exact tail: sets num to C(m, k) - C(m, k, d - 1) (C(m, k) for d = 0)
@@ -90,8 +94,6 @@ class DeviationLaw {
   void settleBins();
   // Whether p_deviation(d) >= num/den, exactly.
   bool atLeast(int d, int num, int den);
-  // The least d >= lo whose tail is below num/den, searched from guess.
-  int firstBelow(int lo, int guess, int num, int den);
 
   int m_, k_, maxDev_;
   double err_;

@@ -1,8 +1,10 @@
 #include "stats/distribution.h"
 
+#include <algorithm>
 #include <gmp.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -138,6 +140,35 @@ TEST(DistributionTest, RandomBlocksAgainstExactCounts) {
   EXPECT_LT(exact, 1e-700L);
   EXPECT_LE(std::fabs(far.tail(1200) - exact), exact * 1e-13L);
   EXPECT_EQ(far.tail(1201), 0.0L);
+}
+
+// Tails computed several a pass are the very numbers of tails computed one
+// at a time, in any batch and order: the figures never depend on which
+// tails a search asked for together.
+TEST(DistributionTest, BatchedTailsAreTheSingleOnes) {
+  std::mt19937 rng(20);
+  for (int round = 0; round < 12; ++round) {
+    const int m = round == 0 ? 4096 : 1 + static_cast<int>(rng() % 700);
+    const int k = static_cast<int>(rng() % static_cast<unsigned>(m + 1));
+    SCOPED_TRACE("m " + std::to_string(m) + " k " + std::to_string(k));
+    DeviationLaw single(m, k), batched(m, k);
+    const int top = std::min(batched.maxDeviation() + 2, 160);
+    std::vector<int> ds;
+    for (int d = 0; d <= top; ++d) ds.push_back(d);
+    std::shuffle(ds.begin(), ds.end(), rng);
+    for (std::size_t first = 0; first < ds.size(); first += 1 + rng() % 7)
+      batched.computeTails(std::vector<int>(ds.begin() + static_cast<long>(first),
+                                            ds.begin() + static_cast<long>(std::min(ds.size(), first + 7))));
+    for (int d = top; d >= 0; --d) EXPECT_EQ(batched.tail(d), single.tail(d)) << "d " << d;
+    // The passing mark the search settled, against a scan of the tails
+    // (away from the mark, where the tails' error cannot matter).
+    for (int d = 0; d <= top; ++d) {
+      const long double t = single.tail(d);
+      if (std::fabs(t - 0.01L) > 1e-9L) {
+        EXPECT_EQ(batched.passing(d), t >= 0.01L) << "d " << d;
+      }
+    }
+  }
 }
 
 }  // namespace
