@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app.h"
+#include "write_all.h"
 
 namespace lumbra::kit {
 
@@ -96,14 +97,8 @@ int createExclusive(std::string& pattern) {
   return fd;
 }
 
-void writeAll(int fd, const unsigned char* p, std::size_t n, const std::string& what) {
-  while (n > 0) {
-    const ssize_t w = ::write(fd, p, n);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) throw Failure(what + ": " + (w < 0 ? std::strerror(errno) : "nothing written"));
-    p += w;
-    n -= static_cast<std::size_t>(w);
-  }
+void putAll(int fd, const unsigned char* p, std::size_t n, const std::string& what) {
+  if (const int failure = writeAll(fd, p, n)) throw Failure(what + ": " + writeFailure(failure));
 }
 
 // The permission a new file gets: 0666 less the process's umask.
@@ -184,20 +179,13 @@ AtomicOutput::~AtomicOutput() {
 void AtomicOutput::fail(const std::string& what) const { throw Failure("can't write " + shown_ + ": " + what); }
 
 void AtomicOutput::put(const unsigned char* p, std::size_t n) {
-  writeAll(fd_, p, n,
-           staging_.empty() ? "can't write " + shown_
-                            : "can't write the temporary copy of " + shown_ + " in " + staging_);
+  putAll(fd_, p, n,
+         staging_.empty() ? "can't write " + shown_
+                          : "can't write the temporary copy of " + shown_ + " in " + staging_);
 }
 
 void AtomicOutput::patch(std::uint64_t offset, const unsigned char* p, std::size_t n) {
-  while (n > 0) {
-    const ssize_t w = ::pwrite(fd_, p, n, static_cast<off_t>(offset));
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) fail(w < 0 ? std::strerror(errno) : "nothing written");
-    p += w;
-    n -= static_cast<std::size_t>(w);
-    offset += static_cast<std::uint64_t>(w);
-  }
+  if (const int failure = writeAllAt(fd_, p, n, offset)) fail(writeFailure(failure));
 }
 
 void AtomicOutput::commit() {
@@ -210,7 +198,7 @@ void AtomicOutput::commit() {
       if (r < 0 && errno == EINTR) continue;
       if (r < 0) throw Failure("can't read the temporary copy of " + shown_ + " in " + staging_ + ": " + std::strerror(errno));
       if (r == 0) break;
-      writeAll(target_, buf.data(), static_cast<std::size_t>(r), "can't write " + shown_);
+      putAll(target_, buf.data(), static_cast<std::size_t>(r), "can't write " + shown_);
     }
     return;
   }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "commands.h"
+#include "count/binomial_size.h"
 #include "decimal.h"
 #include "lumbra/count.h"
 #include "options.h"
@@ -24,7 +25,7 @@ struct CountArgs {
 // the ratio (each as wide as the larger number, 64 bits more) and the
 // scratch of GMP's conversion to decimal, about as large as a number again.
 double countBytes(int n, int k, int d) {
-  const double bits = (std::lgamma(n + 1.0) - std::lgamma(k + 1.0) - std::lgamma(n - k + 1.0)) / std::log(2.0) + 2;
+  const double bits = log2Binomial(n, k) + 2;
   const double number = bits / 8 + 16, text = bits * 0.30103 + 2;
   return showCMemory(n, k, d).total() + number + text + 2 * (number + 8) + number;
 }

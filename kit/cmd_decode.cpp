@@ -17,7 +17,7 @@ namespace {
 struct DecodeOptions {
   std::string in, out;
   bool force = false;
-  int cacheMib = 256;
+  int cacheMib = default_cache_mib;
 };
 
 void runDecode(const DecodeOptions& o) {
@@ -40,9 +40,8 @@ void runDecode(const DecodeOptions& o) {
 void addDecodeCommand(CLI::App& app, int& status) {
   auto o = std::make_shared<DecodeOptions>();
   CLI::App* sub = app.add_subcommand("decode", "Give back the bytes of a file that encode wrote");
-  sub->add_flag("-f,--force", o->force, "Replace OUT if it exists");
-  sub->add_option("--cache-mib", o->cacheMib, "Memory for cached suffix counts in MiB (default 256)")
-      ->transform(decimal(1, 1 << 20));
+  addForceFlag(*sub, o->force);
+  addCacheMibOption(*sub, o->cacheMib);
   sub->add_option("IN", o->in, "The coded file, or - for standard input")->required()->check(fileName());
   sub->add_option("OUT", o->out, "The decoded file, or - for standard output")->required()->check(fileName());
   sub->footer(

@@ -25,7 +25,7 @@ struct EncodeOptions {
   std::string in, out;
   bool force = false;
   bool stats = false;
-  int cacheMib = 256;
+  int cacheMib = default_cache_mib;
 };
 
 std::string fixed(double v) {
@@ -83,11 +83,11 @@ void runEncode(const EncodeOptions& o) {
 void addEncodeCommand(CLI::App& app, int& status) {
   auto o = std::make_shared<EncodeOptions>();
   CLI::App* sub = app.add_subcommand("encode", "Write a file as the (k, d, index) of its blocks, range coded");
-  sub->add_option("-n,--block-size", o->n, "Bits per block, 1..4096 (default 256)")->transform(decimal(1, coded_max_block));
-  sub->add_flag("-f,--force", o->force, "Replace OUT if it exists");
+  static_assert(coded_max_block == max_block_size);
+  addBlockSizeOption(*sub, o->n, 256);
+  addForceFlag(*sub, o->force);
   sub->add_flag("--stats", o->stats, "Print where the output bits went as one JSON object on standard output");
-  sub->add_option("--cache-mib", o->cacheMib, "Memory for cached suffix counts in MiB (default 256)")
-      ->transform(decimal(1, 1 << 20));
+  addCacheMibOption(*sub, o->cacheMib);
   sub->add_option("IN", o->in, "The file to encode, or - for standard input")->required()->check(fileName());
   sub->add_option("OUT", o->out, "The coded file, or - for standard output")->required()->check(fileName());
   sub->footer(

@@ -13,6 +13,7 @@
 #include "options.h"
 #include "output.h"
 #include "coding/rank.h"
+#include "count/mpz.h"
 #include "triangle/trian.h"
 
 namespace lumbra::kit {
@@ -23,7 +24,7 @@ struct RankOptions {
   int n = 1024;
   std::string format = "tsv";
   std::string file;
-  int cacheMib = 256;
+  int cacheMib = default_cache_mib;
 };
 
 void runRank(const RankOptions& o) {
@@ -34,7 +35,6 @@ void runRank(const RankOptions& o) {
   const bool tsv = o.format == "tsv";
   if (tsv) out << "block\tlength\tones\tdeviation\tindex\n";
   std::vector<bool> vb;
-  std::string digits;
   mpz_t index;
   mpz_init(index);
   try {
@@ -47,9 +47,7 @@ void runRank(const RankOptions& o) {
         throw Failure("block " + std::to_string(b) + " needs more than the cache's " + std::to_string(o.cacheMib) +
                       " MiB of counts (see --cache-mib)");
       t->rank(vb, index);
-      digits.resize(mpz_sizeinbase(index, 10) + 2);
-      mpz_get_str(digits.data(), 10, index);
-      digits.resize(std::char_traits<char>::length(digits.c_str()));
+      const std::string digits = decimalText(index);
       if (tsv)
         out << std::to_string(b) << '\t' << std::to_string(m) << '\t' << std::to_string(k) << '\t' << std::to_string(d)
             << '\t' << digits << '\n';
@@ -70,21 +68,18 @@ void runRank(const RankOptions& o) {
 void addRankCommand(CLI::App& app, int& status) {
   auto o = std::make_shared<RankOptions>();
   CLI::App* sub = app.add_subcommand("rank", "Each block's index among the blocks of its constrained triangle");
-  sub->add_option("-n,--block-size", o->n, "Bits per block, 1..4096 (default 1024); the last block may be shorter")
-      ->transform(decimal(1, max_block_size));
-  sub->add_option("--format", o->format, "tsv (a header line, then one line per block) or jsonl")
-      ->check(CLI::IsMember({"tsv", "jsonl"}));
-  sub->add_option("--cache-mib", o->cacheMib, "Memory for cached suffix counts in MiB (default 256)")
-      ->transform(decimal(1, 1 << 20));
-  sub->add_option("FILE", o->file, "The file, or - for standard input")->required()->check(fileName());
+  addBlockSizeOption(*sub, o->n);
+  addFormatOption(*sub, o->format, {"tsv", "jsonl"});
+  addCacheMibOption(*sub, o->cacheMib);
+  addFileArgument(*sub, o->file);
   sub->footer(
       "The file is read as one stream of bits, each byte most significant bit first, cut\n"
-      "into blocks of n bits. For each block it prints its number (from 0), its length m,\n"
-      "its number of one bits k, its deviation d (the largest distance of its walk from\n"
-      "the center line of (m, k)) and its index: the number of m-bit blocks with k ones\n"
-      "and deviation at most d that are smaller as binary numbers, first bit most\n"
-      "significant. Indexes run from 0 to C(m, k, d) - 1 and are printed in decimal (a\n"
-      "string in jsonl).\n\n"
+      "into blocks of n bits (the last block may be shorter). For each block it prints\n"
+      "its number (from 0), its length m, its number of one bits k, its deviation d (the\n"
+      "largest distance of its walk from the center line of (m, k)) and its index: the\n"
+      "number of m-bit blocks with k ones and deviation at most d that are smaller as\n"
+      "binary numbers, first bit most significant. Indexes run from 0 to C(m, k, d) - 1\n"
+      "and are printed in decimal (a string in jsonl).\n\n"
       "Exit status: 0 done, 1 bad command line, 2 a file could not be read or written.\n\n"
       "EXAMPLES\n"
       "  printf 'Hello, world!\\n' > hello.txt\n"

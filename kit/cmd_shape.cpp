@@ -12,6 +12,7 @@
 #include "coding/shaped_stream.h"
 #include "commands.h"
 #include "input.h"
+#include "options.h"
 #include "output.h"
 
 namespace lumbra::kit {
@@ -33,7 +34,7 @@ Alphabet alphabetOf(const std::string& name) {
 
 // Integers on the command line are plain decimal: CLI11 alone would also
 // take 0x10 and read 010 as octal. Leading zeros go before it converts.
-const CLI::Validator decimal(
+const CLI::Validator wordDecimal(
     [](std::string& v) {
       if (v.empty() || v.size() > 9 ||
           !std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; }))
@@ -45,16 +46,16 @@ const CLI::Validator decimal(
 
 void addShapeOptions(CLI::App& cmd, ShapeOptions& o) {
   cmd.add_option("-n,--word-bits", o.n, "Bits per word: even, 2 to 4096 (default 256)")
-      ->transform(decimal)
+      ->transform(wordDecimal)
       ->type_name("N");
   cmd.add_option("-d,--depth", o.d, "How far a word's walk may stray from 0: 1 to N/2 (default 4)")
-      ->transform(decimal)
+      ->transform(wordDecimal)
       ->type_name("D");
   cmd.add_option("--alphabet", o.alphabet,
                  "bits (packed bytes), text (a line of 0 and 1 per word) or dna (default bits)")
       ->check(CLI::IsMember({"bits", "text", "dna"}))
       ->type_name("WORD");
-  cmd.add_flag("-f,--force", o.force, "Replace OUT if it exists");
+  addForceFlag(cmd, o.force);
 }
 
 void checkShape(const ShapeOptions& o) {

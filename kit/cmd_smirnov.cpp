@@ -19,6 +19,7 @@
 #include "input.h"
 #include "options.h"
 #include "output.h"
+#include "count/mpz.h"
 #include "stats/smirnov.h"
 #include "triangle/budget.h"
 
@@ -139,11 +140,8 @@ std::string boundText(double e) {
 }
 
 std::string fractionText(mpq_srcptr q) {
-  std::string s(mpz_sizeinbase(mpq_numref(q), 10) + mpz_sizeinbase(mpq_denref(q), 10) + 3, '\0');
-  mpq_get_str(s.data(), 10, q);
-  s.resize(std::char_traits<char>::length(s.c_str()));
-  if (s.find('/') == std::string::npos) s += "/1";
-  return s;
+  // q is canonical: its denominator is 1 when it is whole.
+  return decimalText(mpq_numref(q)) + "/" + decimalText(mpq_denref(q));
 }
 
 // The exact p-value q as printed: the shortest text of its nearest double,

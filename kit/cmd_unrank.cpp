@@ -17,7 +17,7 @@ namespace {
 struct UnrankOptions {
   int m = 0, k = 0, d = 0;
   std::string index;
-  int cacheMib = 256;
+  int cacheMib = default_cache_mib;
 };
 
 void runUnrank(const UnrankOptions& o) {
@@ -45,8 +45,7 @@ void addUnrankCommand(CLI::App& app, int& status) {
   sub->add_option("K", o->k, "One bits of the block, 0..M")->required()->transform(decimal(0, max_block_size));
   sub->add_option("D", o->d, "Largest deviation from the center line, 0..M")->required()->transform(decimal(0, max_block_size));
   sub->add_option("INDEX", o->index, "The index, a decimal number below C(M, K, D)")->required();
-  sub->add_option("--cache-mib", o->cacheMib, "Memory for the suffix counts in MiB (default 256)")
-      ->transform(decimal(1, 1 << 20));
+  addCacheMibOption(*sub, o->cacheMib);
   sub->footer(
       "Prints the M-bit block with K one bits whose walk stays within D of the center\n"
       "line of (M, K) and that has INDEX such blocks below it as a binary number, first\n"

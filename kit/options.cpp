@@ -25,9 +25,10 @@ CLI::Validator fileName() {
           "", "file name"};
 }
 
-void addBlockSizeOption(CLI::App& cmd, int& n) {
-  n = default_block_size;
-  cmd.add_option("-n,--block-size", n, "Bits per block, 1 to 4096 (default 1024)")
+void addBlockSizeOption(CLI::App& cmd, int& n, int defaultSize) {
+  n = defaultSize;
+  cmd.add_option("-n,--block-size", n,
+                 "Bits per block, 1 to " + std::to_string(max_block_size) + " (default " + std::to_string(n) + ")")
       ->transform(decimal(1, max_block_size))
       ->type_name("N");
 }
@@ -47,6 +48,16 @@ void addFormatOption(CLI::App& cmd, std::string& format, std::initializer_list<s
   cmd.add_option("--format", format, "Output format: " + words + " (default " + format + ")")
       ->check(CLI::IsMember(std::vector<std::string>(choices)))
       ->type_name("FORMAT");
+}
+
+void addForceFlag(CLI::App& cmd, bool& force) { cmd.add_flag("-f,--force", force, "Replace OUT if it exists"); }
+
+void addCacheMibOption(CLI::App& cmd, int& mib) {
+  mib = default_cache_mib;
+  cmd.add_option("--cache-mib", mib,
+                 "Memory for cached suffix counts in MiB (default " + std::to_string(default_cache_mib) + ")")
+      ->transform(decimal(1, 1 << 20))
+      ->type_name("MIB");
 }
 
 }  // namespace lumbra::kit

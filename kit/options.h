@@ -28,13 +28,19 @@ CLI::Validator decimal(std::uint64_t lo, std::uint64_t hi);
 // Attach it with ->check().
 CLI::Validator fileName();
 
-// -n, --block-size N: 1 .. 4096.
-void addBlockSizeOption(CLI::App& cmd, int& n);
+// -n, --block-size N: 1 .. 4096, `defaultSize` when not given.
+void addBlockSizeOption(CLI::App& cmd, int& n, int defaultSize = default_block_size);
 // FILE, the input ("-" for standard input); required.
 void addFileArgument(CLI::App& cmd, std::string& file);
 // FILE..., one input or more, read in turn; at least one required.
 void addFilesArgument(CLI::App& cmd, std::vector<std::string>& files);
 // --format WORD, one of `choices` (the first is the default).
 void addFormatOption(CLI::App& cmd, std::string& format, std::initializer_list<std::string> choices);
+// -f, --force: replace an output file that exists (see AtomicOutput).
+void addForceFlag(CLI::App& cmd, bool& force);
+// --cache-mib MIB: the memory of the suffix-count cache (coding/rank.h),
+// 1 .. 2^20 MiB, default_cache_mib when not given.
+inline constexpr int default_cache_mib = 256;
+void addCacheMibOption(CLI::App& cmd, int& mib);
 
 }  // namespace lumbra::kit

@@ -1,11 +1,7 @@
 #include "output.h"
 
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-
 #include "app.h"
+#include "write_all.h"
 
 namespace lumbra::kit {
 
@@ -22,23 +18,17 @@ void Output::flush() {
   std::string pending;
   pending.swap(buf_);
   buf_.reserve(capacity);
-  writeAll(pending.data(), pending.size());
+  put(pending.data(), pending.size());
 }
 
 void Output::spill(std::string_view s) {
   flush();
-  if (s.size() >= capacity) writeAll(s.data(), s.size());
+  if (s.size() >= capacity) put(s.data(), s.size());
   else buf_.append(s);
 }
 
-void Output::writeAll(const char* p, std::size_t n) {
-  while (n > 0) {
-    const ssize_t w = ::write(fd_, p, n);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) throw Failure(std::string("can't write to standard output: ") + (w < 0 ? std::strerror(errno) : "nothing written"));
-    p += w;
-    n -= static_cast<std::size_t>(w);
-  }
+void Output::put(const char* p, std::size_t n) {
+  if (const int failure = writeAll(fd_, p, n)) throw Failure("can't write to standard output: " + writeFailure(failure));
 }
 
 }  // namespace lumbra::kit

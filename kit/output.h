@@ -34,7 +34,7 @@ class Output {
  private:
   static constexpr std::size_t capacity = std::size_t{64} * 1024;
   void spill(std::string_view s);
-  void writeAll(const char* p, std::size_t n);
+  void put(const char* p, std::size_t n);
 
   int fd_;
   std::string buf_;

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <string>
 
+#include "write_all.h"
+
 namespace lumbra::kit {
 
 Progress::Progress(bool quiet, int fd, Clock::duration interval)
@@ -66,13 +68,7 @@ void Progress::finish() {
   write(wipe.data(), wipe.size());
 }
 
-void Progress::write(const char* s, std::size_t n) {
-  while (n > 0) {
-    const ssize_t w = ::write(fd_, s, n);
-    if (w <= 0) return;
-    s += w;
-    n -= static_cast<std::size_t>(w);
-  }
-}
+// NOTE: a progress line that cannot be written is no failure of the run.
+void Progress::write(const char* s, std::size_t n) { static_cast<void>(writeAll(fd_, s, n)); }
 
 }  // namespace lumbra::kit

@@ -31,10 +31,7 @@ BigNat BigNat::from_string(std::string_view decimal) {
 std::string BigNat::to_string() const {
   Mpz v;
   api::toMpz(*this, v.get());
-  std::string s(mpz_sizeinbase(v.get(), 10) + 2, '\0');
-  mpz_get_str(s.data(), 10, v.get());
-  s.resize(std::char_traits<char>::length(s.c_str()));
-  return s;
+  return decimalText(v.get());
 }
 
 std::size_t BigNat::bit_length() const {

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "band/center_line.h"
 #include "triangle/bitstm.h"
 #include "kova/bigint.h"
 #include "kova/exception.h"
@@ -237,7 +238,7 @@ void show_block(kova::file& out, const std::vector<bool>& vb, walk_scratch& s) {
 
   s.line.resize(static_cast<std::size_t>(a) + 1);
   s.walk.resize(static_cast<std::size_t>(a) + 1);
-  CenterLineCursor c(a, k);
+  CenterLine c(a, k);
   int ymin = 0, ymax = 0;
   for (int x = 0; x <= a; ++x, c.next()) {
     s.line[x] = c.value();

@@ -8,9 +8,9 @@
 #include <immintrin.h>
 #endif
 
+#include "band/band_rows.h"
+#include "band/center_line.h"
 #include "kova/hard_assert.h"
-#include "triangle/trian.h"
-
 
 namespace lumbra {
 
@@ -28,21 +28,16 @@ std::size_t binomialLimbs(int m, int k) {
   return n;
 }
 
-// The band of Trian(m, k, d): heights of the parity of x within d of L(x),
-// within -x..x and within m - x steps of the end point 2k - m.
+// The band of Trian(m, k, d), row by row (see band/band_rows.h).
 void bandRows(int m, int k, int d, std::vector<std::int32_t>& lo, std::vector<std::int32_t>& hi) {
   lo.resize(static_cast<std::size_t>(m) + 1);
   hi.resize(static_cast<std::size_t>(m) + 1);
-  CenterLineCursor line(m, k);
-  const std::int64_t e = 2 * std::int64_t{k} - m;
+  const Band band(m, k, d, d);
+  CenterLine line(m, k);
   for (int x = 0; x <= m; ++x, line.next()) {
-    const std::int64_t r = m - x;
-    std::int64_t a = std::max<std::int64_t>({-x, std::int64_t{line.value()} - d, e - r});
-    std::int64_t b = std::min<std::int64_t>({x, std::int64_t{line.value()} + d, e + r});
-    a += (a ^ x) & 1;
-    b -= (b ^ x) & 1;
-    lo[static_cast<std::size_t>(x)] = static_cast<std::int32_t>(a);
-    hi[static_cast<std::size_t>(x)] = static_cast<std::int32_t>(b);
+    const BandRow r = band.row(x, line.value());
+    lo[static_cast<std::size_t>(x)] = static_cast<std::int32_t>(r.lo);
+    hi[static_cast<std::size_t>(x)] = static_cast<std::int32_t>(r.hi);
   }
 }
 

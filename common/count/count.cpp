@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <thread>
 
+#include "band/band_rows.h"
+#include "band/center_line.h"
+#include "count/binomial_size.h"
 #include "count/limb_rows.h"
 #include "count/mpz.h"
 #include "kova/hard_assert.h"
@@ -18,95 +21,35 @@ using i64 = std::int64_t;
 
 constexpr int limb_bits = GMP_NUMB_BITS;
 
-// The center line L(x) = x(2k - n)/n, truncated toward zero, point by point
-// in either direction: |x(2k - n)| = q n + r, so no point costs a division.
-class Line {
+// The band's rows as the limb rows read them: a row is the ones
+// (lo + x) / 2 .. of its heights, found as the center line steps along, with
+// no memory of its own.
+class TriangleRows final : public RowRanges {
  public:
-  Line(i64 n, i64 k, i64 x) : n_(n), down_(2 * k < n) {
-    const i64 a = down_ ? n - 2 * k : 2 * k - n;
-    dq_ = a / n;
-    dr_ = a % n;
-    q_ = x * a / n;  // below 2^62: x, a <= 2^31
-    r_ = x * a % n;
-  }
-  i64 value() const { return down_ ? -q_ : q_; }
-  void next() {
-    q_ += dq_;
-    r_ += dr_;
-    if (r_ >= n_) r_ -= n_, ++q_;
-  }
-  void prev() {
-    q_ -= dq_;
-    r_ -= dr_;
-    if (r_ < 0) r_ += n_, --q_;
-  }
-
- private:
-  i64 n_;
-  bool down_;
-  i64 dq_, dr_, q_, r_;
-};
-
-// The band of (n, k) that reaches `below` under the center line and `above`
-// over it, cut to the points on a walk from (0, 0) to (n, e), e = 2k - n:
-// after x steps the heights mn, mn + 2, ... of the parity of x, `cells` of
-// them (0: no walk passes). The band of half-width d has below = above = d.
-// As BandRows, a row is the ones (mn + x) / 2 .. of its heights, found as
-// the center line steps along, with no memory of its own.
-struct Band final : BandRows {
-  i64 n, k, below, above, e;
-
-  Band(int n_, int k_, int below_, int above_)
-      : n(n_), k(k_), below(below_), above(above_), e(2 * i64{k_} - n_) {}
-
-  void row(i64 x, i64 line, i64& mn, i64& cells) const {
-    i64 lo = std::max({-x, line - below, e - (n - x)});
-    i64 hi = std::min({x, line + above, e + (n - x)});
-    lo += (lo ^ x) & 1;  // up to the parity of x
-    hi -= (hi ^ x) & 1;  // down to the parity of x
-    mn = lo;
-    cells = hi < lo ? 0 : (hi - lo) / 2 + 1;
-  }
+  explicit TriangleRows(const Band& band) : b_(band) {}
 
   void rows(i64 x, int dir, std::size_t count, i64* low, i64* cells) const override {
-    Line line(n, k, x);
+    CenterLine line(b_.n, b_.k, x);
     for (std::size_t j = 0; j < count; ++j) {
-      i64 mn;
-      row(x, line.value(), mn, cells[j]);
-      low[j] = (mn + x) / 2;
+      const BandRow row = b_.row(x, line.value());
+      low[j] = (row.lo + x) / 2;
+      cells[j] = row.cells();
       x += dir;
       if (dir > 0) line.next(); else line.prev();
     }
   }
 
-  RowsShape shape() const { return {n, k, mostCells(), width()}; }
+  RowsShape shape() const { return {b_.n, b_.k, b_.mostCells(), b_.width()}; }
 
-  // The band's width from its lowest height to its highest.
-  i64 width() const { return below + above; }
-  bool symmetric() const { return below == above; }
-
-  // The most cells a row can have: width / 2 + 1 heights of one parity, and
-  // no more than the k + 1 (or n - k + 1) heights a walk with k ones can
-  // reach.
-  i64 mostCells() const { return std::min({width() / 2, k, n - k}) + 1; }
-
-  // Whether every walk with k ones stays inside: the walk that takes its
-  // ones first is highest above the line at x = k, the one that takes its
-  // zeros first lowest below it at x = n - k (the line moves by at most one
-  // per step, so each walk's distance grows until its turn and shrinks
-  // after).
-  bool holdsEveryWalk() const {
-    const i64 up = k - Line(n, k, k).value();
-    const i64 down = Line(n, k, n - k).value() + (n - k);
-    return above >= up && below >= down;
-  }
+ private:
+  const Band& b_;
 };
 
 // The limb additions of the rows from column 0 to h: cells(x) slots of about
 // x / limb_bits limbs each, summed over 64 samples.
 double halfLimbs(const Band& b, i64 h) {
   const double most = static_cast<double>(b.mostCells());
-  const double cap = log2Binomial(b.n, b.k);
+  const double cap = log2BinomialAbove(b.n, b.k);
   double sum = 0;
   for (int i = 0; i < 64; ++i) {
     const double x = (i + 0.5) * static_cast<double>(h) / 64;
@@ -128,7 +71,8 @@ unsigned threadCount(unsigned threads) {
 }
 
 bool byRows(mpz_ptr c, const Band& b, unsigned threads, Stopper& stop) {
-  return countByLimbRows(c, b, b.shape(), threads, rowsCost(b, 1), stop);
+  const TriangleRows rows(b);
+  return countByLimbRows(c, rows, rows.shape(), threads, rowsCost(b, 1), stop);
 }
 
 // The reflection sum for 2k = n with period s = d + 1: the terms at n/2 + i s
@@ -143,7 +87,7 @@ bool reflection(mpz_ptr c, i64 n, i64 d, Stopper& stop) {
   const auto un = [](i64 v) { return static_cast<unsigned long>(v); };
   mpz_bin_uiui(term.get(), un(n), un(h));
   mpz_set(c, term.get());
-  const double termBits = log2Binomial(n, h);
+  const double termBits = log2BinomialAbove(n, h);
   // The factors' bits against the term's: stepping costs two products of the
   // term with numbers of about s log2(n/s) bits each.
   const bool step = 4 * static_cast<double>(s) * std::log2(static_cast<double>(n) / static_cast<double>(s) + 2) < termBits;
@@ -176,7 +120,7 @@ double reflectionCost(i64 n, i64 d) {
   const i64 s = d + 1;
   const i64 whole = n / 2 / s;  // the terms beyond the first
   const double terms = static_cast<double>(whole) + 1;
-  const double big = log2Binomial(n, n / 2) / limb_bits + 1;
+  const double big = log2BinomialAbove(n, n / 2) / limb_bits + 1;
   const double small = std::min(big, static_cast<double>(s) * std::log2(static_cast<double>(n) / static_cast<double>(s) + 2) / limb_bits + 1);
   return terms * 4 * big * std::pow(small, 0.6);
 }
@@ -237,10 +181,10 @@ void balancedCount(mpz_ptr c, int n, int d) {
 
 double countWalksBytes(int n, int k, int d) {
   const Band b(n, k, d, d);
-  const double binomial = log2Binomial(n, k) / 8 + 16;
+  const double binomial = log2BinomialAbove(n, k) / 8 + 16;
   // A binomial and GMP's scratch for it: a few numbers of its size.
   if (b.holdsEveryWalk()) return 3 * binomial;
-  const double rows = limbRowsBytes(b.shape());
+  const double rows = limbRowsBytes(TriangleRows(b).shape());
   // The reflection sum: the term, the sum, the two factors and the scratch
   // of a product and a division, each at most of the term's size.
   if (2 * i64{k} == n && reflectionCost(n, d) < rowsCost(b, threadCount(0))) return 6 * binomial;

@@ -8,6 +8,7 @@
 #include <thread>
 #include <utility>
 
+#include "count/binomial_size.h"
 #include "count/limb_rows.h"
 #include "kova/hard_assert.h"
 
@@ -72,7 +73,7 @@ struct Rows {
 // The rows of the exact count: Rows also cut to the points a path reaches
 // from (0, 0) inside the band, so that every cell lies on some path through
 // it, as the limb rows require.
-class CountRows final : public BandRows {
+class CountRows final : public RowRanges {
  public:
   explicit CountRows(const GeneralBand& band) : r_(band) {
     for (i64 t = 1; t <= r_.n; ++t) {
@@ -97,7 +98,7 @@ class CountRows final : public BandRows {
     return {r_.n, r_.g.a, widest, 2 * (widest - 1)};
   }
   double work() const {
-    const double all = log2Binomial(r_.n, r_.g.a);
+    const double all = log2BinomialAbove(r_.n, r_.g.a);
     double sum = 0;
     for (i64 t = 0; t <= r_.n; ++t)
       sum += rowLimbs(static_cast<double>(std::max(i64{0}, r_.high(t) - r_.low(t) + 1)),
@@ -428,7 +429,7 @@ double countInsideBytes(const GeneralBand& band) {
   const CountRows rows(band);
   // The cut rows (two 32-bit bounds each), the limb rows, and the dot
   // product: the sum and the scratch of one product, of C(n, a)'s size.
-  const double count = log2Binomial(rows.cut().n, band.a) / 8 + 16;
+  const double count = log2BinomialAbove(rows.cut().n, band.a) / 8 + 16;
   return 8 * static_cast<double>(rows.cut().n + 1) + limbRowsBytes(rows.shape()) + 3 * count;
 }
 

@@ -6,6 +6,7 @@
 #include <thread>
 #include <utility>
 
+#include "count/binomial_size.h"
 #include "kova/hard_assert.h"
 
 namespace lumbra {
@@ -49,7 +50,7 @@ class Limbs {
   mp_limb_t* p_;
 };
 
-// The rows a half asks its BandRows for at a time: one call per this many
+// The rows a half asks its RowRanges for at a time: one call per this many
 // rows costs nothing, and the rows fit in a few KiB of stack.
 constexpr std::size_t rows_at_once = 256;
 
@@ -69,7 +70,7 @@ class Half {
  public:
   // Takes the rows' limbs (two rows of `slots` slots of `maxStride` limbs)
   // on the calling thread.
-  Half(const BandRows& rows, i64 from, i64 to, i64 start, std::size_t slots, std::size_t maxStride)
+  Half(const RowRanges& rows, i64 from, i64 to, i64 start, std::size_t slots, std::size_t maxStride)
       : rows_(rows), from_(from), to_(to), start_(start), slots_(slots), maxStride_(maxStride),
         a_(slots * maxStride), b_(slots * maxStride) {}
 
@@ -160,7 +161,7 @@ class Half {
     stride_ = w;
   }
 
-  const BandRows& rows_;
+  const RowRanges& rows_;
   i64 from_, to_, start_;
   std::size_t slots_, maxStride_;
   bool cramped_ = false;
@@ -187,7 +188,7 @@ double bitsPerStep(i64 w) {
 // proven one its room if a cell ever outgrows it. Then one bit of room for
 // the sums and a limb for the rounding.
 std::size_t maxStride(const RowsShape& s, i64 steps, bool proven) {
-  double bits = std::min(static_cast<double>(steps), std::floor(log2Binomial(s.steps, s.end)) + 2);
+  double bits = std::min(static_cast<double>(steps), std::floor(log2BinomialAbove(s.steps, s.end)) + 2);
   if (!proven) bits = std::min(bits, 3 + static_cast<double>(steps) * bitsPerStep(s.spread));
   return static_cast<std::size_t>(bits + 1) / limb_bits + 2;
 }
@@ -197,14 +198,7 @@ constexpr double thread_worth = 2e5;
 
 }  // namespace
 
-double log2Binomial(i64 n, i64 k) {
-  const double l = (std::lgamma(static_cast<double>(n) + 1) - std::lgamma(static_cast<double>(k) + 1) -
-                    std::lgamma(static_cast<double>(n - k) + 1)) /
-                   std::log(2.0);
-  return std::max(0.0, l) * (1 + 1e-12) + 1e-9;
-}
-
-bool countByLimbRows(mpz_ptr c, const BandRows& rows, const RowsShape& shape, unsigned threads, double work,
+bool countByLimbRows(mpz_ptr c, const RowRanges& rows, const RowsShape& shape, unsigned threads, double work,
                      Stopper& stop) {
   const i64 n = shape.steps, m = n / 2;
   const auto slots = static_cast<std::size_t>(shape.widest) + 2;

@@ -5,8 +5,9 @@
 // first kind taken so far (the one bits of a block, the first sample's
 // values). Row t of a band admits the cells i = low .. low + cells - 1, and
 // a path counts if it starts at (0, 0), ends at (n, end) and keeps to the
-// rows. The constrained triangle's band (count.h) and a band with bounds per
-// row (general_band.h) are two BandRows; both count here.
+// rows. The constrained triangle's band (band/band_rows.h, counted by
+// count.h) and a band with bounds per row (general_band.h) are two
+// RowRanges; both count here.
 //
 // countByLimbRows runs the rows from row 0 forward and from row n backward
 // to the middle row, one half per thread when a second thread is worth it,
@@ -19,7 +20,7 @@
 // The limbs of the rows and of the dot product are taken through GMP's
 // current memory functions, only on the calling thread and never while the
 // second thread runs, and are all given back before the call returns; the
-// second thread only adds limbs and asks the BandRows for rows. Throws
+// second thread only adds limbs and asks the RowRanges for rows. Throws
 // std::bad_alloc; nothing else.
 #pragma once
 
@@ -36,18 +37,18 @@ namespace lumbra {
 // (0, 0) to (n, end) through the band: then every cell's two neighbours in
 // the row before (and after) lie in or right beside that row. A row of no
 // cells means that no path passes.
-class BandRows {
+class RowRanges {
  public:
-  virtual ~BandRows() = default;
+  virtual ~RowRanges() = default;
   // low[j] and cells[j] of rows t, t + dir, ..., `count` of them (dir is 1 or
   // -1, and every one of these rows lies in 0 .. n). Called from both
   // threads at once, so it changes nothing.
   virtual void rows(std::int64_t t, int dir, std::size_t count, std::int64_t* low, std::int64_t* cells) const = 0;
 
  protected:
-  BandRows() = default;
-  BandRows(const BandRows&) = default;
-  BandRows& operator=(const BandRows&) = default;
+  RowRanges() = default;
+  RowRanges(const RowRanges&) = default;
+  RowRanges& operator=(const RowRanges&) = default;
 };
 
 // What the rows' room is sized by.
@@ -88,14 +89,11 @@ class Stopper {
   std::atomic<bool> stopped_{false};
 };
 
-// log2 C(n, k), a hair above the true value.
-double log2Binomial(std::int64_t n, std::int64_t k);
-
 // Sets c to the number of paths through `rows` and returns true, or returns
 // false once `stop` says so (c then holds no count). `work`, the limb
 // additions of all rows on one thread, decides whether a second thread
 // (when threads >= 2) is worth starting.
-bool countByLimbRows(mpz_ptr c, const BandRows& rows, const RowsShape& shape, unsigned threads, double work,
+bool countByLimbRows(mpz_ptr c, const RowRanges& rows, const RowsShape& shape, unsigned threads, double work,
                      Stopper& stop);
 
 // The bytes of the rows that countByLimbRows takes for `shape` at first.

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "kova/hard_assert.h"
-#include "triangle/trian.h"
+#include "band/center_line.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -70,7 +70,7 @@ const std::int16_t* BlockMeter::line(int k) {
     lineBytes_ = 0;
   }
   l = std::make_unique<std::int16_t[]>(len);  // zeroed
-  CenterLineCursor c(n_, k);
+  CenterLine c(n_, k);
   for (int x = 1; x <= n_; ++x) {
     c.next();
     l[static_cast<std::size_t>(x) - 1] = static_cast<std::int16_t>(c.value());
@@ -83,7 +83,7 @@ BlockMeasure BlockMeter::measureBits(const unsigned char* bytes, int bit, int m)
   hard_assert(bit >= 0 && bit<8 && m >= 1, "bit>=0&&bit<8&&m>=1");
   int k = 0;
   for (int i = 0; i < m; ++i) k += (bytes[(bit + i) / 8] >> (7 - (bit + i) % 8)) & 1;
-  CenterLineCursor line(m, k);
+  CenterLine line(m, k);
   int d = 0, w = 0;
   for (int i = 0; i < m; ++i) {
     w += ((bytes[(bit + i) / 8] >> (7 - (bit + i) % 8)) & 1) ? 1 : -1;
@@ -262,7 +262,7 @@ BlockShape shape_bits(const unsigned char* bytes, int bit, int m) {
   auto at = [&](int i) { return (bytes[(bit + i) / 8] >> (7 - (bit + i) % 8)) & 1; };
   BlockShape s{0, 0, 0, 1, 1, at(0), at(m - 1)};
   for (int i = 0; i < m; ++i) s.ones += at(i);
-  CenterLineCursor line(m, s.ones);
+  CenterLine line(m, s.ones);
   int w = 0, open = 0;
   for (int i = 0; i < m; ++i) {
     w += at(i) ? 1 : -1;

@@ -6,13 +6,13 @@
 // A block is m consecutive bits of a byte array, most significant bit of
 // each byte first, starting `bit` bits (0..7) into its first byte. Its walk
 // steps up for a one and down for a zero; d is the largest distance of the
-// walk from the center line of (m, k) (see centerLine). The meter keeps the
-// center lines of the block size it was made for, one per k met so far,
-// on the heap (at most its budget, line_budget bytes unless it was given
-// less; past that it starts over), so a block of that size costs a few
-// vector operations per byte. Blocks of any other length are measured bit
-// by bit. A meter is used by one thread at a
-// time; give each thread its own.
+// walk from the center line of (m, k) (see band/center_line.h). The meter
+// keeps the center lines of the block size it was made for, one per k met
+// so far, on the heap (at most its budget, line_budget bytes unless it was
+// given less; past that it starts over), so a block of that size costs a
+// few vector operations per byte. Blocks of any other length are measured
+// bit by bit. A meter is used by one thread at a time; give each thread its
+// own.
 #pragma once
 
 #include <cstddef>

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <memory>
 
+#include "band/widest_deviation.h"
 #include "count/count.h"
 #include "kova/hard_assert.h"
-#include "triangle/trian.h"
 
 namespace lumbra {
 
@@ -35,15 +35,10 @@ DeviationSideLaw::DeviationSideLaw(int m, int k, Side side) : m_(m), k_(k), side
   hard_assert(m >= 1 && m <= 4096, "m>=1&&m<=4096");
   hard_assert(k >= 0 && k <= m, "k>=0&&k<=m");
   mpz_bin_uiui(total_.get(), static_cast<unsigned long>(m), static_cast<unsigned long>(k));
-  // The walk that takes its ones first is above every other walk of (m, k)
-  // at every x, the one that takes its zeros first below: they go farthest.
-  CenterLineCursor line(m, k);
-  for (int x = 1; x <= m; ++x) {
-    line.next();
-    const int d = side == Side::up ? (x <= k ? x : 2 * k - x) - line.value()
-                                   : line.value() - (x <= m - k ? -x : x - 2 * (m - k));
-    most_ = std::max(most_, d);
-  }
+  // The walk that takes its ones first goes farthest up, the one that
+  // takes its zeros first farthest down.
+  const WidestDeviation widest = widestDeviation(m, k);
+  most_ = static_cast<int>(side == Side::up ? widest.up : widest.down);
 }
 
 mpz_srcptr DeviationSideLaw::within(int u) {

@@ -4,9 +4,10 @@
 #include <cmath>
 #include <limits>
 
+#include "band/center_line.h"
+#include "band/widest_deviation.h"
 #include "count/count.h"
 #include "kova/hard_assert.h"
-#include "triangle/trian.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -186,17 +187,9 @@ DeviationLaw::DeviationLaw(int m, int k)
     : m_(m), k_(k), err_(10.0 * (m + 2) * std::numeric_limits<double>::epsilon() / 2) {
   hard_assert(m >= 1 && m <= 4096, "m>=1&&m<=4096");
   hard_assert(k >= 0 && k <= m, "k>=0&&k<=m");
-  // The walks with all ones first and with all zeros first bound every
-  // other walk of (m, k) from above and below, and reach the largest
-  // distance above and below the line.
-  CenterLineCursor line(m, k);
-  maxDev_ = 0;
-  for (int x = 1; x <= m; ++x) {
-    line.next();
-    const int up = x <= k ? x : 2 * k - x;
-    const int down = x <= m - k ? -x : x - 2 * (m - k);
-    maxDev_ = std::max({maxDev_, up - line.value(), line.value() - down});
-  }
+  // The walks with all ones first and with all zeros first go farthest.
+  const WidestDeviation widest = widestDeviation(m, k);
+  maxDev_ = static_cast<int>(std::max(widest.up, widest.down));
   tails_.push_back(1.0L);
 }
 
@@ -206,7 +199,7 @@ long double DeviationLaw::tail(int d) {
   const std::size_t i = static_cast<std::size_t>(d);
   if (i >= tails_.size()) tails_.resize(i + 1, -1.0L);
   if (tails_[i] < 0) {
-    if (line_.empty()) centerLine(m_, k_, line_);
+    if (line_.empty()) centerLinePoints(m_, k_, line_);
     // NOTE: doubles first; a tail below 1e-250 is taken again in long
     // double, whose range holds every tail of m <= 4096 (>= 1/C(m, k)), so
     // that no part of it is lost below the doubles' smallest numbers.

@@ -13,6 +13,7 @@
 
 #include "kova/bigint.h"
 #include "kova/sh_ptr.h"
+#include "count/binomial_size.h"
 #include "count/count.h"
 #include "triangle/trian.h"
 
@@ -51,13 +52,6 @@ double sumOfProduct(const Line& p, const Line& q, i64 lo, i64 hi) {
   return pa * qa * m + (pa * q.c1 + qa * p.c1) * st + p.c1 * q.c1 * st2;
 }
 
-// log2 C(n, k), a hair above the true value so that rounding never puts it
-// below.
-double log2Binomial(int n, int k) {
-  const double l = (std::lgamma(n + 1.0) - std::lgamma(k + 1.0) - std::lgamma(n - k + 1.0)) / std::log(2.0);
-  return std::max(0.0, l) * (1 + 1e-12) + 1e-9;
-}
-
 // log2 rho, rho = 2cos(pi/(2d + 3)): 0 for d = 0 (every count is 0 or 1),
 // approaching 1 (doubling at each step) as d grows.
 double bitsPerStep(int d) {
@@ -74,7 +68,7 @@ constexpr double slot_bytes = sizeof(kova::sh_ptr<kova::BigInt>);
 CellShape::CellShape(int n, int k, int d) : n_(n) {
   const double most = std::min({d, k, n - k}) + 1.0;
   cells_ = {{most, 0}, {1, 1}, {n + 1.0, -1}};
-  bits_ = {{log2Binomial(n, k) + 1, 0}, {1, bitsPerStep(d)}};
+  bits_ = {{log2BinomialAbove(n, k) + 1, 0}, {1, bitsPerStep(d)}};
 }
 
 std::vector<i64> CellShape::pieces() const {
@@ -111,7 +105,7 @@ double CellShape::maxBits() const { return bits_[0].c0; }
 
 double cellBitsBound(int n, int k, int d, std::int64_t x) {
   const double bits = bitsPerStep(d) * static_cast<double>(x) + 1;
-  return std::min(log2Binomial(n, k) + 1, bits);
+  return std::min(log2BinomialAbove(n, k) + 1, bits);
 }
 
 // The text that showC puts the bit count into.

@@ -6,6 +6,9 @@
 #include <cstdlib>
 #include <new>
 
+#include "band/band_rows.h"
+#include "band/center_line.h"
+#include "count/binomial_size.h"
 #include "triangle/bigintgmp.h"
 #include "kova/hard_assert.h"
 
@@ -22,26 +25,7 @@ void centerLine(int n, int k, std::vector<int>& line) {
   hard_assert_at(n > 0, "n>0", center_line_n_check);
   hard_assert_at(k >= 0, "k>=0", center_line_k_check);
   hard_assert_at(k <= n, "k<=n", center_line_k_check);
-  line.clear();
-  line.reserve(static_cast<std::size_t>(n) + 1);
-  // NOTE: the running sum x*(2k - n) is kept in 64 bits, so every n works;
-  // in 32 bits it would overflow above n = 46340. Division truncates toward
-  // zero as in 32-bit arithmetic, and every quotient fits an int.
-  const std::int64_t step = 2 * static_cast<std::int64_t>(k) - n;
-  std::int64_t s = 0;
-  for (int i = 0; i <= n; ++i) {
-    line.push_back(static_cast<int>(s / n));
-    s += step;
-  }
-}
-
-CenterLineCursor::CenterLineCursor(int steps, int k) : n(steps), down(2 * std::int64_t{k} < steps) {
-  hard_assert(n > 0, "n>0");
-  hard_assert(k >= 0, "k>=0");
-  hard_assert(k <= n, "k<=n");
-  const std::int64_t step = 2 * std::int64_t{k} - n;
-  dq = static_cast<int>(std::abs(step) / n);
-  dr = std::abs(step) % n;
+  centerLinePoints(n, k, line);
 }
 
 void TrianCells::reserve(std::size_t n) {
@@ -77,8 +61,7 @@ std::size_t cell_count(const TrianRow& r) {
 // a cell (x, y) counts at most the C(x, (x + y) / 2) walks that reach it, and
 // the band keeps (x + y) / 2 <= k and (x - y) / 2 <= n - k.
 std::size_t binomial_bits(int n, int k) {
-  const double lg =
-      (std::lgamma(n + 1.0) - std::lgamma(k + 1.0) - std::lgamma(n - k + 1.0)) / std::log(2.0);
+  const double lg = log2Binomial(n, k);
   // NOTE: two bits over floor(lg) cover the rounding of lgamma many times
   // over; a bound that came out short would cost reallocations, not values.
   const std::size_t bits = static_cast<std::size_t>(std::max(lg, 0.0)) + 2;
@@ -100,28 +83,15 @@ Trian::Trian(kova::mem_pool& mp, int steps, int ones, int halfWidth, bool lastRo
   hard_assert_at(d >= 0, "d>=0", trian_d_check);
   hard_assert_at(d <= n, "d<=n", trian_d_check);
   vc.reserve(static_cast<std::size_t>(n) + 1);
-  std::vector<int> L;
-  centerLine(n, k, L);
-
-  // The band around the line: the lowest and highest heights of the parity
-  // of x within d of L(x) and within -x..x. Computed directly rather than by
-  // stepping from -x and x in twos, which would cost O(n) per row.
-  for (int x = 0; x <= n; ++x) {
-    std::int64_t lo = std::max<std::int64_t>(-x, std::int64_t{L[x]} - d);
-    std::int64_t hi = std::min<std::int64_t>(x, std::int64_t{L[x]} + d);
-    lo += (lo ^ x) & 1;  // up to the parity of x
-    hi -= (hi ^ x) & 1;  // down to the parity of x
-    vc.push_back(TrianRow{static_cast<int>(lo), static_cast<int>(hi), {}});
-  }
-  // The line is not needed any more; giving it back now keeps it out of the
-  // peak memory, which the cells reach later.
-  std::vector<int>().swap(L);
-  // The end point must stay reachable: within n - x steps of 2k - n.
-  const int e = 2 * k - n;
-  for (int x = n; x >= 0; --x) {
-    const int r = n - x;
-    vc[x].mn = std::max(vc[x].mn, e - r);
-    vc[x].mx = std::min(vc[x].mx, e + r);
+  // The band's rows: the heights of the parity of x within d of L(x), within
+  // -x..x and within n - x steps of the end point, so that the end point
+  // stays reachable. Computed directly rather than by stepping from -x and x
+  // in twos, which would cost O(n) per row.
+  const Band band(n, k, d, d);
+  CenterLine line(n, k);
+  for (int x = 0; x <= n; ++x, line.next()) {
+    const BandRow r = band.row(x, line.value());
+    vc.push_back(TrianRow{static_cast<int>(r.lo), static_cast<int>(r.hi), {}});
   }
 
   vc[0].vi.reserve(1);
@@ -208,7 +178,7 @@ void walkStats(const std::vector<bool>& vb, int& k, int& d) {
   k = static_cast<int>(std::count(vb.begin(), vb.end(), true));
   // The center line point by point rather than as a list: no allocation and
   // no division per bit.
-  CenterLineCursor line(n, k);
+  CenterLine line(n, k);
   d = 0;
   int w = 0;
   for (bool b : vb) {

@@ -24,34 +24,9 @@
 namespace lumbra {
 
 // Replaces `line` with L(0)..L(n), L(x) = x*(2k - n)/n truncated toward
-// zero, so L(0) = 0 and L(n) = 2k - n. Requires n > 0 and 0 <= k <= n.
+// zero, so L(0) = 0 and L(n) = 2k - n (the points of band/center_line.h,
+// which walks the line point by point). Requires n > 0 and 0 <= k <= n.
 void centerLine(int n, int k, std::vector<int>& line);
-
-// The same line point by point, for loops that walk along it: value() is
-// L(x), starting at x = 0, and next() moves on to x + 1. It keeps x*|2k - n|
-// as a quotient and remainder of n, so no point costs a division.
-class CenterLineCursor {
- public:
-  // Requires n > 0 and 0 <= k <= n.
-  CenterLineCursor(int steps, int k);
-  int value() const { return down ? -q : q; }
-  void next() {
-    q += dq;
-    r += dr;
-    if (r >= n) {
-      r -= n;
-      ++q;
-    }
-  }
-
- private:
-  std::int64_t n;
-  bool down;              // 2k - n < 0: the line falls, and truncation rounds up
-  int dq;                 // |2k - n| = dq*n + dr
-  std::int64_t dr;
-  int q = 0;              // x*|2k - n| = q*n + r, so |L(x)| = q
-  std::int64_t r = 0;
-};
 
 // The cells of one row, in ascending height. The list is given room for
 // exactly the row's cell count once and then filled; it never grows.

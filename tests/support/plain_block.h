@@ -1,57 +1,22 @@
-// plain_walk, block_counts and plain_block: a block's walk, the number of
-// blocks by one bits and deviation, and the bytes showBlock must write for a
-// block, worked out plainly for unit tests and the fuzz target.
-//
-// The walk, its one bits, the centre line x(2k - a)/a (truncated toward
-// zero, in 64 bits) and the deviation are computed here from scratch, not by
-// the code under test. plain_block gives the numbers line (length, one
-// bits, deviation), then the plot: one line of a + 1 bytes per height from
-// the highest upper bound mark down to the lowest lower one, the axes and
-// empty cells first, then in each column the lower bound mark, the upper one
-// and the walk, a later mark covering an earlier one where they meet.
+// plain_block: the bytes lumbra's showBlock must write for a block, worked
+// out plainly (from plain_walk.h) for unit tests and the fuzz target: the
+// numbers line (length, one bits, deviation), then the plot: one line of
+// a + 1 bytes per height from the highest upper bound mark down to the
+// lowest lower one, the axes and empty cells first, then in each column the
+// lower bound mark, the upper one and the walk, a later mark covering an
+// earlier one where they meet. It takes the marks from lumbra's commands.h,
+// so a test that includes it reaches lumbra's own headers.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "commands.h"
+#include "plain_walk.h"
 
 namespace lumbra_test {
-
-// The walk of a block of at least one bit.
-struct plain_walk {
-  explicit plain_walk(const std::vector<bool>& vb)
-      : a(static_cast<std::int64_t>(vb.size())), line(vb.size() + 1), height(vb.size() + 1, 0) {
-    k = static_cast<int>(std::count(vb.begin(), vb.end(), true));
-    for (std::int64_t x = 0; x <= a; ++x) {
-      line[x] = x * (2 * std::int64_t{k} - a) / a;
-      if (x > 0) height[x] = height[x - 1] + (vb[x - 1] ? 1 : -1);
-      d = std::max(d, height[x] > line[x] ? height[x] - line[x] : line[x] - height[x]);
-    }
-  }
-  std::int64_t a;
-  int k = 0;
-  std::int64_t d = 0;
-  std::vector<std::int64_t> line, height;  // at x = 0..a
-};
-
-// blocks[k][d]: how many of all blocks of m bits (m <= 24) have k one bits
-// and deviation d, by plain walks; d runs to m + 1, so that sums of tails
-// may start past the largest deviation.
-inline std::vector<std::vector<std::uint64_t>> block_counts(int m) {
-  std::vector<std::vector<std::uint64_t>> blocks(
-      static_cast<std::size_t>(m) + 1, std::vector<std::uint64_t>(static_cast<std::size_t>(m) + 2, 0));
-  std::vector<bool> vb(static_cast<std::size_t>(m));
-  for (std::uint32_t v = 0; v < (1u << m); ++v) {
-    for (int i = 0; i < m; ++i) vb[static_cast<std::size_t>(i)] = (v >> i) & 1;
-    const plain_walk w(vb);
-    ++blocks[static_cast<std::size_t>(w.k)][static_cast<std::size_t>(w.d)];
-  }
-  return blocks;
-}
 
 inline std::string plain_block(const std::vector<bool>& vb) {
   const plain_walk w(vb);

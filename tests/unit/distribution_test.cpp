@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "count/count.h"
-#include "plain_block.h"
+#include "plain_walk.h"
 
 using lumbra::DeviationLaw;
 using lumbra::Laws;

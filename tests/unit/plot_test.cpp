@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "app.h"
-#include "plain_block.h"
+#include "plain_walk.h"
 #include "test_report.h"
 
 namespace {

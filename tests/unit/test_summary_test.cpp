@@ -8,7 +8,7 @@
 
 #include "reading/block_meter.h"
 #include "stats/chi_square.h"
-#include "plain_block.h"
+#include "plain_walk.h"
 
 using lumbra::Laws;
 using lumbra::StatisticFigures;

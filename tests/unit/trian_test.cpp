@@ -10,9 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "band/center_line.h"
 #include "triangle/bigintgmp.h"
 #include "count/count.h"
-#include "plain_block.h"
+#include "plain_walk.h"
 #include "recording_probe.h"
 
 using kova::BigInt;
@@ -46,7 +47,7 @@ TEST(CenterLine, ListAndCursorFollowTheTruncatedLine) {
     std::vector<int> line{7, 7};  // replaced, not appended to
     centerLine(n, k, line);
     if (line.size() != static_cast<std::size_t>(n) + 1) return ::testing::AssertionFailure() << "n=" << n;
-    lumbra::CenterLineCursor c(n, k);
+    lumbra::CenterLine c(n, k);
     for (int x = 0; x <= n; ++x, c.next()) {
       const auto want = static_cast<int>(std::int64_t{x} * (2 * k - n) / n);
       if (line[x] != want || c.value() != want)
