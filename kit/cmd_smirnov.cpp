@@ -185,7 +185,7 @@ void runSmirnov(const SmirnovArgs& a) {
   mpq_init(exact);
   std::string fraction, pv, words;
   // An exact count where asked for, or where it is better and fits.
-  if (a.exact || (test.exactIsBetter(p) && exactFits().empty())) {
+  if (a.exact || (test.exactIsBetter(p, alt) && exactFits().empty())) {
     test.exactPValue(exact, alt);
     p.error = 0;
     pv = exactText(exact, words);

@@ -67,7 +67,7 @@ SmirnovResult ks_2samp(const std::vector<double>& x, const std::vector<double>& 
   r.error_bound = p.error + 0x1p-53;
   // As lumbra-kit smirnov: the exact count where asked for, or where it is
   // better and fits.
-  if (exact_fraction || (test.exactIsBetter(p) && exactFits().empty())) {
+  if (exact_fraction || (test.exactIsBetter(p, a) && exactFits().empty())) {
     Mpq exact;
     test.exactPValue(exact.get(), a);
     r.pvalue = api::nearestDouble(mpq_numref(exact.get()), mpq_denref(exact.get()));

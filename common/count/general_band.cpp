@@ -3,12 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <functional>
 #include <system_error>
 #include <thread>
 #include <utility>
 
 #include "count/binomial_size.h"
-#include "count/mpz.h"
+#include "count/limb_rows.h"
 #include "kova/hard_assert.h"
 
 #if defined(__x86_64__)
@@ -69,33 +70,45 @@ struct Rows {
 
 // ---- Exact counts -------------------------------------------------------
 
-// Runs the rows forward: in each, the cells a path can reach from (0, 0)
-// without leaving, [cl, ch]; cell i of the next row is the sum of cells i - 1
-// and i of this one. Slot i + 1 of a row holds cell i, so slots 0 and a + 2
-// stand for the cells outside the rectangle.
-void countRows(mpz_ptr c, const Rows& r) {
-  mpz_set_ui(c, 0);
-  if (r.anyEmpty()) return;
-  const std::size_t slots = static_cast<std::size_t>(r.g.a) + 3;
-  std::vector<Mpz> p(slots), q(slots);
-  mpz_set_ui(p[1].get(), 1);
-  i64 cl = 0, ch = 0;
-  for (i64 t = 0; t < r.n; ++t) {
-    const i64 nl = std::max(r.low(t + 1), cl), nh = std::min(r.high(t + 1), ch + 1);
-    if (nl > nh) return;
-    for (i64 i = nl; i <= nh; ++i) {
-      const auto s = static_cast<std::size_t>(i) + 1;
-      mpz_ptr v = q[s].get();
-      mpz_set_ui(v, 0);
-      if (i - 1 >= cl) mpz_add(v, v, p[s - 1].get());
-      if (i <= ch) mpz_add(v, v, p[s].get());
+// The rows of the exact count: Rows also cut to the points a path reaches
+// from (0, 0) inside the band, so that every cell lies on some path through
+// it, as the limb rows require.
+class CountRows final : public RowRanges {
+ public:
+  explicit CountRows(const GeneralBand& band) : r_(band) {
+    for (i64 t = 1; t <= r_.n; ++t) {
+      const auto k = static_cast<std::size_t>(t);
+      r_.lo[k] = std::max(r_.lo[k], r_.lo[k - 1]);
+      r_.hi[k] = std::min(r_.hi[k], r_.hi[k - 1] + 1);
     }
-    std::swap(p, q);
-    cl = nl;
-    ch = nh;
   }
-  mpz_set(c, p[static_cast<std::size_t>(r.g.a) + 1].get());
-}
+  const Rows& cut() const { return r_; }
+
+  void rows(i64 t, int dir, std::size_t count, i64* low, i64* cells) const override {
+    for (std::size_t j = 0; j < count; ++j, t += dir) {
+      low[j] = r_.low(t);
+      cells[j] = std::max(i64{0}, r_.high(t) - r_.low(t) + 1);
+    }
+  }
+
+  // The rows' room, and the limb additions they cost on one thread.
+  RowsShape shape() const {
+    i64 widest = 1;
+    for (i64 t = 0; t <= r_.n; ++t) widest = std::max(widest, r_.high(t) - r_.low(t) + 1);
+    return {r_.n, r_.g.a, widest, 2 * (widest - 1)};
+  }
+  double work() const {
+    const double all = log2BinomialAbove(r_.n, r_.g.a);
+    double sum = 0;
+    for (i64 t = 0; t <= r_.n; ++t)
+      sum += rowLimbs(static_cast<double>(std::max(i64{0}, r_.high(t) - r_.low(t) + 1)),
+                      static_cast<double>(std::min(t, r_.n - t)), all);
+    return sum;
+  }
+
+ private:
+  Rows r_;
+};
 
 // ---- Double-word arithmetic -------------------------------------------------
 //
@@ -398,17 +411,26 @@ constexpr double thread_worth = 2e5;
 
 }  // namespace
 
-void countInside(mpz_ptr c, const GeneralBand& band) { countRows(c, Rows(band)); }
+void countInside(mpz_ptr c, const GeneralBand& band, unsigned threads) {
+  const CountRows rows(band);
+  if (rows.cut().anyEmpty()) {
+    mpz_set_ui(c, 0);
+    return;
+  }
+  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+  const std::function<bool(double)> none;
+  Stopper never(none);
+  countByLimbRows(c, rows, rows.shape(), threads, rows.work(), never);
+}
+
+double countInsideWork(const GeneralBand& band) { return CountRows(band).work(); }
 
 double countInsideBytes(const GeneralBand& band) {
-  const Rows r(band);
-  i64 widest = 1;
-  for (i64 t = 0; t <= r.n; ++t) widest = std::max(widest, r.high(t) - r.low(t) + 1);
-  // log2 C(n, a), a little above: the most bits of a count.
-  const double a = static_cast<double>(band.a);
-  const double bits = log2Binomial(r.n, band.a) + 64;
-  // Two rows of integer records, and the digits of the cells in use in each.
-  return 2 * (a + 3) * sizeof(Mpz) + 2 * static_cast<double>(widest) * (bits / 8 + 16);
+  const CountRows rows(band);
+  // The cut rows (two 32-bit bounds each), the limb rows, and the dot
+  // product: the sum and the scratch of one product, of C(n, a)'s size.
+  const double count = log2BinomialAbove(rows.cut().n, band.a) / 8 + 16;
+  return 8 * static_cast<double>(rows.cut().n + 1) + limbRowsBytes(rows.shape()) + 3 * count;
 }
 
 LeaveProbability leaveProbability(const GeneralBand& band, unsigned threads) {

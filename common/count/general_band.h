@@ -19,14 +19,16 @@
 // 1e-20 as long as the mass that matters stays above the doubles' smallest
 // normal numbers (about 1e-290; below that the bound says how much is lost).
 //
-// Memory: the band (two integers per row) is the caller's. countInside keeps
-// two rows of a + 3 GMP integers; leaveProbability four rows of a + 3 double
-// pairs (two per half), 64 MiB at a = 10^6; both also the band cut to the
-// points that can still reach the end (two 32-bit bounds per row, 16 MiB at
-// a + b = 2 10^6). All of it is taken on the calling thread and given back
-// before the call returns. leaveProbability runs its two halves on two
-// threads when asked to and worth it; the answer is the same bytes either way.
-// Both throw std::bad_alloc; nothing else.
+// Memory: the band (two integers per row) is the caller's. countInside runs
+// the limb rows of limb_rows.h (two rows per half, each only as wide as the
+// band's widest row, in limbs of C(a + b, a)'s size at most);
+// leaveProbability keeps four rows of a + 3 double pairs (two per half),
+// 64 MiB at a = 10^6; both also the band cut to the points that can still
+// reach the end (two 32-bit bounds per row, 16 MiB at a + b = 2 10^6). All
+// of it is taken on the calling thread and given back before the call
+// returns. Both run their two halves on two threads when asked to and worth
+// it; the answer is the same bytes either way. Both throw std::bad_alloc;
+// nothing else.
 #pragma once
 
 #include <gmp.h>
@@ -46,12 +48,17 @@ struct GeneralBand {
 // and products of two of them in 64-bit integers.
 inline constexpr std::int64_t max_band_steps = 2147483646;
 
-// Sets c to the number of paths that stay inside. Requires a, b >= 0,
-// a + b <= max_band_steps and both bound vectors of a + b + 1 entries.
-void countInside(mpz_ptr c, const GeneralBand& band);
+// Sets c to the number of paths that stay inside, on at most `threads`
+// threads (0: one per core). Requires a, b >= 0, a + b <= max_band_steps
+// and both bound vectors of a + b + 1 entries.
+void countInside(mpz_ptr c, const GeneralBand& band, unsigned threads = 0);
 
 // The bytes countInside holds at its peak, for the memory check before it starts.
 double countInsideBytes(const GeneralBand& band);
+
+// What countInside costs: its limb additions on one thread, about 1e9 a
+// second of one core.
+double countInsideWork(const GeneralBand& band);
 
 struct LeaveProbability {
   long double value = 0;  // P(the path leaves the band)

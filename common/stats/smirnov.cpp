@@ -97,9 +97,10 @@ void Smirnov::exactPValue(mpq_ptr p, Alternative alt) const {
   mpq_canonicalize(p);
 }
 
-bool Smirnov::exactIsBetter(const LeaveProbability& p) const {
-  constexpr i64 quick_exact = 5000;
-  return p.error > 1e-12 && n1_ + n2_ <= quick_exact;
+bool Smirnov::exactIsBetter(const LeaveProbability& p, Alternative alt) const {
+  if (!(p.error > 1e-12)) return false;
+  const i64 d = scaledStatistic(alt);
+  return d > 0 && countInsideWork(band(alt, d)) <= quick_exact_work;
 }
 
 double Smirnov::exactPValueBytes(Alternative alt) const {

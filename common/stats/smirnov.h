@@ -65,11 +65,16 @@ class Smirnov {
   void exactPValue(mpq_ptr p, Alternative alt) const;
   // The bytes exactPValue holds at its peak.
   double exactPValueBytes(Alternative alt) const;
-  // Whether the exact count should stand in for `p`, a result of pValue:
-  // its bound is loose (the terms fell far below 1e-290, out of the doubles'
-  // range) and the count is quick (its rows cost the band times the limbs of
-  // C(N, n1), about a second at N = 5000). Memory is the caller's to check.
-  bool exactIsBetter(const LeaveProbability& p) const;
+  // Whether the exact count should stand in for `p`, a result of
+  // pValue(alt): its bound is above 1e-12 (the terms fell below about
+  // 1e-290, out of the doubles' range) and the count is quick, at most
+  // quick_exact_work limb additions (countInsideWork). Memory is the
+  // caller's to check.
+  bool exactIsBetter(const LeaveProbability& p, Alternative alt) const;
+  // About five seconds of one core, two and a half on two: balanced samples
+  // to N = 14000 at p ~ 1e-300, where the sum's bound has grown to 1e-7 and
+  // beyond (10^4 each: 4e9 additions, 2.5 s of one core).
+  static constexpr double quick_exact_work = 1e10;
 
  private:
   std::int64_t n1_ = 0, n2_ = 0, ties_ = 0;

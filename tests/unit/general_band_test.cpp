@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <random>
+#include <vector>
 
 #include "count/mpz.h"
 
@@ -81,6 +82,57 @@ TEST(GeneralBand, LongBandOnTwoThreadsMatchesTheExactCount) {
   mpq_clear(want);
   EXPECT_LE(std::fabs(static_cast<double>(one.value) - w), (one.error + 3e-16) * w);
   EXPECT_LT(one.error, 1e-15);
+}
+
+// The exact count by the limb rows, on one thread and on two, against a
+// plain loop of GMP integers over the whole of every row, on random bands:
+// straight ones of any width with dents, and ones checked only at a few
+// rows as ties make them (wide open between). The long ones are worth a
+// second thread, so the halves meet across threads.
+TEST(GeneralBand, CountMatchesPlainRowsOnOneAndTwoThreads) {
+  std::mt19937_64 rng(2424);
+  const auto below = [&rng](i64 m) { return static_cast<i64>(rng() % static_cast<std::uint64_t>(m)); };
+  for (int round = 0; round < 80; ++round) {
+    lumbra::GeneralBand g;
+    const i64 n = round < 64 ? below(120) : 1500 + below(1000);
+    g.a = below(n + 1);
+    g.b = n - g.a;
+    const i64 w = round < 64 ? below(12) : 20 + below(60), shift = below(7) - 3;
+    const bool ties = round % 3 == 0;
+    for (i64 t = 0; t <= n; ++t) {
+      const i64 mid = t * g.a / std::max<i64>(n, 1) + shift;
+      const bool open = ties && below(3) != 0;
+      const i64 dent = below(9) == 0 ? below(3) : 0;
+      g.lo.push_back(open ? -2 : mid - w + dent);
+      g.hi.push_back(open ? g.a + 2 : mid + w - (below(9) == 0 ? below(3) : 0));
+    }
+    // Cell i of row t + 1 from cells i - 1 and i of row t, in place from the
+    // top, over the cells [cl, ch] that are not zero.
+    std::vector<lumbra::Mpz> v(static_cast<std::size_t>(g.a) + 1);
+    const bool starts = g.lo[0] <= 0 && 0 <= g.hi[0];
+    mpz_set_ui(v[0].get(), starts ? 1 : 0);
+    i64 cl = 0, ch = starts ? 0 : -1;
+    for (i64 t = 1; t <= n && cl <= ch; ++t) {
+      const i64 nl = std::max(cl, g.lo[static_cast<std::size_t>(t)]);
+      const i64 nh = std::min({ch + 1, g.hi[static_cast<std::size_t>(t)], g.a});
+      for (i64 i = std::min(ch + 1, g.a); i >= cl; --i) {
+        const auto k = static_cast<std::size_t>(i);
+        if (i > cl) mpz_add(v[k].get(), v[k].get(), v[k - 1].get());
+        if (i < nl || i > nh) mpz_set_ui(v[k].get(), 0);
+      }
+      cl = nl, ch = nh;
+    }
+    SCOPED_TRACE("round " + std::to_string(round) + " a=" + std::to_string(g.a) + " b=" + std::to_string(g.b));
+    const lumbra::Mpz& want = v[static_cast<std::size_t>(g.a)];
+    if (round >= 64) {
+      EXPECT_GT(mpz_sizeinbase(want.get(), 2), 64u);  // a count that spans limbs
+    }
+    for (const unsigned threads : {1u, 2u}) {
+      lumbra::Mpz c;
+      lumbra::countInside(c.get(), g, threads);
+      EXPECT_EQ(mpz_cmp(c.get(), want.get()), 0) << threads << " threads";
+    }
+  }
 }
 
 }  // namespace
