@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <span>
+#include <utility>
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -449,13 +450,23 @@ void SuffixCounts::unrankLanes(const mpz_srcptr* index, Words* bits) const {
       // NOTE: the remainders in registers, W limbs each.
       mp_limb_t q[L][W];
       for (int l = 0; l < L; ++l) std::copy(r[l].data(), r[l].data() + W, q[l]);
+      // The bits of the word in progress, in registers too: stored when the
+      // word is full and at the end of the run.
+      std::uint64_t word[L] = {};
       for (; x < end; ++x) {
         const Row& next = rows_[static_cast<std::size_t>(x) + 1];
         for (int l = 0; l < L; ++l) {
           const mp_limb_t* c = limbs_.data() + (next.origin + slot<Half>(next, x + 1, o[l]) * W);
-          step(l, x, subtractIfNotLess<W>(q[l], c));
+          const bool one = subtractIfNotLess<W>(q[l], c);
+          word[l] |= std::uint64_t{one} << (word_bits - 1 - x % word_bits);
+          o[l] += one ? 1 : 0;
         }
+        if (x % word_bits == word_bits - 1)
+          for (int l = 0; l < L; ++l) bits[l][static_cast<std::size_t>(x / word_bits)] |= std::exchange(word[l], 0);
       }
+      // Bits still held were set since the last store, all in the word of x - 1.
+      for (int l = 0; l < L; ++l)
+        if (word[l] != 0) bits[l][static_cast<std::size_t>((x - 1) / word_bits)] |= word[l];
       for (int l = 0; l < L; ++l) std::copy(q[l], q[l] + W, r[l].data());
     } else {
       for (; x < end; ++x) {
