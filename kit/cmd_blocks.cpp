@@ -93,9 +93,9 @@ void blocksOf(const BlocksArgs& a, Input& in, PValueTexts& texts, Output& out, c
   const bool json = a.format == "jsonl";
   std::uint64_t index = a.scan.firstBlock;
   std::vector<char> line(256 + (name ? name->size() : 0));
-  auto record = [&](int m, BlockMeasure b) {
+  auto record = [&](int m, const BlockShape& b) {
     const std::string& po = texts.ones(m, b.ones);
-    const std::string& pd = texts.deviation(m, b.ones, b.deviation);
+    const std::string& pd = texts.deviation(m, b.ones, b.deviation());
     char* p = line.data();
     const std::uint64_t offset = index * static_cast<std::uint64_t>(a.n);
     if (json) {
@@ -105,7 +105,7 @@ void blocksOf(const BlocksArgs& a, Input& in, PValueTexts& texts, Output& out, c
       p = put(put(p, ",\"offset\":"), offset);
       p = put(put(p, ",\"length\":"), static_cast<std::uint64_t>(m));
       p = put(put(p, ",\"ones\":"), static_cast<std::uint64_t>(b.ones));
-      p = put(put(p, ",\"deviation\":"), static_cast<std::uint64_t>(b.deviation));
+      p = put(put(p, ",\"deviation\":"), static_cast<std::uint64_t>(b.deviation()));
       p = put(put(p, ",\"p_ones\":"), po);
       p = put(put(put(p, ",\"p_deviation\":"), pd), "}\n");
     } else {
@@ -121,7 +121,7 @@ void blocksOf(const BlocksArgs& a, Input& in, PValueTexts& texts, Output& out, c
       *p++ = '\t';
       p = put(p, static_cast<std::uint64_t>(b.ones));
       *p++ = '\t';
-      p = put(p, static_cast<std::uint64_t>(b.deviation));
+      p = put(p, static_cast<std::uint64_t>(b.deviation()));
       *p++ = '\t';
       p = put(p, po);
       *p++ = '\t';

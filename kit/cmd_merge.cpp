@@ -12,8 +12,8 @@
 #include "reading/block_runs.h"
 #include "commands.h"
 #include "options.h"
-#include "test_report.h"
-#include "stats/test_summary.h"
+#include "summary_report.h"
+#include "stats/file_summary.h"
 #include "summary_reader.h"
 
 namespace lumbra::kit {
@@ -80,7 +80,7 @@ int runMerge(const MergeArgs& a) {
     else ranges.push_back(b);
   }
   for (const ReadSummary& x : slices) {
-    const TestSummary::Counts c = x.summary.counts();
+    const FileSummary::Counts c = x.summary.counts();
     const bool shorter = !c.shapes.empty() && c.shapes.front()[0] < static_cast<std::uint64_t>(n);
     if (shorter && x.ranges.back().first != pieces.back().range.first)
       throw Failure(x.name + " holds a shorter block, the last of a file, but other summaries hold blocks after it");
@@ -91,12 +91,18 @@ int runMerge(const MergeArgs& a) {
   for (const ReadSummary& x : slices)
     if (__builtin_add_overflow(bits, x.summary.bits(), &bits))
       throw Failure("the summaries hold more than 2^64 bits together, more than any file");
-  TestSummary u(n, ranges.empty() ? 0 : ranges.front().first);
-  for (const ReadSummary& x : slices) u.merge(x.summary);
-  Laws laws;
+  // In file order, so that the runs of the whole file meet at the seams.
+  std::vector<const ReadSummary*> ordered;
+  for (const ReadSummary& x : slices) ordered.push_back(&x);
+  std::stable_sort(ordered.begin(), ordered.end(), [](const ReadSummary* p, const ReadSummary* q) {
+    return (p->ranges.empty() ? 0 : p->ranges.front().first) < (q->ranges.empty() ? 0 : q->ranges.front().first);
+  });
+  FileSummary u(n, ranges.empty() ? 0 : ranges.front().first);
+  for (const ReadSummary* x : ordered) u.merge(x->summary);
+  StatisticLaws laws;
   const bool histogram = needsHistogram(a.report);
   u.settle(laws, std::min(max_threads, std::max(1u, std::thread::hardware_concurrency())), histogram);
-  TestReport r = reportOf(u, laws, histogram);
+  SummaryReport r = reportOf(u, laws, histogram);
   r.fileBits = fileBits;
   r.ranges = ranges;
   return printReport(r, a.report, "the summaries have no blocks");

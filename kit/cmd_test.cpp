@@ -14,7 +14,7 @@
 #include "output.h"
 #include "progress.h"
 #include "scan.h"
-#include "test_report.h"
+#include "summary_report.h"
 
 namespace lumbra::kit {
 
@@ -40,10 +40,10 @@ std::string plotPath(const std::string& dir, const std::string& file) {
 
 int testFile(const TestArgs& a, const std::string& file, bool several) {
   Input in(file);
-  Laws laws;
-  TestSummary s(a.n, a.scan.firstBlock);
+  StatisticLaws laws;
+  FileSummary s(a.n, a.scan.firstBlock);
   scanBlocks(in, a.n, a.scan, [&](const MeasuredRun& r) {
-    for (std::size_t i = 0; i < r.blocks.size(); ++i) s.add(r.length(i), r.blocks[i].ones, r.blocks[i].deviation);
+    for (std::size_t i = 0; i < r.blocks.size(); ++i) s.add(r.length(i), r.blocks[i]);
   });
   const bool sliced = a.scan.firstBlock > 0 || a.scan.blockCount != ScanOptions{}.blockCount;
   const bool histogram = needsHistogram(a.report);
@@ -52,7 +52,7 @@ int testFile(const TestArgs& a, const std::string& file, bool several) {
     s.settle(laws, scanThreads(a.scan), histogram,
              [&](std::size_t done, std::size_t total) { progress.count("laws", done, total, "(m, k)"); });
   }
-  TestReport report = reportOf(s, laws, histogram);
+  SummaryReport report = reportOf(s, laws, histogram);
   report.file = in.name();
   if (in.regular()) report.fileBits = 8 * in.size();
   ReportOptions options = a.report;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "atomic_output.h"
-#include "test_report.h"
+#include "summary_report.h"
 
 namespace lumbra::kit {
 
@@ -155,10 +155,19 @@ std::string plotSvg(const nlohmann::json& summary, const std::string& file) {
   const struct {
     const char* key;
     const char* name;
-  } tests[] = {{"ones_test", "ones (balance of each block)"}, {"deviation_test", "deviation (walk from its line)"}};
+  } drawn[] = {{"ones", "ones (balance of each block)"}, {"deviation", "deviation (walk from its line)"}};
+  const nlohmann::json& tests = summary.at("tests");
+  // The other statistics: their verdicts in a line under the title.
+  std::string others;
+  for (const auto& [key, t] : tests.items()) {
+    if (key == "ones" || key == "deviation") continue;
+    const std::string words = testTitle(key.c_str(), t);
+    others += (others.empty() ? "" : "; ") + words.substr(0, words.find(" (p = "));
+  }
+  if (!others.empty()) text(svg, width / 2, header - 4, others, "middle", " font-size=\"10\"");
   double y0 = header;
-  for (const auto& t : tests) {
-    const nlohmann::json& j = summary.at(t.key);
+  for (const auto& t : drawn) {
+    const nlohmann::json& j = tests.at(t.key);
     panelOf(svg, y0, testTitle(t.name, j), "probability of the block, ten bins from 0 to 1",
             numbers(j.at("bins_observed")), numbers(j.at("bins_expected")), bin);
     y0 += panel;

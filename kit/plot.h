@@ -1,9 +1,10 @@
 // plot: the picture of a test summary, one self-contained SVG.
 //
-// Three panels: for each statistic (ones, deviation) the ten bins of the
-// blocks' probabilities as bars of observed counts, the expected counts as
-// marks, with the chi-square p-value in the panel's title; then the
-// histogram of the deviations d against its expectation. The SVG holds no
+// Three panels: for the ones and the deviation the ten bins of the blocks'
+// probabilities as bars of observed counts, the expected counts as marks,
+// with the chi-square p-value in the panel's title; then the histogram of
+// the deviations d against its expectation. The verdicts of the other
+// statistics are a line under the title. The SVG holds no
 // script and refers to no file or font outside it (generic font families
 // only), so any renderer shows it alone.
 //

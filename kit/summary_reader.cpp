@@ -55,21 +55,41 @@ const json& array(const json& v, const std::string& what, std::size_t least, std
 
 ReadSummary fromJson(const json& j, const std::string& name) {
   const int n = static_cast<int>(whole(member(j, "block_size"), "block_size", max_block_size, 1));
-  TestSummary::Counts c;
+  FileSummary::Counts c;
   c.blocks = whole(member(j, "block_count"), "block_count");
   if (j.contains("blocks") && whole(j.at("blocks"), "blocks") != c.blocks)
     throw Refused("blocks and block_count differ");
   c.bits = whole(member(j, "bits"), "bits");
   c.ones = whole(member(j, "ones"), "ones");
-  const json& o = member(j, "ones_test");
-  const json& d = member(j, "deviation_test");
-  c.onesPassing = whole(member(o, "passing"), "ones_test.passing");
-  c.devPassing = whole(member(d, "passing"), "deviation_test.passing");
-  const json& ob = array(member(o, "bins_observed"), "ones_test.bins_observed", bin_count, bin_count);
-  const json& db = array(member(d, "bins_observed"), "deviation_test.bins_observed", bin_count, bin_count);
-  for (std::size_t b = 0; b < static_cast<std::size_t>(bin_count); ++b) {
-    c.onesBins[b] = whole(ob[b], "ones_test.bins_observed");
-    c.devBins[b] = whole(db[b], "deviation_test.bins_observed");
+  // The statistics by name in "tests"; the older form has the first two
+  // alone, as "ones_test" and "deviation_test". A statistic a summary lacks
+  // is not held, and the merge leaves it out.
+  const auto statistics = summaryStatistics();
+  const json* tests = j.contains("tests") ? &j.at("tests") : nullptr;
+  if (tests && !tests->is_object()) throw Refused("tests is not an object");
+  for (std::size_t s = 0; s < statistics.size(); ++s) {
+    const std::string statistic(statistics[s]->name());
+    const std::string key = tests ? statistic : statistic + "_test";
+    const json& where = tests ? *tests : j;
+    FileSummary::Observed o;
+    if (where.contains(key)) {
+      const json& t = where.at(key);
+      o.held = true;
+      o.passing = whole(member(t, "passing"), key + ".passing");
+      const json& bins = array(member(t, "bins_observed"), key + ".bins_observed", bin_count, bin_count);
+      for (std::size_t b = 0; b < static_cast<std::size_t>(bin_count); ++b)
+        o.bins[b] = whole(bins[b], key + ".bins_observed");
+    } else if (!tests && s < 2) {
+      throw Refused("no " + key);
+    }
+    c.statistics.push_back(o);
+  }
+  // The whole file's runs and end bits, when the summary has them.
+  if (j.contains("whole_file") && member(j, "whole_file").contains("runs")) {
+    const json& f = j.at("whole_file");
+    c.file = FileBits{c.bits, c.ones, whole(f.at("runs"), "whole_file.runs"),
+                      static_cast<int>(whole(member(f, "first_bit"), "whole_file.first_bit", 1)),
+                      static_cast<int>(whole(member(f, "last_bit"), "whole_file.last_bit", 1))};
   }
   for (const json& v : array(member(member(j, "deviations"), "observed"), "deviations.observed", 0,
                              static_cast<std::size_t>(n) + 1))
@@ -80,10 +100,10 @@ ReadSummary fromJson(const json& j, const std::string& name) {
     c.shapes.push_back({whole(t[0], "a shape's length", static_cast<std::uint64_t>(n)),
                         whole(t[1], "a shape's ones", static_cast<std::uint64_t>(n)), whole(t[2], "a shape's blocks")});
   }
-  ReadSummary r{name, TestSummary(n), std::nullopt, {}};
+  ReadSummary r{name, FileSummary(n), std::nullopt, {}};
   const std::uint64_t first = whole(member(j, "first_block"), "first_block");
   try {
-    r.summary = TestSummary::restored(n, first, c);
+    r.summary = FileSummary::restored(n, first, c);
   } catch (const std::invalid_argument& e) {
     throw Refused(e.what());
   }

@@ -22,8 +22,8 @@
 #include <string_view>
 #include <vector>
 
-#include "stats/test_summary.h"
-#include "test_report.h"
+#include "stats/file_summary.h"
+#include "summary_report.h"
 
 namespace lumbra::kit {
 
@@ -33,7 +33,7 @@ inline constexpr std::size_t max_summary_values = 100000;
 
 struct ReadSummary {
   std::string name;  // the file, and the line when it holds several
-  TestSummary summary;
+  FileSummary summary;
   std::optional<std::uint64_t> fileBits;
   std::vector<BlockRange> ranges;  // in file order, apart, their counts adding up to the blocks
 };

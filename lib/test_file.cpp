@@ -12,7 +12,7 @@
 
 #include "bridge.h"
 #include "reading/block_runs.h"
-#include "stats/test_summary.h"
+#include "stats/file_summary.h"
 
 namespace lumbra {
 
@@ -56,15 +56,15 @@ FileTest test_file(const std::string& path, int n, unsigned threads) {
   if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
   threads = std::min(threads, max_threads);
   const File file(path);
-  TestSummary s(n);
+  FileSummary s(n);
   try {
     measureRuns(file.fd(), n, {}, threads, [&](const MeasuredRun& r) {
-      for (std::size_t i = 0; i < r.blocks.size(); ++i) s.add(r.length(i), r.blocks[i].ones, r.blocks[i].deviation);
+      for (std::size_t i = 0; i < r.blocks.size(); ++i) s.add(r.length(i), r.blocks[i]);
     });
   } catch (const std::system_error& e) {
     throw InputError("can't read " + path + ": " + e.code().message());
   }
-  Laws laws;
+  StatisticLaws laws;
   s.settle(laws, threads);
   FileTest t;
   t.block_size = s.blockSize();

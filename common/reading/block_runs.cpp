@@ -38,7 +38,7 @@ struct Run {
   std::uint64_t first = 0;   // the stream index of the first block
   std::size_t blocks = 0;
   int lastLength = 0;        // the length of the last block
-  std::vector<BlockMeasure> measures;
+  std::vector<BlockShape> measures;
   int n = 0;
   bool done = false;         // measured; guarded by the workers' mutex
   std::exception_ptr error;  // what measuring threw
@@ -47,7 +47,7 @@ struct Run {
 void measureRun(Run& r, BlockMeter& meter) {
   for (std::size_t i = 0; i < r.blocks; ++i) {
     const std::uint64_t bit = r.offset + i * static_cast<std::uint64_t>(r.n);
-    r.measures[i] = meter.measure(r.bytes.data() + bit / 8, static_cast<int>(bit % 8), i + 1 == r.blocks ? r.lastLength : r.n);
+    r.measures[i] = meter.shape(r.bytes.data() + bit / 8, static_cast<int>(bit % 8), i + 1 == r.blocks ? r.lastLength : r.n);
   }
 }
 
@@ -58,7 +58,7 @@ class RunReader {
  public:
   RunReader(int fd, int n, BlockSlice slice) : fd_(fd), n_(n), left_(slice.count), next_(slice.first) {
     // NOTE: about 512 KiB of bits a run, and at most 8192 blocks, so that the
-    // measures of a run stay smaller than its bytes.
+    // measures of a run (28 bytes a block) stay below 256 KiB.
     runBlocks_ = std::clamp<std::uint64_t>((std::uint64_t{1} << 22) / static_cast<unsigned>(n), 1, 8192);
     const std::uint64_t start = slice.first * static_cast<std::uint64_t>(n);
     // NOTE: a slice whose first bit lies beyond 2^64 bits lies beyond any file.

@@ -5,8 +5,8 @@
 // significant bit first, n bits a block, the last block shorter, a pipe's
 // pieces making whole blocks). measureRuns reads it on the calling thread,
 // cuts it into runs of whole blocks, lets worker threads measure each block
-// with a BlockMeter of their own (its ones k and deviation d, as walkStats
-// gives them) and hands the runs to `take` on the calling thread, one after
+// with a BlockMeter of their own (its shape: ones k and deviation d as
+// walkStats gives them, the sides of the walk, the runs of equal bits) and hands the runs to `take` on the calling thread, one after
 // the other in file order: the same calls with the same values for any
 // number of threads.
 //
@@ -40,7 +40,7 @@ class ReadError : public std::system_error {
 // stream's last block). Valid during the call that hands it on.
 struct MeasuredRun {
   std::uint64_t first;
-  std::span<const BlockMeasure> blocks;
+  std::span<const BlockShape> blocks;
   int n;
   int lastLength;
   int length(std::size_t i) const { return i + 1 == blocks.size() ? lastLength : n; }

@@ -19,6 +19,9 @@ class DeviationSideStatistic final : public Statistic {
     return side_ == Side::up ? "how far the walk rises over the center line"
                              : "how far the walk falls under the center line";
   }
+  std::string_view subject() const override {
+    return side_ == Side::up ? "the rise of the walk over its line" : "the fall of the walk under its line";
+  }
   bool givenOnes() const override { return true; }
   int value(const BlockShape& block) const override { return side_ == Side::up ? block.up : block.down; }
   std::unique_ptr<StatisticLaw> law(int m, int k) const override {

@@ -16,7 +16,10 @@ class LongestRunStatistic final : public Statistic {
  public:
   std::string_view name() const override { return "longest_run"; }
   std::string_view measures() const override { return "the longest run of equal bits"; }
+  std::string_view subject() const override { return "the longest run of equal bits"; }
   bool givenOnes() const override { return true; }
+  // The complement of a block has the same runs.
+  int lawOnes(int m, int k) const override { return std::min(k, m - k); }
   int value(const BlockShape& block) const override { return block.longestRun; }
   std::unique_ptr<StatisticLaw> law(int m, int k) const override { return std::make_unique<LongestRunLaw>(m, k); }
 };

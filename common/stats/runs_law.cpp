@@ -43,7 +43,10 @@ class RunsStatistic final : public Statistic {
   std::string_view measures() const override {
     return "the runs of equal bits (too few: bits that stick; too many: bits that alternate)";
   }
+  std::string_view subject() const override { return "the number of runs of equal bits"; }
   bool givenOnes() const override { return true; }
+  // The complement of a block has the same runs.
+  int lawOnes(int m, int k) const override { return std::min(k, m - k); }
   int value(const BlockShape& block) const override { return block.runs; }
   std::unique_ptr<StatisticLaw> law(int m, int k) const override { return std::make_unique<RunsLaw>(m, k); }
 };

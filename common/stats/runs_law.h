@@ -32,6 +32,7 @@ class RunsLaw final : public StatisticLaw {
   void pValueCount(mpz_ptr num, mpz_ptr den, int r) override;
   long double pValue(int r) override;
   long double probability(int r) override;
+  bool upperTail() const override { return false; }
 
   // Sets c to the number of arrangements of (m, k) with r runs (0 outside
   // [least(), most()]).

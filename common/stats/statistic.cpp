@@ -6,6 +6,7 @@
 #include "stats/deviation_side_law.h"
 #include "stats/longest_run_law.h"
 #include "stats/runs_law.h"
+#include "stats/walk_statistics.h"
 
 namespace lumbra {
 
@@ -45,11 +46,84 @@ bool StatisticLaw::atLeast(int v, int num, int den) {
 
 int StatisticLaw::bin(int v) {
   int bin = 0;
+  if (upperTail()) {
+    settle();
+    for (std::size_t i = 0; i + 1 < firstBelow_.size(); ++i) bin += v < firstBelow_[i];
+    return bin;
+  }
   for (int e : edges) bin += atLeast(v, e, 100);
   return bin;
 }
 
-bool StatisticLaw::passing(int v) { return atLeast(v, passing_edge, 100); }
+bool StatisticLaw::passing(int v) {
+  if (upperTail()) {
+    settle();
+    return v < firstBelow_.back();
+  }
+  return atLeast(v, passing_edge, 100);
+}
+
+double StatisticLaw::passingProbability() {
+  settle();
+  return passProb_;
+}
+
+const BinArray& StatisticLaw::binProbabilities() {
+  settle();
+  return binProb_;
+}
+
+long double StatisticLaw::upper(int v) { return v > most() ? 0.0L : v <= least() ? 1.0L : pValue(v); }
+
+void StatisticLaw::settle() {
+  if (settled_) return;
+  settled_ = true;
+  if (!upperTail()) {
+    for (int v = least(); v <= most(); ++v) {
+      const long double p = probability(v);
+      binProb_[static_cast<std::size_t>(bin(v))] += static_cast<double>(p);
+      if (passing(v)) passProb_ += static_cast<double>(p);
+    }
+    return;
+  }
+  // The p-value falls with v: each edge is crossed once, no earlier than the
+  // one above it, and a binary search finds where (the p-value of least()
+  // is 1, that past most() is 0). Probes far out in the tail are the cheap
+  // ones for the laws here.
+  int from = least() + 1;
+  for (std::size_t i = 0; i < firstBelow_.size(); ++i) {
+    const int num = i + 1 < firstBelow_.size() ? edges[i] : passing_edge;
+    int lo = from, hi = most() + 1;
+    while (lo < hi) {
+      const int mid = lo + (hi - lo) / 2;
+      if (atLeast(mid, num, 100)) lo = mid + 1;
+      else hi = mid;
+    }
+    firstBelow_[i] = lo;
+    from = lo;
+  }
+  const auto tail = [&](std::size_t i) { return upper(firstBelow_[i]); };
+  binProb_[9] = static_cast<double>(1.0L - tail(0));
+  for (std::size_t b = 1; b <= 8; ++b) binProb_[b] = static_cast<double>(tail(8 - b) - tail(9 - b));
+  binProb_[0] = static_cast<double>(tail(8));
+  passProb_ = static_cast<double>(1.0L - tail(9));
+}
+
+std::span<const Statistic* const> summaryStatistics() {
+  static const Statistic* const list[] = {
+      &onesStatistic(),      &deviationStatistic(),  &runsStatistic(),
+      &longestRunStatistic(), &deviationUpStatistic(), &deviationDownStatistic(),
+  };
+  return list;
+}
+
+StatisticLaw& StatisticLaws::law(std::size_t s, int m, int k) {
+  const Statistic& statistic = *statistics_[s];
+  const int ones = statistic.lawOnes(m, k);
+  std::unique_ptr<StatisticLaw>& law = laws_[{s, m, ones}];
+  if (!law) law = statistic.law(m, ones);
+  return *law;
+}
 
 std::span<const Statistic* const> blockStatistics() {
   static const Statistic* const list[] = {&runsStatistic(), &longestRunStatistic(), &deviationUpStatistic(),

@@ -18,17 +18,32 @@
 // floor(10 p), 9 for p = 1, and it passes when p >= 0.01; both are decided
 // on the exact p-value whenever the rounded one lies near an edge.
 //
+// What a summary of many blocks expects of one (m, k) follows from the law:
+// the probability that a block passes and that its p-value falls in each
+// bin. For a statistic whose p-value is an upper tail, P(V' >= v), the law
+// finds the value where each edge is crossed (a search over values, each
+// probe one p-value) and reads everything off those crossings; otherwise it
+// sums the probabilities of all values by bin.
+//
+// StatisticLaws keeps the laws of a list of statistics by (statistic, m,
+// k), each made once; it is filled on one thread, after which each law may
+// be worked on by one thread at a time.
+//
 // Nothing here throws but std::bad_alloc; values outside [least(), most()]
 // and (m, k) outside 1 <= m <= 4096, 0 <= k <= m are hard assertions.
 #pragma once
 
 #include <gmp.h>
 
+#include <array>
+#include <map>
 #include <memory>
 #include <span>
 #include <string_view>
+#include <tuple>
 
 #include "reading/block_meter.h"
+#include "stats/distribution.h"
 
 namespace lumbra {
 
@@ -48,9 +63,17 @@ class StatisticLaw {
   virtual long double pValue(int v);
   virtual long double probability(int v) = 0;
 
+  // Whether the p-value of v is P(V' >= v) (non-increasing in v); false for
+  // a two-sided one.
+  virtual bool upperTail() const { return true; }
+
   // floor(10 p), 9 for p = 1; and p >= 0.01.
-  int bin(int v);
-  bool passing(int v);
+  virtual int bin(int v);
+  virtual bool passing(int v);
+  // What one block of this (m, k) contributes to the expectations: its
+  // probability to pass and to fall in each bin.
+  virtual double passingProbability();
+  virtual const BinArray& binProbabilities();
 
  protected:
   StatisticLaw() = default;
@@ -60,6 +83,17 @@ class StatisticLaw {
  private:
   // Whether p(v) >= num / den, exactly.
   bool atLeast(int v, int num, int den);
+  // The crossings of an upper tail (firstBelow_), or the sums by bin of a
+  // two-sided law; once.
+  void settle();
+  // P(V' >= v) for least() <= v <= most() + 1.
+  long double upper(int v);
+
+  bool settled_ = false;
+  // The least value whose p-value lies below each edge: 0.9, ..., 0.1, 0.01.
+  std::array<int, bin_count> firstBelow_{};
+  BinArray binProb_{};
+  double passProb_ = 0;
 };
 
 // The relative error of a p-value or probability that a law gives as a long
@@ -77,8 +111,16 @@ class Statistic {
   virtual std::string_view name() const = 0;
   // One line of what it measures, for help texts and documents.
   virtual std::string_view measures() const = 0;
+  // The words its verdict line judges, as "the runs of equal bits".
+  virtual std::string_view subject() const = 0;
   // Whether its law is conditioned on the block's ones as well as its size.
   virtual bool givenOnes() const = 0;
+  // The ones of the law that (m, k) shares: k, 0 when the law is given m
+  // alone; a statistic whose law is the same for k and m - k says so here.
+  virtual int lawOnes(int m, int k) const {
+    (void)m;
+    return givenOnes() ? k : 0;
+  }
   // Its value for a block.
   virtual int value(const BlockShape& block) const = 0;
   // Its law for blocks of m bits with k ones (k ignored unless givenOnes()).
@@ -95,5 +137,24 @@ class Statistic {
 // deviation: runs, longest_run, deviation_up, deviation_down, in that
 // order. Each lives as long as the program.
 std::span<const Statistic* const> blockStatistics();
+
+// Every statistic a summary of blocks judges, in the order it prints them:
+// ones, deviation, then blockStatistics(). A new statistic is one unit and
+// one line of this list (statistic.cpp).
+std::span<const Statistic* const> summaryStatistics();
+
+class StatisticLaws {
+ public:
+  explicit StatisticLaws(std::span<const Statistic* const> statistics = summaryStatistics())
+      : statistics_(statistics) {}
+  std::span<const Statistic* const> statistics() const { return statistics_; }
+  // The law of statistic number s (of statistics()) for (m, k), made when
+  // first asked for; the reference stays valid while this lives.
+  StatisticLaw& law(std::size_t s, int m, int k);
+
+ private:
+  std::span<const Statistic* const> statistics_;
+  std::map<std::tuple<std::size_t, int, int>, std::unique_ptr<StatisticLaw>> laws_;
+};
 
 }  // namespace lumbra

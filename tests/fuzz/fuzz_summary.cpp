@@ -2,7 +2,8 @@
 // mutated real summaries. Every input is either refused with Failure, or
 // accepted as summaries whose counts add up, checked here with 128-bit sums
 // apart from the reader's own checks: blocks by shape, bits and ones by
-// shape, bins and deviations, ranges in order and apart that hold the
+// shape, bins of every statistic held and deviations, whole-file runs that
+// such bits can have, ranges in order and apart that hold the
 // blocks, at most one shorter block, and all of it within a file of
 // file_bits where that is given.
 #include <cstddef>
@@ -22,8 +23,8 @@ void require(bool ok) {
 }
 
 void check(const lumbra::kit::ReadSummary& r) {
-  const lumbra::TestSummary& s = r.summary;
-  const lumbra::TestSummary::Counts c = s.counts();
+  const lumbra::FileSummary& s = r.summary;
+  const lumbra::FileSummary::Counts c = s.counts();
   const u128 n = static_cast<u128>(s.blockSize());
   require(n >= 1 && n <= 4096);
   u128 blocks = 0, bits = 0, ones = 0, shorter = 0;
@@ -35,14 +36,22 @@ void check(const lumbra::kit::ReadSummary& r) {
     if (m < n) shorter += count;
   }
   require(blocks == c.blocks && bits == c.bits && ones == c.ones && shorter <= 1);
-  u128 inOnes = 0, inDev = 0, inDeviations = 0;
-  for (std::size_t b = 0; b < c.onesBins.size(); ++b) {
-    inOnes += c.onesBins[b];
-    inDev += c.devBins[b];
+  for (const lumbra::FileSummary::Observed& o : c.statistics) {
+    if (!o.held) continue;
+    u128 inBins = 0;
+    for (std::uint64_t b : o.bins) inBins += b;
+    require(inBins == blocks && o.passing <= c.blocks);
   }
+  require(c.statistics.size() >= 2 && c.statistics[0].held && c.statistics[1].held);
+  u128 inDeviations = 0;
   for (std::uint64_t d : c.deviations) inDeviations += d;
-  require(inOnes == blocks && inDev == blocks && inDeviations == blocks);
-  require(c.onesPassing <= c.blocks && c.devPassing <= c.blocks && c.deviations.size() <= n + 1);
+  require(inDeviations == blocks && c.deviations.size() <= n + 1);
+  if (c.file) {
+    // Runs of ones and of zeros alternate, one bit each at least.
+    const u128 runs = c.file->runs, zeros = bits - ones;
+    require(c.file->bits == bits && c.file->ones == ones && runs <= bits);
+    if (bits > 0) require(runs >= 1 && (runs + 1) / 2 <= (ones > zeros ? ones : zeros) && runs / 2 <= (ones < zeros ? ones : zeros));
+  }
   u128 held = 0, end = 0;
   for (const lumbra::kit::BlockRange& b : r.ranges) {
     require(b.count > 0 && (held == 0 || b.first > end));

@@ -46,7 +46,7 @@ std::vector<Block> measured(int fd, int n, BlockSlice slice, unsigned threads) {
   std::vector<Block> out;
   lumbra::measureRuns(fd, n, slice, threads, [&](const lumbra::MeasuredRun& run) {
     for (std::size_t i = 0; i < run.blocks.size(); ++i)
-      out.push_back({run.first + i, run.length(i), run.blocks[i].ones, run.blocks[i].deviation});
+      out.push_back({run.first + i, run.length(i), run.blocks[i].ones, run.blocks[i].deviation()});
   });
   return out;
 }

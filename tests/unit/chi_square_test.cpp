@@ -1,6 +1,6 @@
 #include "stats/chi_square.h"
 
-#include "test_report.h"
+#include "summary_report.h"
 
 #include <gtest/gtest.h>
 #include <mpfr.h>

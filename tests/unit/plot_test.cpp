@@ -16,7 +16,8 @@
 
 #include "app.h"
 #include "plain_walk.h"
-#include "test_report.h"
+#include "reading/block_meter.h"
+#include "summary_report.h"
 
 namespace {
 
@@ -101,14 +102,19 @@ TEST(Plot, AnyNumberOfDistinctDeviations) {
     for (int count = 0; count <= std::min(20, distinct); ++count) {
       for (const bool largest : {false, true}) {
         SCOPED_TRACE("n " + std::to_string(n) + ", " + std::to_string(count) + (largest ? " largest" : " smallest"));
-        lumbra::TestSummary s(n);
+        lumbra::FileSummary s(n);
+        lumbra::BlockMeter meter(n);
         std::int64_t top = -1;
         for (int i = 0; i < count; ++i) {
-          const lumbra_test::plain_walk w(blocks[static_cast<std::size_t>(largest ? distinct - 1 - i : i)]);
-          s.add(n, w.k, static_cast<int>(w.d));
+          const std::vector<bool>& block = blocks[static_cast<std::size_t>(largest ? distinct - 1 - i : i)];
+          const lumbra_test::plain_walk w(block);
+          std::vector<unsigned char> bytes((block.size() + 7) / 8, 0);
+          for (std::size_t b = 0; b < block.size(); ++b)
+            if (block[b]) bytes[b / 8] |= static_cast<unsigned char>(0x80 >> (b % 8));
+          s.add(n, meter.shape(bytes.data(), 0, n));
           top = std::max(top, w.d);
         }
-        lumbra::Laws laws;
+        lumbra::StatisticLaws laws;
         s.settle(laws, 1);
         const std::string svg = lumbra::kit::plotSvg(lumbra::kit::toJson(lumbra::kit::reportOf(s, laws)));
         const std::string panel = svg.substr(svg.find(">deviations d of the blocks<"));

@@ -1,18 +1,21 @@
-#include "stats/test_summary.h"
+#include "stats/file_summary.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <random>
 #include <vector>
 
+#include "count/mpz.h"
 #include "reading/block_meter.h"
+#include "stats/statistic.h"
 #include "stats/chi_square.h"
 #include "plain_walk.h"
 
-using lumbra::Laws;
+using lumbra::StatisticLaws;
 using lumbra::StatisticFigures;
-using lumbra::TestSummary;
+using lumbra::FileSummary;
 
 namespace {
 
@@ -56,9 +59,42 @@ void expect_figures(const StatisticFigures& got, const StatisticFigures& want) {
     EXPECT_NEAR(got.binsExpected[b], want.binsExpected[b], 1e-9 * want.binsExpected[b] + 1e-12);
 }
 
+// The exact bin and passing of p = num / den: floor(10 p) (9 for p = 1) and
+// p >= 1/100, by integer comparisons alone.
+std::pair<int, bool> exact_bin(const lumbra::Statistic& st, int m, int k, int v) {
+  const std::unique_ptr<lumbra::StatisticLaw> law = st.law(m, k);
+  lumbra::Mpz num, den, t;
+  law->pValueCount(num.get(), den.get(), v);
+  mpz_mul_ui(t.get(), num.get(), 10);
+  mpz_fdiv_q(t.get(), t.get(), den.get());
+  const int bin = std::min(9, static_cast<int>(mpz_get_ui(t.get())));
+  mpz_mul_ui(t.get(), num.get(), 100);
+  return {bin, mpz_cmp(t.get(), den.get()) >= 0};
+}
+
+// What one block adds to a statistic's figures, value by value from a law
+// of its own (not the summary's cached one, nor its search for the edges).
+void add_block(StatisticFigures& f, const lumbra::Statistic& st, int m, const lumbra::BlockShape& b) {
+  const std::unique_ptr<lumbra::StatisticLaw> law = st.law(m, b.ones);
+  const auto [bin, pass] = exact_bin(st, m, b.ones, st.value(b));
+  f.passing += pass;
+  ++f.binsObserved[static_cast<std::size_t>(bin)];
+  double q = 0;
+  for (int v = law->least(); v <= law->most(); ++v) {
+    const double pv = static_cast<double>(law->probability(v));
+    const auto [vb, vp] = exact_bin(st, m, b.ones, v);
+    f.binsExpected[static_cast<std::size_t>(vb)] += pv;
+    if (vp) q += pv;
+  }
+  f.passingExpected += q;
+  f.passingVariance += q * (1 - q);
+}
+
 // Small random files, every figure computed block by block from the
-// enumerated laws; and the same file as two summaries merged.
-TEST(TestSummaryTest, FiguresOfSmallFilesAgainstADirectComputation) {
+// enumerated laws (the ones and the deviation) or value by value with exact
+// p-values (the other statistics), and the whole file's runs bit by bit; and
+// the same file as two summaries merged.
+TEST(FileSummaryTest, FiguresOfSmallFilesAgainstADirectComputation) {
   std::mt19937 rng(3);
   for (int round = 0; round < 30; ++round) {
     const int n = 1 + static_cast<int>(rng() % 12);
@@ -67,21 +103,29 @@ TEST(TestSummaryTest, FiguresOfSmallFilesAgainstADirectComputation) {
     const std::uint64_t bits = 8 * bytes.size();
     SCOPED_TRACE("n " + std::to_string(n) + " bytes " + std::to_string(bytes.size()));
 
-    Laws laws;
+    StatisticLaws laws;
     lumbra::BlockMeter meter(n);
-    TestSummary whole(n), front(n), back(n);
+    FileSummary whole(n), front(n), back(n);
     const std::uint64_t blocks = (bits + static_cast<std::uint64_t>(n) - 1) / static_cast<std::uint64_t>(n);
     const std::uint64_t cut = rng() % (blocks + 1);
     StatisticFigures ones, dev;
+    const auto statistics = lumbra::summaryStatistics();
+    std::vector<StatisticFigures> others(statistics.size());
+    std::uint64_t plainRuns = 0;
+    int lastBit = 0;
     std::vector<std::uint64_t> devObserved;
     std::vector<Enumerated> laws_by_m;
     for (int m = 0; m <= n; ++m) laws_by_m.emplace_back(m == 0 ? 1 : m);
     for (std::uint64_t i = 0; i < blocks; ++i) {
       const std::uint64_t at = i * static_cast<std::uint64_t>(n);
       const int m = static_cast<int>(std::min<std::uint64_t>(static_cast<std::uint64_t>(n), bits - at));
-      const lumbra::BlockMeasure b = meter.measure(bytes.data() + at / 8, static_cast<int>(at % 8), m);
-      whole.add(m, b.ones, b.deviation);
-      (i < cut ? front : back).add(m, b.ones, b.deviation);
+      const lumbra::BlockShape shape = meter.shape(bytes.data() + at / 8, static_cast<int>(at % 8), m);
+      const lumbra::BlockMeasure b{shape.ones, shape.deviation()};
+      whole.add(m, shape);
+      (i < cut ? front : back).add(m, shape);
+      for (std::size_t s = 2; s < others.size(); ++s) add_block(others[s], *statistics[s], m, shape);
+      plainRuns += shape.runs - (i > 0 && shape.firstBit == lastBit ? 1 : 0);
+      lastBit = shape.lastBit;
 
       const Enumerated& e = laws_by_m[static_cast<std::size_t>(m)];
       const double po = e.pOnes(b.ones), pd = e.pDeviation(b.ones, b.deviation);
@@ -111,27 +155,32 @@ TEST(TestSummaryTest, FiguresOfSmallFilesAgainstADirectComputation) {
     }
     // The expected deviations, over the d seen, once all blocks are in.
     // Settled whole, or in parts on their own laws: the same counts.
-    TestSummary merged = front;
+    FileSummary merged = front;
     if (round % 2) {
-      Laws own;
+      lumbra::StatisticLaws own;
       front.settle(own, 1);
       merged = front;
     }
     merged.merge(back);
     whole.settle(laws, 3);
     merged.settle(laws, 1);
-    for (const TestSummary* s : {&whole, &merged}) {
+    for (const FileSummary* s : {&whole, &merged}) {
       EXPECT_EQ(s->blockCount(), blocks);
       EXPECT_EQ(s->bits(), bits);
       expect_figures(s->onesFigures(laws), ones);
       expect_figures(s->deviationFigures(laws), dev);
+      for (std::size_t st = 2; st < others.size(); ++st) {
+        SCOPED_TRACE(std::string(statistics[st]->name()));
+        expect_figures(s->figures(laws, st), others[st]);
+      }
       EXPECT_EQ(s->deviationsObserved(), devObserved);
+      EXPECT_EQ(s->fileBits().runs, plainRuns);
     }
     std::vector<double> want(devObserved.size(), 0);
     for (std::uint64_t i = 0; i < blocks; ++i) {
       const std::uint64_t at = i * static_cast<std::uint64_t>(n);
       const int m = static_cast<int>(std::min<std::uint64_t>(static_cast<std::uint64_t>(n), bits - at));
-      const int k = meter.measure(bytes.data() + at / 8, static_cast<int>(at % 8), m).ones;
+      const int k = meter.shape(bytes.data() + at / 8, static_cast<int>(at % 8), m).ones;
       const Enumerated& e = laws_by_m[static_cast<std::size_t>(m)];
       for (std::size_t d = 0; d < want.size() && d <= static_cast<std::size_t>(m); ++d)
         want[d] += e.blocks[static_cast<std::size_t>(k)][d] / e.withOnes(k);
@@ -144,7 +193,7 @@ TEST(TestSummaryTest, FiguresOfSmallFilesAgainstADirectComputation) {
 }
 
 // Groups close at an expected 5; the last one below 5 joins the one before.
-TEST(TestSummaryTest, JudgeGroupsBinsAndDerivesTheVerdict) {
+TEST(FileSummaryTest, JudgeGroupsBinsAndDerivesTheVerdict) {
   StatisticFigures f;
   f.binsExpected = {2, 3, 4, 1, 10, 0.5, 0.5, 6, 1, 2};
   f.binsObserved = {1, 2, 6, 2, 7, 1, 0, 9, 0, 2};

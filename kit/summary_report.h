@@ -1,10 +1,12 @@
-// TestReport: the figures of a test over some blocks of a file, and the
+// SummaryReport: the figures of a summary of some blocks of a file, and the
 // forms `test` and `merge` print them in (text, JSON, the SVG picture) with
 // the status that --fail-below asks for.
 //
-// A report is a plain value: the observed and expected figures and the
+// A report is a plain value: for each statistic the summary holds, in the
+// order of summaryStatistics(), its observed and expected figures, and the
 // blocks of each shape they follow from; the verdicts (z, chi-square) are
-// drawn from them when printed. The JSON form is read back as the summary
+// drawn from them when printed. Beside them the whole file's balance and
+// runs, each judged by its exact p-value. The JSON form is read back as the summary
 // it came from (summary_reader.h), so `merge` takes what `test` wrote.
 #pragma once
 
@@ -16,7 +18,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "stats/test_summary.h"
+#include "stats/file_summary.h"
+#include "stats/whole_file.h"
 
 namespace CLI {
 class App;
@@ -31,17 +34,33 @@ struct BlockRange {
   bool operator==(const BlockRange&) const = default;
 };
 
-struct TestReport {
+// One statistic of the blocks: its name (the JSON key), the words of its
+// verdict line, its figures.
+struct StatisticReport {
+  std::string name;
+  std::string subject;
+  StatisticFigures figures;
+};
+
+// The whole file's two lines: its balance (when it has bits) and its runs
+// (when the summary holds them), each an enclosed p-value.
+struct WholeFileReport {
+  std::optional<LogProbability> balance;
+  std::optional<FileBits> bits;  // with the runs and end bits, when held
+  std::optional<LogProbability> runs;
+};
+
+struct SummaryReport {
   int blockSize = 0;
   std::uint64_t firstBlock = 0;
   std::uint64_t blockCount = 0;
   std::uint64_t bits = 0;
   std::uint64_t ones = 0;
-  StatisticFigures onesFigures;
-  StatisticFigures deviationFigures;
+  std::vector<StatisticReport> tests;
+  WholeFileReport wholeFile;
   std::vector<std::uint64_t> deviationsObserved;  // blocks with deviation d, d = 0..
   std::vector<double> deviationsExpected;         // the same length
-  std::vector<std::array<std::uint64_t, 3>> shapes;  // (m, k, blocks), see TestSummary::Counts
+  std::vector<std::array<std::uint64_t, 3>> shapes;  // (m, k, blocks), see FileSummary::Counts
   // What the figures cover: the file's size in bits, where known (a regular
   // file), and its blocks as ranges in file order, apart from each other.
   std::optional<std::uint64_t> fileBits;
@@ -82,21 +101,26 @@ bool needsHistogram(const ReportOptions& options);
 // The report of a whole summary, settled with `laws`; its ranges the one of
 // the summary's blocks, its file size unknown; without `histogram` its
 // deviationsExpected stays empty.
-TestReport reportOf(const TestSummary& s, Laws& laws, bool histogram = true);
+SummaryReport reportOf(const FileSummary& s, StatisticLaws& laws, bool histogram = true);
 
 // The JSON form: block_size, file_bits (null when unknown), first_block,
-// block_count, ranges ([[first, count], ...]), blocks, bits, ones,
-// ones_test, deviation_test, deviations (sums at full precision) and
-// shapes, [[m, k, blocks], ...].
-nlohmann::ordered_json toJson(const TestReport& r);
+// block_count, ranges ([[first, count], ...]), blocks, bits, ones, tests
+// ({"ones": T, "deviation": T, ...} by name), whole_file ({"balance": P,
+// and with runs held "runs", "first_bit", "last_bit", "runs_test": P}),
+// deviations (sums at full precision) and shapes, [[m, k, blocks], ...].
+nlohmann::ordered_json toJson(const SummaryReport& r);
+
+// A p-value of the whole file as text with `digits` significant digits,
+// however small (1.23e-5000).
+std::string logPText(const LogProbability& p, int digits);
 
 // Prints `r` to standard output in the chosen format, then writes the
 // picture if asked for (so that a picture that cannot be written never hides
 // the verdict), and returns the status: status_verdict when a chi-square
-// p-value lies below --fail-below, else status_ok. With no blocks the text
+// p-value or a whole-file p-value lies below --fail-below, else status_ok. With no blocks the text
 // form says "nothing to judge: " and `nothing` ("FILE is empty"). `headed`:
 // a heading line "file  NAME" before the text, a "file" key in the JSON, for
 // one of several inputs. Throws Failure.
-int printReport(const TestReport& r, const ReportOptions& options, const std::string& nothing, bool headed = false);
+int printReport(const SummaryReport& r, const ReportOptions& options, const std::string& nothing, bool headed = false);
 
 }  // namespace lumbra::kit

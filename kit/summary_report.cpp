@@ -1,7 +1,9 @@
-#include "test_report.h"
+#include "summary_report.h"
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <mpfr.h>
@@ -50,11 +52,15 @@ std::string printf_text(const char* conversion, double v) {
 // A p-value for people: three digits.
 std::string p_text(const Verdict& v) { return pValueText(*v.pValue, *v.chi2, *v.dof, 3); }
 
-std::string text_row(const char* name, const Judged& j) {
+// A row of the table: the name in a column of 10 and the passing blocks
+// right-aligned to the 23rd character; a longer name takes room from the
+// number, so the columns after it stay where they are.
+std::string text_row(const std::string& name, const Judged& j) {
   const StatisticFigures& f = j.figures;
   const Verdict& v = j.verdict;
+  const int width = 12 - std::max(0, static_cast<int>(name.size()) - 10);
   char buf[256];
-  std::snprintf(buf, sizeof buf, "%-10s %12llu %14.1f %8s %10s %4s %10s\n", name,
+  std::snprintf(buf, sizeof buf, "%-10s %*llu %14.1f %8s %10s %4s %10s\n", name.c_str(), std::max(width, 1),
                 static_cast<unsigned long long>(f.passing), f.passingExpected,
                 v.passingZ ? printf_text("%.2f", *v.passingZ).c_str() : "-",
                 v.chi2 ? printf_text("%.2f", *v.chi2).c_str() : "-",
@@ -68,7 +74,7 @@ std::string text_row(const char* name, const Judged& j) {
 void addReportOptions(CLI::App& cmd, ReportOptions& options, bool plotDir) {
   addFormatOption(cmd, options.format, {"text", "json"});
   cmd.add_option("--fail-below", options.failBelow,
-                 "Exit with status 3 when either chi-square p-value is below A (0 to 1)")
+                 "Exit with status 3 when any statistic's chi-square p-value or a whole-file p-value is below A (0 to 1)")
       ->check(CLI::Validator(
           [](const std::string& v) {
             // NOTE: checked before CLI11 converts it, so by strtod, which
@@ -158,15 +164,22 @@ bool needsHistogram(const ReportOptions& options) {
   return options.format == "json" || !options.plot.empty() || !options.plotDir.empty();
 }
 
-TestReport reportOf(const TestSummary& s, Laws& laws, bool histogram) {
-  TestReport r;
+SummaryReport reportOf(const FileSummary& s, StatisticLaws& laws, bool histogram) {
+  SummaryReport r;
   r.blockSize = s.blockSize();
   r.firstBlock = s.firstBlock();
   r.blockCount = s.blockCount();
   r.bits = s.bits();
   r.ones = s.ones();
-  r.onesFigures = s.onesFigures(laws);
-  r.deviationFigures = s.deviationFigures(laws);
+  const auto statistics = laws.statistics();
+  for (std::size_t i = 0; i < statistics.size(); ++i)
+    if (s.holds(i))
+      r.tests.push_back({std::string(statistics[i]->name()), std::string(statistics[i]->subject()), s.figures(laws, i)});
+  if (s.bits() > 0) r.wholeFile.balance = balancePValue(s.bits(), s.ones());
+  if (s.fileRunsHeld()) {
+    r.wholeFile.bits = s.fileBits();
+    if (s.bits() > 0) r.wholeFile.runs = runsPValue(s.bits(), s.ones(), s.fileBits().runs);
+  }
   r.deviationsObserved = s.deviationsObserved();
   if (histogram) r.deviationsExpected = s.deviationsExpected(laws);
   r.shapes = s.counts().shapes;
@@ -174,7 +187,42 @@ TestReport reportOf(const TestSummary& s, Laws& laws, bool histogram) {
   return r;
 }
 
-nlohmann::ordered_json toJson(const TestReport& r) {
+std::string logPText(const LogProbability& p, int digits) {
+  const double estimate = p.estimate();
+  if (estimate >= std::numeric_limits<double>::min())
+    return printf_text(("%." + std::to_string(digits) + "g").c_str(), estimate);
+  // Below the doubles: the mantissa and the exponent from ln p.
+  const double x = (p.lnLow + p.lnHigh) / 2 / std::log(10.0);
+  double e = std::floor(x), mantissa = std::pow(10.0, x - e);
+  if (mantissa >= 9.9999999) mantissa = 1, e += 1;
+  return printf_text(("%." + std::to_string(std::max(0, digits - 1)) + "f").c_str(), mantissa) + "e" +
+         printf_text("%.0f", e);
+}
+
+namespace {
+
+nlohmann::ordered_json toJson(const LogProbability& p) {
+  return {{"p_value", p.estimate()}, {"ln_p", {p.lnLow, p.lnHigh}}};
+}
+
+// The words of a whole-file line.
+std::string fileWords(const LogProbability& p, const std::string& what) {
+  const std::string ps = " (p = " + logPText(p, 3) + ")";
+  if (p.surelyAtLeast(0.01) || p.estimate() >= 0.01) return what + " looks random" + ps;
+  if (p.estimate() >= 1e-4) return what + " is suspicious" + ps;
+  return what + " is not random" + ps;
+}
+
+// "NAME:" padded to the verdict lines' column.
+std::string label(const std::string& name) {
+  std::string s = name + ":";
+  s.resize(std::max<std::size_t>(11, s.size() + 1), ' ');
+  return s;
+}
+
+}  // namespace
+
+nlohmann::ordered_json toJson(const SummaryReport& r) {
   nlohmann::ordered_json j;
   j["block_size"] = r.blockSize;
   j["file_bits"] = r.fileBits ? nlohmann::ordered_json(*r.fileBits) : nlohmann::ordered_json(nullptr);
@@ -185,15 +233,26 @@ nlohmann::ordered_json toJson(const TestReport& r) {
   j["blocks"] = r.blockCount;
   j["bits"] = r.bits;
   j["ones"] = r.ones;
-  j["ones_test"] = toJson(Judged{r.onesFigures, judge(r.onesFigures)});
-  j["deviation_test"] = toJson(Judged{r.deviationFigures, judge(r.deviationFigures)});
+  nlohmann::ordered_json tests = nlohmann::ordered_json::object();
+  for (const StatisticReport& t : r.tests) tests[t.name] = toJson(Judged{t.figures, judge(t.figures)});
+  j["tests"] = tests;
+  nlohmann::ordered_json file = nlohmann::ordered_json::object();
+  file["balance"] = r.wholeFile.balance ? toJson(*r.wholeFile.balance) : nlohmann::ordered_json(nullptr);
+  if (r.wholeFile.bits) {
+    file["runs"] = r.wholeFile.bits->runs;
+    file["first_bit"] = r.wholeFile.bits->firstBit;
+    file["last_bit"] = r.wholeFile.bits->lastBit;
+    file["runs_test"] = r.wholeFile.runs ? toJson(*r.wholeFile.runs) : nlohmann::ordered_json(nullptr);
+  }
+  j["whole_file"] = file;
   j["deviations"] = {{"observed", r.deviationsObserved}, {"expected", r.deviationsExpected}};
   j["shapes"] = r.shapes;
   return j;
 }
 
-int printReport(const TestReport& r, const ReportOptions& options, const std::string& nothing, bool headed) {
-  const Judged ones{r.onesFigures, judge(r.onesFigures)}, dev{r.deviationFigures, judge(r.deviationFigures)};
+int printReport(const SummaryReport& r, const ReportOptions& options, const std::string& nothing, bool headed) {
+  std::vector<Judged> judged;
+  for (const StatisticReport& t : r.tests) judged.push_back({t.figures, judge(t.figures)});
   Output out;
   if (options.format == "json") {
     nlohmann::ordered_json j;
@@ -203,10 +262,12 @@ int printReport(const TestReport& r, const ReportOptions& options, const std::st
     // NOTE: a p-value below the doubles' normal range is written as its
     // value from MPFR, which no double holds: the number's text is put in
     // place of the one the JSON library wrote.
-    for (const auto& [key, judged] : {std::pair{"\"ones_test\":{", &ones}, std::pair{"\"deviation_test\":{", &dev}}) {
-      const Verdict& v = judged->verdict;
+    const std::size_t tests = text.find("\"tests\":{");
+    for (std::size_t i = 0; i < judged.size(); ++i) {
+      const Verdict& v = judged[i].verdict;
       if (!v.pValue || *v.pValue >= std::numeric_limits<double>::min()) continue;
-      const std::size_t at = text.find("\"p_value\":", text.find(key)) + 10;
+      const std::size_t key = text.find("\"" + r.tests[i].name + "\":{", tests);
+      const std::size_t at = text.find("\"p_value\":", key) + 10;
       text.replace(at, text.find_first_of(",}", at) - at, pValueText(*v.pValue, *v.chi2, *v.dof, 17));
     }
     out << text << '\n';
@@ -219,19 +280,25 @@ int printReport(const TestReport& r, const ReportOptions& options, const std::st
       out << "blocks      " << std::to_string(r.blockCount) << " of " << std::to_string(r.blockSize) << " bits ("
           << std::to_string(r.bits) << " bits, "
           << printf_text("%.6f", static_cast<double>(r.ones) / static_cast<double>(r.bits)) << " of them ones)\n"
-          << "              passing       expected        z       chi2  dof    p-value\n"
-          << text_row("ones", ones) << text_row("deviation", dev)
-          << "ones:      " << verdictWords(ones.verdict, r.onesFigures.binsExpected, "the balance of ones and zeros")
-          << '\n'
-          << "deviation: " << verdictWords(dev.verdict, r.deviationFigures.binsExpected, "the arrangement of the bits")
-          << '\n';
+          << "              passing       expected        z       chi2  dof    p-value\n";
+      for (std::size_t i = 0; i < judged.size(); ++i) out << text_row(r.tests[i].name, judged[i]);
+      for (std::size_t i = 0; i < judged.size(); ++i)
+        out << label(r.tests[i].name)
+            << verdictWords(judged[i].verdict, judged[i].figures.binsExpected, r.tests[i].subject) << '\n';
+      if (r.wholeFile.balance)
+        out << label("balance") << fileWords(*r.wholeFile.balance, "the balance of the whole file") << '\n';
+      if (r.wholeFile.runs)
+        out << label("file runs") << fileWords(*r.wholeFile.runs, "the number of runs in the whole file") << '\n';
     }
   }
   out.flush();
   if (!options.plot.empty()) writePlot(toJson(r), options.plot, options.force, r.file);
-  if (options.failBelow >= 0) {
-    for (const Judged* j : {&ones, &dev})
-      if (j->verdict.pValue && *j->verdict.pValue < options.failBelow) return status_verdict;
+  if (options.failBelow > 0) {
+    for (const Judged& j : judged)
+      if (j.verdict.pValue && *j.verdict.pValue < options.failBelow) return status_verdict;
+    if (r.wholeFile.balance && !balanceAtLeast(r.bits, r.ones, options.failBelow)) return status_verdict;
+    if (r.wholeFile.runs && !runsAtLeast(r.bits, r.ones, r.wholeFile.bits->runs, options.failBelow))
+      return status_verdict;
   }
   return status_ok;
 }

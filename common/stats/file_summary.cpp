@@ -1,0 +1,351 @@
+#include "stats/file_summary.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <exception>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+#include "stats/chi_square.h"
+#include "stats/walk_statistics.h"
+#include "kova/hard_assert.h"
+
+namespace lumbra {
+
+Verdict judge(const StatisticFigures& f) {
+  Verdict v;
+  v.passingSd = std::sqrt(f.passingVariance);
+  if (v.passingSd > 0) v.passingZ = (static_cast<double>(f.passing) - f.passingExpected) / v.passingSd;
+
+  std::vector<std::pair<double, double>> groups;  // (observed, expected)
+  double obs = 0, exp = 0;
+  bool open = false;
+  for (int b = 0; b < bin_count; ++b) {
+    obs += static_cast<double>(f.binsObserved[static_cast<std::size_t>(b)]);
+    exp += f.binsExpected[static_cast<std::size_t>(b)];
+    open = true;
+    if (exp >= 5) {
+      groups.emplace_back(obs, exp);
+      obs = exp = 0;
+      open = false;
+    }
+  }
+  if (open && !groups.empty()) {
+    groups.back().first += obs;
+    groups.back().second += exp;
+  }
+  if (groups.size() < 2) return v;
+  double chi2 = 0;
+  for (const auto& [o, e] : groups) chi2 += (o - e) * (o - e) / e;
+  v.chi2 = chi2;
+  v.dof = static_cast<int>(groups.size()) - 1;
+  v.pValue = chiSquareUpperTail(chi2, *v.dof);
+  return v;
+}
+
+FileSummary::FileSummary(int blockSize, std::uint64_t firstBlock)
+    : n_(blockSize),
+      first_(firstBlock),
+      held_(statisticCount(), true),
+      passing_(statisticCount(), 0),
+      bins_(statisticCount()),
+      byOnes_(static_cast<std::size_t>(blockSize) + 1, 0) {
+  hard_assert(blockSize >= 1 && blockSize <= 4096, "blockSize>=1&&blockSize<=4096");
+}
+
+FileSummary::Pending& FileSummary::pendingOf(int m, int k) {
+  Pending* p;
+  if (m == n_) {
+    if (pending_.empty()) pending_.resize(static_cast<std::size_t>(n_) + 1);
+    p = &pending_[static_cast<std::size_t>(k)];
+  } else {
+    p = &pendingShorter_[{m, k}];
+  }
+  if (p->empty()) p->resize(statisticCount());
+  return *p;
+}
+
+void FileSummary::add(int m, const BlockShape& block) {
+  const int k = block.ones, d = block.deviation();
+  hard_assert(m >= 1 && m <= n_ && k >= 0 && k <= m && d >= 0 && d <= m, "m>=1&&m<=n_&&k>=0&&k<=m&&d>=0&&d<=m");
+  ++blocks_;
+  file_.append(FileBits::slice(static_cast<std::uint64_t>(m), static_cast<std::uint64_t>(k),
+                               static_cast<std::uint64_t>(block.runs), block.firstBit, block.lastBit));
+  if (m == n_) ++byOnes_[static_cast<std::size_t>(k)];
+  else ++shorter_[{m, k}];
+  Pending& p = pendingOf(m, k);
+  const auto statistics = summaryStatistics();
+  for (std::size_t s = 0; s < statistics.size(); ++s) {
+    const auto v = static_cast<std::size_t>(statistics[s]->value(block));
+    std::vector<std::uint64_t>& cell = p[s];
+    if (cell.size() <= v) cell.resize(v + 1, 0);
+    ++cell[v];
+  }
+  if (devObserved_.size() <= static_cast<std::size_t>(d)) devObserved_.resize(static_cast<std::size_t>(d) + 1, 0);
+  ++devObserved_[static_cast<std::size_t>(d)];
+  settled_ = false;
+}
+
+void FileSummary::merge(const FileSummary& next) {
+  hard_assert(next.n_ == n_, "next.n_==n_");
+  file_.append(next.file_);
+  blocks_ += next.blocks_;
+  fileRuns_ = fileRuns_ && next.fileRuns_;
+  for (std::size_t s = 0; s < held_.size(); ++s) {
+    held_[s] = held_[s] && next.held_[s];
+    passing_[s] += next.passing_[s];
+    for (std::size_t b = 0; b < bins_[s].size(); ++b) bins_[s][b] += next.bins_[s][b];
+  }
+  if (devObserved_.size() < next.devObserved_.size()) devObserved_.resize(next.devObserved_.size(), 0);
+  for (std::size_t d = 0; d < next.devObserved_.size(); ++d) devObserved_[d] += next.devObserved_[d];
+  for (std::size_t k = 0; k < byOnes_.size(); ++k) byOnes_[k] += next.byOnes_[k];
+  for (const auto& [shape, count] : next.shorter_) shorter_[shape] += count;
+  auto addCells = [&](const Pending& from, int m, int k) {
+    Pending& to = pendingOf(m, k);
+    for (std::size_t s = 0; s < from.size(); ++s) {
+      if (to[s].size() < from[s].size()) to[s].resize(from[s].size(), 0);
+      for (std::size_t v = 0; v < from[s].size(); ++v) to[s][v] += from[s][v];
+    }
+  };
+  for (std::size_t k = 0; k < next.pending_.size(); ++k)
+    if (!next.pending_[k].empty()) addCells(next.pending_[k], n_, static_cast<int>(k));
+  for (const auto& [shape, cells] : next.pendingShorter_) addCells(cells, shape.first, shape.second);
+  settled_ = settled_ && next.settled_;
+}
+
+template <class F>
+void FileSummary::forEachShape(F f) const {
+  for (const auto& [shape, count] : shorter_) f(shape.first, shape.second, count);
+  for (std::size_t k = 0; k < byOnes_.size(); ++k)
+    if (byOnes_[k] > 0) f(n_, static_cast<int>(k), byOnes_[k]);
+}
+
+FileSummary::Counts FileSummary::counts() const {
+  hard_assert(settled_, "settled_");
+  Counts c{blocks_, file_.bits, file_.ones, {}, devObserved_, {}, std::nullopt};
+  for (std::size_t s = 0; s < held_.size(); ++s) c.statistics.push_back({held_[s], passing_[s], bins_[s]});
+  forEachShape([&](int m, int k, std::uint64_t count) {
+    c.shapes.push_back({static_cast<std::uint64_t>(m), static_cast<std::uint64_t>(k), count});
+  });
+  if (fileRuns_) c.file = file_;
+  return c;
+}
+
+bool possibleFileBits(const FileBits& f) {
+  if (f.ones > f.bits || f.firstBit < 0 || f.firstBit > 1 || f.lastBit < 0 || f.lastBit > 1) return false;
+  if (f.bits == 0) return f.runs == 0;
+  const std::uint64_t zeros = f.bits - f.ones;
+  if (f.ones == 0 || zeros == 0) return f.runs == 1 && f.firstBit == (f.ones > 0) && f.lastBit == f.firstBit;
+  // Runs of ones and of zeros alternate: with r runs starting with bit b,
+  // ceil(r / 2) runs of b and floor(r / 2) of the other, at least one bit each.
+  if (f.runs < 2 || (f.runs % 2 == 1) != (f.firstBit == f.lastBit)) return false;
+  const std::uint64_t first = f.runs / 2 + f.runs % 2, second = f.runs / 2;
+  const std::uint64_t ofFirst = f.firstBit == 1 ? f.ones : zeros, ofSecond = f.firstBit == 1 ? zeros : f.ones;
+  return first <= ofFirst && second <= ofSecond;
+}
+
+FileSummary FileSummary::restored(int blockSize, std::uint64_t firstBlock, const Counts& c) {
+  if (blockSize < 1 || blockSize > 4096) throw std::invalid_argument("a block size out of 1..4096");
+  FileSummary s(blockSize, firstBlock);
+  // Every sum is checked: counts near 2^64 must not wrap into agreement.
+  bool wrapped = false;
+  auto add = [&](std::uint64_t& to, std::uint64_t v) { wrapped = __builtin_add_overflow(to, v, &to) || wrapped; };
+  auto addProduct = [&](std::uint64_t& to, std::uint64_t a, std::uint64_t b) {
+    std::uint64_t p;
+    wrapped = __builtin_mul_overflow(a, b, &p) || wrapped;
+    add(to, p);
+  };
+  std::uint64_t blocks = 0, bits = 0, ones = 0, deviations = 0;
+  std::array<std::uint64_t, 2> previous{0, 0};
+  for (const auto& [m, k, count] : c.shapes) {
+    if (m < 1 || m > static_cast<std::uint64_t>(blockSize) || k > m || count == 0)
+      throw std::invalid_argument("a shape out of range");
+    // In ascending order, each once, as counts() gives them.
+    if (blocks > 0 && std::array<std::uint64_t, 2>{m, k} <= previous)
+      throw std::invalid_argument("shapes out of order");
+    previous = {m, k};
+    if (m == static_cast<std::uint64_t>(blockSize)) s.byOnes_[k] += count;
+    else s.shorter_[{static_cast<int>(m), static_cast<int>(k)}] += count;
+    add(blocks, count);
+    addProduct(bits, m, count);
+    addProduct(ones, k, count);
+  }
+  bool binsAddUp = c.statistics.size() <= s.held_.size();
+  for (std::size_t i = 0; i < s.held_.size(); ++i) {
+    const Observed o = i < c.statistics.size() ? c.statistics[i] : Observed{};
+    s.held_[i] = o.held;
+    if (!o.held) continue;
+    std::uint64_t inBins = 0;
+    for (std::uint64_t b : o.bins) add(inBins, b);
+    binsAddUp = binsAddUp && inBins == blocks && o.passing <= blocks;
+    s.passing_[i] = o.passing;
+    s.bins_[i] = o.bins;
+  }
+  for (std::uint64_t d : c.deviations) add(deviations, d);
+  if (wrapped || !binsAddUp || blocks != c.blocks || bits != c.bits || ones != c.ones || deviations != blocks ||
+      c.deviations.size() > static_cast<std::size_t>(blockSize) + 1 ||
+      firstBlock + c.blocks < firstBlock ||
+      (!c.deviations.empty() && c.deviations.back() == 0))
+    throw std::invalid_argument("counts that do not add up");
+  if (c.file && (c.file->bits != c.bits || c.file->ones != c.ones || !possibleFileBits(*c.file) ||
+                 c.file->runs < (c.blocks > 0 ? 1 : 0)))
+    throw std::invalid_argument("whole-file runs that bits of these counts cannot have");
+  s.blocks_ = c.blocks;
+  s.file_ = c.file ? *c.file : FileBits{c.bits, c.ones, 0, 0, 0};
+  s.fileRuns_ = c.file.has_value();
+  s.devObserved_ = c.deviations;
+  return s;
+}
+
+namespace {
+
+void add_expectation(StatisticFigures& f, double count, double pass, const BinArray& bins) {
+  f.passingExpected += count * pass;
+  f.passingVariance += count * pass * (1 - pass);
+  for (std::size_t b = 0; b < bins.size(); ++b) f.binsExpected[b] += count * bins[b];
+}
+
+}  // namespace
+
+StatisticFigures FileSummary::figures(StatisticLaws& laws, std::size_t s) const {
+  hard_assert(settled_ && held_[s], "settled_&&held_[s]");
+  StatisticFigures f;
+  f.passing = passing_[s];
+  f.binsObserved = bins_[s];
+  const auto add = [&](int m, int k, std::uint64_t count) {
+    StatisticLaw& law = laws.law(s, m, k);
+    add_expectation(f, static_cast<double>(count), law.passingProbability(), law.binProbabilities());
+  };
+  if (laws.statistics()[s]->givenOnes()) {
+    forEachShape(add);
+  } else {
+    // The expectation of a block depends on its length only.
+    std::map<int, std::uint64_t> byLength;
+    forEachShape([&](int m, int, std::uint64_t count) { byLength[m] += count; });
+    for (const auto& [m, count] : byLength) add(m, 0, count);
+  }
+  return f;
+}
+
+namespace {
+
+// The deviation's number in summaryStatistics().
+constexpr std::size_t deviation_statistic = 1;
+
+// The deviations whose expectation a law adds to: 0 .. the last returned.
+// NOTE: the terms past a tail of 1e-30 are left out of the expected
+// histogram: together they are below 1e-30 of the blocks counted, far below
+// anything a histogram shows, and each tail costs a band pass of O(m d).
+constexpr long double negligible_tail = 1e-30L;
+
+int lastDeviation(DeviationLaw& dl, std::size_t observed) {
+  const int top = std::min<int>(static_cast<int>(observed) - 1, dl.maxDeviation());
+  int d = 0;
+  for (; d <= top; ++d) {
+    // Four tails a pass (see DeviationLaw::computeTails), the last with
+    // tail(top + 1) that probability(top) reads.
+    if (d % 4 == 1) dl.computeTails({d, d + 1, d + 2, d + 3});
+    if (dl.tail(d) < negligible_tail) break;
+  }
+  return d - 1;
+}
+
+}  // namespace
+
+std::vector<double> FileSummary::deviationsExpected(StatisticLaws& laws) const {
+  std::vector<double> e(devObserved_.size(), 0.0);
+  forEachShape([&](int m, int k, std::uint64_t count) {
+    DeviationLaw& dl = deviationLawOf(laws.law(deviation_statistic, m, k));
+    const int last = lastDeviation(dl, e.size());
+    for (int d = 0; d <= last; ++d)
+      e[static_cast<std::size_t>(d)] += static_cast<double>(count) * static_cast<double>(dl.probability(d));
+  });
+  return e;
+}
+
+void FileSummary::settle(StatisticLaws& laws, unsigned threads, bool histogram,
+                         const std::function<void(std::size_t, std::size_t)>& progress) {
+  // One task per distinct law: the laws' map is filled here, on one thread;
+  // the threads then each work on the laws of their tasks alone, binning
+  // the pending values of every (m, k) that shares the law.
+  struct Task {
+    std::size_t statistic;
+    StatisticLaw* law;
+    std::vector<const std::vector<std::uint64_t>*> cells;
+    std::uint64_t passing = 0;
+    BinCounts bins{};
+  };
+  std::vector<Task> tasks;
+  std::map<StatisticLaw*, std::size_t> taskOf;
+  const auto statistics = laws.statistics();
+  for (std::size_t s = 0; s < statistics.size(); ++s) {
+    if (!held_[s]) continue;
+    const auto taskFor = [&](int m, int k) -> Task& {
+      StatisticLaw* law = &laws.law(s, m, k);
+      const auto [it, fresh] = taskOf.emplace(law, tasks.size());
+      if (fresh) tasks.push_back({s, law, {}, 0, {}});
+      return tasks[it->second];
+    };
+    forEachShape([&](int m, int k, std::uint64_t) { taskFor(m, k); });
+    for (std::size_t k = 0; k < pending_.size(); ++k)
+      if (!pending_[k].empty()) taskFor(n_, static_cast<int>(k)).cells.push_back(&pending_[k][s]);
+    for (const auto& [shape, cells] : pendingShorter_) taskFor(shape.first, shape.second).cells.push_back(&cells[s]);
+  }
+  const std::size_t observed = devObserved_.size();
+  std::atomic<std::size_t> next{0}, done{0};
+  std::mutex mutex;
+  std::exception_ptr error;
+  auto work = [&](bool caller) {
+    try {
+      for (std::size_t i; (i = next++) < tasks.size();) {
+        Task& t = tasks[i];
+        t.law->passingProbability();
+        t.law->binProbabilities();
+        for (const std::vector<std::uint64_t>* cell : t.cells)
+          for (std::size_t v = 0; v < cell->size(); ++v) {
+            const std::uint64_t blocks = (*cell)[v];
+            if (blocks == 0) continue;
+            if (t.law->passing(static_cast<int>(v))) t.passing += blocks;
+            t.bins[static_cast<std::size_t>(t.law->bin(static_cast<int>(v)))] += blocks;
+          }
+        if (histogram && t.statistic == deviation_statistic) {
+          // probability(d) reads tail(d + 1) as well.
+          DeviationLaw& dl = deviationLawOf(*t.law);
+          const int last = lastDeviation(dl, observed);
+          if (last >= 0) dl.tail(last + 1);
+        }
+        ++done;
+        if (caller && progress) progress(done, tasks.size());
+      }
+    } catch (...) {
+      std::lock_guard lock(mutex);
+      if (!error) error = std::current_exception();
+      next = tasks.size();
+    }
+  };
+  std::vector<std::thread> helpers;
+  const std::size_t count = std::min<std::size_t>(threads, tasks.size());
+  try {
+    for (std::size_t t = 1; t < count; ++t) helpers.emplace_back(work, false);
+  } catch (...) {
+    next = tasks.size();
+    for (std::thread& t : helpers) t.join();
+    throw;
+  }
+  work(true);
+  for (std::thread& t : helpers) t.join();
+  if (error) std::rethrow_exception(error);
+
+  // The counts are whole numbers: the same in any order.
+  for (const Task& t : tasks) {
+    passing_[t.statistic] += t.passing;
+    for (std::size_t b = 0; b < t.bins.size(); ++b) bins_[t.statistic][b] += t.bins[b];
+  }
+  pending_.clear();
+  pendingShorter_.clear();
+  settled_ = true;
+}
+
+}  // namespace lumbra
