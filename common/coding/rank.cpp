@@ -448,6 +448,16 @@ void SuffixCounts::total(mpz_ptr c) const {
   mpz_import(c, static_cast<std::size_t>(r.width), -1, sizeof(mp_limb_t), 0, 0, cell(r, 0, 0));
 }
 
+void SuffixCounts::count(int x, std::int64_t o, mpz_ptr c) const {
+  hard_assert(x >= 0 && x <= m_, "x>=0&&x<=m_");
+  const Row& r = rows_[static_cast<std::size_t>(x)];
+  if (o < 0 || o > x || !(half_ ? inside<true>(r, x, o) : inside<false>(r, x, o))) {
+    mpz_set_ui(c, 0);
+    return;
+  }
+  mpz_import(c, static_cast<std::size_t>(r.width), -1, sizeof(mp_limb_t), 0, 0, cell(r, x, o));
+}
+
 void SuffixCounts::rank(const std::vector<bool>& vb, mpz_ptr index) const {
   hard_assert(vb.size() == static_cast<std::size_t>(m_), "vb.size()==static_cast<std::size_t>(m_)");
   Words words(wordCount(m_));

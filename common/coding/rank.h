@@ -102,6 +102,9 @@ class SuffixCounts {
 
   // c = C(m, k, d); c is an initialised mpz owned by the caller.
   void total(mpz_ptr c) const;
+  // c = the count of (x, o): the band paths from the point after x bits,
+  // o of them ones, to the end; 0 outside the band. Requires 0 <= x <= m.
+  void count(int x, std::int64_t o, mpz_ptr c) const;
   // The index of vb. Requires vb.size() == m. Throws BlockOutsideBand when
   // vb has other than k one bits or its walk strays more than d from the
   // line (walkStats gives k and its deviation); index is then unspecified.
