@@ -46,8 +46,8 @@ ByteRanker::ByteRanker(const SuffixCounts& table, std::size_t maxBytes) {
       ohi = o;
       width = std::max(width, mpz_size(c.get()));
     }
-    hard_assert(olo >= 0, "every row of a band has a point");
-    if (width > max_width) return;
+    // A band without paths (d = 0 off the line) or counts too wide: no sums.
+    if (olo < 0 || width > max_width) return;
     const int len = std::min(byte_bits, m - x);
     Chunk& k = chunks[static_cast<std::size_t>(p)];
     k = {olo, static_cast<std::uint64_t>(ohi - olo + 1), limbs, words, static_cast<std::int32_t>(width),
