@@ -109,8 +109,8 @@ std::size_t ByteRanker::bytes() const {
 bool ByteRanker::rank(const unsigned char* block, mpz_ptr index) const {
   hard_assert(ready(), "ready()");
   // The sums added limb by limb in 128-bit columns, the carries taken at
-  // the end (as rank.cpp does).
-  __extension__ using Wide = unsigned __int128;
+  // the end.
+  using Wide = detail::WideLimb;
   const std::size_t n = static_cast<std::size_t>(maxWidth_);
   std::array<Wide, max_width> col;
   std::fill(col.begin(), col.begin() + static_cast<std::ptrdiff_t>(n), Wide{0});
@@ -126,17 +126,7 @@ bool ByteRanker::rank(const unsigned char* block, mpz_ptr index) const {
     for (std::int32_t i = 0; i < k.width; ++i) col[static_cast<std::size_t>(i)] += v[i];
     o += byte_ones[b];
   }
-  mp_limb_t* out = mpz_limbs_write(index, static_cast<mp_size_t>(n) + 1);
-  Wide carry = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    carry += col[i];
-    out[i] = static_cast<mp_limb_t>(carry);
-    carry >>= 64;
-  }
-  out[n] = static_cast<mp_limb_t>(carry);
-  mp_size_t used = static_cast<mp_size_t>(n) + 1;
-  while (used > 0 && out[used - 1] == 0) --used;
-  mpz_limbs_finish(index, used);
+  detail::setFromColumns(col.data(), n, index);
   return true;
 }
 

@@ -72,7 +72,7 @@ std::size_t rowLimbsBound(int m, int x, std::size_t cells, std::size_t binLimbs)
 // NOTE: the counts a rank adds are summed limb by limb in 128-bit columns,
 // and unrank compares and subtracts counts of a few limbs in registers: per
 // bit a GMP call costs more than the arithmetic itself.
-__extension__ using Wide = unsigned __int128;
+using Wide = detail::WideLimb;
 
 // q -= c if q >= c, both W limbs: whether it did. No branch: the subtraction
 // is made either way and kept or dropped by a mask.
@@ -530,8 +530,12 @@ void SuffixCounts::rankWords(const std::uint64_t* words, mpz_ptr index) const {
   if (outside || o != k_)
     throw BlockOutsideBand("a block outside the band of (" + std::to_string(m_) + ", " + std::to_string(k_) + ", " +
                            std::to_string(d_) + ") has no index there");
+  detail::setFromColumns(col.data(), n, index);
+}
+
+void detail::setFromColumns(const WideLimb* col, std::size_t n, mpz_ptr index) {
   mp_limb_t* sum = mpz_limbs_write(index, static_cast<mp_size_t>(n) + 1);
-  Wide carry = 0;
+  WideLimb carry = 0;
   for (std::size_t i = 0; i < n; ++i) {
     carry += col[i];
     sum[i] = static_cast<mp_limb_t>(carry);

@@ -72,6 +72,12 @@ class SmallBuffer {
   std::size_t size_ = 0;
 };
 
+__extension__ using WideLimb = unsigned __int128;
+
+// index = the sum of col[i] * 2^(64 i), i < n: counts summed limb by limb
+// in 128-bit columns (so that no addition carries), the carries taken once.
+void setFromColumns(const WideLimb* col, std::size_t n, mpz_ptr index);
+
 }  // namespace detail
 
 class SuffixCounts {
