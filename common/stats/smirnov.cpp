@@ -29,6 +29,8 @@ Smirnov::Smirnov(std::span<const double> x, std::span<const double> y)
               "no NaN");
   // Merge: each distinct value ends one run, after every copy of it in
   // either sample.
+  ends_.reserve(a.size() + b.size());
+  xs_.reserve(a.size() + b.size());
   std::size_t i = 0, j = 0;
   while (i < a.size() || j < b.size()) {
     const double v = j == b.size() || (i < a.size() && a[i] < b[j]) ? a[i] : b[j];
