@@ -27,7 +27,7 @@ namespace lumbra {
 
 using BinCounts = std::array<std::uint64_t, bin_count>;
 // The covariance of the bin counts, bin by bin, row by row.
-using BinCovariance = std::array<double, bin_count * bin_count>;
+using BinCovariance = std::array<double, static_cast<std::size_t>(bin_count) * bin_count>;
 
 // One statistic's figures over many blocks: observed and expected.
 // Expectations are sums over the blocks (passingVariance of q (1 - q), q a
