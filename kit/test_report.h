@@ -75,8 +75,9 @@ std::string chiSquareTailText(double chi2, int dof, int digits);
 
 // What a statistic's verdict says in words: "looks random (p = 0.45)", "is
 // suspicious ...", "is not random ..." after `what`; or, with no chi-square,
-// why there is nothing to judge (its blocks' p-values are sure to fall in
-// one bin; too few blocks for two groups of 5 expected).
+// why there is nothing to judge (the statistic cannot vary in such blocks:
+// every p-value is 1; or its blocks' p-values are sure to fall in one bin;
+// too few blocks for two groups of 5 expected).
 std::string verdictWords(const Verdict& v, const BinArray& binsExpected, const std::string& what);
 
 // Whether printing asks for the expected histogram of deviations (JSON,
