@@ -228,7 +228,7 @@ int printReport(const TestReport& r, const ReportOptions& options, const std::st
     }
   }
   out.flush();
-  if (!options.plot.empty()) writePlot(toJson(r), options.plot, options.force, r.file);
+  if (!options.plot.empty()) writePlot(toJson(r), options.plot, options.force, r.file, r.where);
   if (options.failBelow >= 0) {
     for (const Judged* j : {&ones, &dev})
       if (j->verdict.pValue && *j->verdict.pValue < options.failBelow) return status_verdict;

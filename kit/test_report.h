@@ -16,6 +16,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "stats/least_p_windows.h"
 #include "stats/test_summary.h"
 
 namespace CLI {
@@ -47,6 +48,9 @@ struct TestReport {
   std::optional<std::uint64_t> fileBits;
   std::vector<BlockRange> ranges;
   std::string file;  // the input's name, for the picture's title (may be empty)
+  // Where in the file the unusual blocks are, for the picture: empty when
+  // not gathered (a merge of summaries, or no picture asked for).
+  std::vector<LeastPWindows::Window> where;
 };
 
 struct ReportOptions {

@@ -102,16 +102,22 @@ TEST(Plot, AnyNumberOfDistinctDeviations) {
       for (const bool largest : {false, true}) {
         SCOPED_TRACE("n " + std::to_string(n) + ", " + std::to_string(count) + (largest ? " largest" : " smallest"));
         lumbra::TestSummary s(n);
+        lumbra::LeastPWindows where(0, 4);
         std::int64_t top = -1;
         for (int i = 0; i < count; ++i) {
           const lumbra_test::plain_walk w(blocks[static_cast<std::size_t>(largest ? distinct - 1 - i : i)]);
           s.add(n, w.k, static_cast<int>(w.d));
+          where.add(n, w.k, static_cast<int>(w.d));
           top = std::max(top, w.d);
         }
         lumbra::Laws laws;
         s.settle(laws, 1);
-        const std::string svg = lumbra::kit::plotSvg(lumbra::kit::toJson(lumbra::kit::reportOf(s, laws)));
-        const std::string panel = svg.substr(svg.find(">deviations d of the blocks<"));
+        const std::string svg =
+            lumbra::kit::plotSvg(lumbra::kit::toJson(lumbra::kit::reportOf(s, laws)), "", where.windows(laws));
+        EXPECT_EQ(svg.find(">where: ") != std::string::npos, count > 0);
+        EXPECT_EQ(svg.find("nan"), std::string::npos);
+        const std::size_t from = svg.find(">deviations d of the blocks<");
+        const std::string panel = svg.substr(from, svg.find(">where: ") - from);
         static const std::regex label(R"(text-anchor="middle">([0-9]+)</text>)");
         std::vector<std::int64_t> labels;
         for (std::sregex_iterator i(panel.begin(), panel.end(), label), end; i != end; ++i)
