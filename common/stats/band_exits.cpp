@@ -172,8 +172,10 @@ double bandExitError(int m, double u) {
 
 namespace {
 
-// The widest band, in cells, that the passes in registers hold.
+// The widest band, in cells, that the passes in registers hold, and the
+// most bands a pass.
 constexpr int widest_in_registers = 128;
+constexpr int bands_in_registers = 4;
 
 #if defined(__x86_64__)
 
@@ -221,116 +223,159 @@ struct Floats {
   LUMBRA_AVX512 static V pick(V a, __m512i index, V b) { return _mm512_permutex2var_ps(a, index, b); }
 };
 
-// The pass of bandExits for one band of half-width h >= 1, its row of at
-// most NV vectors in registers, cell i the chance of j = lo + i ones. What
-// the reference does with guard cells and the cells that leave comes down
-// to this: the band's ends move up by 0 or 1 a step, so the walks that
-// leave are a zero step from the row's bottom cell when the bottom moves
-// up and a one step from its top cell when the top stays, at most two
-// terms a row, added in the reference's order. Each cell is the same
-// expression on the same numbers, so with T = double the result is the
-// reference's double. Returns false (the caller then runs the reference)
-// where a row breaks these assumptions.
+// The pass of bandExits for B bands of half-widths h[0 .. B) >= 1, each
+// row of at most NV vectors in registers, cell i the chance of j = lo + i
+// ones. What the reference does with guard cells and the cells that leave
+// comes down to this: the band's ends move up by 0 or 1 a step, so the
+// walks that leave are a zero step from the row's bottom cell when the
+// bottom moves up and a one step from its top cell when the top stays, at
+// most two terms a row, added in the reference's order. Each cell is the
+// same expression on the same numbers, so with T = double each result is
+// the reference's double. Returns false (the caller then runs the
+// reference) where a row breaks these assumptions.
 // NOTE: measured at m = 4096 on the cmake binary, the reference's rows in
 // memory spent most of their time waiting on the row just stored (each
 // cell reads the one beside it, so a vector's load straddles two stores);
-// in registers the shift is a lane permute.
-template <class Lanes, int NV>
-LUMBRA_AVX512 bool exitInRegisters(int m, int k, int h, const typename Lanes::T* ow,
-                                   const typename Lanes::T* zb, const int* L, double& out) {
+// in registers the shift is a lane permute. A narrow band's row is a chain
+// of a permute and four roundings, so bands go several a pass.
+template <class Lanes, int NV, int B>
+LUMBRA_AVX512 bool exitsInRegisters(int m, int k, const int* h, const typename Lanes::T* ow,
+                                    const typename Lanes::T* zb, const int* L, double* out) {
   using T = typename Lanes::T;
   using V = typename Lanes::V;
   constexpr int n = Lanes::lanes;
   constexpr unsigned full = (1u << n) - 1;
-  // row[0] and row[NV + 1] stay zero: the cells beside the row.
-  V row[NV + 2];
-  for (V& r : row) r = Lanes::zero();
-  alignas(64) T cells[NV * n] = {};
-  cells[0] = T(1);
-  row[1] = Lanes::loadu(cells);
-  int curLo = 0, curHi = 0;
-  T exits = T(0);
+  // row[b][0] and row[b][NV + 1] stay zero: the cells beside the row.
+  V row[B][NV + 2];
+  alignas(64) T cells[B][NV * n] = {};
+  int curLo[B] = {}, curHi[B] = {};
+  T exits[B] = {};
+  for (int b = 0; b < B; ++b) {
+    for (V& r : row[b]) r = Lanes::zero();
+    cells[b][0] = T(1);
+    row[b][1] = Lanes::loadu(cells[b]);
+  }
   for (int x = 0; x < m; ++x) {
     const T inv = T(1) / T(m - x);
     const T left = T(m - x);
     const int line = x + 1 + L[x + 1];
-    const int lo = std::max((line - h + 1) >> 1, std::max(0, x + 1 - (m - k)));
-    const int hi = std::min((line + h) >> 1, std::min(k, x + 1));
-    const int s = lo - curLo;
-    if (s < 0 || s > 1 || hi < curHi || hi > curHi + 1 || hi < lo || hi - lo + 1 > NV * n) return false;
-    if (s) exits += cells[0] * T(m - x - k + curLo) * inv;
-    if (hi == curHi) exits += cells[curHi - curLo] * T(k - curHi) * inv;
-    const __m512i below = Lanes::index(n - 1 + s), here = Lanes::index(s);
+    const int floor = std::max(0, x + 1 - (m - k)), ceiling = std::min(k, x + 1);
     const V vl = Lanes::set1(left), vi = Lanes::set1(inv);
-    const int w = hi - lo + 1;
-    V next[NV];
-    for (int t = 0; t < NV; ++t) {
-      const V a = Lanes::pick(row[t], below, row[t + 1]);
-      const V b = Lanes::pick(row[t + 1], here, row[t + 2]);
-      const V one = Lanes::mul(a, Lanes::loadu(ow + lo + t * n));
-      const V zero = Lanes::mul(b, Lanes::add(vl, Lanes::loadu(zb + lo + t * n)));
-      const int live = std::clamp(w - t * n, 0, n);
-      next[t] = Lanes::maskzMul(live == n ? full : (1u << live) - 1, Lanes::add(one, zero), vi);
+    // Every loop unrolled, so that the rows' indices are constants and the
+    // rows stay in registers.
+#pragma GCC unroll 4
+    for (int b = 0; b < B; ++b) {
+      const int lo = std::max((line - h[b] + 1) >> 1, floor), hi = std::min((line + h[b]) >> 1, ceiling);
+      const int s = lo - curLo[b];
+      if (s < 0 || s > 1 || hi < curHi[b] || hi > curHi[b] + 1 || hi < lo || hi - lo + 1 > NV * n) return false;
+      if (s) exits[b] += cells[b][0] * T(m - x - k + curLo[b]) * inv;
+      if (hi == curHi[b]) exits[b] += cells[b][curHi[b] - curLo[b]] * T(k - curHi[b]) * inv;
+      const __m512i below = Lanes::index(n - 1 + s), here = Lanes::index(s);
+      const int w = hi - lo + 1;
+      V next[NV];
+#pragma GCC unroll 16
+      for (int t = 0; t < NV; ++t) {
+        const V one = Lanes::mul(Lanes::pick(row[b][t], below, row[b][t + 1]), Lanes::loadu(ow + lo + t * n));
+        const V zero = Lanes::mul(Lanes::pick(row[b][t + 1], here, row[b][t + 2]),
+                                  Lanes::add(vl, Lanes::loadu(zb + lo + t * n)));
+        const int live = std::clamp(w - t * n, 0, n);
+        next[t] = Lanes::maskzMul(live == n ? full : (1u << live) - 1, Lanes::add(one, zero), vi);
+      }
+#pragma GCC unroll 16
+      for (int t = 0; t < NV; ++t) {
+        row[b][t + 1] = next[t];
+        Lanes::store(cells[b] + t * n, next[t]);
+      }
+      curLo[b] = lo;
+      curHi[b] = hi;
     }
-    for (int t = 0; t < NV; ++t) {
-      row[t + 1] = next[t];
-      Lanes::store(cells + t * n, next[t]);
-    }
-    curLo = lo;
-    curHi = hi;
   }
-  out = static_cast<double>(exits);
+  for (int b = 0; b < B; ++b) out[b] = static_cast<double>(exits[b]);
   return true;
 }
 
-template <class Lanes>
-using RegisterPass = bool (*)(int, int, int, const typename Lanes::T*, const typename Lanes::T*, const int*, double&);
+// The bands a pass in registers for rows of NV vectors: as many as the 32
+// vector registers hold with a row in the making, at most four.
+constexpr int bandsFor(int vectors) { return std::clamp((26 - vectors) / vectors, 1, bands_in_registers); }
 
-template <class Lanes, int... V>
-constexpr std::array<RegisterPass<Lanes>, sizeof...(V)> registerPasses(std::integer_sequence<int, V...>) {
-  return {&exitInRegisters<Lanes, V + 1>...};
+template <class Lanes>
+using RegisterPass = bool (*)(int, int, const int*, const typename Lanes::T*, const typename Lanes::T*, const int*,
+                              double*);
+
+template <class Lanes, int NV, int B>
+constexpr RegisterPass<Lanes> registerPass() {
+  if constexpr (B <= bandsFor(NV)) return &exitsInRegisters<Lanes, NV, B>;
+  else return nullptr;
 }
 
-// The pass in registers of the fewest vectors that hold the band.
+template <class Lanes, int NV, int... B>
+constexpr std::array<RegisterPass<Lanes>, sizeof...(B)> registerPasses(std::integer_sequence<int, B...>) {
+  return {registerPass<Lanes, NV, B + 1>()...};
+}
+
+template <class Lanes, int... V>
+constexpr auto registerTable(std::integer_sequence<int, V...>) {
+  return std::array{registerPasses<Lanes, V + 1>(std::make_integer_sequence<int, bands_in_registers>())...};
+}
+
+// The bands in groups of one row length, as many a pass as bandsFor
+// allows, in registers; those that do not fit go to the reference pass
+// (whose doubles are the same and within the float's bound).
 template <class Lanes>
-bool exitInRegisters(int m, int k, int h, const std::vector<int>& line, double& out) {
+void exitsInRegisters(int m, int k, const int* h, int count, const std::vector<int>& line, double* out) {
   using T = typename Lanes::T;
   constexpr int n = Lanes::lanes;
   constexpr int most = widest_in_registers / n;
-  static constexpr auto passes = registerPasses<Lanes>(std::make_integer_sequence<int, most>());
-  if (!has_avx512 || h < 1 || h + 1 > widest_in_registers) return false;
+  static constexpr auto passes = registerTable<Lanes>(std::make_integer_sequence<int, most>());
+  std::vector<int> order(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) order[static_cast<std::size_t>(i)] = i;
+  std::sort(order.begin(), order.end(), [&](int a, int b) { return h[a] < h[b]; });
+  const auto vectors = [&](int width) { return width < 1 || width + 1 > widest_in_registers ? 0 : (width + n) / n; };
   // The weights of a step into j, as bandExits has them, for every j a
   // vector may touch.
-  std::vector<T> ow(static_cast<std::size_t>(k) + widest_in_registers + 2), zb(ow.size());
-  for (std::size_t j = 0; j < ow.size(); ++j) {
-    ow[j] = T(k - static_cast<int>(j) + 1);
-    zb[j] = T(static_cast<int>(j) - k);
+  std::vector<T> ow, zb;
+  if (has_avx512) {
+    ow.resize(static_cast<std::size_t>(k) + widest_in_registers + 2);
+    zb.resize(ow.size());
+    for (std::size_t j = 0; j < ow.size(); ++j) {
+      ow[j] = T(k - static_cast<int>(j) + 1);
+      zb[j] = T(static_cast<int>(j) - k);
+    }
   }
-  const int vectors = (h + 1 + n - 1) / n;
-  return passes[static_cast<std::size_t>(vectors) - 1](m, k, h, ow.data(), zb.data(), line.data(), out);
+  std::array<int, bands_in_registers> hs{};
+  std::array<double, bands_in_registers> got{};
+  for (std::size_t first = 0; first < order.size();) {
+    const int nv = has_avx512 ? vectors(h[order[first]]) : 0;
+    std::size_t size = 1;
+    const std::size_t room = nv > 0 ? static_cast<std::size_t>(bandsFor(nv)) : static_cast<std::size_t>(bands_in_registers);
+    while (first + size < order.size() && size < room && (has_avx512 ? vectors(h[order[first + size]]) : 0) == nv) ++size;
+    for (std::size_t b = 0; b < size; ++b) hs[b] = h[order[first + b]];
+    const int bands = static_cast<int>(size);
+    if (nv == 0 || !passes[static_cast<std::size_t>(nv) - 1][size - 1](m, k, hs.data(), ow.data(), zb.data(), line.data(), got.data()))
+      bandExits<double>(m, k, hs.data(), bands, got.data(), line);
+    for (std::size_t b = 0; b < size; ++b) out[order[first + b]] = got[b];
+    first += size;
+  }
 }
 
 #endif
 
 }  // namespace
 
-bool fastBandExit(int m, int k, int h, double& out, const std::vector<int>& line) {
+void fastBandExits(int m, int k, const int* h, int count, double* out, const std::vector<int>& line) {
 #if defined(__x86_64__)
-  return exitInRegisters<Doubles>(m, k, h, line, out);
+  exitsInRegisters<Doubles>(m, k, h, count, line, out);
 #else
-  (void)m, (void)k, (void)h, (void)out, (void)line;
-  return false;
+  bandExits<double>(m, k, h, count, out, line);
 #endif
 }
 
-double approxBandExit(int m, int k, int h, const std::vector<int>& line) {
-  double out = 0;
+void approxBandExits(int m, int k, const int* h, int count, double* out, const std::vector<int>& line) {
 #if defined(__x86_64__)
-  if (exitInRegisters<Floats>(m, k, h, line, out)) return out;
+  exitsInRegisters<Floats>(m, k, h, count, line, out);
+#else
+  bandExits<double>(m, k, h, count, out, line);
 #endif
-  // The reference's double is within the bound too.
-  bandExits<double>(m, k, &h, 1, &out, line);
-  return out;
 }
 
 }  // namespace lumbra

@@ -101,25 +101,11 @@ void DeviationLaw::computeTails(std::vector<int> ds) {
   ds.erase(std::unique(ds.begin(), ds.end()), ds.end());
   if (static_cast<std::size_t>(ds.front()) >= tails_.size()) tails_.resize(static_cast<std::size_t>(ds.front()) + 1, -1.0L);
   if (line_.empty()) centerLinePoints(m_, k_, line_);
-  // NOTE: one band a pass in registers where it fits (see fastBandExit);
-  // the others four bands a pass: measured at m = 4096, k = 2048 on the
-  // shared 2-core machine, each band of a pass of four cost 0.8 to 0.9 of a
-  // band alone (the rows of different bands overlap in the processor).
-  constexpr std::size_t batch = 4;
-  std::vector<int> rest;
-  for (int d : ds) {
-    double t = 0;
-    if (fastBandExit(m_, k_, d - 1, t, line_)) setTail(d, t);
-    else rest.push_back(d);
-  }
-  std::array<int, batch> widths{};
-  std::array<double, batch> exits{};
-  for (std::size_t first = 0; first < rest.size(); first += batch) {
-    const std::size_t count = std::min(batch, rest.size() - first);
-    for (std::size_t b = 0; b < count; ++b) widths[b] = rest[first + b] - 1;
-    bandExits<double>(m_, k_, widths.data(), static_cast<int>(count), exits.data(), line_);
-    for (std::size_t b = 0; b < count; ++b) setTail(rest[first + b], exits[b]);
-  }
+  std::vector<int> widths(ds.size());
+  std::vector<double> exits(ds.size());
+  for (std::size_t i = 0; i < ds.size(); ++i) widths[i] = ds[i] - 1;
+  fastBandExits(m_, k_, widths.data(), static_cast<int>(widths.size()), exits.data(), line_);
+  for (std::size_t i = 0; i < ds.size(); ++i) setTail(ds[i], exits[i]);
 }
 
 void DeviationLaw::setTail(int d, double t) {
@@ -161,12 +147,19 @@ bool DeviationLaw::atLeast(int d, int num, int den) {
   return mpz_cmp(tn.get(), td.get()) >= 0;
 }
 
-void DeviationLaw::computeApprox(const std::vector<int>& ds) {
-  for (int d : ds) {
-    if (d <= 0 || d > maxDev_) continue;
-    if (static_cast<std::size_t>(d) >= approx_.size()) approx_.resize(static_cast<std::size_t>(d) + 1, -1.0);
-    if (approx_[static_cast<std::size_t>(d)] < 0) approx_[static_cast<std::size_t>(d)] = approxBandExit(m_, k_, d - 1, line_);
-  }
+void DeviationLaw::computeApprox(std::vector<int> ds) {
+  std::erase_if(ds, [&](int d) {
+    return d <= 0 || d > maxDev_ || (static_cast<std::size_t>(d) < approx_.size() && approx_[static_cast<std::size_t>(d)] >= 0);
+  });
+  if (ds.empty()) return;
+  std::sort(ds.begin(), ds.end());
+  ds.erase(std::unique(ds.begin(), ds.end()), ds.end());
+  if (static_cast<std::size_t>(ds.back()) >= approx_.size()) approx_.resize(static_cast<std::size_t>(ds.back()) + 1, -1.0);
+  std::vector<int> widths(ds.size());
+  std::vector<double> exits(ds.size());
+  for (std::size_t i = 0; i < ds.size(); ++i) widths[i] = ds[i] - 1;
+  approxBandExits(m_, k_, widths.data(), static_cast<int>(widths.size()), exits.data(), line_);
+  for (std::size_t i = 0; i < ds.size(); ++i) approx_[static_cast<std::size_t>(ds[i])] = exits[i];
 }
 
 void DeviationLaw::settleBins() {
@@ -208,8 +201,8 @@ void DeviationLaw::settleBins() {
   // the spread is fitted to a tail already known where there is one.
   const auto crossing = [](double spread, double edge) { return std::sqrt(spread * std::log(2 / edge) / 2); };
   const double spread = 4.0 * k_ * (m_ - k_) / m_;
-  for (bool open = true; open;) {
-    open = false;
+  for (int round = 0, open = 1; open; ++round) {
+    open = 0;
     std::vector<int> exact, floats;
     for (int i = 0; i < bin_count; ++i) {
       int& a = lo[static_cast<std::size_t>(i)];
@@ -220,7 +213,11 @@ void DeviationLaw::settleBins() {
         else if (r == 0) b = d;
       }
       if (a == b) continue;
-      open = true;
+      open = 1;
+      // The first round computes one tail near the crossings of three edges
+      // alone: the others are then predicted between known tails.
+      const bool anchor = i == 0 || i == 4 || i == passing_edge;
+      if (round == 0 && !anchor) continue;
       const double edge = static_cast<double>(edge_num[i]) / edge_den[i];
       // A tail known or approximated: no pass.
       const auto seen = [&](int d) { return d >= 1 && d <= maxDev_ && (known(d) || rough(d)); };
@@ -230,9 +227,10 @@ void DeviationLaw::settleBins() {
       double guess = 0;
       const bool below = seen(a - 1), above = seen(b);
       if (below && above && tailAt(a - 1) > 0 && tailAt(b) > 0) {
-        // Between two known tails: log-linear in d.
+        // Between two known tails: log-linear in d^2, as the bridge's is.
         const double l1 = std::log(tailAt(a - 1)), l2 = std::log(tailAt(b));
-        guess = (a - 1) + (b - a + 1) * (l1 - std::log(edge)) / std::max(l1 - l2, 1e-300);
+        const double s1 = static_cast<double>(a - 1) * (a - 1), s2 = static_cast<double>(b) * b;
+        guess = std::sqrt(s1 + (s2 - s1) * (l1 - std::log(edge)) / std::max(l1 - l2, 1e-300));
       } else if (below || above) {
         const int d = below ? a - 1 : b;
         const double t = std::clamp(tailAt(d), 1e-300, 0.99);
@@ -242,15 +240,20 @@ void DeviationLaw::settleBins() {
       }
       // The answer is the first d past the crossing.
       const int p = std::clamp(static_cast<int>(std::floor(std::min(guess, 1e6))) + 1, a, b);
+      if (round == 0) {
+        floats.push_back(p < b ? p : p - 1);
+        continue;
+      }
+      // tail(p - 1) only decides, in float where the float can tell; tail(p)
+      // is the crossing's double that the bins need if p is right.
       for (int d : {p - 1, p}) {
         if (d < a || d >= b) continue;
-        // A float that could not tell is followed by the double.
-        if (rough(d)) exact.push_back(d);
+        if (d == p || rough(d)) exact.push_back(d);
         else floats.push_back(d);
       }
     }
     computeTails(std::move(exact));
-    computeApprox(floats);
+    computeApprox(std::move(floats));
   }
   firstBelow_ = hi;
   computeTails(std::vector<int>(hi.begin(), hi.end()));

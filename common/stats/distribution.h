@@ -98,7 +98,7 @@ class DeviationLaw {
   // Keeps the double tail t of d, taken again in long double where tiny.
   void setTail(int d, double t);
   // The tails of ds in float, for the search of settleBins.
-  void computeApprox(const std::vector<int>& ds);
+  void computeApprox(std::vector<int> ds);
 
   int m_, k_, maxDev_;
   double err_;

@@ -28,9 +28,16 @@ TEST(BandExitsTest, PassesAgreeWithTheCountsAndTheReference) {
     lumbra::centerLinePoints(m, k, line);
     double reference = 0;
     lumbra::bandExits<double>(m, k, &h, 1, &reference, line);
-    double fast = 0;
-    if (lumbra::fastBandExit(m, k, h, fast, line)) EXPECT_EQ(fast, reference);
-    const double rough = lumbra::approxBandExit(m, k, h, line);
+    // The pass in registers, beside bands of other widths.
+    const int hs[3] = {h, std::max(1, h - 9), h + 1};
+    double fast[3] = {}, reference3[3] = {};
+    lumbra::bandExits<double>(m, k, hs, 3, reference3, line);
+    lumbra::fastBandExits(m, k, hs, 3, fast, line);
+    for (int b = 0; b < 3; ++b) EXPECT_EQ(fast[b], reference3[b]) << "band " << b;
+    lumbra::fastBandExits(m, k, &h, 1, fast, line);
+    EXPECT_EQ(fast[0], reference);
+    double rough = 0;
+    lumbra::approxBandExits(m, k, &h, 1, &rough, line);
     if (!exact) {
       const double bound = lumbra::bandExitError(m, 0x1p-24) + lumbra::bandExitError(m, 0x1p-53);
       EXPECT_LE(std::fabs(rough - reference), reference * bound + 1e-30);
