@@ -4,6 +4,7 @@
 #include <mpfr.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <charconv>
 #include <cfloat>
 #include <cmath>
@@ -33,32 +34,45 @@ struct SmirnovArgs {
   int column = 0;  // 0: every number of every line
 };
 
-// The whole input as text.
+// The whole input as text: a regular file in one read of its size (and a
+// byte more, to see it end), anything else in pieces that double from 64 KiB.
 std::string readAll(Input& in) {
   std::string text;
-  std::size_t got = 0;
+  std::size_t got = 0, piece = std::size_t{1} << 16;
+  if (in.regular()) piece = std::max(piece, static_cast<std::size_t>(in.size()) + 1);
   for (;;) {
-    text.resize(got + (std::size_t{1} << 20));
-    const std::size_t n = in.fill(reinterpret_cast<unsigned char*>(text.data()) + got, std::size_t{1} << 20);
+    text.resize(got + piece);
+    const std::size_t n = in.fill(reinterpret_cast<unsigned char*>(text.data()) + got, piece);
     got += n;
-    if (n < (std::size_t{1} << 20)) break;
+    if (n < piece) break;
+    piece = std::max(piece, got);
   }
   text.resize(got);
   return text;
 }
 
+// Where a value stands, for the line that refuses it: "NAME:LINE".
+struct Place {
+  const std::string& name;
+  std::size_t line;
+  std::string text() const { return name + ":" + std::to_string(line); }
+};
+
 // A decimal number, as the whole of `word`: an optional sign, digits with an
 // optional point, an optional exponent. NaN and the infinities are refused.
-void parseNumber(std::string_view word, const std::string& where, std::vector<double>& out) {
+void parseNumber(std::string_view word, const Place& where, std::vector<double>& out) {
   std::string_view w = word;
   if (w.size() > 1 && w.front() == '+' && w[1] != '-') w.remove_prefix(1);
   double v = 0;
   const auto [end, ec] = std::from_chars(w.data(), w.data() + w.size(), v, std::chars_format::general);
+  if (ec == std::errc() && end == w.data() + w.size() && std::isfinite(v)) {
+    out.push_back(v);
+    return;
+  }
   const std::string shown = "'" + std::string(word.substr(0, 40)) + (word.size() > 40 ? "...'" : "'");
-  if (ec == std::errc::result_out_of_range) throw Failure(where + ": " + shown + " is out of the range of numbers");
-  if (ec != std::errc() || end != w.data() + w.size()) throw Failure(where + ": " + shown + " is not a number");
-  if (!std::isfinite(v)) throw Failure(where + ": " + shown + " is not a finite number");
-  out.push_back(v);
+  if (ec == std::errc::result_out_of_range) throw Failure(where.text() + ": " + shown + " is out of the range of numbers");
+  if (ec != std::errc() || end != w.data() + w.size()) throw Failure(where.text() + ": " + shown + " is not a number");
+  throw Failure(where.text() + ": " + shown + " is not a finite number");
 }
 
 bool blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
@@ -82,7 +96,7 @@ std::vector<double> readSample(const std::string& name, int column) {
     const std::string_view s(text.data() + at, end - at);
     at = end + 1;
     ++line;
-    const std::string where = in.name() + ":" + std::to_string(line);
+    const Place where{in.name(), line};
     if (column > 0) {
       if (line == 1 || trim(s).empty()) continue;
       std::size_t from = 0;
@@ -90,7 +104,7 @@ std::vector<double> readSample(const std::string& name, int column) {
         from = s.find(',', from);
         if (from != std::string_view::npos) ++from;
       }
-      if (from == std::string_view::npos) throw Failure(where + ": no column " + std::to_string(column));
+      if (from == std::string_view::npos) throw Failure(where.text() + ": no column " + std::to_string(column));
       std::string_view field = trim(s.substr(from, s.find(',', from) - from));
       if (field.size() >= 2 && field.front() == '"' && field.back() == '"') field = trim(field.substr(1, field.size() - 2));
       parseNumber(field, where, values);

@@ -42,8 +42,13 @@ int testFile(const TestArgs& a, const std::string& file, bool several) {
   Input in(file);
   StatisticLaws laws;
   FileSummary s(a.n, a.scan.firstBlock);
+  const bool drawn = !a.report.plot.empty() || !a.report.plotDir.empty();
+  LeastPWindows where(a.scan.firstBlock);
   scanBlocks(in, a.n, a.scan, [&](const MeasuredRun& r) {
-    for (std::size_t i = 0; i < r.blocks.size(); ++i) s.add(r.length(i), r.blocks[i]);
+    for (std::size_t i = 0; i < r.blocks.size(); ++i) {
+      s.add(r.length(i), r.blocks[i]);
+      if (drawn) where.add(r.length(i), r.blocks[i].ones, r.blocks[i].deviation());
+    }
   });
   const bool sliced = a.scan.firstBlock > 0 || a.scan.blockCount != ScanOptions{}.blockCount;
   const bool histogram = needsHistogram(a.report);
@@ -53,6 +58,7 @@ int testFile(const TestArgs& a, const std::string& file, bool several) {
              [&](std::size_t done, std::size_t total) { progress.count("laws", done, total, "(m, k)"); });
   }
   SummaryReport report = reportOf(s, laws, histogram);
+  if (drawn) report.where = where.windows(laws);
   report.file = in.name();
   if (in.regular()) report.fileBits = 8 * in.size();
   ReportOptions options = a.report;
@@ -127,9 +133,11 @@ void addTestCommand(CLI::App& app, int& status) {
       "  first_block and block_count say which blocks a slice covered; `merge` takes the summaries\n"
       "  of slices to the summary of their union.\n"
       "  --plot: the ten bins of each statistic (observed bars, expected marks, the chi-square\n"
-      "  p-value in the title) and the deviations against their expectation, as one SVG with no\n"
-      "  script and no outside file or font. It is written beside FILE.svg and renamed into place,\n"
-      "  after the summary is printed. With several files, --plot-dir DIR draws DIR/NAME.svg each.\n"
+      "  p-value in the title), the deviations against their expectation, and where in the file\n"
+      "  the unusual blocks are (the least p-value of each window of blocks, on a log scale), as\n"
+      "  one SVG with no script and no outside file or font. It is written beside FILE.svg and\n"
+      "  renamed into place, after the summary is printed. With several files, --plot-dir DIR\n"
+      "  draws DIR/NAME.svg each.\n"
       "\n"
       "SLICES AND THREADS\n"
       "  --first-block I --block-count C judges blocks I .. I+C-1 alone; the first starts at bit\n"

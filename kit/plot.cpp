@@ -130,10 +130,61 @@ std::string testTitle(const char* what, const nlohmann::json& t) {
   return s;
 }
 
+// The panel of where the unusual blocks are, at height y0: -log10 of each
+// window's least p-value at its place in the file, and the level below which
+// the least p-value of a whole random file falls once in a hundred files
+// (0.01 / blocks: every block's p-value is at least uniform).
+void wherePanel(std::string& svg, double y0, const Windows& where) {
+  const double x0 = left, x1 = width - right, yTop = y0 + top, yBase = y0 + panel - bottom;
+  const std::uint64_t first = where.front().firstBlock;
+  const std::uint64_t blocks = where.back().firstBlock + where.back().blocks - first;
+  const std::uint64_t wide = where.front().blocks;
+  text(svg, x0, y0 + 22,
+       "where: the least p-value of each " +
+           (wide == 1 ? std::string("block") : "window of " + std::to_string(wide) + " blocks"),
+       "start", " font-weight=\"bold\"");
+  const double level = -std::log10(0.01 / static_cast<double>(blocks));
+  double highest = level;
+  for (const LeastPWindows::Window& w : where) highest = std::max(highest, -w.log10LeastP);
+  const double step = niceStep(highest, 4);
+  const double yMax = std::max(step, std::ceil(highest * 1.08 / step) * step);
+  auto yOf = [&](double v) { return yBase - (yBase - yTop) * v / yMax; };
+  for (double v = 0; v <= yMax * 1.0001; v += step) {
+    line(svg, x0 - 4, yOf(v), x1, yOf(v), "#e4e4e4");
+    text(svg, x0 - 8, yOf(v) + 4, v == 0 ? std::string("1") : "1e-" + num(v), "end");
+  }
+  line(svg, x0, yTop - 6, x0, yBase, "#333");
+  line(svg, x0, yBase, x1, yBase, "#333");
+  auto xOf = [&](double block) {
+    return x0 + (x1 - x0) * (block - static_cast<double>(first)) / static_cast<double>(blocks);
+  };
+  // One vertical stroke per window: a window is a pixel or less wide once
+  // there are more blocks than pixels, and a flawed region shows as a ridge.
+  svg += "<path fill=\"none\" stroke=\"" + std::string(bar_colour) + "\" stroke-width=\"1\" d=\"";
+  for (const LeastPWindows::Window& w : where) {
+    const double x = xOf(static_cast<double>(w.firstBlock) + static_cast<double>(w.blocks) / 2);
+    svg += "M" + num(x, "%.2f") + " " + num(yBase, "%.1f") + "V" + num(yOf(-w.log10LeastP), "%.2f");
+  }
+  svg += "\"/>\n";
+  svg += "<line x1=\"" + num(x0, "%.1f") + "\" y1=\"" + num(yOf(level), "%.2f") + "\" x2=\"" + num(x1, "%.1f") +
+         "\" y2=\"" + num(yOf(level), "%.2f") + "\" stroke=\"" + mark_colour +
+         "\" stroke-width=\"1.5\" stroke-dasharray=\"6 4\"/>\n";
+  text(svg, x1 - 4, yOf(level) - 5, "0.01 / blocks: a random file's least, once in 100 files", "end");
+  const double tick = std::max(1.0, niceStep(static_cast<double>(blocks), 6));  // whole blocks
+  for (double b = 0; b <= static_cast<double>(blocks) + 0.5; b += tick) {
+    const double x = xOf(static_cast<double>(first) + b);
+    line(svg, x, yBase, x, yBase + 4, "#333");
+    text(svg, x, yBase + 17, num(static_cast<double>(first) + b, "%.0f"), "middle");
+  }
+  text(svg, (x0 + x1) / 2, y0 + panel - 10, "block", "middle");
+  text(svg, 18, (yTop + yBase) / 2, "least p-value", "middle",
+       (" transform=\"rotate(-90 18 " + num((yTop + yBase) / 2, "%.1f") + ")\"").c_str());
+}
+
 }  // namespace
 
-std::string plotSvg(const nlohmann::json& summary, const std::string& file) {
-  const double height = header + 3 * panel;
+std::string plotSvg(const nlohmann::json& summary, const std::string& file, const Windows& where) {
+  const double height = header + (where.empty() ? 3 : 4) * panel;
   std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                     "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + num(width) + "\" height=\"" + num(height) +
                     "\" viewBox=\"0 0 " + num(width) + " " + num(height) +
@@ -180,12 +231,14 @@ std::string plotSvg(const nlohmann::json& summary, const std::string& file) {
   const auto every = std::max<std::size_t>(1, static_cast<std::size_t>(niceStep(static_cast<double>(ds), 12)));
   panelOf(svg, y0, "deviations d of the blocks", "deviation d", observed, expected,
           [&](std::size_t i) { return i % every == 0 ? std::to_string(i) : std::string(); });
+  if (!where.empty()) wherePanel(svg, y0 + panel, where);
   svg += "</svg>\n";
   return svg;
 }
 
-void writePlot(const nlohmann::json& summary, const std::string& path, bool replace, const std::string& file) {
-  AtomicOutput::writeFile(path, plotSvg(summary, file), replace);
+void writePlot(const nlohmann::json& summary, const std::string& path, bool replace, const std::string& file,
+               const Windows& where) {
+  AtomicOutput::writeFile(path, plotSvg(summary, file, where), replace);
 }
 
 }  // namespace lumbra::kit

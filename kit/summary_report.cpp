@@ -151,6 +151,12 @@ std::string verdictWords(const Verdict& v, const BinArray& binsExpected, const s
   if (!v.pValue) {
     int bins = 0;
     for (double e : binsExpected) bins += e > 0;
+    // NOTE: every block sure to fall in the top bin is every block's p-value
+    // sure to be 1: where the p-values of ones or deviation are not all 1,
+    // the least is at most 1/2 (ones of m >= 2 bits; deviations checked for
+    // every (m, k) up to m = 160).
+    if (bins == 1 && binsExpected[bin_count - 1] > 0)
+      return what + " cannot vary in blocks like these: every block's p-value is 1, nothing to judge";
     if (bins <= 1) return "nothing to judge in " + what + ": every block's p-value is sure to fall in one bin";
     return "too few blocks to judge " + what + ": fewer than two groups of 5 expected";
   }
@@ -292,7 +298,7 @@ int printReport(const SummaryReport& r, const ReportOptions& options, const std:
     }
   }
   out.flush();
-  if (!options.plot.empty()) writePlot(toJson(r), options.plot, options.force, r.file);
+  if (!options.plot.empty()) writePlot(toJson(r), options.plot, options.force, r.file, r.where);
   if (options.failBelow > 0) {
     for (const Judged& j : judged)
       if (j.verdict.pValue && *j.verdict.pValue < options.failBelow) return status_verdict;

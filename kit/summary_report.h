@@ -19,6 +19,7 @@
 #include <nlohmann/json.hpp>
 
 #include "stats/file_summary.h"
+#include "stats/least_p_windows.h"
 #include "stats/whole_file.h"
 
 namespace CLI {
@@ -66,6 +67,9 @@ struct SummaryReport {
   std::optional<std::uint64_t> fileBits;
   std::vector<BlockRange> ranges;
   std::string file;  // the input's name, for the picture's title (may be empty)
+  // Where in the file the unusual blocks are, for the picture: empty when
+  // not gathered (a merge of summaries, or no picture asked for).
+  std::vector<LeastPWindows::Window> where;
 };
 
 struct ReportOptions {
@@ -90,8 +94,9 @@ std::string chiSquareTailText(double chi2, int dof, int digits);
 
 // What a statistic's verdict says in words: "looks random (p = 0.45)", "is
 // suspicious ...", "is not random ..." after `what`; or, with no chi-square,
-// why there is nothing to judge (its blocks' p-values are sure to fall in
-// one bin; too few blocks for two groups of 5 expected).
+// why there is nothing to judge (the statistic cannot vary in such blocks:
+// every p-value is 1; or its blocks' p-values are sure to fall in one bin;
+// too few blocks for two groups of 5 expected).
 std::string verdictWords(const Verdict& v, const BinArray& binsExpected, const std::string& what);
 
 // Whether printing asks for the expected histogram of deviations (JSON,

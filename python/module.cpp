@@ -12,7 +12,9 @@
 #include <chrono>
 #include <climits>
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "lumbra/lumbra.h"
 
@@ -37,6 +39,33 @@ lumbra::BigNat toBigNat(const py::int_& v, const char* name) {
   for (std::size_t i = 0; i < bytes.size(); ++i)
     words[i / 8] |= static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[i])) << (8 * (i % 8));
   return lumbra::BigNat::from_words(std::move(words));
+}
+
+// A sample as doubles. A one-dimensional buffer of native doubles (a NumPy
+// float64 array, array('d'), a memoryview of one) is copied as it lies;
+// anything else goes through pybind11's conversion of a sequence, one
+// Python object at a time (0.7 ms for two NumPy samples of 10^4 values,
+// a sixth of the test's own time there).
+std::vector<double> sampleOf(const py::handle& obj, const char* name) {
+  if (PyObject_CheckBuffer(obj.ptr()) != 0) {
+    const py::buffer_info info = py::reinterpret_borrow<py::buffer>(obj).request();
+    if (info.ndim == 1 && info.itemsize == static_cast<py::ssize_t>(sizeof(double)) &&
+        info.format == py::format_descriptor<double>::format()) {
+      std::vector<double> v(static_cast<std::size_t>(info.shape[0]));
+      const auto* at = static_cast<const char*>(info.ptr);
+      for (double& x : v) {
+        std::memcpy(&x, at, sizeof x);
+        at += info.strides[0];
+      }
+      return v;
+    }
+  }
+  try {
+    return obj.cast<std::vector<double>>();
+  } catch (const py::cast_error&) {
+    throw py::type_error(std::string(name) + " must be a sequence of numbers, not " +
+                         py::str(py::type::handle_of(obj).attr("__name__")).cast<std::string>());
+  }
 }
 
 py::object toFraction(const lumbra::Fraction& f) {
@@ -413,8 +442,8 @@ longest_run.
 )");
   m.def(
       "ks_2samp",
-      [](const std::vector<double>& x, const std::vector<double>& y, const std::string& alternative,
-         bool exact) {
+      [](const py::object& xs, const py::object& ys, const std::string& alternative, bool exact) {
+        const std::vector<double> x = sampleOf(xs, "x"), y = sampleOf(ys, "y");
         lumbra::SmirnovAlternative alt = lumbra::SmirnovAlternative::two_sided;
         if (alternative == "less")
           alt = lumbra::SmirnovAlternative::less;

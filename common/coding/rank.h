@@ -72,6 +72,12 @@ class SmallBuffer {
   std::size_t size_ = 0;
 };
 
+__extension__ using WideLimb = unsigned __int128;
+
+// index = the sum of col[i] * 2^(64 i), i < n: counts summed limb by limb
+// in 128-bit columns (so that no addition carries), the carries taken once.
+void setFromColumns(const WideLimb* col, std::size_t n, mpz_ptr index);
+
 }  // namespace detail
 
 class SuffixCounts {
@@ -102,6 +108,9 @@ class SuffixCounts {
 
   // c = C(m, k, d); c is an initialised mpz owned by the caller.
   void total(mpz_ptr c) const;
+  // c = the count of (x, o): the band paths from the point after x bits,
+  // o of them ones, to the end; 0 outside the band. Requires 0 <= x <= m.
+  void count(int x, std::int64_t o, mpz_ptr c) const;
   // The index of vb. Requires vb.size() == m. Throws BlockOutsideBand when
   // vb has other than k one bits or its walk strays more than d from the
   // line (walkStats gives k and its deviation); index is then unspecified.

@@ -30,6 +30,7 @@
 #include <span>
 #include <string>
 
+#include "coding/byte_rank.h"
 #include "coding/rank.h"
 
 namespace lumbra {
@@ -79,6 +80,9 @@ class Shaper {
  private:
   int n_, d_, bits_;
   SuffixCounts table_;
+  // unshape's ranking a byte at a time, where its sums are few (n <= 256
+  // and d small; see byte_rank.h); otherwise empty, and table_ ranks.
+  ByteRanker bytes_;
 };
 
 }  // namespace lumbra

@@ -22,9 +22,10 @@
 // Memory: the band (two integers per row) is the caller's. countInside runs
 // the limb rows of limb_rows.h (two rows per half, each only as wide as the
 // band's widest row, in limbs of C(a + b, a)'s size at most);
-// leaveProbability keeps four rows of a + 3 double pairs (two per half),
-// 64 MiB at a = 10^6; both also the band cut to the points that can still
-// reach the end (two 32-bit bounds per row, 16 MiB at a + b = 2 10^6). All
+// leaveProbability keeps four rows of double pairs (two per half), each as
+// wide as the band's widest row and three more; both also the band cut to
+// the points that can still reach the end (two 32-bit bounds per row,
+// 16 MiB at a + b = 2 10^6). All
 // of it is taken on the calling thread and given back before the call
 // returns. Both run their two halves on two threads when asked to and worth
 // it; the answer is the same bytes either way. Both throw std::bad_alloc;
@@ -65,8 +66,14 @@ struct LeaveProbability {
   double error = 0;       // |value - P| <= error * P
 };
 
+// How the rows of leaveProbability are stepped: `automatic` takes the
+// widest vectors the processor has, `plain` one cell at a time (the
+// reference the vector kernels match to the bit, for tests).
+enum class BandKernel { automatic, plain };
+
 // P(a uniformly drawn path leaves the band) on at most `threads` threads (0:
 // one per core). Requires what countInside requires.
-LeaveProbability leaveProbability(const GeneralBand& band, unsigned threads = 0);
+LeaveProbability leaveProbability(const GeneralBand& band, unsigned threads = 0,
+                                  BandKernel kernel = BandKernel::automatic);
 
 }  // namespace lumbra

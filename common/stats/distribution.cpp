@@ -5,15 +5,10 @@
 #include <limits>
 
 #include "band/center_line.h"
+#include "stats/band_exits.h"
 #include "band/widest_deviation.h"
 #include "count/count.h"
 #include "kova/hard_assert.h"
-
-#if defined(__x86_64__)
-#include <immintrin.h>
-#elif defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace lumbra {
 
@@ -23,150 +18,6 @@ namespace {
 constexpr int edge_num[bin_count] = {9, 8, 7, 6, 5, 4, 3, 2, 1, 1};
 constexpr int edge_den[bin_count] = {10, 10, 10, 10, 10, 10, 10, 10, 10, 100};
 constexpr int passing_edge = 9;
-
-// One step of the walks that stay inside: dst[j] for j in [lo, hi] from
-// src[j - 1] (a one step) and src[j] (a zero step).
-template <class F>
-void stepRow(F* __restrict dst, const F* src, const F* __restrict ow, const F* __restrict zb, F left, F inv, int lo,
-             int hi) {
-  for (int j = lo; j <= hi; ++j) dst[j] = (src[j - 1] * ow[j] + src[j] * (left + zb[j])) * inv;
-}
-
-#if defined(__x86_64__)
-// The same for doubles, four or eight at a time where the processor has AVX
-// or AVX-512: the same roundings (no fused multiply-add: this unit is built
-// with -ffp-contract=off), so the same tails on any processor.
-__attribute__((target("avx"))) void stepRowAvx(double* __restrict dst, const double* src,
-                                               const double* __restrict ow, const double* __restrict zb,
-                                               double left, double inv, int lo, int hi) {
-  const __m256d vl = _mm256_set1_pd(left), vi = _mm256_set1_pd(inv);
-  int j = lo;
-  for (; j + 3 <= hi; j += 4) {
-    const __m256d one = _mm256_mul_pd(_mm256_loadu_pd(src + j - 1), _mm256_loadu_pd(ow + j));
-    const __m256d zero = _mm256_mul_pd(_mm256_loadu_pd(src + j), _mm256_add_pd(vl, _mm256_loadu_pd(zb + j)));
-    _mm256_storeu_pd(dst + j, _mm256_mul_pd(_mm256_add_pd(one, zero), vi));
-  }
-  for (; j <= hi; ++j) dst[j] = (src[j - 1] * ow[j] + src[j] * (left + zb[j])) * inv;
-}
-
-__attribute__((target("avx512f"))) void stepRowAvx512(double* __restrict dst, const double* src,
-                                                      const double* __restrict ow, const double* __restrict zb,
-                                                      double left, double inv, int lo, int hi) {
-  const __m512d vl = _mm512_set1_pd(left), vi = _mm512_set1_pd(inv);
-  int j = lo;
-  for (; j + 7 <= hi; j += 8) {
-    const __m512d one = _mm512_mul_pd(_mm512_loadu_pd(src + j - 1), _mm512_loadu_pd(ow + j));
-    const __m512d zero = _mm512_mul_pd(_mm512_loadu_pd(src + j), _mm512_add_pd(vl, _mm512_loadu_pd(zb + j)));
-    _mm512_storeu_pd(dst + j, _mm512_mul_pd(_mm512_add_pd(one, zero), vi));
-  }
-  if (j <= hi) {
-    // The last one to seven in one masked step.
-    const __mmask8 k = static_cast<__mmask8>((1u << (hi - j + 1)) - 1);
-    const __m512d one = _mm512_mul_pd(_mm512_maskz_loadu_pd(k, src + j - 1), _mm512_maskz_loadu_pd(k, ow + j));
-    const __m512d zero =
-        _mm512_mul_pd(_mm512_maskz_loadu_pd(k, src + j), _mm512_add_pd(vl, _mm512_maskz_loadu_pd(k, zb + j)));
-    _mm512_mask_storeu_pd(dst + j, k, _mm512_mul_pd(_mm512_add_pd(one, zero), vi));
-  }
-}
-
-const bool has_avx = __builtin_cpu_supports("avx");
-const bool has_avx512 = __builtin_cpu_supports("avx512f");
-
-#endif
-
-#if defined(__SSE2__)
-// The same for doubles, two at a time, with the same roundings.
-template <>
-void stepRow<double>(double* __restrict dst, const double* src, const double* __restrict ow,
-                     const double* __restrict zb, double left, double inv, int lo, int hi) {
-#if defined(__x86_64__)
-  if (has_avx512) return stepRowAvx512(dst, src, ow, zb, left, inv, lo, hi);
-  if (has_avx) return stepRowAvx(dst, src, ow, zb, left, inv, lo, hi);
-#endif
-  const __m128d vl = _mm_set1_pd(left), vi = _mm_set1_pd(inv);
-  int j = lo;
-  for (; j < hi; j += 2) {
-    const __m128d one = _mm_mul_pd(_mm_loadu_pd(src + j - 1), _mm_loadu_pd(ow + j));
-    const __m128d zero = _mm_mul_pd(_mm_loadu_pd(src + j), _mm_add_pd(vl, _mm_loadu_pd(zb + j)));
-    _mm_storeu_pd(dst + j, _mm_mul_pd(_mm_add_pd(one, zero), vi));
-  }
-  if (j == hi) dst[j] = (src[j - 1] * ow[j] + src[j] * (left + zb[j])) * inv;
-}
-#endif
-
-// For each half-width h of widths[0 .. count): P(the walk of a block of
-// (m, k) leaves the band of half-width h around its center line L), the bits drawn without replacement from k ones and
-// m - k zeros. f holds, for the walks that stayed inside so far, the
-// probability of each number j of ones seen (index j + 1); each step moves
-// a one with probability (k - j) / (m - x) and a zero otherwise. What leaves
-// the band is summed as it leaves, so the result is a sum of positive terms
-// and keeps its relative accuracy however small it is.
-// NOTE: every value is a sum of products of such steps: each step rounds at
-// most five times and the exits are summed once more, so the result is
-// within gamma(10 (m + 2)) of the exact tail, as long as the doubles'
-// subnormal range adds nothing that matters (see DeviationLaw::tail).
-template <class F>
-void exitProbabilities(int m, int k, const int* widths, int count, F* out, const std::vector<int>& L) {
-  // The weights of a step into j: k - j + 1 ones were left before a one
-  // step, and (m - x) + (j - k) zeros before a zero step.
-  std::vector<F> oneWeight(static_cast<std::size_t>(k) + 3), zeroBase(oneWeight.size());
-  for (int j = 0; j <= k + 1; ++j) {
-    oneWeight[static_cast<std::size_t>(j)] = F(k - j + 1);
-    zeroBase[static_cast<std::size_t>(j)] = F(j - k);
-  }
-  struct Band {
-    int h, curLo = 0, curHi = 0;
-    F exits = F(0);
-    std::vector<F> f, g;
-  };
-  std::vector<Band> bands(static_cast<std::size_t>(count));
-  for (int b = 0; b < count; ++b) {
-    Band& band = bands[static_cast<std::size_t>(b)];
-    band.h = widths[b];
-    band.f.assign(oneWeight.size(), F(0));
-    band.g.assign(oneWeight.size(), F(0));
-    band.f[1] = F(1);
-  }
-  const F* __restrict ow = oneWeight.data();
-  const F* __restrict zb = zeroBase.data();
-  for (int x = 0, live = count; x < m && live > 0; ++x) {
-    const F inv = F(1) / F(m - x);
-    const F left = F(m - x);
-    const int line = x + 1 + L[static_cast<std::size_t>(x) + 1];
-    const int floor = std::max(0, x + 1 - (m - k)), ceiling = std::min(k, x + 1);
-    live = 0;
-    // NOTE: the bands do not wait on each other: their rows interleaved, the
-    // processor overlaps one band's step with the next one's.
-    for (Band& band : bands) {
-      if (band.curLo > band.curHi) continue;
-      ++live;
-      const int nlo = std::max((line - band.h + 1) >> 1, floor), nhi = std::min((line + band.h) >> 1, ceiling);
-      F* src = band.f.data() + 1;  // src[j], zero outside [curLo, curHi]
-      F* __restrict dst = band.g.data() + 1;
-      stepRow(dst, src, ow, zb, left, inv, nlo, nhi);
-      auto leave = [&](int j) {
-        if (j < nlo || j > nhi) band.exits += src[j] * F(m - x - k + j) * inv;
-        if (j + 1 < nlo || j + 1 > nhi) band.exits += src[j] * F(k - j) * inv;
-      };
-      const int leftEnd = std::min(band.curHi, nlo - 1), rightStart = std::max(band.curLo, nhi);
-      if (leftEnd >= rightStart) {
-        for (int j = band.curLo; j <= band.curHi; ++j) leave(j);
-      } else {
-        for (int j = band.curLo; j <= leftEnd; ++j) leave(j);
-        for (int j = rightStart; j <= band.curHi; ++j) leave(j);
-      }
-      // NOTE: the band's ends move up by 0 or 1 a step, so the next step
-      // reads only [nlo - 1, nhi]: a zero on either side of the new row is
-      // all the clearing the row needs, not a pass over the old one.
-      dst[nlo - 1] = F(0);
-      dst[nhi + 1] = F(0);
-      band.f.swap(band.g);
-      band.curLo = nlo;
-      band.curHi = nhi;
-    }
-  }
-  for (int b = 0; b < count; ++b) out[b] = bands[static_cast<std::size_t>(b)].exits;
-}
 
 }  // namespace
 
@@ -250,25 +101,23 @@ void DeviationLaw::computeTails(std::vector<int> ds) {
   ds.erase(std::unique(ds.begin(), ds.end()), ds.end());
   if (static_cast<std::size_t>(ds.front()) >= tails_.size()) tails_.resize(static_cast<std::size_t>(ds.front()) + 1, -1.0L);
   if (line_.empty()) centerLinePoints(m_, k_, line_);
-  // NOTE: four bands a pass: measured at m = 4096, k = 2048 on the shared
-  // 2-core machine, each band of a pass of four cost 0.8 to 0.9 of a band
-  // alone (the rows of different bands overlap in the processor).
-  constexpr std::size_t batch = 4;
-  std::array<int, batch> widths{};
-  std::array<double, batch> exits{};
-  for (std::size_t first = 0; first < ds.size(); first += batch) {
-    const std::size_t count = std::min(batch, ds.size() - first);
-    for (std::size_t b = 0; b < count; ++b) widths[b] = ds[first + b] - 1;
-    exitProbabilities<double>(m_, k_, widths.data(), static_cast<int>(count), exits.data(), line_);
-    for (std::size_t b = 0; b < count; ++b) {
-      // NOTE: doubles first; a tail below 1e-250 is taken again in long
-      // double, whose range holds every tail of m <= 4096 (>= 1/C(m, k)),
-      // so that no part of it is lost below the doubles' smallest numbers.
-      long double t = exits[b];
-      if (t < 1e-250L) exitProbabilities<long double>(m_, k_, &widths[b], 1, &t, line_);
-      tails_[static_cast<std::size_t>(ds[first + b])] = t;
-    }
+  std::vector<int> widths(ds.size());
+  std::vector<double> exits(ds.size());
+  for (std::size_t i = 0; i < ds.size(); ++i) widths[i] = ds[i] - 1;
+  fastBandExits(m_, k_, widths.data(), static_cast<int>(widths.size()), exits.data(), line_);
+  for (std::size_t i = 0; i < ds.size(); ++i) setTail(ds[i], exits[i]);
+}
+
+void DeviationLaw::setTail(int d, double t) {
+  // NOTE: doubles first; a tail below 1e-250 is taken again in long double,
+  // whose range holds every tail of m <= 4096 (>= 1/C(m, k)), so that no
+  // part of it is lost below the doubles' smallest numbers.
+  long double exact = t;
+  if (exact < 1e-250L) {
+    const int h = d - 1;
+    bandExits<long double>(m_, k_, &h, 1, &exact, line_);
   }
+  tails_[static_cast<std::size_t>(d)] = exact;
 }
 
 void DeviationLaw::tailCount(mpz_ptr num, mpz_ptr den, int d) const {
@@ -298,46 +147,90 @@ bool DeviationLaw::atLeast(int d, int num, int den) {
   return mpz_cmp(tn.get(), td.get()) >= 0;
 }
 
+void DeviationLaw::computeApprox(std::vector<int> ds) {
+  std::erase_if(ds, [&](int d) {
+    return d <= 0 || d > maxDev_ || (static_cast<std::size_t>(d) < approx_.size() && approx_[static_cast<std::size_t>(d)] >= 0);
+  });
+  if (ds.empty()) return;
+  std::sort(ds.begin(), ds.end());
+  ds.erase(std::unique(ds.begin(), ds.end()), ds.end());
+  if (static_cast<std::size_t>(ds.back()) >= approx_.size()) approx_.resize(static_cast<std::size_t>(ds.back()) + 1, -1.0);
+  std::vector<int> widths(ds.size());
+  std::vector<double> exits(ds.size());
+  for (std::size_t i = 0; i < ds.size(); ++i) widths[i] = ds[i] - 1;
+  approxBandExits(m_, k_, widths.data(), static_cast<int>(widths.size()), exits.data(), line_);
+  for (std::size_t i = 0; i < ds.size(); ++i) approx_[static_cast<std::size_t>(ds[i])] = exits[i];
+}
+
 void DeviationLaw::settleBins() {
   if (settled_) return;
   // For each edge the answer, the least d whose tail is below it, lies in
   // [lo, hi]: tail(lo - 1) is at least the edge (tail(0) = 1), tail(hi) is
   // below it (tail(maxDev + 1) = 0). Each round narrows every interval with
-  // the tails known, then computes, in batched passes, the two tails around
-  // each open edge's predicted crossing: a right prediction settles the
-  // edge in one round.
+  // the tails known, then computes the two tails around each open edge's
+  // predicted crossing: a right prediction settles the edge in one round.
+  // NOTE: the search decides on tails in float (a pass of half the
+  // vectors, within a proven bound); a double, and where its bound does
+  // not settle it the exact count, decides only the few near an edge. The
+  // bins then need the doubles at the crossings alone, about ten a law.
   std::array<int, bin_count> lo{}, hi{};
   lo.fill(1);
   hi.fill(maxDev_ + 1);
+  if (line_.empty()) centerLinePoints(m_, k_, line_);
   const auto known = [&](int d) {
     return d == 0 || d > maxDev_ || (static_cast<std::size_t>(d) < tails_.size() && tails_[static_cast<std::size_t>(d)] >= 0);
+  };
+  const auto rough = [&](int d) {
+    return d > 0 && static_cast<std::size_t>(d) < approx_.size() && approx_[static_cast<std::size_t>(d)] >= 0;
+  };
+  // The float's error, twice over, and whatever the subnormal range lost.
+  const double slack = 2 * bandExitError(m_, 0x1p-24), lost = 1e-30;
+  // Which side of edge i tail(d) is on: 1 at or above, 0 below, -1 not known.
+  const auto side = [&](int d, int i) {
+    if (known(d)) return atLeast(d, edge_num[i], edge_den[i]) ? 1 : 0;
+    if (rough(d)) {
+      const double t = approx_[static_cast<std::size_t>(d)];
+      const double edge = static_cast<double>(edge_num[i]) / edge_den[i];
+      if (t * (1 - slack) - lost > edge * (1 + 1e-15)) return 1;
+      if (t * (1 + slack) + lost < edge * (1 - 1e-15)) return 0;
+    }
+    return -1;
   };
   // The Brownian bridge of the steps' variance 4 p (1 - p) over m steps
   // leaves the band of half-width d with P(D >= d) ~ 2 exp(-2 d^2 / spread);
   // the spread is fitted to a tail already known where there is one.
   const auto crossing = [](double spread, double edge) { return std::sqrt(spread * std::log(2 / edge) / 2); };
   const double spread = 4.0 * k_ * (m_ - k_) / m_;
-  for (bool open = true; open;) {
-    open = false;
-    std::vector<int> probes;
+  for (int round = 0, open = 1; open; ++round) {
+    open = 0;
+    std::vector<int> exact, floats;
     for (int i = 0; i < bin_count; ++i) {
       int& a = lo[static_cast<std::size_t>(i)];
       int& b = hi[static_cast<std::size_t>(i)];
       for (int d = a; d < b; ++d) {
-        if (!known(d)) continue;
-        if (atLeast(d, edge_num[i], edge_den[i])) a = d + 1;
-        else b = d;
+        const int r = side(d, i);
+        if (r == 1) a = d + 1;
+        else if (r == 0) b = d;
       }
       if (a == b) continue;
-      open = true;
+      open = 1;
+      // The first round computes one tail near the crossings of three edges
+      // alone: the others are then predicted between known tails.
+      const bool anchor = i == 0 || i == 4 || i == passing_edge;
+      if (round == 0 && !anchor) continue;
       const double edge = static_cast<double>(edge_num[i]) / edge_den[i];
-      const auto tailAt = [&](int d) { return static_cast<double>(tail(d)); };  // known: no pass
+      // A tail known or approximated: no pass.
+      const auto seen = [&](int d) { return d >= 1 && d <= maxDev_ && (known(d) || rough(d)); };
+      const auto tailAt = [&](int d) {
+        return known(d) ? static_cast<double>(tails_[static_cast<std::size_t>(d)]) : approx_[static_cast<std::size_t>(d)];
+      };
       double guess = 0;
-      const bool below = a - 1 >= 1 && known(a - 1), above = b <= maxDev_ && known(b);
+      const bool below = seen(a - 1), above = seen(b);
       if (below && above && tailAt(a - 1) > 0 && tailAt(b) > 0) {
-        // Between two known tails: log-linear in d.
+        // Between two known tails: log-linear in d^2, as the bridge's is.
         const double l1 = std::log(tailAt(a - 1)), l2 = std::log(tailAt(b));
-        guess = (a - 1) + (b - a + 1) * (l1 - std::log(edge)) / std::max(l1 - l2, 1e-300);
+        const double s1 = static_cast<double>(a - 1) * (a - 1), s2 = static_cast<double>(b) * b;
+        guess = std::sqrt(s1 + (s2 - s1) * (l1 - std::log(edge)) / std::max(l1 - l2, 1e-300));
       } else if (below || above) {
         const int d = below ? a - 1 : b;
         const double t = std::clamp(tailAt(d), 1e-300, 0.99);
@@ -347,12 +240,23 @@ void DeviationLaw::settleBins() {
       }
       // The answer is the first d past the crossing.
       const int p = std::clamp(static_cast<int>(std::floor(std::min(guess, 1e6))) + 1, a, b);
-      if (p - 1 >= a) probes.push_back(p - 1);
-      if (p < b) probes.push_back(p);
+      if (round == 0) {
+        floats.push_back(p < b ? p : p - 1);
+        continue;
+      }
+      // tail(p - 1) only decides, in float where the float can tell; tail(p)
+      // is the crossing's double that the bins need if p is right.
+      for (int d : {p - 1, p}) {
+        if (d < a || d >= b) continue;
+        if (d == p || rough(d)) exact.push_back(d);
+        else floats.push_back(d);
+      }
     }
-    computeTails(std::move(probes));
+    computeTails(std::move(exact));
+    computeApprox(std::move(floats));
   }
   firstBelow_ = hi;
+  computeTails(std::vector<int>(hi.begin(), hi.end()));
   const auto fb = [&](int i) { return firstBelow_[static_cast<std::size_t>(i)]; };
   binProb_[9] = static_cast<double>(1.0L - tail(fb(0)));
   for (int b = 1; b <= 8; ++b) binProb_[static_cast<std::size_t>(b)] = static_cast<double>(tail(fb(8 - b)) - tail(fb(9 - b)));

@@ -11,8 +11,9 @@
 // p-value is at least 0.01; both are decided exactly.
 //
 // OnesLaw holds the exact binomial sums of one m; DeviationLaw the tails of
-// one (m, k), computed in floating point for each d when first asked for,
-// with exact big-integer counts where a decision needs them.
+// one (m, k), computed in floating point for each d when first asked for
+// (stats/band_exits.h), with exact big-integer counts where a decision
+// needs them.
 // Laws caches both by m and (m, k); everything lives on the heap, owned by
 // the Laws, until it goes. None of these is safe to share between threads
 // while it changes; give each thread its own Laws.
@@ -94,11 +95,16 @@ class DeviationLaw {
   void settleBins();
   // Whether p_deviation(d) >= num/den, exactly.
   bool atLeast(int d, int num, int den);
+  // Keeps the double tail t of d, taken again in long double where tiny.
+  void setTail(int d, double t);
+  // The tails of ds in float, for the search of settleBins.
+  void computeApprox(std::vector<int> ds);
 
   int m_, k_, maxDev_;
   double err_;
   std::vector<int> line_;           // the center line, once a tail needs it
   std::vector<long double> tails_;  // tail(d) by d; negative: not yet computed
+  std::vector<double> approx_;      // tail(d) in float by d, the same way
   // NOTE: bins and passing are monotone in d, so the d where each edge is
   // crossed stands for them all: firstBelow_[i] is the least d whose tail is
   // below edge i (edges 0.9, 0.8, ..., 0.1, then 0.01).

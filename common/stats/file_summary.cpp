@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "stats/calibrated_chi_square.h"
 #include "stats/chi_square.h"
 #include "stats/walk_statistics.h"
 #include "kova/hard_assert.h"
@@ -19,29 +20,31 @@ Verdict judge(const StatisticFigures& f) {
   v.passingSd = std::sqrt(f.passingVariance);
   if (v.passingSd > 0) v.passingZ = (static_cast<double>(f.passing) - f.passingExpected) / v.passingSd;
 
-  std::vector<std::pair<double, double>> groups;  // (observed, expected)
-  double obs = 0, exp = 0;
-  bool open = false;
-  for (int b = 0; b < bin_count; ++b) {
-    obs += static_cast<double>(f.binsObserved[static_cast<std::size_t>(b)]);
-    exp += f.binsExpected[static_cast<std::size_t>(b)];
-    open = true;
+  std::array<std::size_t, bin_count> group{};  // of each bin
+  std::size_t groups = 0;
+  double exp = 0;
+  for (std::size_t b = 0; b < bin_count; ++b) {
+    group[b] = groups;
+    exp += f.binsExpected[b];
     if (exp >= 5) {
-      groups.emplace_back(obs, exp);
-      obs = exp = 0;
-      open = false;
+      ++groups;
+      exp = 0;
     }
   }
-  if (open && !groups.empty()) {
-    groups.back().first += obs;
-    groups.back().second += exp;
+  if (groups < 2) return v;
+  // The bins after the last group to close join it.
+  for (std::size_t& g : group) g = std::min(g, groups - 1);
+  std::vector<double> diff(groups, 0.0), cov(groups * groups, 0.0);
+  for (std::size_t b = 0; b < bin_count; ++b) {
+    diff[group[b]] += static_cast<double>(f.binsObserved[b]) - f.binsExpected[b];
+    for (std::size_t c = 0; c < bin_count; ++c)
+      cov[group[b] * groups + group[c]] += f.binsCovariance[b * bin_count + c];
   }
-  if (groups.size() < 2) return v;
-  double chi2 = 0;
-  for (const auto& [o, e] : groups) chi2 += (o - e) * (o - e) / e;
-  v.chi2 = chi2;
-  v.dof = static_cast<int>(groups.size()) - 1;
-  v.pValue = chiSquareUpperTail(chi2, *v.dof);
+  const ChiSquareForm form = calibratedChiSquare(diff, cov);
+  if (form.dof < 1) return v;
+  v.chi2 = form.statistic;
+  v.dof = form.dof;
+  v.pValue = chiSquareUpperTail(form.statistic, form.dof);
   return v;
 }
 
@@ -205,6 +208,7 @@ void add_expectation(StatisticFigures& f, double count, double pass, const BinAr
   f.passingExpected += count * pass;
   f.passingVariance += count * pass * (1 - pass);
   for (std::size_t b = 0; b < bins.size(); ++b) f.binsExpected[b] += count * bins[b];
+  addTrialsCovariance(f.binsCovariance, count, bins);
 }
 
 }  // namespace
@@ -230,9 +234,6 @@ StatisticFigures FileSummary::figures(StatisticLaws& laws, std::size_t s) const 
 }
 
 namespace {
-
-// The deviation's number in summaryStatistics().
-constexpr std::size_t deviation_statistic = 1;
 
 // The deviations whose expectation a law adds to: 0 .. the last returned.
 // NOTE: the terms past a tail of 1e-30 are left out of the expected

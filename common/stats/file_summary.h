@@ -42,23 +42,31 @@
 namespace lumbra {
 
 using BinCounts = std::array<std::uint64_t, bin_count>;
+// The covariance of the bin counts, bin by bin, row by row.
+using BinCovariance = std::array<double, static_cast<std::size_t>(bin_count) * bin_count>;
 
 // One statistic's figures over many blocks: observed and expected.
 // Expectations are sums over the blocks (passingVariance of q (1 - q), q a
-// block's probability to pass), so the figures of parts add up.
+// block's probability to pass; binsCovariance of diag b - b b^T, b its bin
+// probabilities), so the figures of parts add up.
 struct StatisticFigures {
   std::uint64_t passing = 0;
   double passingExpected = 0;
   double passingVariance = 0;
   BinCounts binsObserved{};
   BinArray binsExpected{};
+  BinCovariance binsCovariance{};
 };
 
 // What the figures say. The chi-square statistic compares observed and
 // expected counts over groups of adjacent bins: from the lowest bin up, a
 // group closes once its expected count reaches 5, and a last group that
-// stays below 5 joins the one before. With fewer than two groups there is
-// no statistic (chi2, dof, pValue empty); with no spread, no z.
+// stays below 5 joins the one before. It is the quadratic form of observed
+// - expected over the groups' exact covariance (calibrated_chi_square.h),
+// which stays chi-square when the blocks' bin probabilities differ (they
+// depend on each block's ones), with the covariance's rank as dof. With
+// fewer than two groups, or groups that cannot vary, there is no statistic
+// (chi2, dof, pValue empty); with no spread, no z.
 struct Verdict {
   double passingSd = 0;
   std::optional<double> passingZ;

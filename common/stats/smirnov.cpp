@@ -5,6 +5,7 @@
 
 #include "count/mpz.h"
 #include "kova/hard_assert.h"
+#include "stats/sort_values.h"
 
 namespace lumbra {
 
@@ -22,12 +23,14 @@ Smirnov::Smirnov(std::span<const double> x, std::span<const double> y)
     : n1_(static_cast<i64>(x.size())), n2_(static_cast<i64>(y.size())) {
   hard_assert(n1_ >= 1 && n2_ >= 1 && n1_ + n2_ <= max_band_steps, "n1>=1&&n2>=1&&n1+n2<=max_band_steps");
   std::vector<double> a(x.begin(), x.end()), b(y.begin(), y.end());
-  std::sort(a.begin(), a.end());
-  std::sort(b.begin(), b.end());
+  sortValues(a);
+  sortValues(b);
   hard_assert(!std::isnan(a.back()) && !std::isnan(b.back()) && !std::isnan(a.front()) && !std::isnan(b.front()),
               "no NaN");
   // Merge: each distinct value ends one run, after every copy of it in
   // either sample.
+  ends_.reserve(a.size() + b.size());
+  xs_.reserve(a.size() + b.size());
   std::size_t i = 0, j = 0;
   while (i < a.size() || j < b.size()) {
     const double v = j == b.size() || (i < a.size() && a[i] < b[j]) ? a[i] : b[j];

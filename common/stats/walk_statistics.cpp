@@ -23,6 +23,7 @@ class OnesStatisticLaw final : public StatisticLaw {
   long double probability(int k) override { return law_.probability(k); }
   bool upperTail() const override { return false; }
   int bin(int k) override { return law_.bin(k); }
+  OnesLaw& law() { return law_; }
   bool passing(int k) override { return law_.passing(k); }
   double passingProbability() override { return law_.passingProbability(); }
   const BinArray& binProbabilities() override { return law_.binProbabilities(); }
@@ -85,6 +86,12 @@ const Statistic& onesStatistic() {
 const Statistic& deviationStatistic() {
   static const DeviationStatistic s;
   return s;
+}
+
+OnesLaw& onesLawOf(StatisticLaw& law) {
+  auto* o = dynamic_cast<OnesStatisticLaw*>(&law);
+  hard_assert(o != nullptr, "o!=nullptr");
+  return o->law();
 }
 
 DeviationLaw& deviationLawOf(StatisticLaw& law) {

@@ -9,6 +9,8 @@
 // live as long as the program. Throws std::bad_alloc.
 #pragma once
 
+#include <cstddef>
+
 #include "stats/distribution.h"
 #include "stats/statistic.h"
 
@@ -17,8 +19,15 @@ namespace lumbra {
 const Statistic& onesStatistic();
 const Statistic& deviationStatistic();
 
-// The DeviationLaw inside a law of deviationStatistic(): the tails the
-// histogram of deviations reads. `law` must be one of its laws.
+// Their places in summaryStatistics(), the first two.
+constexpr std::size_t ones_statistic = 0;
+constexpr std::size_t deviation_statistic = 1;
+
+// The OnesLaw inside a law of onesStatistic(), and the DeviationLaw inside
+// one of deviationStatistic(): what reads their tails directly (the
+// histogram of deviations, the least p-values of windows) shares the laws a
+// summary settled. `law` must be one of the statistic's laws.
+OnesLaw& onesLawOf(StatisticLaw& law);
 DeviationLaw& deviationLawOf(StatisticLaw& law);
 
 }  // namespace lumbra

@@ -1,6 +1,7 @@
 """The module against lumbra-kit's output for the same random input, its
 exact fractions against Python's own integers, and its manners: the GIL let
 go, Ctrl-C, errors, docstrings."""
+import array
 import doctest
 import fractions
 import math
@@ -267,3 +268,19 @@ def test_ks_2samp_against_scipy_and_the_command_line(kit, tmp_path, alternative)
         lumbra.ks_2samp([], [1.0])
     with pytest.raises(ValueError, match="not a finite number"):
         lumbra.ks_2samp([1.0, math.nan], [2.0])
+
+
+def test_ks_2samp_reads_buffers_as_it_reads_sequences():
+    # A buffer of doubles is copied as it lies (strided too); other buffers
+    # and sequences go through the conversion of numbers; the answers agree.
+    x, y = [0.5, -1.25, 3.0, 2.5, 0.0, 7.0], [1.0, 2.0, -0.5, 4.0, 0.25]
+    want = lumbra.ks_2samp(x, y, exact=True)
+    spaced = memoryview(array.array("d", [v for a in x for v in (a, 99.0)]))[::2]
+    assert lumbra.ks_2samp(array.array("d", x), y, exact=True) == want
+    assert lumbra.ks_2samp(spaced, array.array("d", y), exact=True) == want
+    assert lumbra.ks_2samp(array.array("f", x), tuple(y), exact=True) == want
+    numpy = pytest.importorskip("numpy")
+    assert lumbra.ks_2samp(numpy.array(x), numpy.array(y, dtype=">f8"), exact=True) == want
+    assert lumbra.ks_2samp(numpy.array([1, 2, 3]), [4, 5, 6], exact=True) == lumbra.ks_2samp([1, 2, 3], [4, 5, 6], exact=True)
+    with pytest.raises(TypeError, match="x must be a sequence of numbers, not int"):
+        lumbra.ks_2samp(5, y)

@@ -108,6 +108,24 @@ TEST(DistributionTest, AllBlocksUpTo14Bits) {
   }
 }
 
+// The edges' search, which decides on float tails where their bound can
+// tell: every bin and passing mark of every (m, k, d) with m <= 64 against
+// the exact counts.
+TEST(DistributionTest, EveryDecisionUpTo64BitsIsExact) {
+  Mpz num, den;
+  for (int m = 15; m <= 64; ++m) {
+    for (int k = 0; k <= m; ++k) {
+      SCOPED_TRACE("m " + std::to_string(m) + " k " + std::to_string(k));
+      DeviationLaw law(m, k);
+      for (int d = 0; d <= law.maxDeviation() + 1; ++d) {
+        law.tailCount(num.get(), den.get(), d);
+        EXPECT_EQ(law.bin(d), exact_bin(num.get(), den.get())) << "d " << d;
+        EXPECT_EQ(law.passing(d), exact_passing(num.get(), den.get())) << "d " << d;
+      }
+    }
+  }
+}
+
 // Random (m, k, d) up to a few hundred bits: the floating tail within its
 // bound of the exact one from the triangle's counts, the decisions exact.
 TEST(DistributionTest, RandomBlocksAgainstExactCounts) {

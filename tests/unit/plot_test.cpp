@@ -104,6 +104,7 @@ TEST(Plot, AnyNumberOfDistinctDeviations) {
         SCOPED_TRACE("n " + std::to_string(n) + ", " + std::to_string(count) + (largest ? " largest" : " smallest"));
         lumbra::FileSummary s(n);
         lumbra::BlockMeter meter(n);
+        lumbra::LeastPWindows where(0, 4);
         std::int64_t top = -1;
         for (int i = 0; i < count; ++i) {
           const std::vector<bool>& block = blocks[static_cast<std::size_t>(largest ? distinct - 1 - i : i)];
@@ -112,12 +113,17 @@ TEST(Plot, AnyNumberOfDistinctDeviations) {
           for (std::size_t b = 0; b < block.size(); ++b)
             if (block[b]) bytes[b / 8] |= static_cast<unsigned char>(0x80 >> (b % 8));
           s.add(n, meter.shape(bytes.data(), 0, n));
+          where.add(n, w.k, static_cast<int>(w.d));
           top = std::max(top, w.d);
         }
         lumbra::StatisticLaws laws;
         s.settle(laws, 1);
-        const std::string svg = lumbra::kit::plotSvg(lumbra::kit::toJson(lumbra::kit::reportOf(s, laws)));
-        const std::string panel = svg.substr(svg.find(">deviations d of the blocks<"));
+        const std::string svg =
+            lumbra::kit::plotSvg(lumbra::kit::toJson(lumbra::kit::reportOf(s, laws)), "", where.windows(laws));
+        EXPECT_EQ(svg.find(">where: ") != std::string::npos, count > 0);
+        EXPECT_EQ(svg.find("nan"), std::string::npos);
+        const std::size_t from = svg.find(">deviations d of the blocks<");
+        const std::string panel = svg.substr(from, svg.find(">where: ") - from);
         static const std::regex label(R"(text-anchor="middle">([0-9]+)</text>)");
         std::vector<std::int64_t> labels;
         for (std::sregex_iterator i(panel.begin(), panel.end(), label), end; i != end; ++i)
