@@ -131,7 +131,9 @@ void blocksOf(const BlocksArgs& a, Input& in, PValueTexts& texts, Output& out, c
     out << std::string_view(line.data(), static_cast<std::size_t>(p - line.data()));
     ++index;
   };
-  scanBlocks(in, a.n, a.scan, [&](const MeasuredRun& r) {
+  ScanOptions scan = a.scan;
+  scan.longestRuns = false;  // no column of it
+  scanBlocks(in, a.n, scan, [&](const MeasuredRun& r) {
     for (std::size_t i = 0; i < r.blocks.size(); ++i) record(r.length(i), r.blocks[i]);
   });
 }

@@ -44,7 +44,9 @@ int testFile(const TestArgs& a, const std::string& file, bool several) {
   FileSummary s(a.n, a.scan.firstBlock);
   const bool drawn = !a.report.plot.empty() || !a.report.plotDir.empty();
   LeastPWindows where(a.scan.firstBlock);
-  scanBlocks(in, a.n, a.scan, [&](const MeasuredRun& r) {
+  ScanOptions scan = a.scan;
+  scan.longestRuns = readsLongestRun(laws.statistics());
+  scanBlocks(in, a.n, scan, [&](const MeasuredRun& r) {
     for (std::size_t i = 0; i < r.blocks.size(); ++i) {
       s.add(r.length(i), r.blocks[i]);
       if (drawn) where.add(r.length(i), r.blocks[i].ones, r.blocks[i].deviation());

@@ -50,7 +50,7 @@ void scanBlocks(Input& in, int n, const ScanOptions& options, const std::functio
   Progress progress(options.quiet);
   try {
     measureRuns(in.fd(), n, {options.firstBlock, count}, jobs, take,
-                  [&](std::uint64_t done, std::uint64_t total) { progress.update(done, total); });
+                  [&](std::uint64_t done, std::uint64_t total) { progress.update(done, total); }, options.longestRuns);
   } catch (const ReadError& e) {
     progress.finish();
     throw Failure("can't read " + in.name() + ": " + e.code().message());

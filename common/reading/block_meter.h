@@ -32,7 +32,8 @@ struct BlockMeasure {
 // both at least 0, since the walk starts and ends on the line, and the
 // deviation is the larger of the two; the number of runs of equal bits
 // (1 + the number of neighbours that differ); the length of the longest;
-// its first and last bit, where the runs of neighbouring blocks meet.
+// its first and last bit, where the runs of neighbouring blocks meet. (A
+// meter made without longest runs leaves that 0 in blocks of its size.)
 struct BlockShape {
   int ones;
   int up;
@@ -48,8 +49,12 @@ struct BlockShape {
 class BlockMeter {
  public:
   // The block size whose lines are kept: 1..4096; they take at most
-  // `budget` bytes (line_budget or less).
-  explicit BlockMeter(int n, std::size_t budget = line_budget);
+  // `budget` bytes (line_budget or less). Without longestRuns, shape()
+  // leaves each block's longest run 0.
+  // NOTE: the longest run of a block of the meter's size costs about as
+  // much as the rest of its shape (a round over its words for each bit of
+  // the run); what judges no longest run does without it.
+  explicit BlockMeter(int n, std::size_t budget = line_budget, bool longestRuns = true);
 
   // The block of m bits (1..4096) at bits[bit..bit + m) of bytes, which
   // holds at least (bit + m + 7) / 8 bytes. Throws std::bad_alloc.
@@ -72,12 +77,17 @@ class BlockMeter {
   // The walk of a block of n_ bits at bit 0, with its ones k: the largest
   // distance over the line (hi) and under it (-lo), both at least 0.
   void extremes(const unsigned char* bytes, int k, int& hi, int& lo);
+  // Of a block of m bits at bit 0: its ones, end bits and runs of equal
+  // bits into s (all but the walk).
+  void countBits(const unsigned char* bytes, int m, BlockShape& s);
 
   int n_;
   std::size_t budget_;
+  bool longestRuns_;
   std::size_t lineBytes_ = 0;  // what the kept lines take
   std::vector<std::unique_ptr<std::int16_t[]>> lines_;  // by k; null until met
   std::vector<unsigned char> shifted_;  // a block moved to start at bit 0
+  std::vector<std::uint64_t> words_;    // a block's bits and its equal neighbours, by 64
 };
 
 }  // namespace lumbra

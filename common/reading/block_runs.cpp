@@ -160,8 +160,11 @@ class RunReader {
 // The worker threads and the ring of runs they measure.
 class Workers {
  public:
-  Workers(std::vector<Run>& ring, int n, unsigned count)
-      : ring_(ring), n_(n), lineBudget_(std::min(BlockMeter::line_budget, (std::size_t{16} << 20) / count)) {
+  Workers(std::vector<Run>& ring, int n, unsigned count, bool longestRuns)
+      : ring_(ring),
+        n_(n),
+        lineBudget_(std::min(BlockMeter::line_budget, (std::size_t{16} << 20) / count)),
+        longestRuns_(longestRuns) {
     threads_.reserve(count);
     try {
       for (unsigned i = 0; i < count; ++i) threads_.emplace_back([this] { work(); });
@@ -199,7 +202,7 @@ class Workers {
       }
       Run& r = ring_[i % ring_.size()];
       try {
-        if (!meter) meter = std::make_unique<BlockMeter>(n_, lineBudget_);
+        if (!meter) meter = std::make_unique<BlockMeter>(n_, lineBudget_, longestRuns_);
         measureRun(r, *meter);
       } catch (...) {
         r.error = std::current_exception();
@@ -224,6 +227,7 @@ class Workers {
   std::vector<Run>& ring_;
   int n_;
   std::size_t lineBudget_;  // each meter's
+  bool longestRuns_;
   std::mutex mutex_;
   std::condition_variable wake_;  // a run to measure, or stop
   std::condition_variable done_;  // a run measured
@@ -236,11 +240,12 @@ class Workers {
 }  // namespace
 
 void measureRuns(int fd, int n, BlockSlice slice, unsigned threads,
-                 const std::function<void(const MeasuredRun&)>& take, const BlockProgress& progress) {
+                 const std::function<void(const MeasuredRun&)>& take, const BlockProgress& progress,
+                 bool longestRuns) {
   hard_assert(n >= 1 && n <= 4096, "n>=1&&n<=4096");
   RunReader reader(fd, n, slice);
   if (threads <= 1) {
-    BlockMeter meter(n);
+    BlockMeter meter(n, BlockMeter::line_budget, longestRuns);
     Run r;
     while (reader.next(r)) {
       measureRun(r, meter);
@@ -251,7 +256,7 @@ void measureRuns(int fd, int n, BlockSlice slice, unsigned threads,
   }
   const unsigned count = std::min(threads, max_threads);
   std::vector<Run> ring(std::size_t{2} * count);
-  Workers workers(ring, n, count);
+  Workers workers(ring, n, count, longestRuns);
   std::uint64_t filled = 0, taken = 0;
   std::uint64_t bytesTaken = 0;
   std::vector<std::uint64_t> bytesAt(ring.size());  // bytes read up to the end of each run

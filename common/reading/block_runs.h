@@ -69,8 +69,10 @@ using BlockProgress = std::function<void(std::uint64_t done, std::uint64_t total
 // Requires 1 <= n <= 4096. A failed read throws ReadError (its code the
 // errno); an exception from take or progress passes after the
 // workers have stopped. Throws std::bad_alloc, std::system_error when a
-// thread cannot start.
+// thread cannot start. Without longestRuns the blocks' longest runs are not
+// measured (0; see BlockMeter).
 void measureRuns(int fd, int n, BlockSlice slice, unsigned threads,
-                 const std::function<void(const MeasuredRun&)>& take, const BlockProgress& progress = {});
+                 const std::function<void(const MeasuredRun&)>& take, const BlockProgress& progress = {},
+                 bool longestRuns = true);
 
 }  // namespace lumbra

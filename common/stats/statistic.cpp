@@ -1,5 +1,6 @@
 #include "stats/statistic.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "count/mpz.h"
@@ -51,7 +52,12 @@ int StatisticLaw::bin(int v) {
     for (std::size_t i = 0; i + 1 < firstBelow_.size(); ++i) bin += v < firstBelow_[i];
     return bin;
   }
-  for (int e : edges) bin += atLeast(v, e, 100);
+  // The bin the rounded p-value falls in, moved while an edge next to it
+  // says otherwise exactly: two edges asked instead of nine.
+  const long double p = pValue(v);
+  bin = p >= 1 ? 9 : std::clamp(static_cast<int>(p * 10), 0, 9);
+  while (bin > 0 && !atLeast(v, 10 * bin, 100)) --bin;
+  while (bin < 9 && atLeast(v, 10 * (bin + 1), 100)) ++bin;
   return bin;
 }
 
@@ -110,11 +116,23 @@ void StatisticLaw::settle() {
 }
 
 std::span<const Statistic* const> summaryStatistics() {
+  // NOTE: longest_run, deviation_up and deviation_down are out of the list
+  // until their laws are fast: at m = 1024 a law of theirs takes 40 to 160
+  // ms where those listed take under 1 ms, and a file of random bytes meets
+  // some 170 (m, k). Each is put back by its line.
   static const Statistic* const list[] = {
-      &onesStatistic(),      &deviationStatistic(),  &runsStatistic(),
-      &longestRunStatistic(), &deviationUpStatistic(), &deviationDownStatistic(),
+      &onesStatistic(),
+      &deviationStatistic(),
+      &runsStatistic(),
+      // &longestRunStatistic(),
+      // &deviationUpStatistic(),
+      // &deviationDownStatistic(),
   };
   return list;
+}
+
+bool readsLongestRun(std::span<const Statistic* const> statistics) {
+  return std::find(statistics.begin(), statistics.end(), &longestRunStatistic()) != statistics.end();
 }
 
 StatisticLaw& StatisticLaws::law(std::size_t s, int m, int k) {

@@ -143,6 +143,10 @@ std::span<const Statistic* const> blockStatistics();
 // one line of this list (statistic.cpp).
 std::span<const Statistic* const> summaryStatistics();
 
+// Whether any of `statistics` reads a block's longest run, which a
+// BlockMeter measures only when asked (block_meter.h).
+bool readsLongestRun(std::span<const Statistic* const> statistics);
+
 class StatisticLaws {
  public:
   explicit StatisticLaws(std::span<const Statistic* const> statistics = summaryStatistics())

@@ -105,12 +105,19 @@ void addLnChoose(Interval& x, u64 n, u64 j, int sign) {
 void addLn(Interval& x, u64 v, int sign = 1) {
   Real a, g;
   mpfr_set_ui(a.get(), v, MPFR_RNDN);
-  mpfr_log(g.get(), a.get(), sign > 0 ? MPFR_RNDD : MPFR_RNDU);
-  if (sign > 0) mpfr_add(x.lo.get(), x.lo.get(), g.get(), MPFR_RNDD);
-  else mpfr_sub(x.lo.get(), x.lo.get(), g.get(), MPFR_RNDD);
-  mpfr_log(g.get(), a.get(), sign > 0 ? MPFR_RNDU : MPFR_RNDD);
-  if (sign > 0) mpfr_add(x.hi.get(), x.hi.get(), g.get(), MPFR_RNDU);
-  else mpfr_sub(x.hi.get(), x.hi.get(), g.get(), MPFR_RNDU);
+  // Rounded to nearest correctly, as lngamma above: a unit either side
+  // encloses it, for one logarithm instead of one each way.
+  mpfr_log(g.get(), a.get(), MPFR_RNDN);
+  mpfr_set(a.get(), g.get(), MPFR_RNDN);
+  mpfr_nextbelow(a.get());
+  mpfr_nextabove(g.get());
+  if (sign > 0) {
+    mpfr_add(x.lo.get(), x.lo.get(), a.get(), MPFR_RNDD);
+    mpfr_add(x.hi.get(), x.hi.get(), g.get(), MPFR_RNDU);
+  } else {
+    mpfr_sub(x.lo.get(), x.lo.get(), g.get(), MPFR_RNDD);
+    mpfr_sub(x.hi.get(), x.hi.get(), a.get(), MPFR_RNDU);
+  }
 }
 
 // The exact ratio num / den of two products of factors below 2^64, enclosed.

@@ -62,8 +62,10 @@ struct LogProbability {
   bool surelyAtLeast(double alpha) const;
 };
 
-// The default relative width of an enclosure: p to about seven digits.
-inline constexpr double file_p_accuracy = 0x1p-12;
+// The default relative width of an enclosure: p to about three digits, as
+// the verdict prints it (a p-value of a file of 2^29 bits takes some 10 ms;
+// each halving of the width costs 1.4 times that).
+inline constexpr double file_p_accuracy = 0x1p-10;
 
 // The balance of a file of `bits` >= 1 bits with `ones` <= bits ones.
 // Requires accuracy in [2^-60, 2^-4].
