@@ -276,6 +276,15 @@ int printReport(const SummaryReport& r, const ReportOptions& options, const std:
       const std::size_t at = text.find("\"p_value\":", key) + 10;
       text.replace(at, text.find_first_of(",}", at) - at, pValueText(*v.pValue, *v.chi2, *v.dof, 17));
     }
+    // The same for the whole file's p-values, from their enclosures.
+    const std::size_t file = text.find("\"whole_file\":{");
+    const auto replaceFileP = [&](const char* key, const std::optional<LogProbability>& p) {
+      if (!p || p->estimate() >= std::numeric_limits<double>::min()) return;
+      const std::size_t at = text.find("\"p_value\":", text.find(key, file)) + 10;
+      text.replace(at, text.find_first_of(",}", at) - at, logPText(*p, 4));
+    };
+    replaceFileP("\"balance\":{", r.wholeFile.balance);
+    replaceFileP("\"runs_test\":{", r.wholeFile.runs);
     out << text << '\n';
   } else {
     if (headed) out << "file        " << r.file << '\n';
@@ -293,8 +302,13 @@ int printReport(const SummaryReport& r, const ReportOptions& options, const std:
             << verdictWords(judged[i].verdict, judged[i].figures.binsExpected, r.tests[i].subject) << '\n';
       if (r.wholeFile.balance)
         out << label("balance") << fileWords(*r.wholeFile.balance, "the balance of the whole file") << '\n';
+      // NOTE: bits all alike have one run, whatever the order.
       if (r.wholeFile.runs)
-        out << label("file runs") << fileWords(*r.wholeFile.runs, "the number of runs in the whole file") << '\n';
+        out << label("file runs")
+            << (r.ones == 0 || r.ones == r.bits
+                    ? "the number of runs in the whole file cannot vary: every bit is alike, nothing to judge"
+                    : fileWords(*r.wholeFile.runs, "the number of runs in the whole file"))
+            << '\n';
     }
   }
   out.flush();

@@ -13,6 +13,8 @@
 #include "bridge.h"
 #include "reading/block_runs.h"
 #include "stats/file_summary.h"
+#include "stats/walk_statistics.h"
+#include "stats/whole_file.h"
 
 namespace lumbra {
 
@@ -33,6 +35,8 @@ StatisticTest statistic(const StatisticFigures& f) {
   t.p_value = v.pValue;
   return t;
 }
+
+FileProbability probability(const LogProbability& p) { return {p.estimate(), {p.lnLow, p.lnHigh}}; }
 
 // The descriptor of an open file, closed when it goes.
 class File {
@@ -73,8 +77,16 @@ FileTest test_file(const std::string& path, int n, unsigned threads) {
   t.blocks = s.blockCount();
   t.bits = s.bits();
   t.ones = s.ones();
-  t.ones_test = statistic(s.onesFigures(laws));
-  t.deviation_test = statistic(s.deviationFigures(laws));
+  const auto statistics = laws.statistics();
+  for (std::size_t i = 0; i < statistics.size(); ++i)
+    t.tests.emplace_back(std::string(statistics[i]->name()), statistic(s.figures(laws, i)));
+  t.ones_test = t.tests[ones_statistic].second;
+  t.deviation_test = t.tests[deviation_statistic].second;
+  if (s.bits() > 0) {
+    const FileBits& f = s.fileBits();
+    t.whole_file = {probability(balancePValue(f.bits, f.ones)), f.runs, f.firstBit, f.lastBit,
+                    probability(runsPValue(f.bits, f.ones, f.runs))};
+  }
   t.deviations_observed = s.deviationsObserved();
   t.deviations_expected = s.deviationsExpected(laws);
   t.shapes = s.counts().shapes;

@@ -198,8 +198,23 @@ py::dict testFile(const py::object& path, int n, unsigned threads) {
   d["blocks"] = t.blocks;
   d["bits"] = t.bits;
   d["ones"] = t.ones;
-  d["ones_test"] = statistic(t.ones_test);
-  d["deviation_test"] = statistic(t.deviation_test);
+  py::dict tests;
+  for (const auto& [key, test] : t.tests) tests[py::str(key)] = statistic(test);
+  d["tests"] = tests;
+  const auto probability = [](const std::optional<lumbra::FileProbability>& p) {
+    if (!p) return py::object(py::none());
+    py::dict e;
+    e["p_value"] = p->p_value;
+    e["ln_p"] = p->ln_p;
+    return py::object(e);
+  };
+  py::dict file;
+  file["balance"] = probability(t.whole_file.balance);
+  file["runs"] = t.whole_file.runs;
+  file["first_bit"] = t.whole_file.first_bit;
+  file["last_bit"] = t.whole_file.last_bit;
+  file["runs_test"] = probability(t.whole_file.runs_test);
+  d["whole_file"] = file;
   py::dict deviations;
   deviations["observed"] = t.deviations_observed;
   deviations["expected"] = t.deviations_expected;
@@ -340,9 +355,11 @@ as_array=True gives a NumPy structured array with those field names.
 
 The verdict on a whole file, as `lumbra-kit test --format json` prints it:
 a dict with block_size, first_block, block_count, blocks, bits, ones,
-ones_test, deviation_test (passing, passing_expected, passing_variance,
-passing_sd, passing_z, bins_observed, bins_expected, chi2, dof, p_value),
-deviations (observed, expected), shapes, file_bits and ranges. An unreadable file raises
+tests (by statistic: ones, deviation, runs; each with passing,
+passing_expected, passing_variance, passing_sd, passing_z, bins_observed,
+bins_expected, chi2, dof, p_value), whole_file (balance and runs_test, each
+p_value and ln_p, or None; runs, first_bit, last_bit), deviations
+(observed, expected), shapes, file_bits and ranges. An unreadable file raises
 lumbra.InputError (an OSError).
 
 >>> import os, tempfile

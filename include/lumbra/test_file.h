@@ -1,7 +1,8 @@
 // The verdict on a whole file, as lumbra-kit test --format json gives it:
-// the figures of both statistics (the ones and the deviation of each block)
-// over all the file's blocks of n bits, with z-scores and chi-square
-// p-values. The fields have the names of the JSON keys.
+// the figures of each statistic of the blocks (their ones, their deviation,
+// their runs of equal bits) over all the file's blocks of n bits, with
+// z-scores and chi-square p-values, and the whole file's balance and runs.
+// The fields have the names of the JSON keys.
 //
 //   lumbra::FileTest t = lumbra::test_file("random.bin");
 //   if (t.deviation_test.p_value && *t.deviation_test.p_value < 0.01) ...
@@ -15,6 +16,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "lumbra/error.h"
@@ -38,6 +40,24 @@ struct StatisticTest {
   std::optional<double> p_value;
 };
 
+// An exact p-value enclosed: e^ln_p[0] <= p <= e^ln_p[1]; p_value is its
+// estimate, 0 below the doubles' range.
+struct FileProbability {
+  double p_value = 1;
+  std::array<double, 2> ln_p{};
+};
+
+// The whole file's bits against fair coin flips: its ones against
+// binomial(bits, 1/2) (balance) and its runs of equal bits given its ones
+// (runs_test); neither for an empty file.
+struct WholeFileTest {
+  std::optional<FileProbability> balance;
+  std::uint64_t runs = 0;
+  int first_bit = 0;
+  int last_bit = 0;
+  std::optional<FileProbability> runs_test;
+};
+
 struct FileTest {
   int block_size = 0;
   std::optional<std::uint64_t> file_bits;  // the file's size in bits; none for a pipe or a device
@@ -46,8 +66,12 @@ struct FileTest {
   std::uint64_t blocks = 0;
   std::uint64_t bits = 0;
   std::uint64_t ones = 0;
+  // Every statistic, by its name in the order printed ("ones", "deviation",
+  // "runs"): the JSON's "tests". The first two are also the fields below.
+  std::vector<std::pair<std::string, StatisticTest>> tests;
   StatisticTest ones_test;
   StatisticTest deviation_test;
+  WholeFileTest whole_file;
   std::vector<std::uint64_t> deviations_observed;  // blocks with deviation d, d = 0 ..
   std::vector<double> deviations_expected;         // their expectation, the same length
   std::vector<std::array<std::uint64_t, 3>> shapes;  // (m, k, blocks) for each length and ones seen

@@ -39,7 +39,7 @@ json summary() {
   json d = t;
   d["p_value"] = nullptr;
   return {{"block_size", 1024}, {"first_block", 0}, {"block_count", 1000}, {"blocks", 1000}, {"bits", 1024000},
-          {"ones", 512000}, {"ones_test", t}, {"deviation_test", d},
+          {"ones", 512000}, {"tests", {{"ones", t}, {"deviation", d}, {"runs", t}}},
           {"deviations", {{"observed", {0, 0, 3, 40, 180, 300, 250, 140, 60, 20, 7}},
                           {"expected", {0, 0.1, 4.2, 38, 185.5, 296, 255, 135, 62, 18, 6.2}}}}};
 }
