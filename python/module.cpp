@@ -355,7 +355,7 @@ as_array=True gives a NumPy structured array with those field names.
 
 The verdict on a whole file, as `lumbra-kit test --format json` prints it:
 a dict with block_size, first_block, block_count, blocks, bits, ones,
-tests (by statistic: ones, deviation, runs; each with passing,
+tests (by statistic: ones, deviation; each with passing,
 passing_expected, passing_variance, passing_sd, passing_z, bins_observed,
 bins_expected, chi2, dof, p_value), whole_file (balance and runs_test, each
 p_value and ln_p, or None; runs, first_bit, last_bit), deviations

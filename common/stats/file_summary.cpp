@@ -48,14 +48,22 @@ Verdict judge(const StatisticFigures& f) {
   return v;
 }
 
-FileSummary::FileSummary(int blockSize, std::uint64_t firstBlock)
+FileSummary::FileSummary(int blockSize, std::uint64_t firstBlock, std::span<const Statistic* const> statistics)
     : n_(blockSize),
       first_(firstBlock),
-      held_(statisticCount(), true),
-      passing_(statisticCount(), 0),
-      bins_(statisticCount()),
+      statistics_(statistics),
+      held_(statistics.size(), true),
+      passing_(statistics.size(), 0),
+      bins_(statistics.size()),
       byOnes_(static_cast<std::size_t>(blockSize) + 1, 0) {
   hard_assert(blockSize >= 1 && blockSize <= 4096, "blockSize>=1&&blockSize<=4096");
+  const bool walksFirst = statistics.size() >= 2 && statistics[ones_statistic] == &onesStatistic() &&
+                          statistics[deviation_statistic] == &deviationStatistic();
+  hard_assert(walksFirst, "walksFirst");
+}
+
+bool FileSummary::sameStatistics(const StatisticLaws& laws) const {
+  return std::equal(statistics_.begin(), statistics_.end(), laws.statistics().begin(), laws.statistics().end());
 }
 
 FileSummary::Pending& FileSummary::pendingOf(int m, int k) {
@@ -66,7 +74,7 @@ FileSummary::Pending& FileSummary::pendingOf(int m, int k) {
   } else {
     p = &pendingShorter_[{m, k}];
   }
-  if (p->empty()) p->resize(statisticCount());
+  if (p->empty()) p->resize(statistics_.size());
   return *p;
 }
 
@@ -79,9 +87,8 @@ void FileSummary::add(int m, const BlockShape& block) {
   if (m == n_) ++byOnes_[static_cast<std::size_t>(k)];
   else ++shorter_[{m, k}];
   Pending& p = pendingOf(m, k);
-  const auto statistics = summaryStatistics();
-  for (std::size_t s = 0; s < statistics.size(); ++s) {
-    const auto v = static_cast<std::size_t>(statistics[s]->value(block));
+  for (std::size_t s = 0; s < statistics_.size(); ++s) {
+    const auto v = static_cast<std::size_t>(statistics_[s]->value(block));
     std::vector<std::uint64_t>& cell = p[s];
     if (cell.size() <= v) cell.resize(v + 1, 0);
     ++cell[v];
@@ -92,7 +99,9 @@ void FileSummary::add(int m, const BlockShape& block) {
 }
 
 void FileSummary::merge(const FileSummary& next) {
-  hard_assert(next.n_ == n_, "next.n_==n_");
+  const bool alike = next.n_ == n_ && std::equal(statistics_.begin(), statistics_.end(), next.statistics_.begin(),
+                                                 next.statistics_.end());
+  hard_assert(alike, "alike");
   file_.append(next.file_);
   blocks_ += next.blocks_;
   fileRuns_ = fileRuns_ && next.fileRuns_;
@@ -149,9 +158,10 @@ bool possibleFileBits(const FileBits& f) {
   return first <= ofFirst && second <= ofSecond;
 }
 
-FileSummary FileSummary::restored(int blockSize, std::uint64_t firstBlock, const Counts& c) {
+FileSummary FileSummary::restored(int blockSize, std::uint64_t firstBlock, const Counts& c,
+                                  std::span<const Statistic* const> statistics) {
   if (blockSize < 1 || blockSize > 4096) throw std::invalid_argument("a block size out of 1..4096");
-  FileSummary s(blockSize, firstBlock);
+  FileSummary s(blockSize, firstBlock, statistics);
   // Every sum is checked: counts near 2^64 must not wrap into agreement.
   bool wrapped = false;
   auto add = [&](std::uint64_t& to, std::uint64_t v) { wrapped = __builtin_add_overflow(to, v, &to) || wrapped; };
@@ -214,7 +224,7 @@ void add_expectation(StatisticFigures& f, double count, double pass, const BinAr
 }  // namespace
 
 StatisticFigures FileSummary::figures(StatisticLaws& laws, std::size_t s) const {
-  hard_assert(settled_ && held_[s], "settled_&&held_[s]");
+  hard_assert(settled_ && held_[s] && sameStatistics(laws), "settled_&&held_[s]&&sameStatistics(laws)");
   StatisticFigures f;
   f.passing = passing_[s];
   f.binsObserved = bins_[s];
@@ -256,6 +266,7 @@ int lastDeviation(DeviationLaw& dl, std::size_t observed) {
 }  // namespace
 
 std::vector<double> FileSummary::deviationsExpected(StatisticLaws& laws) const {
+  hard_assert(sameStatistics(laws), "sameStatistics(laws)");
   std::vector<double> e(devObserved_.size(), 0.0);
   forEachShape([&](int m, int k, std::uint64_t count) {
     DeviationLaw& dl = deviationLawOf(laws.law(deviation_statistic, m, k));
@@ -268,6 +279,7 @@ std::vector<double> FileSummary::deviationsExpected(StatisticLaws& laws) const {
 
 void FileSummary::settle(StatisticLaws& laws, unsigned threads, bool histogram,
                          const std::function<void(std::size_t, std::size_t)>& progress) {
+  hard_assert(sameStatistics(laws), "sameStatistics(laws)");
   // One task per distinct law: the laws' map is filled here, on one thread;
   // the threads then each work on the laws of their tasks alone, binning
   // the pending values of every (m, k) that shares the law.

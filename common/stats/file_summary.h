@@ -2,8 +2,9 @@
 // the verdict on the file; and the verdict drawn from it.
 //
 // A summary covers the blocks first .. first + count - 1 of one block size.
-// It judges every statistic of summaryStatistics() (statistic.h) the same
-// way, in a loop: add() takes the next block's shape and counts it by
+// It judges every statistic of a list (summaryStatistics() of statistic.h
+// unless it was made with another, which starts with the ones and the
+// deviation as that one does) the same way, in a loop: add() takes the next block's shape and counts it by
 // (m, k) and, for each statistic, by its value (the pending histograms);
 // settle() draws the bins and passing of the values from the laws
 // afterwards, once per (statistic, law) and on several threads, and must
@@ -31,6 +32,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -79,8 +81,10 @@ Verdict judge(const StatisticFigures& f);
 
 class FileSummary {
  public:
-  // A summary of no blocks yet, the first of which will be firstBlock.
-  explicit FileSummary(int blockSize, std::uint64_t firstBlock = 0);
+  // A summary of no blocks yet, the first of which will be firstBlock. The
+  // StatisticLaws it is settled and judged with must hold the same list.
+  explicit FileSummary(int blockSize, std::uint64_t firstBlock = 0,
+                       std::span<const Statistic* const> statistics = summaryStatistics());
 
   // The next block: m bits (m <= the block size) of this shape.
   void add(int m, const BlockShape& block);
@@ -108,8 +112,8 @@ class FileSummary {
   // when fileRunsHeld().
   const FileBits& fileBits() const { return file_; }
   bool fileRunsHeld() const { return fileRuns_; }
-  // The statistics of summaryStatistics(), by number.
-  static std::size_t statisticCount() { return summaryStatistics().size(); }
+  // The statistics it judges, by number.
+  std::span<const Statistic* const> statistics() const { return statistics_; }
   bool holds(std::size_t s) const { return held_[s]; }
   // Blocks with deviation d, d = 0 .. the largest seen.
   const std::vector<std::uint64_t>& deviationsObserved() const { return devObserved_; }
@@ -135,7 +139,8 @@ class FileSummary {
   // Throws std::invalid_argument when the counts do not fit together or
   // the block size (shapes out of range, blocks, bits or ones not theirs,
   // runs that no such bits can have).
-  static FileSummary restored(int blockSize, std::uint64_t firstBlock, const Counts& c);
+  static FileSummary restored(int blockSize, std::uint64_t firstBlock, const Counts& c,
+                              std::span<const Statistic* const> statistics = summaryStatistics());
 
   // The figures of statistic s of a settled summary that holds it.
   StatisticFigures figures(StatisticLaws& laws, std::size_t s) const;
@@ -153,8 +158,12 @@ class FileSummary {
   using Pending = std::vector<std::vector<std::uint64_t>>;
   Pending& pendingOf(int m, int k);
 
+  // Whether `laws` are of this summary's statistics.
+  bool sameStatistics(const StatisticLaws& laws) const;
+
   int n_;
   std::uint64_t first_, blocks_ = 0;
+  std::span<const Statistic* const> statistics_;
   FileBits file_;
   bool fileRuns_ = true;
   std::vector<bool> held_;

@@ -1,6 +1,6 @@
 // The verdict on a whole file, as lumbra-kit test --format json gives it:
-// the figures of each statistic of the blocks (their ones, their deviation,
-// their runs of equal bits) over all the file's blocks of n bits, with
+// the figures of each statistic of the blocks (their ones, their deviation)
+// over all the file's blocks of n bits, with
 // z-scores and chi-square p-values, and the whole file's balance and runs.
 // The fields have the names of the JSON keys.
 //
@@ -66,8 +66,8 @@ struct FileTest {
   std::uint64_t blocks = 0;
   std::uint64_t bits = 0;
   std::uint64_t ones = 0;
-  // Every statistic, by its name in the order printed ("ones", "deviation",
-  // "runs"): the JSON's "tests". The first two are also the fields below.
+  // Every statistic, by its name in the order printed ("ones", "deviation"):
+  // the JSON's "tests". The first two are also the fields below.
   std::vector<std::pair<std::string, StatisticTest>> tests;
   StatisticTest ones_test;
   StatisticTest deviation_test;

@@ -10,4 +10,4 @@ figures() { grep -oE '"(ones|deviation)":\{[^}]*\}|"deviations":\{[^}]*\}|"shape
 figures merged.json > merged.txt
 figures whole.json > whole.txt
 echo "figures: $(wc -l < merged.txt) alike: $(cmp -s merged.txt whole.txt && echo yes || echo no)"
-echo "runs judged in the merge: $(grep -c "\"runs\"" merged.json)"
+echo "the whole file's runs in the merge (the old summary has none): $(grep -c "\"runs\"" merged.json)"
