@@ -50,7 +50,7 @@ void addFormatOption(CLI::App& cmd, std::string& format, std::initializer_list<s
       ->type_name("FORMAT");
 }
 
-void addForceFlag(CLI::App& cmd, bool& force) { cmd.add_flag("-f,--force", force, "Replace OUT if it exists"); }
+void addForceFlag(CLI::App& cmd, bool& force, const std::string& what) { cmd.add_flag("-f,--force", force, what); }
 
 void addCacheMibOption(CLI::App& cmd, int& mib) {
   mib = default_cache_mib;

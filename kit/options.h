@@ -36,8 +36,9 @@ void addFileArgument(CLI::App& cmd, std::string& file);
 void addFilesArgument(CLI::App& cmd, std::vector<std::string>& files);
 // --format WORD, one of `choices` (the first is the default).
 void addFormatOption(CLI::App& cmd, std::string& format, std::initializer_list<std::string> choices);
-// -f, --force: replace an output file that exists (see AtomicOutput).
-void addForceFlag(CLI::App& cmd, bool& force);
+// -f, --force: replace an output file that exists (see AtomicOutput);
+// `what` says which.
+void addForceFlag(CLI::App& cmd, bool& force, const std::string& what = "Replace OUT if it exists");
 // --cache-mib MIB: the memory of the suffix-count cache (coding/rank.h),
 // 1 .. 2^20 MiB, default_cache_mib when not given.
 inline constexpr int default_cache_mib = 256;

@@ -96,7 +96,7 @@ void addReportOptions(CLI::App& cmd, ReportOptions& options, bool plotDir) {
         ->type_name("DIR")
         ->excludes("--plot");
   }
-  cmd.add_flag("--force", options.force, "Let --plot replace an existing file");
+  addForceFlag(cmd, options.force, "Let --plot replace an existing file");
 }
 
 std::string pValueText(double p, double chi2, int dof, int digits) {
