@@ -93,6 +93,7 @@ int runMerge(const MergeArgs& a) {
       throw Failure("the summaries hold more than 2^64 bits together, more than any file");
   // In file order, so that the runs of the whole file meet at the seams.
   std::vector<const ReadSummary*> ordered;
+  ordered.reserve(slices.size());
   for (const ReadSummary& x : slices) ordered.push_back(&x);
   std::stable_sort(ordered.begin(), ordered.end(), [](const ReadSummary* p, const ReadSummary* q) {
     return (p->ranges.empty() ? 0 : p->ranges.front().first) < (q->ranges.empty() ? 0 : q->ranges.front().first);
