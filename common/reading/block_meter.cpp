@@ -295,12 +295,14 @@ void BlockMeter::countBits(const unsigned char* bytes, int m, BlockShape& s) {
   std::uint64_t* words = words_.data();
   std::uint64_t* same = words + count;
   for (int j = 0; j < count; ++j) {
+    const unsigned char* from = bytes + std::ptrdiff_t{8} * j;
+    const int left = have - 8 * j;  // bytes of the block from here on
     std::uint64_t w = 0;
-    if (8 * j + 8 <= have) {
-      std::memcpy(&w, bytes + 8 * j, 8);
+    if (left >= 8) {
+      std::memcpy(&w, from, 8);
       w = __builtin_bswap64(w);
     } else {
-      for (int i = 0; i < 8; ++i) w = (w << 8) | (8 * j + i < have ? bytes[8 * j + i] : 0u);
+      for (int i = 0; i < 8; ++i) w = (w << 8) | (i < left ? from[i] : 0u);
     }
     words[j] = w;
   }
