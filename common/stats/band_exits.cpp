@@ -207,9 +207,10 @@ const T* wholeNumbers() {
 template <int n>
 constexpr std::array<std::uint16_t, 2 * widest_in_registers + 1> liveLanes() {
   std::array<std::uint16_t, 2 * widest_in_registers + 1> lanes{};
-  for (int c = -widest_in_registers; c <= widest_in_registers; ++c)
-    lanes[static_cast<std::size_t>(c + widest_in_registers)] =
-        static_cast<std::uint16_t>(c <= 0 ? 0u : c >= n ? (1u << n) - 1 : (1u << c) - 1);
+  for (std::size_t i = 0; i < lanes.size(); ++i) {
+    const int c = static_cast<int>(i) - widest_in_registers;
+    lanes[i] = static_cast<std::uint16_t>(c <= 0 ? 0u : c >= n ? (1u << n) - 1 : (1u << c) - 1);
+  }
   return lanes;
 }
 

@@ -255,7 +255,7 @@ void TestSummary::settle(Laws& laws, unsigned threads, bool histogram,
   // NOTE: measured at -n 4096 on the project's source text, the guessed
   // edges are right for 99 % of the edges of neighbours one k apart, and a
   // law then costs about 11 doubles and 10 floats instead of 13 and 14.
-  const std::size_t run = std::clamp<std::size_t>(todo.size() / (4 * std::max(threads, 1u)), 1, 32);
+  const std::size_t run = std::clamp<std::size_t>(todo.size() / (std::size_t{4} * std::max(threads, 1u)), 1, 32);
   std::atomic<std::size_t> next{0}, done{0};
   std::mutex mutex;
   std::exception_ptr error;
