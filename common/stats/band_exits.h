@@ -27,7 +27,7 @@ extern template void bandExits<long double>(int, int, const int*, int, long doub
 void fastBandExits(int m, int k, const int* h, int count, double* out, const std::vector<int>& line);
 void approxBandExits(int m, int k, const int* h, int count, double* out, const std::vector<int>& line);
 
-// gamma(10 (m + 2)) of unit roundoff u: the relative error bound above.
+// gamma(4 (m + 1)) of unit roundoff u: the relative error bound above.
 double bandExitError(int m, double u);
 
 }  // namespace lumbra

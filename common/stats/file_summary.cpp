@@ -7,6 +7,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "stats/calibrated_chi_square.h"
 #include "stats/chi_square.h"
@@ -310,27 +311,39 @@ void FileSummary::settle(StatisticLaws& laws, unsigned threads, bool histogram,
   std::atomic<std::size_t> next{0}, done{0};
   std::mutex mutex;
   std::exception_ptr error;
+  // The threads take runs of neighbouring tasks (the laws of one statistic
+  // by (m, k), as forEachShape gives them): in a run each deviation law's
+  // search starts from the edges of the one before it, settled on the same
+  // thread (DeviationLaw::guessEdgesFrom).
+  const std::size_t run =
+      std::clamp<std::size_t>(tasks.size() / (std::size_t{4} * std::max(threads, 1u)), 1, 32);
   auto work = [&](bool caller) {
     try {
-      for (std::size_t i; (i = next++) < tasks.size();) {
-        Task& t = tasks[i];
-        t.law->passingProbability();
-        t.law->binProbabilities();
-        for (const std::vector<std::uint64_t>* cell : t.cells)
-          for (std::size_t v = 0; v < cell->size(); ++v) {
-            const std::uint64_t blocks = (*cell)[v];
-            if (blocks == 0) continue;
-            if (t.law->passing(static_cast<int>(v))) t.passing += blocks;
-            t.bins[static_cast<std::size_t>(t.law->bin(static_cast<int>(v)))] += blocks;
+      for (std::size_t first; (first = next.fetch_add(run)) < tasks.size();) {
+        for (std::size_t i = first; i < std::min(first + run, tasks.size()); ++i) {
+          Task& t = tasks[i];
+          if (t.statistic == deviation_statistic) {
+            DeviationLaw& dl = deviationLawOf(*t.law);
+            if (i > first && tasks[i - 1].statistic == deviation_statistic)
+              dl.guessEdgesFrom(deviationLawOf(*tasks[i - 1].law));
+            // probability(d) reads tail(d + 1) as well. The histogram's
+            // tails come first: the bins' search then finds most of its
+            // tails known.
+            const int last = histogram ? lastDeviation(dl, observed) : -1;
+            if (last >= 0) dl.tail(last + 1);
           }
-        if (histogram && t.statistic == deviation_statistic) {
-          // probability(d) reads tail(d + 1) as well.
-          DeviationLaw& dl = deviationLawOf(*t.law);
-          const int last = lastDeviation(dl, observed);
-          if (last >= 0) dl.tail(last + 1);
+          t.law->passingProbability();
+          t.law->binProbabilities();
+          for (const std::vector<std::uint64_t>* cell : t.cells)
+            for (std::size_t v = 0; v < cell->size(); ++v) {
+              const std::uint64_t blocks = (*cell)[v];
+              if (blocks == 0) continue;
+              if (t.law->passing(static_cast<int>(v))) t.passing += blocks;
+              t.bins[static_cast<std::size_t>(t.law->bin(static_cast<int>(v)))] += blocks;
+            }
+          ++done;
+          if (caller && progress) progress(done, tasks.size());
         }
-        ++done;
-        if (caller && progress) progress(done, tasks.size());
       }
     } catch (...) {
       std::lock_guard lock(mutex);

@@ -94,7 +94,9 @@ class FileSummary {
   // Bins the blocks added since the last settle() and computes, on up to
   // `threads` threads, what the figures below will ask of `laws`, so that
   // they then only read what is kept: the laws of distinct (statistic, m, k)
-  // are independent, and each is worked on by one thread. The figures are
+  // are independent, and each is worked on by one thread, in runs of
+  // neighbouring (m, k) whose searches start from the law before
+  // (DeviationLaw::guessEdgesFrom). The figures are
   // the same for any number of threads. `histogram`: also the tails that
   // deviationsExpected() reads (without them it computes them itself, on one
   // thread). `progress(done, total)` is called on the calling thread as the
