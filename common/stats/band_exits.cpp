@@ -99,7 +99,7 @@ void stepRow<double>(double* __restrict dst, const double* src, const double* __
 }  // namespace
 
 template <class F>
-void bandExits(int m, int k, const int* widths, int count, F* out, const std::vector<int>& L) {
+void bandExits(int m, int k, const int* widths, int count, F* out, const std::vector<int>& L, BandSide side) {
   // The weights of a step into j: k - j + 1 ones were left before a one
   // step, and (m - x) + (j - k) zeros before a zero step.
   std::vector<F> oneWeight(static_cast<std::size_t>(k) + 3), zeroBase(oneWeight.size());
@@ -133,7 +133,8 @@ void bandExits(int m, int k, const int* widths, int count, F* out, const std::ve
     for (Band& band : bands) {
       if (band.curLo > band.curHi) continue;
       ++live;
-      const int nlo = std::max((line - band.h + 1) >> 1, floor), nhi = std::min((line + band.h) >> 1, ceiling);
+      const int nlo = side == BandSide::up ? floor : std::max((line - band.h + 1) >> 1, floor);
+      const int nhi = side == BandSide::down ? ceiling : std::min((line + band.h) >> 1, ceiling);
       F* src = band.f.data() + 1;  // src[j], zero outside [curLo, curHi]
       F* __restrict dst = band.g.data() + 1;
       stepRow(dst, src, ow, zb, left, inv, nlo, nhi);
@@ -162,8 +163,8 @@ void bandExits(int m, int k, const int* widths, int count, F* out, const std::ve
 }
 
 
-template void bandExits<double>(int, int, const int*, int, double*, const std::vector<int>&);
-template void bandExits<long double>(int, int, const int*, int, long double*, const std::vector<int>&);
+template void bandExits<double>(int, int, const int*, int, double*, const std::vector<int>&, BandSide);
+template void bandExits<long double>(int, int, const int*, int, long double*, const std::vector<int>&, BandSide);
 
 double bandExitError(int m, double u) {
   const double nu = 10.0 * (m + 2) * u;
@@ -362,7 +363,8 @@ void exitsInRegisters(int m, int k, const int* h, int count, const std::vector<i
 
 }  // namespace
 
-void fastBandExits(int m, int k, const int* h, int count, double* out, const std::vector<int>& line) {
+void fastBandExits(int m, int k, const int* h, int count, double* out, const std::vector<int>& line, BandSide side) {
+  if (side != BandSide::both) return bandExits<double>(m, k, h, count, out, line, side);
 #if defined(__x86_64__)
   exitsInRegisters<Doubles>(m, k, h, count, line, out);
 #else
@@ -370,7 +372,9 @@ void fastBandExits(int m, int k, const int* h, int count, double* out, const std
 #endif
 }
 
-void approxBandExits(int m, int k, const int* h, int count, double* out, const std::vector<int>& line) {
+void approxBandExits(int m, int k, const int* h, int count, double* out, const std::vector<int>& line,
+                     BandSide side) {
+  if (side != BandSide::both) return bandExits<double>(m, k, h, count, out, line, side);
 #if defined(__x86_64__)
   exitsInRegisters<Floats>(m, k, h, count, line, out);
 #else

@@ -1,7 +1,11 @@
 // The chance that the walk of an m-bit block with k ones, its bits drawn
 // without replacement, leaves the band of half-width h around its center
 // line L (`line` = L(0) .. L(m), from centerLinePoints): the deviation law's
-// tail P(D >= h + 1 | m, k). DeviationLaw is the one caller.
+// tail P(D >= h + 1 | m, k). DeviationLaw is the one caller. A band bounded
+// on one side only (BandSide::up: the walks that rise more than h over the
+// line leave, those below it never do) gives the tails of the rise and of
+// the fall, P(U >= h + 1 | m, k) and P(D- >= h + 1 | m, k), with the same
+// bound: its rows are the block's own limits on the open side.
 //
 // bandExits gives the reference numbers: in any F (double, long double),
 // several bands a pass, as a sum of positive terms with a relative error of
@@ -19,13 +23,23 @@
 
 namespace lumbra {
 
-template <class F>
-void bandExits(int m, int k, const int* widths, int count, F* out, const std::vector<int>& line);
-extern template void bandExits<double>(int, int, const int*, int, double*, const std::vector<int>&);
-extern template void bandExits<long double>(int, int, const int*, int, long double*, const std::vector<int>&);
+// Which sides bound the band: both, or only the one over the line (up) or
+// under it (down).
+enum class BandSide { both, up, down };
 
-void fastBandExits(int m, int k, const int* h, int count, double* out, const std::vector<int>& line);
-void approxBandExits(int m, int k, const int* h, int count, double* out, const std::vector<int>& line);
+template <class F>
+void bandExits(int m, int k, const int* widths, int count, F* out, const std::vector<int>& line,
+               BandSide side = BandSide::both);
+extern template void bandExits<double>(int, int, const int*, int, double*, const std::vector<int>&, BandSide);
+extern template void bandExits<long double>(int, int, const int*, int, long double*, const std::vector<int>&,
+                                            BandSide);
+
+// (The passes in registers hold bands of both sides alone: a one-sided band
+// goes to the reference pass, in doubles for both.)
+void fastBandExits(int m, int k, const int* h, int count, double* out, const std::vector<int>& line,
+                   BandSide side = BandSide::both);
+void approxBandExits(int m, int k, const int* h, int count, double* out, const std::vector<int>& line,
+                     BandSide side = BandSide::both);
 
 // gamma(10 (m + 2)) of unit roundoff u: the relative error bound above.
 double bandExitError(int m, double u);

@@ -1,6 +1,7 @@
 #include "stats/longest_run_law.h"
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <vector>
 
@@ -151,8 +152,281 @@ void LongestRunLaw::pValueCount(mpz_ptr num, mpz_ptr den, int l) {
   mpz_set(den, total_.get());
 }
 
+namespace {
+
+constexpr double unit = 0x1p-53;  // the doubles' unit roundoff
+// The edges of the bins from the top, then the passing mark: num / 100.
+constexpr int edge_num[bin_count] = {90, 80, 70, 60, 50, 40, 30, 20, 10, 1};
+constexpr int passing_edge = 9;
+// The runs of ones whose chance is below this share of the likeliest are
+// left out (their chance counted in the error).
+constexpr double negligible = 1e-40;
+
+}  // namespace
+
+void LongestRunLaw::weigh() {
+  if (weighed_) return;
+  weighed_ = true;
+  const int z = m_ - k_;
+  if (k_ == 0 || z == 0) return;
+  // w(a, a) = 2 C(k-1, a-1) C(z-1, a-1) / C(m, k), w(a, a -+ 1) the one
+  // order of a and a -+ 1 runs; exactly at the likeliest a (the even runs'
+  // mode), then by the ratios of neighbours, each a few roundings.
+  const int top = std::min(k_, z + 1);
+  int mode = static_cast<int>(std::lround(static_cast<double>(k_ - 1) * (z - 1) / std::max(m_ - 2, 1))) + 1;
+  mode = std::clamp(mode, 1, std::min(k_, z));
+  Mpz c, d;
+  mpz_bin_uiui(c.get(), ul(k_ - 1), ul(mode - 1));
+  mpz_bin_uiui(d.get(), ul(z - 1), ul(mode - 1));
+  mpz_mul(c.get(), c.get(), d.get());
+  mpz_mul_2exp(c.get(), c.get(), 1);
+  const double w0 = static_cast<double>(exactRatio(c.get(), total_.get()));
+  // even(a) = w(a, a) for a <= min(k, z), 0 past it.
+  const auto step = [&](double w, int a, int dir) {  // even(a + dir) from even(a)
+    if (dir > 0) return w * (static_cast<double>(k_ - a) / a) * (static_cast<double>(z - a) / a);
+    return w * (static_cast<double>(a - 1) / (k_ - a + 1)) * (static_cast<double>(a - 1) / (z - a + 1));
+  };
+  int lo = mode, hi = mode;
+  double wl = w0, wh = w0;
+  std::vector<double> below, above;  // even(mode - 1), even(mode - 2), ...; even(mode + 1), ...
+  while (lo > 1) {
+    const double w = step(wl, lo, -1);
+    if (w < negligible * w0) break;
+    below.push_back(w);
+    wl = w;
+    --lo;
+  }
+  while (hi < std::min(k_, z)) {
+    const double w = step(wh, hi, 1);
+    if (w < negligible * w0) break;
+    above.push_back(w);
+    wh = w;
+    ++hi;
+  }
+  // The odd ones next to the even: w(a, a - 1) = even(a) (a - 1) / (2 (z - a + 1)),
+  // w(a, a + 1) = even(a) (z - a) / (2 a); a = k + 1 > z... only through
+  // w(a, a - 1) with a = z + 1 <= k, kept when the window reaches it.
+  const int last = hi == std::min(k_, z) ? top : hi;
+  first_ = lo;
+  weight_.assign(static_cast<std::size_t>(last - lo + 1), {0.0, 0.0, 0.0});
+  const auto even = [&](int a) -> double {
+    if (a == mode) return w0;
+    if (a < mode) return below[static_cast<std::size_t>(mode - a - 1)];
+    if (a <= hi) return above[static_cast<std::size_t>(a - mode - 1)];
+    return 0.0;
+  };
+  for (int a = lo; a <= last; ++a) {
+    std::array<double, 3>& w = weight_[static_cast<std::size_t>(a - lo)];
+    if (a <= hi) {
+      const double e = even(a);
+      w[1] = e;
+      if (a >= 2) w[0] = e * (static_cast<double>(a - 1) / (2.0 * (z - a + 1)));
+      if (a < z) w[2] = e * (static_cast<double>(z - a) / (2.0 * a));
+    } else {
+      // a = z + 1 <= k: b = z runs of zeros, one order.
+      const double e = even(z);
+      w[0] = e * (static_cast<double>(k_ - z) / (2.0 * z));  // C(k-1, z) / C(k-1, z-1) = (k - z) / z
+    }
+  }
+  // The chances left out: past each end, the even and the odd chances fall
+  // at least as fast as where they were cut (each is log-concave in a), so
+  // a geometric series bounds them; each odd chance is at most the even of
+  // its a times max(k, z), a generous bound.
+  const auto tailOf = [&](double w, int a, int dir) {
+    const int next = a + dir;
+    if (next < 1 || next > std::min(k_, z)) return 0.0;
+    const double r = step(w, a, dir) / w;
+    return r >= 1 ? 2.0 : step(w, a, dir) / (1 - r);
+  };
+  const double evenLeft = tailOf(wl, lo, -1) + tailOf(wh, hi, 1);
+  leftOut_ = evenLeft * (1.0 + 2.0 * std::max(k_, z)) * 1.01;
+  // Rounding: the exact start within 2^-50, then five roundings a step at
+  // most, and two for an odd chance.
+  weightError_ = (0x1p-50 + unit * (5.0 * std::max(mode - lo, last - mode) + 8)) * 1.01;
+}
+
+void LongestRunLaw::compositionTails(int n, int from, int to, int l, std::vector<double>& g,
+                                     std::vector<double>& error) const {
+  const int b = l - 1;  // the longest part allowed
+  g.assign(static_cast<std::size_t>(to - from + 1), 0.0);
+  error.assign(g.size(), 0.0);
+  for (int a = from; a <= to; ++a) {
+    double& out = g[static_cast<std::size_t>(a - from)];
+    double& err = error[static_cast<std::size_t>(a - from)];
+    if (a < 1 || a > n) {
+      err = a < 1 && n == 0 ? 0 : 1;  // no such composition: never weighed
+      continue;
+    }
+    if (static_cast<long long>(a) * b < n) {  // a parts of at most b cannot hold n
+      out = 1;
+      continue;
+    }
+    if (n - a + 1 <= b) continue;  // no part can reach l
+    // t_j = C(a, j) C(N_j, a - 1) / C(n - 1, a - 1), N_j = n - j b - 1.
+    double t = 1, sum = 0, absSum = 0;
+    int j = 0, roundings = 0;
+    bool tooWide = false;
+    for (int nj = n - 1;; ++j, nj -= b) {
+      double next = t * (static_cast<double>(a - j) / (j + 1));
+      // The factors are at most 1: once the product is this small, the term
+      // is smaller still, and so is the rest of the sum (its terms fall).
+      bool tiny = false;
+      for (int i = 0; i < b && next > 0; ++i) {
+        next *= static_cast<double>(nj - i - a + 1) / (nj - i);
+        if (next > 0 && next < 0x1p-1000) {
+          tiny = true;
+          break;
+        }
+      }
+      roundings += 2 * b + 2;
+      if (tiny) {
+        t = 0x1p-1000;
+        break;
+      }
+      if (!(next > 0)) {  // a factor of exactly 0: the sum ends here exactly
+        tooWide = next != 0;  // (NaN: never, but then nothing is known)
+        t = 0;
+        break;
+      }
+      if (j >= 1 && next < t && next <= 0x1p-60 * std::abs(sum)) {  // the rest is below `next`
+        t = next;
+        break;
+      }
+      sum += (j % 2 == 0) ? next : -next;
+      absSum += next;
+      t = next;
+      if (!(absSum < 0x1p40)) {  // a sum that cancels this much says nothing
+        tooWide = true;
+        break;
+      }
+    }
+    if (tooWide) {
+      err = 1;
+      out = 0.5;
+      continue;
+    }
+    // Each term within gamma(roundings) of its own, the sums one rounding a
+    // term more; the first term left out bounds the rest.
+    const double terms = static_cast<double>(j) + 2;
+    err = std::min(1.0, (static_cast<double>(roundings) + terms) * unit * 1.01 * absSum + t);
+    out = std::clamp(sum, 0.0, 1.0);
+  }
+}
+
+LongestRunLaw::Tail LongestRunLaw::fastTail(int l) {
+  if (l <= least_) return {1, 0};
+  if (l > most_) return {0, 0};
+  auto it = tails_.find(l);
+  if (it != tails_.end()) return it->second;
+  weigh();
+  const int z = m_ - k_;
+  const int last = first_ + static_cast<int>(weight_.size()) - 1;
+  std::vector<double> gk, ek, gz, ez;
+  compositionTails(k_, first_, last, l, gk, ek);
+  compositionTails(z, first_ - 1, last + 1, l, gz, ez);
+  double p = 0, error = 0;
+  for (int a = first_; a <= last; ++a) {
+    const std::size_t i = static_cast<std::size_t>(a - first_);
+    const double g = gk[i], f = 1 - g;
+    for (int s = 0; s < 3; ++s) {
+      const double w = weight_[i][static_cast<std::size_t>(s)];
+      if (w == 0) continue;
+      const std::size_t bi = i + static_cast<std::size_t>(s);  // b = a - 1 + s, at index b - (first - 1)
+      p += w * (g + f * gz[bi]);
+      error += w * std::min(1.0, 2 * ek[i] + ez[bi] + ek[i] * ez[bi] + 4 * unit);
+    }
+  }
+  const double terms = 3.0 * static_cast<double>(weight_.size()) + 8;
+  error = (error + (weightError_ + terms * unit) * p + leftOut_) * 1.01;
+  const Tail tail{std::min(p, 1.0), error};
+  tails_.emplace(l, tail);
+  return tail;
+}
+
+bool LongestRunLaw::tailAtLeast(int l, int num, int den) {
+  const Tail t = fastTail(l);
+  const double edge = static_cast<double>(num) / den;
+  if (t.p - t.error > edge * (1 + 1e-15)) return true;
+  if (t.p + t.error < edge * (1 - 1e-15)) return false;
+  if (l <= least_ || l > most_) return t.p >= edge;  // exact values
+  Mpz pn, pd;
+  pValueCount(pn.get(), pd.get(), l);
+  mpz_mul_ui(pn.get(), pn.get(), ul(den));
+  mpz_mul_ui(pd.get(), pd.get(), ul(num));
+  return mpz_cmp(pn.get(), pd.get()) >= 0;
+}
+
+void LongestRunLaw::findCrossings() {
+  if (crossed_) return;
+  crossed_ = true;
+  // p(l) falls with l, from 1 at least(). The usual longest run is near
+  // log2 of the runs of a symbol; from there down to an l whose tail is
+  // surely above the top edge and up to one surely below the passing mark,
+  // every l has a tail in doubles, and each edge is crossed between them.
+  const auto sure = [&](int l, double edge, bool above) {
+    const Tail t = fastTail(l);
+    return above ? t.p - t.error > edge * (1 + 1e-15) : t.p + t.error < edge * (1 - 1e-15);
+  };
+  // With a runs of n bits, a symbol's runs are about geometric of ratio
+  // 1 - a / n: the longest is near where a (1 - a / n)^(l - 1) is 1.
+  const int n = std::max(k_, m_ - k_);
+  const double a = std::max(1.0, static_cast<double>(k_) * (m_ - k_) / m_);
+  const double guess = a >= n ? 1 : 1 + std::log(a) / -std::log1p(-a / n);
+  const int start = std::clamp(static_cast<int>(std::min(guess, 1e6)), least_, most_ + 1);
+  int down = start, up = start;
+  while (down > least_ && !sure(down, 0.9, true)) --down;
+  while (up <= most_ && !sure(up, 0.01, false)) ++up;
+  int l = down + 1;
+  for (int i = 0; i < bin_count; ++i) {
+    while (l < up && tailAtLeast(l, edge_num[i], 100)) ++l;
+    firstBelow_[static_cast<std::size_t>(i)] = l;
+  }
+  const auto tail = [&](int at) { return fastTail(at).p; };
+  const auto fb = [&](int i) { return firstBelow_[static_cast<std::size_t>(i)]; };
+  binChances_[9] = 1 - tail(fb(0));
+  for (int b = 1; b <= 8; ++b) binChances_[static_cast<std::size_t>(b)] = tail(fb(8 - b)) - tail(fb(9 - b));
+  binChances_[0] = tail(fb(8));
+  passChance_ = 1 - tail(fb(passing_edge));
+}
+
+int LongestRunLaw::bin(int l) {
+  hard_assert(l >= least_ && l <= most_, "l>=least_&&l<=most_");
+  findCrossings();
+  int bin = 0;
+  for (int i = 0; i < passing_edge; ++i) bin += l < firstBelow_[static_cast<std::size_t>(i)];
+  return bin;
+}
+
+bool LongestRunLaw::passing(int l) {
+  hard_assert(l >= least_ && l <= most_, "l>=least_&&l<=most_");
+  findCrossings();
+  return l < firstBelow_[passing_edge];
+}
+
+double LongestRunLaw::passingProbability() {
+  findCrossings();
+  return passChance_;
+}
+
+const BinArray& LongestRunLaw::binProbabilities() {
+  findCrossings();
+  return binChances_;
+}
+
+long double LongestRunLaw::pValue(int l) {
+  hard_assert(l >= least_ && l <= most_, "l>=least_&&l<=most_");
+  const Tail t = fastTail(l);
+  if (t.error <= longest_run_error * t.p) return t.p;
+  Mpz num, den;
+  pValueCount(num.get(), den.get(), l);
+  return exactRatio(num.get(), den.get());
+}
+
 long double LongestRunLaw::probability(int l) {
   hard_assert(l >= least_ && l <= most_, "l>=least_&&l<=most_");
+  const Tail t = fastTail(l), next = fastTail(l + 1);
+  const double p = t.p - next.p;
+  if (t.error + next.error + unit * t.p <= longest_run_error * p) return p;
   Mpz num;
   mpz_sub(num.get(), shorterThan(l + 1), shorterThan(l));
   return exactRatio(num.get(), total_.get());

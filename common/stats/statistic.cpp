@@ -30,10 +30,12 @@ long double StatisticLaw::pValue(int v) {
   return exactRatio(num.get(), den.get());
 }
 
+double StatisticLaw::pValueError() const { return p_value_error; }
+
 bool StatisticLaw::atLeast(int v, int num, int den) {
   const long double p = pValue(v), edge = static_cast<long double>(num) / den;
   // The edge itself is rounded too: a few units of the long double's last place.
-  const long double slack = 2 * static_cast<long double>(p_value_error) + 1e-17L;
+  const long double slack = 2 * static_cast<long double>(pValueError()) + 1e-17L;
   if (p * (1 - slack) > edge * (1 + 1e-17L)) return true;
   if (p * (1 + slack) < edge * (1 - 1e-17L)) return false;
   Mpz pn, pd;
@@ -50,6 +52,26 @@ int StatisticLaw::bin(int v) {
 }
 
 bool StatisticLaw::passing(int v) { return atLeast(v, passing_edge, 100); }
+
+void StatisticLaw::settle() {
+  if (settled_) return;
+  for (int v = least(); v <= most(); ++v) {
+    const double p = static_cast<double>(probability(v));
+    binProb_[static_cast<std::size_t>(bin(v))] += p;
+    if (passing(v)) passProb_ += p;
+  }
+  settled_ = true;
+}
+
+double StatisticLaw::passingProbability() {
+  settle();
+  return passProb_;
+}
+
+const BinArray& StatisticLaw::binProbabilities() {
+  settle();
+  return binProb_;
+}
 
 std::span<const Statistic* const> blockStatistics() {
   static const Statistic* const list[] = {&runsStatistic(), &longestRunStatistic(), &deviationUpStatistic(),

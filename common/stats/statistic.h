@@ -18,6 +18,13 @@
 // floor(10 p), 9 for p = 1, and it passes when p >= 0.01; both are decided
 // on the exact p-value whenever the rounded one lies near an edge.
 //
+// What a summary of many blocks expects of one (m, k) follows from the law:
+// the probability that a block passes and that its p-value falls in each
+// bin. By default a law sums its values' probabilities by bin; the laws here
+// find where each edge is crossed instead (their p-values fall with the
+// value), from tails computed in floating point with a proven bound, and
+// count exactly only where that bound cannot tell.
+//
 // Nothing here throws but std::bad_alloc; values outside [least(), most()]
 // and (m, k) outside 1 <= m <= 4096, 0 <= k <= m are hard assertions.
 #pragma once
@@ -29,6 +36,7 @@
 #include <string_view>
 
 #include "reading/block_meter.h"
+#include "stats/distribution.h"
 
 namespace lumbra {
 
@@ -41,16 +49,24 @@ class StatisticLaw {
   virtual int most() const = 0;
   // The p-value of v exactly: num / den.
   virtual void pValueCount(mpz_ptr num, mpz_ptr den, int v) = 0;
-  // The p-value of v within a relative error of p_value_error (by default
+  // The p-value of v within a relative error of pValueError() (by default
   // the exact one, rounded), and P(V' = v) to the same relative error. Long
   // double holds every such probability of m <= 4096 (none is below
   // 2^-4096).
   virtual long double pValue(int v);
   virtual long double probability(int v) = 0;
+  // The relative error bound of pValue and probability: p_value_error unless
+  // the law says otherwise.
+  virtual double pValueError() const;
 
   // floor(10 p), 9 for p = 1; and p >= 0.01.
-  int bin(int v);
-  bool passing(int v);
+  virtual int bin(int v);
+  virtual bool passing(int v);
+  // What one block of this (m, k) contributes to the expectations: its
+  // probability to pass and to fall in each bin (within pValueError() of
+  // the law's exact ones, as doubles).
+  virtual double passingProbability();
+  virtual const BinArray& binProbabilities();
 
  protected:
   StatisticLaw() = default;
@@ -60,6 +76,12 @@ class StatisticLaw {
  private:
   // Whether p(v) >= num / den, exactly.
   bool atLeast(int v, int num, int den);
+  // The sums by bin of every value's probability; once.
+  void settle();
+
+  bool settled_ = false;
+  BinArray binProb_{};
+  double passProb_ = 0;
 };
 
 // The relative error of a p-value or probability that a law gives as a long
