@@ -250,6 +250,8 @@ void LongestRunLaw::compositionTails(int n, int from, int to, int l, std::vector
   const int b = l - 1;  // the longest part allowed
   g.assign(static_cast<std::size_t>(to - from + 1), 0.0);
   error.assign(g.size(), 0.0);
+  std::vector<double> inverse(static_cast<std::size_t>(std::max(n, 1)) + 1, 0.0);
+  for (int i = 1; i <= n; ++i) inverse[static_cast<std::size_t>(i)] = 1.0 / i;
   for (int a = from; a <= to; ++a) {
     double& out = g[static_cast<std::size_t>(a - from)];
     double& err = error[static_cast<std::size_t>(a - from)];
@@ -262,7 +264,8 @@ void LongestRunLaw::compositionTails(int n, int from, int to, int l, std::vector
       continue;
     }
     if (n - a + 1 <= b) continue;  // no part can reach l
-    // t_j = C(a, j) C(N_j, a - 1) / C(n - 1, a - 1), N_j = n - j b - 1.
+    // t_j = C(a, j) C(N_j, a - 1) / C(n - 1, a - 1), N_j = n - j b - 1; the
+    // factors by the reciprocals 1 / N (three roundings a factor, no division).
     double t = 1, sum = 0, absSum = 0;
     int j = 0, roundings = 0;
     bool tooWide = false;
@@ -272,13 +275,13 @@ void LongestRunLaw::compositionTails(int n, int from, int to, int l, std::vector
       // is smaller still, and so is the rest of the sum (its terms fall).
       bool tiny = false;
       for (int i = 0; i < b && next > 0; ++i) {
-        next *= static_cast<double>(nj - i - a + 1) / (nj - i);
+        next *= static_cast<double>(nj - i - a + 1) * inverse[static_cast<std::size_t>(nj - i)];
         if (next > 0 && next < 0x1p-1000) {
           tiny = true;
           break;
         }
       }
-      roundings += 2 * b + 2;
+      roundings += 3 * b + 2;
       if (tiny) {
         t = 0x1p-1000;
         break;
@@ -333,9 +336,11 @@ LongestRunLaw::Tail LongestRunLaw::fastTail(int l) {
       if (w == 0) continue;
       const std::size_t bi = i + static_cast<std::size_t>(s);  // b = a - 1 + s, at index b - (first - 1)
       p += w * (g + f * gz[bi]);
-      error += w * std::min(1.0, 2 * ek[i] + ez[bi] + ek[i] * ez[bi] + 4 * unit);
+      error += w * std::min(1.0, 2 * ek[i] + ez[bi] + ek[i] * ez[bi]);
     }
   }
+  // Each term of p rounds four times (1 - g, the product, the weight, the
+  // sum) on its own size: relative to p.
   const double terms = 3.0 * static_cast<double>(weight_.size()) + 8;
   error = (error + (weightError_ + terms * unit) * p + leftOut_) * 1.01;
   const Tail tail{std::min(p, 1.0), error};

@@ -176,3 +176,53 @@ TEST(StatisticTest, LongBlocksMatchPlainCounts) {
 }
 
 }  // namespace
+
+namespace {
+
+// The laws that decide from doubles (longest_run, deviation_up and _down)
+// against their exact counts for random (m, k, v) up to m = 4096: each
+// value's bin and passing are the exact ones, its p-value within the law's
+// bound, and the bins' chances those of the exact p-values at the
+// crossings.
+TEST(StatisticTest, FastLawsDecideAsTheExactCounts) {
+  std::mt19937 rng(2204);
+  const auto stats = lumbra::blockStatistics();
+  for (int round = 0; round < 12; ++round) {
+    const int m = round == 0 ? 4096 : round < 3 ? 1024 + static_cast<int>(rng() % 1024) : 2 + static_cast<int>(rng() % 600);
+    const int k = m / 2 + static_cast<int>(rng() % static_cast<unsigned>(m / 8 + 1)) - m / 16;
+    for (std::size_t t = 1; t < stats.size(); ++t) {
+      const auto law = stats[t]->law(m, k);
+      SCOPED_TRACE(std::string(stats[t]->name()) + " m=" + std::to_string(m) + " k=" + std::to_string(k));
+      // Values about the usual ones (where the edges are), and one anywhere.
+      const int span = law->most() - law->least();
+      const int usual = stats[t]->name() == "longest_run" ? static_cast<int>(std::log2(m)) + 2 - law->least()
+                                                           : static_cast<int>(std::sqrt(m) / 2);
+      for (int v : {law->least() + std::clamp(usual + static_cast<int>(rng() % 9) - 4, 0, span),
+                    law->least() + static_cast<int>(rng() % static_cast<unsigned>(span + 1))}) {
+        if (m > 1024 && v > law->least() + usual + 12) continue;  // the exact counts of far values cost seconds
+        Mpz num, den;
+        law->pValueCount(num.get(), den.get(), v);
+        const double p = static_cast<double>(lumbra::exactRatio(num.get(), den.get()));
+        EXPECT_NEAR(static_cast<double>(law->pValue(v)), p, law->pValueError() * p) << "v=" << v;
+        // bin and passing from the exact count: 100 num >= e den
+        const auto atLeast = [&](int e) {
+          Mpz a, b;
+          mpz_mul_ui(a.get(), num.get(), 100);
+          mpz_mul_ui(b.get(), den.get(), static_cast<unsigned long>(e));
+          return mpz_cmp(a.get(), b.get()) >= 0;
+        };
+        int bin = 0;
+        for (int e = 10; e <= 90; e += 10) bin += atLeast(e);
+        EXPECT_EQ(law->bin(v), bin) << "v=" << v;
+        EXPECT_EQ(law->passing(v), atLeast(1)) << "v=" << v;
+      }
+      const lumbra::BinArray& chances = law->binProbabilities();
+      double sum = 0;
+      for (double c : chances) sum += c;
+      EXPECT_NEAR(sum, 1.0, 1e-9);
+      EXPECT_GE(law->passingProbability(), 0.99 - 1e-9);  // P(p >= 0.01) >= 0.99 for an upper tail
+    }
+  }
+}
+
+}  // namespace
