@@ -27,15 +27,28 @@ namespace lumbra {
 // under it (down).
 enum class BandSide { both, up, down };
 
+// A one-sided band may be cut on its open side too, cuts[b] from the line:
+// what leaves there is summed into lost[b] instead, and the tail then lies
+// between out[b] and out[b] + lost[b] (a walk cut off might still have left
+// through the bound side later).
 template <class F>
 void bandExits(int m, int k, const int* widths, int count, F* out, const std::vector<int>& line,
-               BandSide side = BandSide::both);
-extern template void bandExits<double>(int, int, const int*, int, double*, const std::vector<int>&, BandSide);
+               BandSide side = BandSide::both, const int* cuts = nullptr, F* lost = nullptr);
+extern template void bandExits<double>(int, int, const int*, int, double*, const std::vector<int>&, BandSide,
+                                       const int*, double*);
 extern template void bandExits<long double>(int, int, const int*, int, long double*, const std::vector<int>&,
-                                            BandSide);
+                                            BandSide, const int*, long double*);
+
+// The tails of one-sided bands in doubles, within bandExitError(m, 2^-53)
+// + 2^-52 (side_exit_error): each band cut on its open side where the walks
+// that reach the cut are a negligible part of the tail, and measured to be
+// (a band whose cut loses more than 2^-53 of its tail goes again uncut).
+// The cut rows are a small part of the open ones.
+inline constexpr double side_exit_error = 0x1p-52;
+void sideExits(int m, int k, const int* h, int count, double* out, const std::vector<int>& line, BandSide side);
 
 // (The passes in registers hold bands of both sides alone: a one-sided band
-// goes to the reference pass, in doubles for both.)
+// goes to sideExits, in doubles for both.)
 void fastBandExits(int m, int k, const int* h, int count, double* out, const std::vector<int>& line,
                    BandSide side = BandSide::both);
 void approxBandExits(int m, int k, const int* h, int count, double* out, const std::vector<int>& line,

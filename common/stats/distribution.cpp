@@ -83,6 +83,7 @@ DeviationLaw::DeviationLaw(int m, int k, BandSide side)
   maxDev_ = static_cast<int>(side == BandSide::up     ? widest.up
                              : side == BandSide::down ? widest.down
                                                       : std::max(widest.up, widest.down));
+  if (side != BandSide::both) err_ += side_exit_error;  // what the cut rows may lose
   tails_.push_back(1.0L);
 }
 
