@@ -2,10 +2,12 @@
 // two-sided deviation's law of the same (m, k), in processor time of this
 // thread. For each k of the range it draws `blocks` random blocks of (m, k)
 // (fixed seed), and for each statistic makes the law, asks for its bins'
-// chances and its passing chance (what a summary expects of a block), then
-// the bin, passing and P(V = v) of every value those blocks met.
+// chances and its passing chance (what a summary expects of a block) and
+// the bin and passing of every value those blocks met; then, apart, P(V = v)
+// of those values.
 //
-//   law_cost M K_FIRST K_LAST [BLOCKS]     prints "name milliseconds-per-law" lines
+//   law_cost M K_FIRST K_LAST [BLOCKS]
+// prints "name milliseconds-per-law milliseconds-for-P(V=v)" lines.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -58,7 +60,7 @@ int main(int argc, char** argv) {
   const int blocks = argc > 4 ? std::atoi(argv[4]) : 300;
   std::mt19937_64 rng(22);
   const auto stats = lumbra::blockStatistics();
-  std::vector<double> seconds(stats.size() + 1);
+  std::vector<double> seconds(stats.size() + 1), values(stats.size() + 1);
   double sink = 0;
   for (int k = k0; k <= k1; ++k) {
     std::vector<int> bits(static_cast<std::size_t>(m), 0);
@@ -75,21 +77,27 @@ int main(int argc, char** argv) {
     {
       lumbra::DeviationLaw law(m, k);
       sink += law.passingProbability() + law.binProbabilities()[3];
-      for (int v : met[0]) sink += law.bin(v) + law.passing(v) + static_cast<double>(law.probability(v));
+      for (int v : met[0]) sink += law.bin(v) + law.passing(v);
+      seconds[0] += cpu() - at;
+      at = cpu();
+      for (int v : met[0]) sink += static_cast<double>(law.probability(v));
+      values[0] += cpu() - at;
     }
-    seconds[0] += cpu() - at;
     for (std::size_t t = 0; t < stats.size(); ++t) {
       at = cpu();
       const auto law = stats[t]->law(m, k);
       sink += law->passingProbability() + law->binProbabilities()[3];
-      for (int v : met[t + 1]) sink += law->bin(v) + law->passing(v) + static_cast<double>(law->probability(v));
+      for (int v : met[t + 1]) sink += law->bin(v) + law->passing(v);
       seconds[t + 1] += cpu() - at;
+      at = cpu();
+      for (int v : met[t + 1]) sink += static_cast<double>(law->probability(v));
+      values[t + 1] += cpu() - at;
     }
   }
   const int laws = k1 - k0 + 1;
-  std::printf("deviation %.3f\n", 1e3 * seconds[0] / laws);
+  std::printf("deviation %.3f %.3f\n", 1e3 * seconds[0] / laws, 1e3 * values[0] / laws);
   for (std::size_t t = 0; t < stats.size(); ++t)
-    std::printf("%.*s %.3f\n", static_cast<int>(stats[t]->name().size()), stats[t]->name().data(),
-                1e3 * seconds[t + 1] / laws);
+    std::printf("%.*s %.3f %.3f\n", static_cast<int>(stats[t]->name().size()), stats[t]->name().data(),
+                1e3 * seconds[t + 1] / laws, 1e3 * values[t + 1] / laws);
   return sink < -1 ? 1 : 0;
 }
