@@ -11,9 +11,11 @@
 //   p_runs(m, k, r) = P(|R' - E| >= |r - E|),
 // decided exactly by comparing |m r' - m - 2kz| with |m r - m - 2kz|, so
 // too few runs (bits that stick) and too many (bits that alternate) are both
-// extreme. RunsLaw computes the law of one (m, k) exactly at construction
-// (O(m) big-integer steps) and keeps the p-values and probabilities as long
-// doubles; exact p-values are worked out again when asked for.
+// extreme. RunsLaw computes the law of one (m, k) at construction in O(m)
+// long double steps: the probabilities by the ratios of neighbours from the
+// exact one of the likeliest count, the p-values as sums of them, all
+// within pValueError() (about 3m units of the double's last place); the
+// exact counts are worked out when asked for, and where a bin edge is near.
 #pragma once
 
 #include <vector>
@@ -32,6 +34,7 @@ class RunsLaw final : public StatisticLaw {
   void pValueCount(mpz_ptr num, mpz_ptr den, int r) override;
   long double pValue(int r) override;
   long double probability(int r) override;
+  double pValueError() const override;
 
   // Sets c to the number of arrangements of (m, k) with r runs (0 outside
   // [least(), most()]).
@@ -43,6 +46,7 @@ class RunsLaw final : public StatisticLaw {
   std::size_t index(int r) const;
 
   int m_, k_, least_, most_;
+  double error_ = 0;
   std::vector<long double> pValue_, probability_;  // by r - least_
 };
 
