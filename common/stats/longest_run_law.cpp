@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "kova/hard_assert.h"
+#include "stats/runs_law.h"
 
 namespace lumbra {
 
@@ -167,88 +168,45 @@ constexpr double negligible = 1e-40;
 void LongestRunLaw::weigh() {
   if (weighed_) return;
   weighed_ = true;
-  const int z = m_ - k_;
-  if (k_ == 0 || z == 0) return;
-  // w(a, a) = 2 C(k-1, a-1) C(z-1, a-1) / C(m, k), w(a, a -+ 1) the one
-  // order of a and a -+ 1 runs; exactly at the likeliest a (the even runs'
-  // mode), then by the ratios of neighbours, each a few roundings.
-  const int top = std::min(k_, z + 1);
-  int mode = static_cast<int>(std::lround(static_cast<double>(k_ - 1) * (z - 1) / std::max(m_ - 2, 1))) + 1;
-  mode = std::clamp(mode, 1, std::min(k_, z));
-  Mpz c, d;
-  mpz_bin_uiui(c.get(), ul(k_ - 1), ul(mode - 1));
-  mpz_bin_uiui(d.get(), ul(z - 1), ul(mode - 1));
-  mpz_mul(c.get(), c.get(), d.get());
-  mpz_mul_2exp(c.get(), c.get(), 1);
-  const double w0 = static_cast<double>(exactRatio(c.get(), total_.get()));
-  // even(a) = w(a, a) for a <= min(k, z), 0 past it.
-  const auto step = [&](double w, int a, int dir) {  // even(a + dir) from even(a)
-    if (dir > 0) return w * (static_cast<double>(k_ - a) / a) * (static_cast<double>(z - a) / a);
-    return w * (static_cast<double>(a - 1) / (k_ - a + 1)) * (static_cast<double>(a - 1) / (z - a + 1));
-  };
+  const int z = m_ - k_, top = std::min(k_, z);
+  if (top == 0) return;
+  // w(a, a) = 2 E(a), w(a, a - 1) = E(a - 1) (k - a + 1) / (a - 1) and
+  // w(a, a + 1) = E(a) (z - a) / a, E the runs law's chance of a runs of
+  // each symbol in one order (past min(k, z) only a = z + 1 < k + 1, with
+  // z runs of zeros). The a whose E is negligible beside the likeliest are
+  // left out.
+  const std::vector<long double> e = runPairChances(m_, k_);
+  const auto at = [&](int s) { return static_cast<double>(e[static_cast<std::size_t>(s)]); };
+  int mode = 1;
+  for (int s = 2; s <= top; ++s)
+    if (e[static_cast<std::size_t>(s)] > e[static_cast<std::size_t>(mode)]) mode = s;
   int lo = mode, hi = mode;
-  double wl = w0, wh = w0;
-  std::vector<double> below, above;  // even(mode - 1), even(mode - 2), ...; even(mode + 1), ...
-  while (lo > 1) {
-    const double w = step(wl, lo, -1);
-    if (w < negligible * w0) break;
-    below.push_back(w);
-    wl = w;
-    --lo;
-  }
-  while (hi < std::min(k_, z)) {
-    const double w = step(wh, hi, 1);
-    if (w < negligible * w0) break;
-    above.push_back(w);
-    wh = w;
-    ++hi;
-  }
-  // The odd ones next to the even: w(a, a - 1) = even(a) (a - 1) / (2 (z - a + 1)),
-  // w(a, a + 1) = even(a) (z - a) / (2 a); a = k + 1 > z... only through
-  // w(a, a - 1) with a = z + 1 <= k, kept when the window reaches it.
-  const int last = hi == std::min(k_, z) ? top : hi;
+  while (lo > 1 && at(lo - 1) >= negligible * at(mode)) --lo;
+  while (hi < top && at(hi + 1) >= negligible * at(mode)) ++hi;
+  const int last = hi == top ? std::min(k_, z + 1) : hi;
   first_ = lo;
-  weight_.assign(static_cast<std::size_t>(last - lo + 1), {0.0, 0.0, 0.0});
-  const auto even = [&](int a) -> double {
-    if (a == mode) return w0;
-    if (a < mode) return below[static_cast<std::size_t>(mode - a - 1)];
-    if (a <= hi) return above[static_cast<std::size_t>(a - mode - 1)];
-    return 0.0;
-  };
+  weight_.assign(static_cast<std::size_t>(last - lo) + 1, {0.0, 0.0, 0.0});
   for (int a = lo; a <= last; ++a) {
     std::array<double, 3>& w = weight_[static_cast<std::size_t>(a - lo)];
-    if (a <= hi) {
-      const double e = even(a);
-      w[1] = e;
-      if (a >= 2) w[0] = e * (static_cast<double>(a - 1) / (2.0 * (z - a + 1)));
-      if (a < z) w[2] = e * (static_cast<double>(z - a) / (2.0 * a));
-    } else {
-      // a = z + 1 <= k: b = z runs of zeros, one order.
-      const double e = even(z);
-      w[0] = e * (static_cast<double>(k_ - z) / (2.0 * z));  // C(k-1, z) / C(k-1, z-1) = (k - z) / z
-    }
+    if (a >= 2) w[0] = at(a - 1) * (static_cast<double>(k_ - a + 1) / (a - 1));
+    if (a <= top) w[1] = 2 * at(a);
+    if (a < z && a <= top) w[2] = at(a) * (static_cast<double>(z - a) / a);
   }
-  // The chances left out: past each end, the even and the odd chances fall
-  // at least as fast as where they were cut (each is log-concave in a), so
-  // a geometric series bounds them; each odd chance is at most the even of
-  // its a times max(k, z), a generous bound.
-  const auto tailOf = [&](double w, int a, int dir) {
-    const int next = a + dir;
-    if (next < 1 || next > std::min(k_, z)) return 0.0;
-    const double r = step(w, a, dir) / w;
-    return r >= 1 ? 2.0 : step(w, a, dir) / (1 - r);
-  };
-  const double evenLeft = tailOf(wl, lo, -1) + tailOf(wh, hi, 1);
-  leftOut_ = evenLeft * (1.0 + 2.0 * std::max(k_, z)) * 1.01;
-  // Rounding: the exact start within 2^-50, then five roundings a step at
-  // most, and two for an odd chance.
-  weightError_ = (0x1p-50 + unit * (5.0 * std::max(mode - lo, last - mode) + 8)) * 1.01;
+  // What is left out: E is log-concave, so past each cut it falls at least
+  // as fast as at the cut, and a geometric series bounds it; each left-out
+  // a weighs at most (m + 2) times the E of a or a - 1.
+  double out = 0;
+  if (lo > 1) out += at(lo - 1) / (1 - at(lo - 1) / at(lo));
+  if (hi < top) out += at(hi) + at(hi + 1) / (1 - at(hi + 1) / at(hi));
+  leftOut_ = out * (m_ + 2) * 1.01;
+  // E's bound, and a division, a product and a rounding to double.
+  weightError_ = runPairError(m_) + 4 * unit * 1.01;
 }
 
 void LongestRunLaw::compositionTails(int n, int from, int to, int l, std::vector<double>& g,
                                      std::vector<double>& error) const {
   const int b = l - 1;  // the longest part allowed
-  g.assign(static_cast<std::size_t>(to - from + 1), 0.0);
+  g.assign(static_cast<std::size_t>(to - from) + 1, 0.0);
   error.assign(g.size(), 0.0);
   std::vector<double> inverse(static_cast<std::size_t>(std::max(n, 1)) + 1, 0.0);
   for (int i = 1; i <= n; ++i) inverse[static_cast<std::size_t>(i)] = 1.0 / i;

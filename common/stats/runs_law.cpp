@@ -51,6 +51,37 @@ class RunsStatistic final : public Statistic {
 
 }  // namespace
 
+std::vector<long double> runPairChances(int m, int k) {
+  const int z = m - k, top = std::min(k, z);
+  hard_assert(m <= 4096 && top >= 1, "m<=4096&&top>=1");
+  // Exactly at the likeliest s, then by E(s + 1) / E(s) = (k - s)(z - s) / s^2
+  // outwards, four roundings a step (long double's range holds every E of
+  // m <= 4096: each is at least 1 / C(m, k)).
+  const int mode = std::clamp(static_cast<int>(std::lround(static_cast<double>(k) * z / m)), 1, top);
+  Mpz c, d, total;
+  mpz_bin_uiui(c.get(), ul(k - 1), ul(mode - 1));
+  mpz_bin_uiui(d.get(), ul(z - 1), ul(mode - 1));
+  mpz_mul(c.get(), c.get(), d.get());
+  binomial(total.get(), m, k);
+  std::vector<long double> e(static_cast<std::size_t>(top) + 1, 0.0L);
+  e[static_cast<std::size_t>(mode)] = exactRatio(c.get(), total.get());
+  for (int s = mode; s < top; ++s)
+    e[static_cast<std::size_t>(s) + 1] =
+        e[static_cast<std::size_t>(s)] * (static_cast<long double>(k - s) / s) * (static_cast<long double>(z - s) / s);
+  for (int s = mode; s > 1; --s)
+    e[static_cast<std::size_t>(s) - 1] = e[static_cast<std::size_t>(s)] * (static_cast<long double>(s - 1) / (k - s + 1)) *
+                                         (static_cast<long double>(s - 1) / (z - s + 1));
+  return e;
+}
+
+double runPairError(int m) {
+  // The exact start within 2^-50 (two truncations to 53 bits and a
+  // division), at most m / 2 steps of four roundings; the long double's
+  // unit counted as the double's, so that the bound holds wherever long
+  // double is no wider.
+  return (0x1p-50 + 0x1p-53 * (2.0 * m + 4)) * 1.01;
+}
+
 RunsLaw::RunsLaw(int m, int k) : m_(m), k_(k) {
   hard_assert(m >= 1 && m <= 4096, "m>=1&&m<=4096");
   hard_assert(k >= 0 && k <= m, "k>=0&&k<=m");
@@ -62,27 +93,10 @@ RunsLaw::RunsLaw(int m, int k) : m_(m), k_(k) {
   if (least_ == 1) {
     probability_[0] = 1;
   } else {
-    // E(s) = C(k-1, s-1) C(z-1, s-1) / C(m, k): P(2s runs) = 2 E(s) and
-    // P(2s + 1 runs) = E(s) (m - 2s) / s (the two orders of s + 1 runs of
-    // one symbol and s of the other). E(s) exactly at its likeliest s, then
-    // by E(s + 1) / E(s) = (k - s)(z - s) / s^2 outwards, four roundings a
-    // step (long double's range holds every E of m <= 4096).
-    const int top = std::min(k, z);
-    const int mode = std::clamp(static_cast<int>(std::lround(static_cast<double>(k) * z / m)), 1, top);
-    Mpz c, d, total;
-    mpz_bin_uiui(c.get(), ul(k - 1), ul(mode - 1));
-    mpz_bin_uiui(d.get(), ul(z - 1), ul(mode - 1));
-    mpz_mul(c.get(), c.get(), d.get());
-    binomial(total.get(), m, k);
-    std::vector<long double> e(static_cast<std::size_t>(top) + 1, 0.0L);
-    e[static_cast<std::size_t>(mode)] = exactRatio(c.get(), total.get());
-    for (int s = mode; s < top; ++s)
-      e[static_cast<std::size_t>(s) + 1] = e[static_cast<std::size_t>(s)] * (static_cast<long double>(k - s) / s) *
-                                           (static_cast<long double>(z - s) / s);
-    for (int s = mode; s > 1; --s)
-      e[static_cast<std::size_t>(s) - 1] = e[static_cast<std::size_t>(s)] * (static_cast<long double>(s - 1) / (k - s + 1)) *
-                                           (static_cast<long double>(s - 1) / (z - s + 1));
-    for (int s = 1; s <= top; ++s) {
+    // P(2s runs) = 2 E(s), P(2s + 1 runs) = E(s) (m - 2s) / s: the two
+    // orders of s + 1 runs of one symbol and s of the other.
+    const std::vector<long double> e = runPairChances(m, k);
+    for (int s = 1; s <= std::min(k, z); ++s) {
       const long double es = e[static_cast<std::size_t>(s)];
       probability_[index(2 * s)] = 2 * es;
       if (2 * s + 1 <= most_) probability_[index(2 * s + 1)] = es * (static_cast<long double>(m - 2 * s) / s);
@@ -101,10 +115,8 @@ RunsLaw::RunsLaw(int m, int k) : m_(m), k_(k) {
     for (; j < size && distance(order[j]) == distance(order[i]); ++j) tail += probability_[index(order[j])];
     for (; i < j; ++i) pValue_[index(order[i])] = std::min(tail, 1.0L);
   }
-  // The exact start within 2^-50, four roundings a step of E, two for a
-  // probability, one a term of a tail; the long double's unit taken as the
-  // double's, so that the bound holds wherever long double is no wider.
-  error_ = (0x1p-50 + 0x1p-53 * (3.0 * m + static_cast<double>(size) + 8)) * 1.01;
+  // E's bound, two roundings for a probability, one a term of a tail.
+  error_ = runPairError(m) + 0x1p-53 * (static_cast<double>(size) + 4) * 1.01;
 }
 
 long long RunsLaw::distance(int r) const {

@@ -12,10 +12,10 @@
 // decided exactly by comparing |m r' - m - 2kz| with |m r - m - 2kz|, so
 // too few runs (bits that stick) and too many (bits that alternate) are both
 // extreme. RunsLaw computes the law of one (m, k) at construction in O(m)
-// long double steps: the probabilities by the ratios of neighbours from the
-// exact one of the likeliest count, the p-values as sums of them, all
-// within pValueError() (about 3m units of the double's last place); the
-// exact counts are worked out when asked for, and where a bin edge is near.
+// long double steps: the probabilities from runPairChances (below), the
+// p-values as sums of them, all within pValueError() (about 3m units of the
+// double's last place); the exact counts are worked out when asked for, and
+// where a bin edge is near.
 #pragma once
 
 #include <vector>
@@ -49,6 +49,14 @@ class RunsLaw final : public StatisticLaw {
   double error_ = 0;
   std::vector<long double> pValue_, probability_;  // by r - least_
 };
+
+// E(s) = C(k-1, s-1) C(z-1, s-1) / C(m, k) for s = 0 .. min(k, z) (E(0) =
+// 0; z = m - k): the chance of s runs of ones and s runs of zeros in one
+// given order, each within runPairError(m) of the exact one; the runs law
+// and the longest run's both weigh by them. Requires 1 <= k < m <= 4096.
+// Throws std::bad_alloc.
+std::vector<long double> runPairChances(int m, int k);
+double runPairError(int m);
 
 const Statistic& runsStatistic();
 
