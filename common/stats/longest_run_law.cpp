@@ -210,67 +210,73 @@ void LongestRunLaw::compositionTails(int n, int from, int to, int l, std::vector
   error.assign(g.size(), 0.0);
   std::vector<double> inverse(static_cast<std::size_t>(std::max(n, 1)) + 1, 0.0);
   for (int i = 1; i <= n; ++i) inverse[static_cast<std::size_t>(i)] = 1.0 / i;
+  // The sums still going, one lane an a, all stepped together (the lanes'
+  // products do not wait on each other).
+  struct Lane {
+    int a;
+    double t = 1, sum = 0, absSum = 0;
+  };
+  std::vector<Lane> lanes;
   for (int a = from; a <= to; ++a) {
     double& out = g[static_cast<std::size_t>(a - from)];
     double& err = error[static_cast<std::size_t>(a - from)];
     if (a < 1 || a > n) {
-      err = a < 1 && n == 0 ? 0 : 1;  // no such composition: never weighed
-      continue;
+      err = 1;  // no such composition: never weighed
+    } else if (static_cast<long long>(a) * b < n) {
+      out = 1;  // a parts of at most b cannot hold n
+    } else if (n - a + 1 > b) {  // else no part can reach l: G = 0
+      lanes.push_back({a});
     }
-    if (static_cast<long long>(a) * b < n) {  // a parts of at most b cannot hold n
-      out = 1;
-      continue;
+  }
+  std::vector<double> next(lanes.size());
+  // t_j = C(a, j) C(N_j, a - 1) / C(n - 1, a - 1), N_j = n - j b - 1, each
+  // from the one before: a division and a product, then b factors of three
+  // roundings (1 / N from the table, its product with the numerator, the
+  // running product).
+  for (int j = 0, nj = n - 1; !lanes.empty(); ++j, nj -= b) {
+    for (std::size_t i = 0; i < lanes.size(); ++i)
+      next[i] = lanes[i].t * (static_cast<double>(lanes[i].a - j) / (j + 1));
+    for (int i = 0; i < std::min(b, nj + 1); ++i) {
+      const double over = inverse[static_cast<std::size_t>(nj - i)], top = nj - i + 1;
+      for (std::size_t x = 0; x < lanes.size(); ++x) next[x] *= (top - lanes[x].a) * over;
     }
-    if (n - a + 1 <= b) continue;  // no part can reach l
-    // t_j = C(a, j) C(N_j, a - 1) / C(n - 1, a - 1), N_j = n - j b - 1; the
-    // factors by the reciprocals 1 / N (three roundings a factor, no division).
-    double t = 1, sum = 0, absSum = 0;
-    int j = 0, roundings = 0;
-    bool tooWide = false;
-    for (int nj = n - 1;; ++j, nj -= b) {
-      double next = t * (static_cast<double>(a - j) / (j + 1));
-      // The factors are at most 1: once the product is this small, the term
-      // is smaller still, and so is the rest of the sum (its terms fall).
-      bool tiny = false;
-      for (int i = 0; i < b && next > 0; ++i) {
-        next *= static_cast<double>(nj - i - a + 1) * inverse[static_cast<std::size_t>(nj - i)];
-        if (next > 0 && next < 0x1p-1000) {
-          tiny = true;
-          break;
+    const double roundings = static_cast<double>(j + 1) * (3.0 * b + 2) + j + 2;
+    std::size_t kept = 0;
+    for (std::size_t x = 0; x < lanes.size(); ++x) {
+      Lane& lane = lanes[x];
+      const double term = next[x];
+      // Where the sum ends: a factor of exactly 0 (no rest); a term below
+      // 2^-1000 (the true one is below 2^-999: the factors are at most 1);
+      // a term falling and negligible. The ratio of terms falls with j (each
+      // factor does), and is below 1 from the first term on when that term
+      // is (it is at most t_1 / (j + 1)), so past a falling term the rest of
+      // the alternating sum is at most that term.
+      double rest = -1;
+      if (lane.a - j <= 0 || nj - b < lane.a - 1) rest = 0;
+      else if (!(term >= 0x1p-1000)) rest = 0x1p-999;
+      else if (j >= 1 && term < lane.t && term <= 0x1p-60 * std::abs(lane.sum)) rest = term;
+      if (rest < 0) {
+        lane.sum += (j % 2 == 0) ? term : -term;
+        lane.absSum += term;
+        lane.t = term;
+        if (lane.absSum < 0x1p40) {
+          lanes[kept++] = lane;
+          continue;
         }
       }
-      roundings += 3 * b + 2;
-      if (tiny) {
-        t = 0x1p-1000;
-        break;
+      double& out = g[static_cast<std::size_t>(lane.a - from)];
+      double& err = error[static_cast<std::size_t>(lane.a - from)];
+      if (rest < 0) {  // a sum that cancels this much says nothing
+        out = 0.5;
+        err = 1;
+        continue;
       }
-      if (!(next > 0)) {  // a factor of exactly 0: the sum ends here exactly
-        tooWide = next != 0;  // (NaN: never, but then nothing is known)
-        t = 0;
-        break;
-      }
-      if (j >= 1 && next < t && next <= 0x1p-60 * std::abs(sum)) {  // the rest is below `next`
-        t = next;
-        break;
-      }
-      sum += (j % 2 == 0) ? next : -next;
-      absSum += next;
-      t = next;
-      if (!(absSum < 0x1p40)) {  // a sum that cancels this much says nothing
-        tooWide = true;
-        break;
-      }
+      // Each term within gamma(its roundings), the sum one rounding a term
+      // more; and the rest.
+      out = std::clamp(lane.sum, 0.0, 1.0);
+      err = std::min(1.0, roundings * unit * 1.01 * lane.absSum + rest);
     }
-    if (tooWide) {
-      err = 1;
-      out = 0.5;
-      continue;
-    }
-    // Each term within gamma(roundings) of its own, the sums one rounding a
-    // term more; the first term left out bounds the rest.
-    const double terms = static_cast<double>(j) + 2;
-    err = std::min(1.0, (static_cast<double>(roundings) + terms) * unit * 1.01 * absSum + t);
-    out = std::clamp(sum, 0.0, 1.0);
+    lanes.resize(kept);
   }
 }
 

@@ -72,7 +72,7 @@ class LongestRunLaw final : public StatisticLaw {
 
   // The relative error of pValue and probability: what the doubles give
   // within it, the exact counts otherwise.
-  static constexpr double longest_run_error = 0x1p-30;
+  static constexpr double longest_run_error = 0x1p-26;
 
  private:
   // The chances w(a, b) of a runs of ones and b of zeros that matter.
