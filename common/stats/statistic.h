@@ -50,13 +50,14 @@ class StatisticLaw {
   // The p-value of v exactly: num / den.
   virtual void pValueCount(mpz_ptr num, mpz_ptr den, int v) = 0;
   // The p-value of v within a relative error of pValueError() (by default
-  // the exact one, rounded), and P(V' = v) to the same relative error. Long
-  // double holds every such probability of m <= 4096 (none is below
-  // 2^-4096).
+  // the exact one, rounded), and P(V' = v) within 2 pValueError() pValue(v)
+  // (a law that takes it as the difference of two tails is that close; the
+  // others are within pValueError() of it). Long double holds every such
+  // probability of m <= 4096 (none is below 2^-4096).
   virtual long double pValue(int v);
   virtual long double probability(int v) = 0;
-  // The relative error bound of pValue and probability: p_value_error unless
-  // the law says otherwise.
+  // The relative error bound of pValue: p_value_error unless the law says
+  // otherwise.
   virtual double pValueError() const;
 
   // floor(10 p), 9 for p = 1; and p >= 0.01.
