@@ -101,8 +101,11 @@ void addTestCommand(CLI::App& app, int& status) {
       "            expected count of each bin;\n"
       "  chi2      the chi-square statistic of observed against expected counts over groups of\n"
       "            adjacent bins (from the lowest bin up, a group closes once its expected count\n"
-      "            reaches 5; a last group below 5 joins the one before), its degrees of freedom\n"
-      "            (groups - 1) and its p-value; none with fewer than two groups.\n"
+      "            reaches 5; a last group below 5 joins the one before): the quadratic form of\n"
+      "            observed - expected over the counts' exact covariance (the blocks' bin\n"
+      "            probabilities differ with their ones), its degrees of freedom (the covariance's\n"
+      "            rank, groups - 1 unless some groups cannot vary apart) and its p-value; none\n"
+      "            with fewer than two groups.\n"
       "A small chi-square p-value says the blocks' p-values are not spread as those of a random\n"
       "source are.");
   addBlockSizeOption(*cmd, args->n);
@@ -116,7 +119,7 @@ void addTestCommand(CLI::App& app, int& status) {
       "    expected  how many would pass from a random source (their probabilities summed);\n"
       "    z         (passing - expected) / its standard deviation: beyond 3 either way is rare;\n"
       "    chi2      the chi-square statistic of the ten bins against their expected counts;\n"
-      "    dof       its degrees of freedom (groups of bins - 1);\n"
+      "    dof       its degrees of freedom (the rank of the counts' covariance: groups - 1);\n"
       "    p-value   the chance of a chi2 this large from a random source, however small (MPFR).\n"
       "  Then one line in plain words for each: 'looks random' for a chi-square p-value of at\n"
       "  least 0.01, 'is suspicious' from 1e-4 to 0.01, 'is not random' below 1e-4; or why there\n"
