@@ -54,7 +54,7 @@ void fastBandExits(int m, int k, const int* h, int count, double* out, const std
 void approxBandExits(int m, int k, const int* h, int count, double* out, const std::vector<int>& line,
                      BandSide side = BandSide::both);
 
-// gamma(10 (m + 2)) of unit roundoff u: the relative error bound above.
+// gamma(4 (m + 1)) of unit roundoff u: the relative error bound above.
 double bandExitError(int m, double u);
 
 }  // namespace lumbra

@@ -14,11 +14,12 @@
 // The law is the two-sided deviation's (stats/distribution.h) with the band
 // open on the other side: the tails come from one-sided band passes in
 // doubles (stats/band_exits.h: a sum of positive terms, within
-// gamma(10 (m + 2)) of the exact tail, about 4.6e-12 at m = 1024), a law
-// finds where each bin edge is crossed as the deviation's does, and the
-// exact counts (the band rows of count.h, countWalksBetween with no bound
-// on the open side) settle only what the bound cannot. P(U' = u) is the
-// difference of two tails: within pValueError() of the tail at u.
+// gamma(4 (m + 1)) of the exact tail, plus 2^-52 for the open side's cut,
+// about 4.6e-13 at m = 1024), a law finds where each bin edge is crossed
+// as the deviation's does, and the exact counts (the band rows of count.h,
+// countWalksBetween with no bound on the open side) settle only what the
+// bound cannot. P(U' = u) is the difference of two tails: within
+// 2 pValueError() of the tail at u.
 #pragma once
 
 #include "stats/distribution.h"

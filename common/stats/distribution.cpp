@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 #include "band/center_line.h"
 #include "stats/band_exits.h"
@@ -75,7 +74,7 @@ void OnesLaw::tailCount(mpz_ptr out, int k) const {
 }
 
 DeviationLaw::DeviationLaw(int m, int k, BandSide side)
-    : m_(m), k_(k), side_(side), err_(10.0 * (m + 2) * std::numeric_limits<double>::epsilon() / 2) {
+    : m_(m), k_(k), side_(side), err_(bandExitError(m, 0x1p-53)) {
   hard_assert(m >= 1 && m <= 4096, "m>=1&&m<=4096");
   hard_assert(k >= 0 && k <= m, "k>=0&&k<=m");
   // The walks with all ones first and with all zeros first go farthest.
@@ -169,6 +168,41 @@ void DeviationLaw::computeApprox(std::vector<int> ds) {
   for (std::size_t i = 0; i < ds.size(); ++i) approx_[static_cast<std::size_t>(ds[i])] = exits[i];
 }
 
+double DeviationLaw::tailSeen(int d) const {
+  if (d < 1) return -1;
+  const std::size_t i = static_cast<std::size_t>(d);
+  if (i < tails_.size() && tails_[i] >= 0) return static_cast<double>(tails_[i]);
+  if (i < approx_.size() && approx_[i] >= 0) return approx_[i];
+  return -1;
+}
+
+namespace {
+
+// The spread of the walks of (m, k), as the Brownian bridge has it (see
+// settleBins): the crossing of an edge grows with its square root.
+double walkSpread(int m, int k) { return 4.0 * k * (m - k) / m; }
+
+}  // namespace
+
+void DeviationLaw::guessEdgesFrom(const DeviationLaw& near) {
+  if (!near.settled_ || settled_ || near.side_ != side_) return;
+  const double scale = std::sqrt(walkSpread(m_, k_) / std::max(walkSpread(near.m_, near.k_), 1e-9));
+  for (std::size_t i = 0; i < guess_.size(); ++i) {
+    // The crossing lies between firstBelow - 1 and firstBelow: where the
+    // tails there put it (log-linear in d^2, as in the search), or else
+    // its middle; scaled, and the first d past it.
+    const int d = near.firstBelow_[i];
+    double at = d - 0.5;
+    const double above = near.tailSeen(d - 1), below = near.tailSeen(d);
+    if (above > below && below > 0) {
+      const double s1 = static_cast<double>(d - 1) * (d - 1), s2 = static_cast<double>(d) * d;
+      const double edge = static_cast<double>(edge_num[i]) / edge_den[i];
+      at = std::sqrt(s1 + (s2 - s1) * std::clamp(std::log(above / edge) / std::log(above / below), 0.0, 1.0));
+    }
+    guess_[i] = static_cast<int>(std::clamp(std::floor(at * scale) + 1, 1.0, static_cast<double>(maxDev_ + 1)));
+  }
+}
+
 void DeviationLaw::settleBins() {
   if (settled_) return;
   // For each edge the answer, the least d whose tail is below it, lies in
@@ -211,7 +245,7 @@ void DeviationLaw::settleBins() {
   const auto crossing = [sides](double spread, double edge) {
     return std::sqrt(spread * std::log(sides / edge) / 2);
   };
-  const double spread = 4.0 * k_ * (m_ - k_) / m_;
+  const double spread = walkSpread(m_, k_);
   for (int round = 0, open = 1; open; ++round) {
     open = 0;
     std::vector<int> exact, floats;
@@ -225,19 +259,21 @@ void DeviationLaw::settleBins() {
       }
       if (a == b) continue;
       open = 1;
-      // The first round computes one tail near the crossings of three edges
-      // alone: the others are then predicted between known tails.
+      // Without a guess the first round computes one tail near the
+      // crossings of three edges alone: the others are then predicted
+      // between known tails.
+      const bool guessed = guess_[0] > 0;
       const bool anchor = i == 0 || i == 4 || i == passing_edge;
-      if (round == 0 && !anchor) continue;
+      if (round == 0 && !guessed && !anchor) continue;
       const double edge = static_cast<double>(edge_num[i]) / edge_den[i];
       // A tail known or approximated: no pass.
       const auto seen = [&](int d) { return d >= 1 && d <= maxDev_ && (known(d) || rough(d)); };
-      const auto tailAt = [&](int d) {
-        return known(d) ? static_cast<double>(tails_[static_cast<std::size_t>(d)]) : approx_[static_cast<std::size_t>(d)];
-      };
+      const auto tailAt = [&](int d) { return tailSeen(d); };
       double guess = 0;
       const bool below = seen(a - 1), above = seen(b);
-      if (below && above && tailAt(a - 1) > 0 && tailAt(b) > 0) {
+      if (round == 0 && guessed) {
+        guess = guess_[static_cast<std::size_t>(i)] - 0.5;
+      } else if (below && above && tailAt(a - 1) > 0 && tailAt(b) > 0) {
         // Between two known tails: log-linear in d^2, as the bridge's is.
         const double l1 = std::log(tailAt(a - 1)), l2 = std::log(tailAt(b));
         const double s1 = static_cast<double>(a - 1) * (a - 1), s2 = static_cast<double>(b) * b;
@@ -251,7 +287,7 @@ void DeviationLaw::settleBins() {
       }
       // The answer is the first d past the crossing.
       const int p = std::clamp(static_cast<int>(std::floor(std::min(guess, 1e6))) + 1, a, b);
-      if (round == 0) {
+      if (round == 0 && !guessed) {
         floats.push_back(p < b ? p : p - 1);
         continue;
       }
@@ -263,6 +299,8 @@ void DeviationLaw::settleBins() {
         else floats.push_back(d);
       }
     }
+    // A tail asked for in double needs no float.
+    std::erase_if(floats, [&](int d) { return std::find(exact.begin(), exact.end(), d) != exact.end(); });
     computeTails(std::move(exact));
     computeApprox(std::move(floats));
   }

@@ -90,6 +90,12 @@ class DeviationLaw {
   // and den to C(m, k).
   void tailCount(mpz_ptr num, mpz_ptr den, int d) const;
 
+  // Where the search for the bins' edges looks first: the edges of a law
+  // of nearby (m, k), settled, scaled by the spread of the walks. A right
+  // guess settles an edge with the two tails around it; a wrong one costs
+  // more passes. Only the work depends on it, never a result.
+  void guessEdgesFrom(const DeviationLaw& near);
+
   int bin(int d);
   bool passing(int d);
   double passingProbability();
@@ -104,6 +110,8 @@ class DeviationLaw {
   void setTail(int d, double t);
   // The tails of ds in float, for the search of settleBins.
   void computeApprox(std::vector<int> ds);
+  // tail(d) in double or else in float where one was computed, -1 where none.
+  double tailSeen(int d) const;
 
   int m_, k_;
   BandSide side_;
@@ -117,6 +125,7 @@ class DeviationLaw {
   // below edge i (edges 0.9, 0.8, ..., 0.1, then 0.01).
   bool settled_ = false;
   std::array<int, bin_count> firstBelow_{};
+  std::array<int, bin_count> guess_{};  // 0: no guess
   BinArray binProb_{};
   double passProb_ = 0;
 };

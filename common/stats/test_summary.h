@@ -73,8 +73,10 @@ class TestSummary {
   // Bins the blocks added since the last settle() and computes, on up to
   // `threads` threads, what the figures below will ask of `laws`, so that
   // they then only read what is kept: the laws of distinct (m, k) are
-  // independent, and each is computed by one thread. The figures are the
-  // same for any number of threads. `histogram`: also the tails that
+  // independent, and each is computed by one thread, in runs of
+  // neighbouring (m, k) whose searches start from the law before
+  // (DeviationLaw::guessEdgesFrom). The figures are the same for any
+  // number of threads. `histogram`: also the tails that
   // deviationsExpected() reads, the costly part of a law (without them it
   // computes them itself, on one thread). `progress(done, total)` is called
   // on the calling thread as the laws of distinct (m, k) get done. Throws

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -110,18 +111,30 @@ TEST(DistributionTest, AllBlocksUpTo14Bits) {
 
 // The edges' search, which decides on float tails where their bound can
 // tell: every bin and passing mark of every (m, k, d) with m <= 64 against
-// the exact counts.
+// the exact counts, searched from scratch and from the edges of another
+// law (of the k before, mostly right; of a far (m, k), mostly wrong), whose
+// expectations are then the very same numbers.
 TEST(DistributionTest, EveryDecisionUpTo64BitsIsExact) {
   Mpz num, den;
   for (int m = 15; m <= 64; ++m) {
+    DeviationLaw far(m / 2, m / 6);
+    far.passingProbability();
+    std::unique_ptr<DeviationLaw> before;
     for (int k = 0; k <= m; ++k) {
       SCOPED_TRACE("m " + std::to_string(m) + " k " + std::to_string(k));
-      DeviationLaw law(m, k);
-      for (int d = 0; d <= law.maxDeviation() + 1; ++d) {
-        law.tailCount(num.get(), den.get(), d);
-        EXPECT_EQ(law.bin(d), exact_bin(num.get(), den.get())) << "d " << d;
-        EXPECT_EQ(law.passing(d), exact_passing(num.get(), den.get())) << "d " << d;
+      auto law = std::make_unique<DeviationLaw>(m, k);
+      DeviationLaw guided(m, k);
+      guided.guessEdgesFrom(k % 2 ? *before : far);
+      for (int d = 0; d <= law->maxDeviation() + 1; ++d) {
+        law->tailCount(num.get(), den.get(), d);
+        EXPECT_EQ(law->bin(d), exact_bin(num.get(), den.get())) << "d " << d;
+        EXPECT_EQ(law->passing(d), exact_passing(num.get(), den.get())) << "d " << d;
+        EXPECT_EQ(guided.bin(d), law->bin(d)) << "d " << d;
+        EXPECT_EQ(guided.passing(d), law->passing(d)) << "d " << d;
       }
+      EXPECT_EQ(guided.binProbabilities(), law->binProbabilities());
+      EXPECT_EQ(guided.passingProbability(), law->passingProbability());
+      before = std::move(law);
     }
   }
 }
