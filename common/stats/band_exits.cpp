@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
@@ -106,7 +107,8 @@ void stepRow<double>(double* __restrict dst, const double* src, const double* __
 }  // namespace
 
 template <class F>
-void bandExits(int m, int k, const int* widths, int count, F* out, const std::vector<int>& L) {
+void bandExits(int m, int k, const int* widths, int count, F* out, const std::vector<int>& L, BandSide side,
+               const int* cuts, F* lost) {
   // The weights of a step into j: k - j + 1 ones were left before a one
   // step, and (m - x) + (j - k) zeros before a zero step.
   std::vector<F> oneWeight(static_cast<std::size_t>(k) + 3), zeroBase(oneWeight.size());
@@ -115,14 +117,15 @@ void bandExits(int m, int k, const int* widths, int count, F* out, const std::ve
     zeroBase[static_cast<std::size_t>(j)] = F(j - k);
   }
   struct Band {
-    int h, curLo = 0, curHi = 0;
-    F exits = F(0);
+    int h, cut = -1, curLo = 0, curHi = 0;  // cut: the open side's bound, -1 none
+    F exits = F(0), lost = F(0);
     std::vector<F> f, g;
   };
   std::vector<Band> bands(static_cast<std::size_t>(count));
   for (int b = 0; b < count; ++b) {
     Band& band = bands[static_cast<std::size_t>(b)];
     band.h = widths[b];
+    if (side != BandSide::both && cuts) band.cut = cuts[b];
     band.f.assign(oneWeight.size(), F(0));
     band.g.assign(oneWeight.size(), F(0));
     band.f[1] = F(1);
@@ -140,13 +143,20 @@ void bandExits(int m, int k, const int* widths, int count, F* out, const std::ve
     for (Band& band : bands) {
       if (band.curLo > band.curHi) continue;
       ++live;
-      const int nlo = std::max((line - band.h + 1) >> 1, floor), nhi = std::min((line + band.h) >> 1, ceiling);
+      const int below = side == BandSide::up ? band.cut : band.h, above = side == BandSide::down ? band.cut : band.h;
+      const int nlo = below < 0 ? floor : std::max((line - below + 1) >> 1, floor);
+      const int nhi = above < 0 ? ceiling : std::min((line + above) >> 1, ceiling);
       F* src = band.f.data() + 1;  // src[j], zero outside [curLo, curHi]
       F* __restrict dst = band.g.data() + 1;
       stepRow(dst, src, ow, zb, left, inv, nlo, nhi);
+      // What leaves through the open side's cut is summed apart.
+      F& under = side == BandSide::up ? band.lost : band.exits;
+      F& over = side == BandSide::down ? band.lost : band.exits;
       auto leave = [&](int j) {
-        if (j < nlo || j > nhi) band.exits += src[j] * F(m - x - k + j) * inv;
-        if (j + 1 < nlo || j + 1 > nhi) band.exits += src[j] * F(k - j) * inv;
+        if (j < nlo) under += src[j] * F(m - x - k + j) * inv;
+        else if (j > nhi) over += src[j] * F(m - x - k + j) * inv;
+        if (j + 1 < nlo) under += src[j] * F(k - j) * inv;
+        else if (j + 1 > nhi) over += src[j] * F(k - j) * inv;
       };
       const int leftEnd = std::min(band.curHi, nlo - 1), rightStart = std::max(band.curLo, nhi);
       if (leftEnd >= rightStart) {
@@ -165,12 +175,32 @@ void bandExits(int m, int k, const int* widths, int count, F* out, const std::ve
       band.curHi = nhi;
     }
   }
-  for (int b = 0; b < count; ++b) out[b] = bands[static_cast<std::size_t>(b)].exits;
+  for (int b = 0; b < count; ++b) {
+    out[b] = bands[static_cast<std::size_t>(b)].exits;
+    if (lost) lost[b] = bands[static_cast<std::size_t>(b)].lost;
+  }
 }
 
 
-template void bandExits<double>(int, int, const int*, int, double*, const std::vector<int>&);
-template void bandExits<long double>(int, int, const int*, int, long double*, const std::vector<int>&);
+template void bandExits<double>(int, int, const int*, int, double*, const std::vector<int>&, BandSide, const int*,
+                                double*);
+template void bandExits<long double>(int, int, const int*, int, long double*, const std::vector<int>&, BandSide,
+                                     const int*, long double*);
+
+void sideExits(int m, int k, const int* h, int count, double* out, const std::vector<int>& line, BandSide side) {
+  // The walk falls more than c under the line (rises over it) with a chance
+  // of about exp(-2 c^2 / spread), the bridge's: a cut at c^2 = h^2 + 21.5
+  // spread loses about 2^-62 of the tail. Whatever it loses is measured and
+  // must be below 2^-53 of the tail, else the band goes again uncut.
+  const double spread = 4.0 * k * (m - k) / m;
+  std::vector<int> cuts(static_cast<std::size_t>(count));
+  std::vector<double> lost(cuts.size());
+  for (int b = 0; b < count; ++b)
+    cuts[static_cast<std::size_t>(b)] = std::min(m, static_cast<int>(std::sqrt(static_cast<double>(h[b]) * h[b] + 21.5 * spread)) + 2);
+  bandExits<double>(m, k, h, count, out, line, side, cuts.data(), lost.data());
+  for (int b = 0; b < count; ++b)
+    if (!(lost[static_cast<std::size_t>(b)] <= 0x1p-53 * out[b])) bandExits<double>(m, k, h + b, 1, out + b, line, side);
+}
 
 double bandExitError(int m, double u) {
   const double nu = 4.0 * (m + 1) * u;
@@ -435,7 +465,8 @@ void exitsInRegisters(int m, int k, const int* h, int count, const std::vector<i
 
 }  // namespace
 
-void fastBandExits(int m, int k, const int* h, int count, double* out, const std::vector<int>& line) {
+void fastBandExits(int m, int k, const int* h, int count, double* out, const std::vector<int>& line, BandSide side) {
+  if (side != BandSide::both) return sideExits(m, k, h, count, out, line, side);
 #if defined(__x86_64__)
   exitsInRegisters<Doubles>(m, k, h, count, line, out);
 #else
@@ -443,7 +474,9 @@ void fastBandExits(int m, int k, const int* h, int count, double* out, const std
 #endif
 }
 
-void approxBandExits(int m, int k, const int* h, int count, double* out, const std::vector<int>& line) {
+void approxBandExits(int m, int k, const int* h, int count, double* out, const std::vector<int>& line,
+                     BandSide side) {
+  if (side != BandSide::both) return sideExits(m, k, h, count, out, line, side);
 #if defined(__x86_64__)
   exitsInRegisters<Floats>(m, k, h, count, line, out);
 #else

@@ -1,10 +1,7 @@
 #include "stats/deviation_side_law.h"
 
-#include <algorithm>
 #include <memory>
 
-#include "band/widest_deviation.h"
-#include "count/count.h"
 #include "kova/hard_assert.h"
 
 namespace lumbra {
@@ -34,42 +31,32 @@ class DeviationSideStatistic final : public Statistic {
 
 }  // namespace
 
-DeviationSideLaw::DeviationSideLaw(int m, int k, Side side) : m_(m), k_(k), side_(side), most_(0) {
-  hard_assert(m >= 1 && m <= 4096, "m>=1&&m<=4096");
-  hard_assert(k >= 0 && k <= m, "k>=0&&k<=m");
-  mpz_bin_uiui(total_.get(), static_cast<unsigned long>(m), static_cast<unsigned long>(k));
-  // The walk that takes its ones first goes farthest up, the one that
-  // takes its zeros first farthest down.
-  const WidestDeviation widest = widestDeviation(m, k);
-  most_ = static_cast<int>(side == Side::up ? widest.up : widest.down);
-}
-
-mpz_srcptr DeviationSideLaw::within(int u) {
-  hard_assert(u >= 0 && u <= most_ + 1, "u>=0&&u<=most_+1");
-  auto it = within_.find(u);
-  if (it != within_.end()) return it->second.get();
-  Mpz& c = within_[u];
-  if (u > most_) {
-    mpz_set(c.get(), total_.get());
-  } else if (u > 0) {  // no walk stays closer than 0
-    // NOTE: one thread: a law is made on the thread that measures blocks.
-    if (side_ == Side::up) countWalksBetween(c.get(), m_, k_, m_, u - 1, 1);
-    else countWalksBetween(c.get(), m_, k_, u - 1, m_, 1);
-  }
-  return c.get();
-}
+DeviationSideLaw::DeviationSideLaw(int m, int k, Side side)
+    : law_(m, k, side == Side::up ? BandSide::up : BandSide::down) {}
 
 void DeviationSideLaw::pValueCount(mpz_ptr num, mpz_ptr den, int u) {
-  hard_assert(u >= 0 && u <= most_, "u>=0&&u<=most_");
-  mpz_sub(num, total_.get(), within(u));
-  mpz_set(den, total_.get());
+  hard_assert(u >= 0 && u <= most(), "u>=0&&u<=most()");
+  law_.tailCount(num, den, u);
+}
+
+long double DeviationSideLaw::pValue(int u) {
+  hard_assert(u >= 0 && u <= most(), "u>=0&&u<=most()");
+  return law_.tail(u);
 }
 
 long double DeviationSideLaw::probability(int u) {
-  hard_assert(u >= 0 && u <= most_, "u>=0&&u<=most_");
-  Mpz num;
-  mpz_sub(num.get(), within(u + 1), within(u));
-  return exactRatio(num.get(), total_.get());
+  hard_assert(u >= 0 && u <= most(), "u>=0&&u<=most()");
+  return law_.probability(u);
+}
+
+int DeviationSideLaw::bin(int u) {
+  hard_assert(u >= 0 && u <= most(), "u>=0&&u<=most()");
+  return law_.bin(u);
+}
+
+bool DeviationSideLaw::passing(int u) {
+  hard_assert(u >= 0 && u <= most(), "u>=0&&u<=most()");
+  return law_.passing(u);
 }
 
 const Statistic& deviationUpStatistic() {

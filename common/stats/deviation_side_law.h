@@ -9,14 +9,20 @@
 // one-sided, towards far walks:
 //   p_up(m, k, u) = P(U' >= u) = (C(m, k) - A(m, k, u - 1)) / C(m, k),
 // with A(m, k, a) the walks of (m, k) that never rise more than a over the
-// line, counted exactly by the band rows of count.h (countWalksBetween with
-// no bound below); the same for down with the band turned over, and 1 for
-// u = 0. A law counts each u when first asked for and keeps the count.
+// line; the same for down with the band turned over, and 1 for u = 0.
+//
+// The law is the two-sided deviation's (stats/distribution.h) with the band
+// open on the other side: the tails come from one-sided band passes in
+// doubles (stats/band_exits.h: a sum of positive terms, within
+// gamma(4 (m + 1)) of the exact tail, plus 2^-52 for the open side's cut,
+// about 4.6e-13 at m = 1024), a law finds where each bin edge is crossed
+// as the deviation's does, and the exact counts (the band rows of count.h,
+// countWalksBetween with no bound on the open side) settle only what the
+// bound cannot. P(U' = u) is the difference of two tails: within
+// 2 pValueError() of the tail at u.
 #pragma once
 
-#include <map>
-
-#include "count/mpz.h"
+#include "stats/distribution.h"
 #include "stats/statistic.h"
 
 namespace lumbra {
@@ -30,19 +36,18 @@ class DeviationSideLaw final : public StatisticLaw {
 
   int least() const override { return 0; }
   // The farthest any walk of (m, k) goes to this side.
-  int most() const override { return most_; }
+  int most() const override { return law_.maxDeviation(); }
   void pValueCount(mpz_ptr num, mpz_ptr den, int u) override;
+  long double pValue(int u) override;
   long double probability(int u) override;
+  double pValueError() const override { return law_.tailError(); }
+  int bin(int u) override;
+  bool passing(int u) override;
+  double passingProbability() override { return law_.passingProbability(); }
+  const BinArray& binProbabilities() override { return law_.binProbabilities(); }
 
  private:
-  // The walks that stay closer than u on this side, for 0 <= u <= most + 1.
-  mpz_srcptr within(int u);
-
-  int m_, k_;
-  Side side_;
-  int most_;
-  Mpz total_;                  // C(m, k)
-  std::map<int, Mpz> within_;  // by u, as asked for
+  DeviationLaw law_;
 };
 
 const Statistic& deviationUpStatistic();

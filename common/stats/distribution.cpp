@@ -73,13 +73,16 @@ void OnesLaw::tailCount(mpz_ptr out, int k) const {
   mpz_mul_2exp(out, below_[static_cast<std::size_t>((m_ - t) / 2)].get(), 1);
 }
 
-DeviationLaw::DeviationLaw(int m, int k)
-    : m_(m), k_(k), err_(bandExitError(m, 0x1p-53)) {
+DeviationLaw::DeviationLaw(int m, int k, BandSide side)
+    : m_(m), k_(k), side_(side), err_(bandExitError(m, 0x1p-53)) {
   hard_assert(m >= 1 && m <= 4096, "m>=1&&m<=4096");
   hard_assert(k >= 0 && k <= m, "k>=0&&k<=m");
   // The walks with all ones first and with all zeros first go farthest.
   const WidestDeviation widest = widestDeviation(m, k);
-  maxDev_ = static_cast<int>(std::max(widest.up, widest.down));
+  maxDev_ = static_cast<int>(side == BandSide::up     ? widest.up
+                             : side == BandSide::down ? widest.down
+                                                      : std::max(widest.up, widest.down));
+  if (side != BandSide::both) err_ += side_exit_error;  // what the cut rows may lose
   tails_.push_back(1.0L);
 }
 
@@ -103,7 +106,7 @@ void DeviationLaw::computeTails(std::vector<int> ds) {
   std::vector<int> widths(ds.size());
   std::vector<double> exits(ds.size());
   for (std::size_t i = 0; i < ds.size(); ++i) widths[i] = ds[i] - 1;
-  fastBandExits(m_, k_, widths.data(), static_cast<int>(widths.size()), exits.data(), line_);
+  fastBandExits(m_, k_, widths.data(), static_cast<int>(widths.size()), exits.data(), line_, side_);
   for (std::size_t i = 0; i < ds.size(); ++i) setTail(ds[i], exits[i]);
 }
 
@@ -114,7 +117,7 @@ void DeviationLaw::setTail(int d, double t) {
   long double exact = t;
   if (exact < 1e-250L) {
     const int h = d - 1;
-    bandExits<long double>(m_, k_, &h, 1, &exact, line_);
+    bandExits<long double>(m_, k_, &h, 1, &exact, line_, side_);
   }
   tails_[static_cast<std::size_t>(d)] = exact;
 }
@@ -127,7 +130,11 @@ void DeviationLaw::tailCount(mpz_ptr num, mpz_ptr den, int d) const {
   } else if (d > maxDev_) {
     mpz_set_ui(num, 0);
   } else {
-    countWalks(num, m_, k_, d - 1, 1);
+    // NOTE: one thread: a law is made on the thread that measures blocks. A
+    // side given as m is no bound.
+    if (side_ == BandSide::both) countWalks(num, m_, k_, d - 1, 1);
+    else if (side_ == BandSide::up) countWalksBetween(num, m_, k_, m_, d - 1, 1);
+    else countWalksBetween(num, m_, k_, d - 1, m_, 1);
     mpz_sub(num, den, num);
   }
 }
@@ -157,7 +164,7 @@ void DeviationLaw::computeApprox(std::vector<int> ds) {
   std::vector<int> widths(ds.size());
   std::vector<double> exits(ds.size());
   for (std::size_t i = 0; i < ds.size(); ++i) widths[i] = ds[i] - 1;
-  approxBandExits(m_, k_, widths.data(), static_cast<int>(widths.size()), exits.data(), line_);
+  approxBandExits(m_, k_, widths.data(), static_cast<int>(widths.size()), exits.data(), line_, side_);
   for (std::size_t i = 0; i < ds.size(); ++i) approx_[static_cast<std::size_t>(ds[i])] = exits[i];
 }
 
@@ -178,7 +185,7 @@ double walkSpread(int m, int k) { return 4.0 * k * (m - k) / m; }
 }  // namespace
 
 void DeviationLaw::guessEdgesFrom(const DeviationLaw& near) {
-  if (!near.settled_ || settled_) return;
+  if (!near.settled_ || settled_ || near.side_ != side_) return;
   const double scale = std::sqrt(walkSpread(m_, k_) / std::max(walkSpread(near.m_, near.k_), 1e-9));
   for (std::size_t i = 0; i < guess_.size(); ++i) {
     // The crossing lies between firstBelow - 1 and firstBelow: where the
@@ -231,9 +238,13 @@ void DeviationLaw::settleBins() {
     return -1;
   };
   // The Brownian bridge of the steps' variance 4 p (1 - p) over m steps
-  // leaves the band of half-width d with P(D >= d) ~ 2 exp(-2 d^2 / spread);
-  // the spread is fitted to a tail already known where there is one.
-  const auto crossing = [](double spread, double edge) { return std::sqrt(spread * std::log(2 / edge) / 2); };
+  // leaves the band of half-width d with P(D >= d) ~ 2 exp(-2 d^2 / spread)
+  // (one side: without the 2); the spread is fitted to a tail already known
+  // where there is one.
+  const double sides = side_ == BandSide::both ? 2 : 1;
+  const auto crossing = [sides](double spread, double edge) {
+    return std::sqrt(spread * std::log(sides / edge) / 2);
+  };
   const double spread = walkSpread(m_, k_);
   for (int round = 0, open = 1; open; ++round) {
     open = 0;
@@ -270,7 +281,7 @@ void DeviationLaw::settleBins() {
       } else if (below || above) {
         const int d = below ? a - 1 : b;
         const double t = std::clamp(tailAt(d), 1e-300, 0.99);
-        guess = crossing(2.0 * d * d / std::log(2 / t), edge);
+        guess = crossing(2.0 * d * d / std::log(sides / t), edge);
       } else {
         guess = crossing(spread, edge);
       }

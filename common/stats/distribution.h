@@ -13,7 +13,9 @@
 // OnesLaw holds the exact binomial sums of one m; DeviationLaw the tails of
 // one (m, k), computed in floating point for each d when first asked for
 // (stats/band_exits.h), with exact big-integer counts where a decision
-// needs them.
+// needs them. A DeviationLaw of one side is the same for the rise over the
+// line alone (up) or the fall under it (down): P(U >= d | m, k), the band
+// open on the other side.
 // Laws caches both by m and (m, k); everything lives on the heap, owned by
 // the Laws, until it goes. None of these is safe to share between threads
 // while it changes; give each thread its own Laws.
@@ -29,6 +31,7 @@
 #include <vector>
 
 #include "count/mpz.h"
+#include "stats/band_exits.h"
 
 namespace lumbra {
 
@@ -63,11 +66,13 @@ class OnesLaw {
 class DeviationLaw {
  public:
   // Requires 1 <= m <= 4096, 0 <= k <= m. Computes nothing yet.
-  DeviationLaw(int m, int k);
+  DeviationLaw(int m, int k, BandSide side = BandSide::both);
 
   int size() const { return m_; }
   int ones() const { return k_; }
-  // The largest deviation a block of (m, k) can have: tail(d) = 0 beyond it.
+  BandSide side() const { return side_; }
+  // The largest deviation a block of (m, k) can have (to its side): tail(d)
+  // = 0 beyond it.
   int maxDeviation() const { return maxDev_; }
 
   // p_deviation(m, k, d) within a relative error tailError() (it is 0 past
@@ -108,7 +113,9 @@ class DeviationLaw {
   // tail(d) in double or else in float where one was computed, -1 where none.
   double tailSeen(int d) const;
 
-  int m_, k_, maxDev_;
+  int m_, k_;
+  BandSide side_;
+  int maxDev_;
   double err_;
   std::vector<int> line_;           // the center line, once a tail needs it
   std::vector<long double> tails_;  // tail(d) by d; negative: not yet computed

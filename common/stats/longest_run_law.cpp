@@ -1,10 +1,12 @@
 #include "stats/longest_run_law.h"
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <vector>
 
 #include "kova/hard_assert.h"
+#include "stats/runs_law.h"
 
 namespace lumbra {
 
@@ -154,8 +156,249 @@ void LongestRunLaw::pValueCount(mpz_ptr num, mpz_ptr den, int l) {
   mpz_set(den, total_.get());
 }
 
+namespace {
+
+constexpr double unit = 0x1p-53;  // the doubles' unit roundoff
+// The edges of the bins from the top, then the passing mark: num / 100.
+constexpr int edge_num[bin_count] = {90, 80, 70, 60, 50, 40, 30, 20, 10, 1};
+constexpr int passing_edge = 9;
+// The runs of ones whose chance is below this share of the likeliest are
+// left out (their chance counted in the error).
+constexpr double negligible = 1e-40;
+
+}  // namespace
+
+void LongestRunLaw::weigh() {
+  if (weighed_) return;
+  weighed_ = true;
+  const int z = m_ - k_, top = std::min(k_, z);
+  if (top == 0) return;
+  // w(a, a) = 2 E(a), w(a, a - 1) = E(a - 1) (k - a + 1) / (a - 1) and
+  // w(a, a + 1) = E(a) (z - a) / a, E the runs law's chance of a runs of
+  // each symbol in one order (past min(k, z) only a = z + 1 < k + 1, with
+  // z runs of zeros). The a whose E is negligible beside the likeliest are
+  // left out.
+  const std::vector<long double> e = runPairChances(m_, k_);
+  const auto at = [&](int s) { return static_cast<double>(e[static_cast<std::size_t>(s)]); };
+  int mode = 1;
+  for (int s = 2; s <= top; ++s)
+    if (e[static_cast<std::size_t>(s)] > e[static_cast<std::size_t>(mode)]) mode = s;
+  int lo = mode, hi = mode;
+  while (lo > 1 && at(lo - 1) >= negligible * at(mode)) --lo;
+  while (hi < top && at(hi + 1) >= negligible * at(mode)) ++hi;
+  const int last = hi == top ? std::min(k_, z + 1) : hi;
+  first_ = lo;
+  weight_.assign(static_cast<std::size_t>(last - lo) + 1, {0.0, 0.0, 0.0});
+  for (int a = lo; a <= last; ++a) {
+    std::array<double, 3>& w = weight_[static_cast<std::size_t>(a - lo)];
+    if (a >= 2) w[0] = at(a - 1) * (static_cast<double>(k_ - a + 1) / (a - 1));
+    if (a <= top) w[1] = 2 * at(a);
+    if (a < z && a <= top) w[2] = at(a) * (static_cast<double>(z - a) / a);
+  }
+  // What is left out: E is log-concave, so past each cut it falls at least
+  // as fast as at the cut, and a geometric series bounds it; each left-out
+  // a weighs at most (m + 2) times the E of a or a - 1.
+  double out = 0;
+  if (lo > 1) out += at(lo - 1) / (1 - at(lo - 1) / at(lo));
+  if (hi < top) out += at(hi) + at(hi + 1) / (1 - at(hi + 1) / at(hi));
+  leftOut_ = out * (m_ + 2) * 1.01;
+  // E's bound, and a division, a product and a rounding to double.
+  weightError_ = runPairError(m_) + 4 * unit * 1.01;
+}
+
+void LongestRunLaw::compositionTails(int n, int from, int to, int l, std::vector<double>& g,
+                                     std::vector<double>& error) const {
+  const int b = l - 1;  // the longest part allowed
+  g.assign(static_cast<std::size_t>(to - from) + 1, 0.0);
+  error.assign(g.size(), 0.0);
+  std::vector<double> inverse(static_cast<std::size_t>(std::max(n, 1)) + 1, 0.0);
+  for (int i = 1; i <= n; ++i) inverse[static_cast<std::size_t>(i)] = 1.0 / i;
+  // The sums still going, one lane an a, all stepped together (the lanes'
+  // products do not wait on each other).
+  struct Lane {
+    int a;
+    double t = 1, sum = 0, absSum = 0;
+  };
+  std::vector<Lane> lanes;
+  for (int a = from; a <= to; ++a) {
+    double& out = g[static_cast<std::size_t>(a - from)];
+    double& err = error[static_cast<std::size_t>(a - from)];
+    if (a < 1 || a > n) {
+      err = 1;  // no such composition: never weighed
+    } else if (static_cast<long long>(a) * b < n) {
+      out = 1;  // a parts of at most b cannot hold n
+    } else if (n - a + 1 > b) {  // else no part can reach l: G = 0
+      lanes.push_back({a});
+    }
+  }
+  std::vector<double> next(lanes.size());
+  // t_j = C(a, j) C(N_j, a - 1) / C(n - 1, a - 1), N_j = n - j b - 1, each
+  // from the one before: a division and a product, then b factors of three
+  // roundings (1 / N from the table, its product with the numerator, the
+  // running product).
+  for (int j = 0, nj = n - 1; !lanes.empty(); ++j, nj -= b) {
+    for (std::size_t i = 0; i < lanes.size(); ++i)
+      next[i] = lanes[i].t * (static_cast<double>(lanes[i].a - j) / (j + 1));
+    for (int i = 0; i < std::min(b, nj + 1); ++i) {
+      const double over = inverse[static_cast<std::size_t>(nj - i)], top = nj - i + 1;
+      for (std::size_t x = 0; x < lanes.size(); ++x) next[x] *= (top - lanes[x].a) * over;
+    }
+    const double roundings = static_cast<double>(j + 1) * (3.0 * b + 2) + j + 2;
+    std::size_t kept = 0;
+    for (std::size_t x = 0; x < lanes.size(); ++x) {
+      Lane& lane = lanes[x];
+      const double term = next[x];
+      // Where the sum ends: a factor of exactly 0 (no rest); a term below
+      // 2^-1000 (the true one is below 2^-999: the factors are at most 1);
+      // a term falling and negligible. The ratio of terms falls with j (each
+      // factor does), and is below 1 from the first term on when that term
+      // is (it is at most t_1 / (j + 1)), so past a falling term the rest of
+      // the alternating sum is at most that term.
+      double rest = -1;
+      if (lane.a - j <= 0 || nj - b < lane.a - 1) rest = 0;
+      else if (!(term >= 0x1p-1000)) rest = 0x1p-999;
+      else if (j >= 1 && term < lane.t && term <= 0x1p-60 * std::abs(lane.sum)) rest = term;
+      if (rest < 0) {
+        lane.sum += (j % 2 == 0) ? term : -term;
+        lane.absSum += term;
+        lane.t = term;
+        if (lane.absSum < 0x1p40) {
+          lanes[kept++] = lane;
+          continue;
+        }
+      }
+      double& out = g[static_cast<std::size_t>(lane.a - from)];
+      double& err = error[static_cast<std::size_t>(lane.a - from)];
+      if (rest < 0) {  // a sum that cancels this much says nothing
+        out = 0.5;
+        err = 1;
+        continue;
+      }
+      // Each term within gamma(its roundings), the sum one rounding a term
+      // more; and the rest.
+      out = std::clamp(lane.sum, 0.0, 1.0);
+      err = std::min(1.0, roundings * unit * 1.01 * lane.absSum + rest);
+    }
+    lanes.resize(kept);
+  }
+}
+
+LongestRunLaw::Tail LongestRunLaw::fastTail(int l) {
+  if (l <= least_) return {1, 0};
+  if (l > most_) return {0, 0};
+  auto it = tails_.find(l);
+  if (it != tails_.end()) return it->second;
+  weigh();
+  const int z = m_ - k_;
+  const int last = first_ + static_cast<int>(weight_.size()) - 1;
+  std::vector<double> gk, ek, gz, ez;
+  compositionTails(k_, first_, last, l, gk, ek);
+  compositionTails(z, first_ - 1, last + 1, l, gz, ez);
+  double p = 0, error = 0;
+  for (int a = first_; a <= last; ++a) {
+    const std::size_t i = static_cast<std::size_t>(a - first_);
+    const double g = gk[i], f = 1 - g;
+    for (int s = 0; s < 3; ++s) {
+      const double w = weight_[i][static_cast<std::size_t>(s)];
+      if (w == 0) continue;
+      const std::size_t bi = i + static_cast<std::size_t>(s);  // b = a - 1 + s, at index b - (first - 1)
+      p += w * (g + f * gz[bi]);
+      error += w * std::min(1.0, 2 * ek[i] + ez[bi] + ek[i] * ez[bi]);
+    }
+  }
+  // Each term of p rounds four times (1 - g, the product, the weight, the
+  // sum) on its own size: relative to p.
+  const double terms = 3.0 * static_cast<double>(weight_.size()) + 8;
+  error = (error + (weightError_ + terms * unit) * p + leftOut_) * 1.01;
+  const Tail tail{std::min(p, 1.0), error};
+  tails_.emplace(l, tail);
+  return tail;
+}
+
+bool LongestRunLaw::tailAtLeast(int l, int num, int den) {
+  const Tail t = fastTail(l);
+  const double edge = static_cast<double>(num) / den;
+  if (t.p - t.error > edge * (1 + 1e-15)) return true;
+  if (t.p + t.error < edge * (1 - 1e-15)) return false;
+  if (l <= least_ || l > most_) return t.p >= edge;  // exact values
+  Mpz pn, pd;
+  pValueCount(pn.get(), pd.get(), l);
+  mpz_mul_ui(pn.get(), pn.get(), ul(den));
+  mpz_mul_ui(pd.get(), pd.get(), ul(num));
+  return mpz_cmp(pn.get(), pd.get()) >= 0;
+}
+
+void LongestRunLaw::findCrossings() {
+  if (crossed_) return;
+  crossed_ = true;
+  // p(l) falls with l, from 1 at least(). The usual longest run is near
+  // log2 of the runs of a symbol; from there down to an l whose tail is
+  // surely above the top edge and up to one surely below the passing mark,
+  // every l has a tail in doubles, and each edge is crossed between them.
+  const auto sure = [&](int l, double edge, bool above) {
+    const Tail t = fastTail(l);
+    return above ? t.p - t.error > edge * (1 + 1e-15) : t.p + t.error < edge * (1 - 1e-15);
+  };
+  // With a runs of n bits, a symbol's runs are about geometric of ratio
+  // 1 - a / n: the longest is near where a (1 - a / n)^(l - 1) is 1.
+  const int n = std::max(k_, m_ - k_);
+  const double a = std::max(1.0, static_cast<double>(k_) * (m_ - k_) / m_);
+  const double guess = a >= n ? 1 : 1 + std::log(a) / -std::log1p(-a / n);
+  const int start = std::clamp(static_cast<int>(std::min(guess, 1e6)), least_, most_ + 1);
+  int down = start, up = start;
+  while (down > least_ && !sure(down, 0.9, true)) --down;
+  while (up <= most_ && !sure(up, 0.01, false)) ++up;
+  int l = down + 1;
+  for (int i = 0; i < bin_count; ++i) {
+    while (l < up && tailAtLeast(l, edge_num[i], 100)) ++l;
+    firstBelow_[static_cast<std::size_t>(i)] = l;
+  }
+  const auto tail = [&](int at) { return fastTail(at).p; };
+  const auto fb = [&](int i) { return firstBelow_[static_cast<std::size_t>(i)]; };
+  binChances_[9] = 1 - tail(fb(0));
+  for (int b = 1; b <= 8; ++b) binChances_[static_cast<std::size_t>(b)] = tail(fb(8 - b)) - tail(fb(9 - b));
+  binChances_[0] = tail(fb(8));
+  passChance_ = 1 - tail(fb(passing_edge));
+}
+
+int LongestRunLaw::bin(int l) {
+  hard_assert(l >= least_ && l <= most_, "l>=least_&&l<=most_");
+  findCrossings();
+  int bin = 0;
+  for (int i = 0; i < passing_edge; ++i) bin += l < firstBelow_[static_cast<std::size_t>(i)];
+  return bin;
+}
+
+bool LongestRunLaw::passing(int l) {
+  hard_assert(l >= least_ && l <= most_, "l>=least_&&l<=most_");
+  findCrossings();
+  return l < firstBelow_[passing_edge];
+}
+
+double LongestRunLaw::passingProbability() {
+  findCrossings();
+  return passChance_;
+}
+
+const BinArray& LongestRunLaw::binProbabilities() {
+  findCrossings();
+  return binChances_;
+}
+
+long double LongestRunLaw::pValue(int l) {
+  hard_assert(l >= least_ && l <= most_, "l>=least_&&l<=most_");
+  const Tail t = fastTail(l);
+  if (t.error <= longest_run_error * t.p) return t.p;
+  Mpz num, den;
+  pValueCount(num.get(), den.get(), l);
+  return exactRatio(num.get(), den.get());
+}
+
 long double LongestRunLaw::probability(int l) {
   hard_assert(l >= least_ && l <= most_, "l>=least_&&l<=most_");
+  const Tail t = fastTail(l), next = fastTail(l + 1);
+  const double p = t.p - next.p;
+  if (t.error + next.error + unit * t.p <= longest_run_error * p) return p;
   Mpz num;
   mpz_sub(num.get(), shorterThan(l + 1), shorterThan(l));
   return exactRatio(num.get(), total_.get());

@@ -1,6 +1,7 @@
 #include "stats/runs_law.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <memory>
 #include <numeric>
@@ -53,6 +54,37 @@ class RunsStatistic final : public Statistic {
 
 }  // namespace
 
+std::vector<long double> runPairChances(int m, int k) {
+  const int z = m - k, top = std::min(k, z);
+  hard_assert(m <= 4096 && top >= 1, "m<=4096&&top>=1");
+  // Exactly at the likeliest s, then by E(s + 1) / E(s) = (k - s)(z - s) / s^2
+  // outwards, four roundings a step (long double's range holds every E of
+  // m <= 4096: each is at least 1 / C(m, k)).
+  const int mode = std::clamp(static_cast<int>(std::lround(static_cast<double>(k) * z / m)), 1, top);
+  Mpz c, d, total;
+  mpz_bin_uiui(c.get(), ul(k - 1), ul(mode - 1));
+  mpz_bin_uiui(d.get(), ul(z - 1), ul(mode - 1));
+  mpz_mul(c.get(), c.get(), d.get());
+  binomial(total.get(), m, k);
+  std::vector<long double> e(static_cast<std::size_t>(top) + 1, 0.0L);
+  e[static_cast<std::size_t>(mode)] = exactRatio(c.get(), total.get());
+  for (int s = mode; s < top; ++s)
+    e[static_cast<std::size_t>(s) + 1] =
+        e[static_cast<std::size_t>(s)] * (static_cast<long double>(k - s) / s) * (static_cast<long double>(z - s) / s);
+  for (int s = mode; s > 1; --s)
+    e[static_cast<std::size_t>(s) - 1] = e[static_cast<std::size_t>(s)] * (static_cast<long double>(s - 1) / (k - s + 1)) *
+                                         (static_cast<long double>(s - 1) / (z - s + 1));
+  return e;
+}
+
+double runPairError(int m) {
+  // The exact start within 2^-50 (two truncations to 53 bits and a
+  // division), at most m / 2 steps of four roundings; the long double's
+  // unit counted as the double's, so that the bound holds wherever long
+  // double is no wider.
+  return (0x1p-50 + 0x1p-53 * (2.0 * m + 4)) * 1.01;
+}
+
 RunsLaw::RunsLaw(int m, int k) : m_(m), k_(k) {
   hard_assert(m >= 1 && m <= 4096, "m>=1&&m<=4096");
   hard_assert(k >= 0 && k <= m, "k>=0&&k<=m");
@@ -60,41 +92,34 @@ RunsLaw::RunsLaw(int m, int k) : m_(m), k_(k) {
   least_ = k == 0 || z == 0 ? 1 : 2;
   most_ = k == 0 || z == 0 ? 1 : 2 * std::min(k, z) + (k != z ? 1 : 0);
   const std::size_t size = static_cast<std::size_t>(most_ - least_) + 1;
-  std::vector<Mpz> counts(size);
+  probability_.assign(size, 0.0L);
   if (least_ == 1) {
-    mpz_set_ui(counts[0].get(), 1);
+    probability_[0] = 1;
   } else {
-    // C(k - 1, j) and C(z - 1, j) for every j, each from the one before.
-    auto row = [](int n) {
-      std::vector<Mpz> c(static_cast<std::size_t>(n) + 2);  // c[n + 1] = 0
-      mpz_set_ui(c[0].get(), 1);
-      for (int j = 1; j <= n; ++j) {
-        mpz_mul_ui(c[static_cast<std::size_t>(j)].get(), c[static_cast<std::size_t>(j) - 1].get(), ul(n - j + 1));
-        mpz_divexact_ui(c[static_cast<std::size_t>(j)].get(), c[static_cast<std::size_t>(j)].get(), ul(j));
-      }
-      return c;
-    };
-    const std::vector<Mpz> ones = row(k - 1), zeros = row(z - 1);
-    auto at = [](const std::vector<Mpz>& c) {
-      return [&c](int j) { return c[static_cast<std::size_t>(std::min<std::size_t>(static_cast<std::size_t>(j), c.size() - 1))].get(); };
-    };
-    for (int r = least_; r <= most_; ++r) runsCount(counts[index(r)].get(), r, at(ones), at(zeros));
+    // P(2s runs) = 2 E(s), P(2s + 1 runs) = E(s) (m - 2s) / s: the two
+    // orders of s + 1 runs of one symbol and s of the other.
+    const std::vector<long double> e = runPairChances(m, k);
+    for (int s = 1; s <= std::min(k, z); ++s) {
+      const long double es = e[static_cast<std::size_t>(s)];
+      probability_[index(2 * s)] = 2 * es;
+      if (2 * s + 1 <= most_) probability_[index(2 * s + 1)] = es * (static_cast<long double>(m - 2 * s) / s);
+    }
   }
-  Mpz total, tail;
-  binomial(total.get(), m, k);
   // The values from the farthest from the mean inwards, those equally far
-  // together: each one's tail is all that came before it and its equals.
+  // together: each one's tail is all that came before it and its equals (a
+  // sum of positive terms).
   std::vector<int> order(size);
   std::iota(order.begin(), order.end(), least_);
   std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return distance(a) > distance(b); });
   pValue_.resize(size);
-  probability_.resize(size);
+  long double tail = 0;
   for (std::size_t i = 0; i < size;) {
     std::size_t j = i;
-    for (; j < size && distance(order[j]) == distance(order[i]); ++j) mpz_add(tail.get(), tail.get(), counts[index(order[j])].get());
-    for (; i < j; ++i) pValue_[index(order[i])] = exactRatio(tail.get(), total.get());
+    for (; j < size && distance(order[j]) == distance(order[i]); ++j) tail += probability_[index(order[j])];
+    for (; i < j; ++i) pValue_[index(order[i])] = std::min(tail, 1.0L);
   }
-  for (int r = least_; r <= most_; ++r) probability_[index(r)] = exactRatio(counts[index(r)].get(), total.get());
+  // E's bound, two roundings for a probability, one a term of a tail.
+  error_ = runPairError(m) + 0x1p-53 * (static_cast<double>(size) + 4) * 1.01;
 }
 
 long long RunsLaw::distance(int r) const {
@@ -135,6 +160,8 @@ void RunsLaw::pValueCount(mpz_ptr num, mpz_ptr den, int r) {
 }
 
 long double RunsLaw::pValue(int r) { return pValue_[index(r)]; }
+
+double RunsLaw::pValueError() const { return error_; }
 
 long double RunsLaw::probability(int r) { return probability_[index(r)]; }
 

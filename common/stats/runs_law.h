@@ -11,9 +11,11 @@
 //   p_runs(m, k, r) = P(|R' - E| >= |r - E|),
 // decided exactly by comparing |m r' - m - 2kz| with |m r - m - 2kz|, so
 // too few runs (bits that stick) and too many (bits that alternate) are both
-// extreme. RunsLaw computes the law of one (m, k) exactly at construction
-// (O(m) big-integer steps) and keeps the p-values and probabilities as long
-// doubles; exact p-values are worked out again when asked for.
+// extreme. RunsLaw computes the law of one (m, k) at construction in O(m)
+// long double steps: the probabilities from runPairChances (below), the
+// p-values as sums of them, all within pValueError() (about 3m units of the
+// double's last place); the exact counts are worked out when asked for, and
+// where a bin edge is near.
 #pragma once
 
 #include <vector>
@@ -33,6 +35,7 @@ class RunsLaw final : public StatisticLaw {
   long double pValue(int r) override;
   long double probability(int r) override;
   bool upperTail() const override { return false; }
+  double pValueError() const override;
 
   // Sets c to the number of arrangements of (m, k) with r runs (0 outside
   // [least(), most()]).
@@ -44,8 +47,17 @@ class RunsLaw final : public StatisticLaw {
   std::size_t index(int r) const;
 
   int m_, k_, least_, most_;
+  double error_ = 0;
   std::vector<long double> pValue_, probability_;  // by r - least_
 };
+
+// E(s) = C(k-1, s-1) C(z-1, s-1) / C(m, k) for s = 0 .. min(k, z) (E(0) =
+// 0; z = m - k): the chance of s runs of ones and s runs of zeros in one
+// given order, each within runPairError(m) of the exact one; the runs law
+// and the longest run's both weigh by them. Requires 1 <= k < m <= 4096.
+// Throws std::bad_alloc.
+std::vector<long double> runPairChances(int m, int k);
+double runPairError(int m);
 
 const Statistic& runsStatistic();
 

@@ -32,10 +32,12 @@ long double StatisticLaw::pValue(int v) {
   return exactRatio(num.get(), den.get());
 }
 
+double StatisticLaw::pValueError() const { return p_value_error; }
+
 bool StatisticLaw::atLeast(int v, int num, int den) {
   const long double p = pValue(v), edge = static_cast<long double>(num) / den;
   // The edge itself is rounded too: a few units of the long double's last place.
-  const long double slack = 2 * static_cast<long double>(p_value_error) + 1e-17L;
+  const long double slack = 2 * static_cast<long double>(pValueError()) + 1e-17L;
   if (p * (1 - slack) > edge * (1 + 1e-17L)) return true;
   if (p * (1 + slack) < edge * (1 - 1e-17L)) return false;
   Mpz pn, pd;

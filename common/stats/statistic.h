@@ -23,7 +23,10 @@
 // bin. For a statistic whose p-value is an upper tail, P(V' >= v), the law
 // finds the value where each edge is crossed (a search over values, each
 // probe one p-value) and reads everything off those crossings; otherwise it
-// sums the probabilities of all values by bin.
+// sums the probabilities of all values by bin. The laws of longest_run and
+// of the one-sided deviations find their crossings themselves, from tails
+// computed in floating point with a proven bound, and count exactly only
+// where that bound cannot tell.
 //
 // StatisticLaws keeps the laws of a list of statistics by (statistic, m,
 // k), each made once; it is filled on one thread, after which each law may
@@ -56,12 +59,16 @@ class StatisticLaw {
   virtual int most() const = 0;
   // The p-value of v exactly: num / den.
   virtual void pValueCount(mpz_ptr num, mpz_ptr den, int v) = 0;
-  // The p-value of v within a relative error of p_value_error (by default
-  // the exact one, rounded), and P(V' = v) to the same relative error. Long
-  // double holds every such probability of m <= 4096 (none is below
-  // 2^-4096).
+  // The p-value of v within a relative error of pValueError() (by default
+  // the exact one, rounded), and P(V' = v) within 2 pValueError() pValue(v)
+  // (a law that takes it as the difference of two tails is that close; the
+  // others are within pValueError() of it). Long double holds every such
+  // probability of m <= 4096 (none is below 2^-4096).
   virtual long double pValue(int v);
   virtual long double probability(int v) = 0;
+  // The relative error bound of pValue: p_value_error unless the law says
+  // otherwise.
+  virtual double pValueError() const;
 
   // Whether the p-value of v is P(V' >= v) (non-increasing in v); false for
   // a two-sided one.
@@ -71,7 +78,8 @@ class StatisticLaw {
   virtual int bin(int v);
   virtual bool passing(int v);
   // What one block of this (m, k) contributes to the expectations: its
-  // probability to pass and to fall in each bin.
+  // probability to pass and to fall in each bin (within pValueError() of
+  // the law's exact ones, as doubles).
   virtual double passingProbability();
   virtual const BinArray& binProbabilities();
 
