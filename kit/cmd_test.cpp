@@ -93,9 +93,11 @@ void addTestCommand(CLI::App& app, int& status) {
   auto args = std::make_shared<TestArgs>();
   CLI::App* cmd = app.add_subcommand("test", "The verdict on a whole file: do its blocks look random?");
   cmd->description(
-      "Cuts FILE into blocks of N bits as `blocks` does and judges the file by two statistics of\n"
-      "its blocks: the ones (p_ones, the balance of the bits) and the deviation (p_deviation, the\n"
-      "arrangement of the bits given their balance). For each:\n"
+      "Cuts FILE into blocks of N bits as `blocks` does and judges the file by three statistics\n"
+      "of its blocks: the ones (p_ones, the balance of the bits), the deviation (p_deviation, the\n"
+      "arrangement of the bits given their balance) and the runs (the number of runs of equal\n"
+      "bits given the balance, two-sided: too few, bits that stick; too many, bits that\n"
+      "alternate). For each:\n"
       "  passing   the blocks whose p-value is at least 0.01, against its exact expectation (the\n"
       "            sum over the blocks of the probability to pass, since the p-values are\n"
       "            discrete), its standard deviation and the z-score;\n"

@@ -67,6 +67,18 @@ bool FileSummary::sameStatistics(const StatisticLaws& laws) const {
   return std::equal(statistics_.begin(), statistics_.end(), laws.statistics().begin(), laws.statistics().end());
 }
 
+void FileSummary::ValueCounts::add(int v, std::uint64_t blocks) {
+  if (counts.empty()) {
+    first = v;
+  } else if (v < first) {
+    counts.insert(counts.begin(), static_cast<std::size_t>(first - v), 0);
+    first = v;
+  }
+  const auto i = static_cast<std::size_t>(v - first);
+  if (counts.size() <= i) counts.resize(i + 1, 0);
+  counts[i] += blocks;
+}
+
 FileSummary::Pending& FileSummary::pendingOf(int m, int k) {
   Pending* p;
   if (m == n_) {
@@ -88,12 +100,7 @@ void FileSummary::add(int m, const BlockShape& block) {
   if (m == n_) ++byOnes_[static_cast<std::size_t>(k)];
   else ++shorter_[{m, k}];
   Pending& p = pendingOf(m, k);
-  for (std::size_t s = 0; s < statistics_.size(); ++s) {
-    const auto v = static_cast<std::size_t>(statistics_[s]->value(block));
-    std::vector<std::uint64_t>& cell = p[s];
-    if (cell.size() <= v) cell.resize(v + 1, 0);
-    ++cell[v];
-  }
+  for (std::size_t s = 0; s < statistics_.size(); ++s) p[s].add(statistics_[s]->value(block), 1);
   if (devObserved_.size() <= static_cast<std::size_t>(d)) devObserved_.resize(static_cast<std::size_t>(d) + 1, 0);
   ++devObserved_[static_cast<std::size_t>(d)];
   settled_ = false;
@@ -118,8 +125,9 @@ void FileSummary::merge(const FileSummary& next) {
   auto addCells = [&](const Pending& from, int m, int k) {
     Pending& to = pendingOf(m, k);
     for (std::size_t s = 0; s < from.size(); ++s) {
-      if (to[s].size() < from[s].size()) to[s].resize(from[s].size(), 0);
-      for (std::size_t v = 0; v < from[s].size(); ++v) to[s][v] += from[s][v];
+      const ValueCounts& cell = from[s];
+      for (std::size_t i = 0; i < cell.counts.size(); ++i)
+        if (cell.counts[i] != 0) to[s].add(cell.first + static_cast<int>(i), cell.counts[i]);
     }
   };
   for (std::size_t k = 0; k < next.pending_.size(); ++k)
@@ -287,7 +295,7 @@ void FileSummary::settle(StatisticLaws& laws, unsigned threads, bool histogram,
   struct Task {
     std::size_t statistic;
     StatisticLaw* law;
-    std::vector<const std::vector<std::uint64_t>*> cells;
+    std::vector<const ValueCounts*> cells;
     std::uint64_t passing = 0;
     BinCounts bins{};
   };
@@ -334,13 +342,15 @@ void FileSummary::settle(StatisticLaws& laws, unsigned threads, bool histogram,
           }
           t.law->passingProbability();
           t.law->binProbabilities();
-          for (const std::vector<std::uint64_t>* cell : t.cells)
-            for (std::size_t v = 0; v < cell->size(); ++v) {
-              const std::uint64_t blocks = (*cell)[v];
+          for (const ValueCounts* cell : t.cells)
+            for (std::size_t c = 0; c < cell->counts.size(); ++c) {
+              const std::uint64_t blocks = cell->counts[c];
               if (blocks == 0) continue;
-              if (t.law->passing(static_cast<int>(v))) t.passing += blocks;
-              t.bins[static_cast<std::size_t>(t.law->bin(static_cast<int>(v)))] += blocks;
+              const int v = cell->first + static_cast<int>(c);
+              if (t.law->passing(v)) t.passing += blocks;
+              t.bins[static_cast<std::size_t>(t.law->bin(v))] += blocks;
             }
+          t.law->release();
           ++done;
           if (caller && progress) progress(done, tasks.size());
         }

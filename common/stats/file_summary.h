@@ -156,8 +156,17 @@ class FileSummary {
   // Calls f(m, k, blocks) for every (length, ones) seen, in ascending order.
   template <class F>
   void forEachShape(F f) const;
-  // The pending values of blocks of one (m, k): by statistic, then value.
-  using Pending = std::vector<std::vector<std::uint64_t>>;
+  // The blocks of one (m, k) by the value of one statistic, from the least
+  // value met to the greatest: a statistic's values cluster (the runs of
+  // 4096-bit blocks around 2048), so counts from 0 would take 16 KiB a
+  // (m, k) and summary where a few hundred suffice.
+  struct ValueCounts {
+    int first = 0;  // the value of counts[0]
+    std::vector<std::uint64_t> counts;
+    void add(int v, std::uint64_t blocks);
+  };
+  // The pending values of blocks of one (m, k): by statistic.
+  using Pending = std::vector<ValueCounts>;
   Pending& pendingOf(int m, int k);
 
   // Whether `laws` are of this summary's statistics.

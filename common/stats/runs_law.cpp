@@ -91,6 +91,14 @@ RunsLaw::RunsLaw(int m, int k) : m_(m), k_(k) {
   const int z = m - k;
   least_ = k == 0 || z == 0 ? 1 : 2;
   most_ = k == 0 || z == 0 ? 1 : 2 * std::min(k, z) + (k != z ? 1 : 0);
+  // E's bound, two roundings for a probability, one a term of a tail. The
+  // tables are made when first asked for: a summary makes all its laws
+  // before it works on any, and gives each one's tables back when done.
+  error_ = runPairError(m) + 0x1p-53 * (static_cast<double>(most_ - least_) + 5) * 1.01;
+}
+
+void RunsLaw::build() {
+  const int m = m_, k = k_, z = m - k;
   const std::size_t size = static_cast<std::size_t>(most_ - least_) + 1;
   probability_.assign(size, 0.0L);
   if (least_ == 1) {
@@ -118,8 +126,6 @@ RunsLaw::RunsLaw(int m, int k) : m_(m), k_(k) {
     for (; j < size && distance(order[j]) == distance(order[i]); ++j) tail += probability_[index(order[j])];
     for (; i < j; ++i) pValue_[index(order[i])] = std::min(tail, 1.0L);
   }
-  // E's bound, two roundings for a probability, one a term of a tail.
-  error_ = runPairError(m) + 0x1p-53 * (static_cast<double>(size) + 4) * 1.01;
 }
 
 long long RunsLaw::distance(int r) const {
@@ -159,11 +165,24 @@ void RunsLaw::pValueCount(mpz_ptr num, mpz_ptr den, int r) {
   binomial(den, m_, k_);
 }
 
-long double RunsLaw::pValue(int r) { return pValue_[index(r)]; }
+void RunsLaw::release() {
+  // The bins and passing probabilities were made from the tables (settle).
+  passingProbability();
+  std::vector<long double>().swap(pValue_);
+  std::vector<long double>().swap(probability_);
+}
+
+long double RunsLaw::pValue(int r) {
+  if (pValue_.empty()) build();
+  return pValue_[index(r)];
+}
 
 double RunsLaw::pValueError() const { return error_; }
 
-long double RunsLaw::probability(int r) { return probability_[index(r)]; }
+long double RunsLaw::probability(int r) {
+  if (probability_.empty()) build();
+  return probability_[index(r)];
+}
 
 const Statistic& runsStatistic() {
   static const RunsStatistic statistic;

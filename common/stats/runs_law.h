@@ -36,6 +36,7 @@ class RunsLaw final : public StatisticLaw {
   long double probability(int r) override;
   bool upperTail() const override { return false; }
   double pValueError() const override;
+  void release() override;
 
   // Sets c to the number of arrangements of (m, k) with r runs (0 outside
   // [least(), most()]).
@@ -45,6 +46,8 @@ class RunsLaw final : public StatisticLaw {
   // |m r - m - 2kz|: the distance of r from the mean, times m.
   long long distance(int r) const;
   std::size_t index(int r) const;
+  // The tables of every value's probability and p-value.
+  void build();
 
   int m_, k_, least_, most_;
   double error_ = 0;
