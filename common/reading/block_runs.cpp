@@ -31,27 +31,39 @@ std::size_t readSome(int fd, unsigned char* p, std::size_t n) {
   }
 }
 
-// One run of blocks: the bytes they lie in, and their measures once taken.
-struct Run {
-  std::vector<unsigned char> bytes;
-  std::uint64_t offset = 0;  // bits of bytes[0] before the first block: 0..7
+// The blocks of one size in a run: where the first starts in the run's
+// bytes, which they are and their measures once taken.
+struct Part {
+  std::uint64_t offset = 0;  // the bit of the run's bytes where the first block starts
   std::uint64_t first = 0;   // the stream index of the first block
   std::size_t blocks = 0;
   int lastLength = 0;        // the length of the last block
-  std::vector<BlockShape> measures;
   int n = 0;
+  std::vector<BlockShape> measures;
+};
+
+// One run of the stream: the bytes it lies in, and its blocks of each size
+// (one part per size, in the order of the sizes).
+struct Run {
+  std::vector<unsigned char> bytes;
+  std::vector<Part> parts;
   bool done = false;         // measured; guarded by the workers' mutex
   std::exception_ptr error;  // what measuring threw
 };
 
-void measureRun(Run& r, BlockMeter& meter) {
-  for (std::size_t i = 0; i < r.blocks; ++i) {
-    const std::uint64_t bit = r.offset + i * static_cast<std::uint64_t>(r.n);
-    r.measures[i] = meter.shape(r.bytes.data() + bit / 8, static_cast<int>(bit % 8), i + 1 == r.blocks ? r.lastLength : r.n);
+void measureRun(Run& r, std::vector<std::unique_ptr<BlockMeter>>& meters) {
+  for (std::size_t p = 0; p < r.parts.size(); ++p) {
+    Part& part = r.parts[p];
+    BlockMeter& meter = *meters[p];
+    for (std::size_t i = 0; i < part.blocks; ++i) {
+      const std::uint64_t bit = part.offset + i * static_cast<std::uint64_t>(part.n);
+      part.measures[i] = meter.shape(r.bytes.data() + bit / 8, static_cast<int>(bit % 8),
+                                     i + 1 == part.blocks ? part.lastLength : part.n);
+    }
   }
 }
 
-MeasuredRun measured(const Run& r) { return {r.first, r.measures, r.n, r.lastLength}; }
+MeasuredRun measured(const Part& p) { return {p.first, p.measures, p.n, p.lastLength}; }
 
 // Cuts the stream into runs: every block whole except the stream's last.
 class RunReader {
@@ -104,12 +116,14 @@ class RunReader {
       ended_ = true;
     }
     if (blocks == 0) return false;
-    r.offset = offset_;
-    r.first = next_;
-    r.blocks = blocks;
-    r.lastLength = last;
-    r.n = n_;
-    r.measures.resize(blocks);
+    r.parts.resize(1);
+    Part& part = r.parts[0];
+    part.offset = offset_;
+    part.first = next_;
+    part.blocks = blocks;
+    part.lastLength = last;
+    part.n = n_;
+    part.measures.resize(blocks);
     r.done = false;
     r.error = nullptr;
     // The partly used byte at the end is the next run's first byte.
@@ -157,13 +171,103 @@ class RunReader {
   bool ended_ = false;
 };
 
+// Cuts the stream, from its start, into runs for blocks of several sizes at
+// once: a run is a stretch of the stream's bits, and holds for each size the
+// blocks that start within it; its bytes reach past its end by the largest
+// size, so that the last of them is whole (the stream's last blocks aside).
+class SizesReader {
+ public:
+  SizesReader(int fd, std::span<const int> sizes) : fd_(fd), sizes_(sizes.begin(), sizes.end()) {
+    const int least = *std::min_element(sizes_.begin(), sizes_.end());
+    longest_ = *std::max_element(sizes_.begin(), sizes_.end());
+    // NOTE: at most 8192 blocks of the least size a run, as RunReader, and
+    // a whole number of bytes, so that every run starts on a byte.
+    spanBits_ = std::clamp<std::uint64_t>(std::uint64_t{8192} * static_cast<unsigned>(least), 8, std::uint64_t{1} << 22) / 8 * 8;
+    struct stat st {};
+    const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+    if (at >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > at)
+      total_ = static_cast<std::uint64_t>(st.st_size - at);
+  }
+
+  bool next(Run& r) {
+    if (ended_ && carry_.empty()) return false;
+    const std::size_t wantBytes = (spanBits_ + static_cast<unsigned>(longest_) + 7) / 8;
+    r.bytes.resize(std::max(wantBytes, carry_.size()));
+    std::copy(carry_.begin(), carry_.end(), r.bytes.begin());
+    std::size_t have = carry_.size();
+    while (!ended_ && have < wantBytes) {
+      const std::size_t got = readSome(fd_, r.bytes.data() + have, wantBytes - have);
+      if (got == 0) ended_ = true;
+      have += got;
+    }
+    const std::uint64_t haveBits = std::uint64_t{8} * have;
+    const std::uint64_t span = std::min(spanBits_, haveBits);
+    if (span == 0) return false;
+    r.parts.resize(sizes_.size());
+    for (std::size_t i = 0; i < sizes_.size(); ++i) {
+      const std::uint64_t n = static_cast<unsigned>(sizes_[i]);
+      Part& part = r.parts[i];
+      const std::uint64_t first = (start_ + n - 1) / n;       // the first block starting in the run
+      const std::uint64_t end = (start_ + span + n - 1) / n;  // the first starting after it
+      part.first = first;
+      part.blocks = end - first;
+      part.offset = first * n - start_;
+      part.n = sizes_[i];
+      part.lastLength = sizes_[i];
+      // NOTE: only at the stream's end can a block reach past the bytes.
+      if (part.blocks > 0 && part.offset + part.blocks * n > haveBits)
+        part.lastLength = static_cast<int>(haveBits - (part.offset + (part.blocks - 1) * n));
+      part.measures.resize(part.blocks);
+    }
+    r.done = false;
+    r.error = nullptr;
+    carry_.assign(r.bytes.begin() + static_cast<std::ptrdiff_t>(span / 8),
+                  r.bytes.begin() + static_cast<std::ptrdiff_t>(have));
+    read_ += span / 8;
+    start_ += span;
+    return true;
+  }
+
+  std::uint64_t read() const { return read_; }
+  std::uint64_t total() const { return total_; }
+
+ private:
+  int fd_;
+  std::vector<int> sizes_;
+  int longest_ = 1;
+  std::uint64_t spanBits_ = 8;
+  std::uint64_t start_ = 0;  // the stream's bit where the next run starts
+  std::vector<unsigned char> carry_;
+  std::uint64_t read_ = 0;
+  std::uint64_t total_ = 0;
+  bool ended_ = false;
+};
+
+// A meter for each size, made when first used.
+class Meters {
+ public:
+  Meters(std::span<const int> sizes, std::size_t budget, bool longestRuns)
+      : sizes_(sizes), budget_(budget), longestRuns_(longestRuns), meters_(sizes.size()) {}
+  void measure(Run& r) {
+    for (std::size_t i = 0; i < meters_.size(); ++i)
+      if (!meters_[i]) meters_[i] = std::make_unique<BlockMeter>(sizes_[i], budget_, longestRuns_);
+    measureRun(r, meters_);
+  }
+
+ private:
+  std::span<const int> sizes_;
+  std::size_t budget_;
+  bool longestRuns_;
+  std::vector<std::unique_ptr<BlockMeter>> meters_;
+};
+
 // The worker threads and the ring of runs they measure.
 class Workers {
  public:
-  Workers(std::vector<Run>& ring, int n, unsigned count, bool longestRuns)
+  Workers(std::vector<Run>& ring, std::span<const int> sizes, unsigned count, bool longestRuns)
       : ring_(ring),
-        n_(n),
-        lineBudget_(std::min(BlockMeter::line_budget, (std::size_t{16} << 20) / count)),
+        sizes_(sizes),
+        lineBudget_(std::min(BlockMeter::line_budget, (std::size_t{16} << 20) / count / sizes.size())),
         longestRuns_(longestRuns) {
     threads_.reserve(count);
     try {
@@ -191,7 +295,7 @@ class Workers {
 
  private:
   void work() {
-    std::unique_ptr<BlockMeter> meter;
+    Meters meters(sizes_, lineBudget_, longestRuns_);
     for (;;) {
       std::uint64_t i;
       {
@@ -202,8 +306,7 @@ class Workers {
       }
       Run& r = ring_[i % ring_.size()];
       try {
-        if (!meter) meter = std::make_unique<BlockMeter>(n_, lineBudget_, longestRuns_);
-        measureRun(r, *meter);
+        meters.measure(r);
       } catch (...) {
         r.error = std::current_exception();
       }
@@ -225,7 +328,7 @@ class Workers {
   }
 
   std::vector<Run>& ring_;
-  int n_;
+  std::span<const int> sizes_;
   std::size_t lineBudget_;  // each meter's
   bool longestRuns_;
   std::mutex mutex_;
@@ -237,26 +340,29 @@ class Workers {
   std::vector<std::thread> threads_;
 };
 
-}  // namespace
-
-void measureRuns(int fd, int n, BlockSlice slice, unsigned threads,
-                 const std::function<void(const MeasuredRun&)>& take, const BlockProgress& progress,
+// Reads with `reader` and measures on `threads` threads (the calling one
+// alone for threads <= 1), handing each run's parts to take in file order.
+template <class Reader>
+void measureWith(Reader& reader, std::span<const int> sizes, unsigned threads,
+                 const std::function<void(std::size_t, const MeasuredRun&)>& take, const BlockProgress& progress,
                  bool longestRuns) {
-  hard_assert(n >= 1 && n <= 4096, "n>=1&&n<=4096");
-  RunReader reader(fd, n, slice);
+  const auto hand = [&](const Run& r) {
+    for (std::size_t i = 0; i < r.parts.size(); ++i)
+      if (r.parts[i].blocks > 0) take(i, measured(r.parts[i]));
+  };
   if (threads <= 1) {
-    BlockMeter meter(n, BlockMeter::line_budget, longestRuns);
+    Meters meters(sizes, BlockMeter::line_budget / sizes.size(), longestRuns);
     Run r;
     while (reader.next(r)) {
-      measureRun(r, meter);
-      take(measured(r));
+      meters.measure(r);
+      hand(r);
       if (progress) progress(reader.read(), reader.total());
     }
     return;
   }
   const unsigned count = std::min(threads, max_threads);
   std::vector<Run> ring(std::size_t{2} * count);
-  Workers workers(ring, n, count, longestRuns);
+  Workers workers(ring, sizes, count, longestRuns);
   std::uint64_t filled = 0, taken = 0;
   std::uint64_t bytesTaken = 0;
   std::vector<std::uint64_t> bytesAt(ring.size());  // bytes read up to the end of each run
@@ -276,11 +382,31 @@ void measureRuns(int fd, int n, BlockSlice slice, unsigned threads,
     workers.await(taken);
     Run& r = ring[taken % ring.size()];
     if (r.error) std::rethrow_exception(r.error);
-    take(measured(r));
+    hand(r);
     bytesTaken = bytesAt[taken % ring.size()];
     ++taken;
     if (progress) progress(bytesTaken, reader.total());
   }
+}
+
+}  // namespace
+
+void measureRuns(int fd, int n, BlockSlice slice, unsigned threads,
+                 const std::function<void(const MeasuredRun&)>& take, const BlockProgress& progress,
+                 bool longestRuns) {
+  hard_assert(n >= 1 && n <= 4096, "n>=1&&n<=4096");
+  RunReader reader(fd, n, slice);
+  const int sizes[] = {n};
+  measureWith(reader, sizes, threads, [&](std::size_t, const MeasuredRun& r) { take(r); }, progress, longestRuns);
+}
+
+void measureSizes(int fd, std::span<const int> sizes, unsigned threads,
+                  const std::function<void(std::size_t, const MeasuredRun&)>& take, const BlockProgress& progress,
+                  bool longestRuns) {
+  hard_assert(!sizes.empty(), "!sizes.empty()");
+  for (int n : sizes) hard_assert(n >= 1 && n <= 4096, "n>=1&&n<=4096");
+  SizesReader reader(fd, sizes);
+  measureWith(reader, sizes, threads, take, progress, longestRuns);
 }
 
 }  // namespace lumbra

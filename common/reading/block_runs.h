@@ -75,4 +75,13 @@ void measureRuns(int fd, int n, BlockSlice slice, unsigned threads,
                  const std::function<void(const MeasuredRun&)>& take, const BlockProgress& progress = {},
                  bool longestRuns = true);
 
+// Several block sizes in one reading: every block of each size in `sizes`
+// (each 1..4096, at least one) from the stream's start, the blocks of each
+// size as measureRuns cuts them. take(i, run) gets runs of blocks of
+// sizes[i]; the runs of each size come in file order, the sizes' calls
+// interleaved (a run of the stream at a time). Throws as measureRuns.
+void measureSizes(int fd, std::span<const int> sizes, unsigned threads,
+                  const std::function<void(std::size_t, const MeasuredRun&)>& take,
+                  const BlockProgress& progress = {}, bool longestRuns = true);
+
 }  // namespace lumbra

@@ -51,6 +51,17 @@ std::vector<Block> measured(int fd, int n, BlockSlice slice, unsigned threads) {
   return out;
 }
 
+// Each size's blocks from one reading of several sizes.
+std::vector<std::vector<Block>> measuredSizes(int fd, const std::vector<int>& sizes, unsigned threads) {
+  std::vector<std::vector<Block>> out(sizes.size());
+  lumbra::measureSizes(fd, sizes, threads, [&](std::size_t s, const lumbra::MeasuredRun& run) {
+    EXPECT_EQ(run.n, sizes[s]);
+    for (std::size_t i = 0; i < run.blocks.size(); ++i)
+      out[s].push_back({run.first + i, run.length(i), run.blocks[i].ones, run.blocks[i].deviation()});
+  });
+  return out;
+}
+
 // Random files, block sizes (most not a multiple of 8), slices and thread
 // counts: the measures equal the plain reader's, whatever the threads.
 TEST(BlockRuns, SlicesAndThreadsMeasureAsThePlainReader) {
@@ -83,6 +94,33 @@ TEST(BlockRuns, SlicesAndThreadsMeasureAsThePlainReader) {
     ASSERT_GE(fd, 0);
     EXPECT_TRUE(measured(fd, n, slice, threads) == want);
     ::close(fd);
+
+    // Several sizes in one reading, each cut as it is alone: through the
+    // file or through a pipe that delivers odd pieces.
+    if (round % 2 == 0) {
+      std::vector<int> sizes = {n, static_cast<int>(rng() % 4096) + 1, static_cast<int>(rng() % 9) + 1};
+      std::vector<std::vector<Block>> wants = {whole, reference(path, sizes[1]), reference(path, sizes[2])};
+      int p[2] = {-1, -1};
+      std::thread writer;
+      if (round % 4 == 2) {
+        std::signal(SIGPIPE, SIG_IGN);
+        ASSERT_EQ(::pipe(p), 0);
+        writer = std::thread([&] {
+          for (std::size_t at = 0; at < data.size();) {
+            const std::size_t piece = std::min<std::size_t>(data.size() - at, rng() % 777 + 1);
+            if (::write(p[1], data.data() + at, piece) < 0) break;
+            at += piece;
+          }
+          ::close(p[1]);
+        });
+      }
+      const int in = p[0] >= 0 ? p[0] : ::open(path.c_str(), O_RDONLY);
+      ASSERT_GE(in, 0);
+      const auto got = measuredSizes(in, sizes, threads);
+      for (std::size_t s = 0; s < sizes.size(); ++s) EXPECT_TRUE(got[s] == wants[s]) << "size " << sizes[s];
+      ::close(in);
+      if (writer.joinable()) writer.join();
+    }
 
     // Once through a pipe that delivers odd pieces: the slice is skipped by reading.
     if (round % 8 == 1) {
