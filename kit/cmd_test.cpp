@@ -21,7 +21,8 @@ namespace lumbra::kit {
 namespace {
 
 struct TestArgs {
-  int n = default_block_size;
+  std::vector<int> sizes;
+  int n = default_block_size;  // the one size, when one is given
   std::vector<std::string> files;
   ReportOptions report;
   ScanOptions scan;
@@ -69,12 +70,52 @@ int testFile(const TestArgs& a, const std::string& file, bool several) {
                      sliced ? "the slice of " + in.name() + " has no blocks" : in.name() + " is empty", several);
 }
 
+// One file at several block sizes, read once.
+int testSizes(const TestArgs& a, const std::string& file, bool several) {
+  Input in(file);
+  std::vector<FileSummary> summaries;
+  for (int n : a.sizes) summaries.emplace_back(n);
+  ScanOptions scan = a.scan;
+  scan.longestRuns = readsLongestRun(summaryStatistics());
+  scanSizes(in, a.sizes, scan, [&](std::size_t i, const MeasuredRun& r) {
+    for (std::size_t b = 0; b < r.blocks.size(); ++b) summaries[i].add(r.length(b), r.blocks[b]);
+  });
+  const bool histogram = needsHistogram(a.report);
+  std::vector<SummaryReport> reports;
+  for (FileSummary& s : summaries) {
+    // NOTE: the laws of one size serve no other (their blocks' lengths
+    // differ), and are given back before the next size's are made.
+    StatisticLaws laws;
+    {
+      Progress progress(a.scan.quiet);
+      const std::string what = "laws (n = " + std::to_string(s.blockSize()) + ")";
+      s.settle(laws, scanThreads(a.scan), histogram, [&](std::size_t done, std::size_t total) {
+        progress.count(what.c_str(), done, total, "(m, k)");
+      });
+    }
+    reports.push_back(reportOf(s, laws, histogram));
+    reports.back().file = in.name();
+    if (in.regular()) reports.back().fileBits = 8 * in.size();
+    s = FileSummary(s.blockSize());
+  }
+  return printSizes(reports, a.report, in.name() + " is empty", several);
+}
+
 // Each file in turn; the status is the worst of theirs (a failure stops the
 // run, after the summaries of the files before it).
 int runTest(const TestArgs& a) {
   const bool several = a.files.size() > 1;
   if (several && !a.report.plot.empty())
     throw UsageError("--plot draws one file; with several, --plot-dir DIR draws one picture each");
+  const bool sizes = a.sizes.size() > 1;
+  for (std::size_t i = 0; i < a.sizes.size(); ++i)
+    for (std::size_t j = 0; j < i; ++j)
+      if (a.sizes[i] == a.sizes[j])
+        throw UsageError("-n: block size " + std::to_string(a.sizes[i]) + " is given twice");
+  if (sizes && (a.scan.firstBlock != 0 || a.scan.blockCount != ScanOptions{}.blockCount))
+    throw UsageError("--first-block and --block-count slice blocks of one size; give -n one size");
+  if (sizes && (!a.report.plot.empty() || !a.report.plotDir.empty()))
+    throw UsageError("--plot and --plot-dir draw blocks of one size; give -n one size");
   int status = status_ok;
   for (const std::string& file : a.files) {
     if (several && a.report.format != "json" && &file != &a.files.front()) {
@@ -82,7 +123,7 @@ int runTest(const TestArgs& a) {
       gap << '\n';
       gap.flush();
     }
-    status = std::max(status, testFile(a, file, several));
+    status = std::max(status, sizes ? testSizes(a, file, several) : testFile(a, file, several));
   }
   return status;
 }
@@ -114,7 +155,7 @@ void addTestCommand(CLI::App& app, int& status) {
       "source are. Beside the blocks, the whole file: its balance (its ones against fair coin\n"
       "flips) and its runs of equal bits given its ones (too few: bits that stick; too many: bits\n"
       "that alternate), each an exact two-sided p-value.");
-  addBlockSizeOption(*cmd, args->n);
+  addBlockSizesOption(*cmd, args->sizes);
   addReportOptions(*cmd, args->report, true);
   addScanOptions(*cmd, args->scan);
   addFilesArgument(*cmd, args->files);
@@ -145,6 +186,13 @@ void addTestCommand(CLI::App& app, int& status) {
       "  first_block and block_count say which blocks a slice covered; `merge` takes the summaries\n"
       "  of slices to the summary of their union (summaries of lumbra-kit 1.0, with \"ones_test\"\n"
       "  and \"deviation_test\" alone, too: the union judges what all of them hold).\n"
+      "  Several block sizes (-n 64,256,1024,4096): the file is read once; text, each size's\n"
+      "  blocks line and table, then a verdict line for each statistic by its least chi-square\n"
+      "  p-value over the sizes times the number of sizes that judged it (at most 1), and the\n"
+      "  whole file's lines; json, one line {\"block_sizes\", \"summaries\": [each size's object\n"
+      "  as above], \"verdict\": {NAME: {\"p_value\" (adjusted), \"least_p_value\", \"block_size\",\n"
+      "  \"sizes_judged\"}}}. --fail-below then judges the adjusted p-values; slices and\n"
+      "  pictures take one size.\n"
       "  --plot: the ten bins of each statistic (observed bars, expected marks, the chi-square\n"
       "  p-value in the title), the deviations against their expectation, and where in the file\n"
       "  the unusual blocks are (the least p-value of each window of blocks, on a log scale), as\n"
@@ -161,16 +209,20 @@ void addTestCommand(CLI::App& app, int& status) {
       "\n"
       "EXIT STATUS\n"
       "  0 done; 1 a refused command line; 2 a failure while running (a file that cannot be read,\n"
-      "  output or a picture that cannot be written); 3 with --fail-below, a chi-square or a\n"
-      "  whole-file p-value below A.\n"
+      "  output or a picture that cannot be written); 3 with --fail-below, a chi-square (with\n"
+      "  several sizes, an adjusted) or a whole-file p-value below A.\n"
       "\n"
       "EXAMPLES\n"
       "  lumbra-kit test random.bin\n"
       "  generator | head -c 100000000 | lumbra-kit test --fail-below 0.001 -\n"
       "  lumbra-kit test -n 256 --format json random.bin\n"
+      "  lumbra-kit test -n 64,256,1024,4096 random.bin\n"
       "  lumbra-kit test --plot random.svg random.bin\n"
       "  lumbra-kit test --first-block 1000000 --block-count 1000000 --format json big.bin > s2.json\n");
-  cmd->callback([args, &status] { status = runTest(*args); });
+  cmd->callback([args, &status] {
+    args->n = args->sizes.front();
+    status = runTest(*args);
+  });
 }
 
 }  // namespace lumbra::kit

@@ -33,6 +33,42 @@ void addBlockSizeOption(CLI::App& cmd, int& n, int defaultSize) {
       ->type_name("N");
 }
 
+void addBlockSizesOption(CLI::App& cmd, std::vector<int>& sizes) {
+  sizes = {default_block_size};
+  // NOTE: the list is one word, split here: a vector option of CLI11 would
+  // also take the words after it (the files) as sizes.
+  cmd.add_option_function<std::string>(
+         "-n,--block-size",
+         [&sizes](const std::string& list) {
+           sizes.clear();
+           for (std::size_t at = 0;;) {
+             const std::size_t comma = list.find(',', at);
+             sizes.push_back(std::stoi(list.substr(at, comma - at)));
+             if (comma == std::string::npos) break;
+             at = comma + 1;
+           }
+         },
+         "Bits per block, 1 to " + std::to_string(max_block_size) + " (default " +
+             std::to_string(default_block_size) + "); a list N,N,... judges each size in one reading")
+      ->transform(CLI::Validator(
+          [](std::string& list) {
+            const CLI::Validator one = decimal(1, max_block_size);
+            std::string out;
+            for (std::size_t at = 0;;) {
+              const std::size_t comma = list.find(',', at);
+              std::string item = list.substr(at, comma - at);
+              if (std::string error = one(item); !error.empty()) return error;
+              out += (out.empty() ? "" : ",") + item;
+              if (comma == std::string::npos) break;
+              at = comma + 1;
+            }
+            list = out;
+            return std::string();
+          },
+          "", "decimal list"))
+      ->type_name("N[,N...]");
+}
+
 void addFileArgument(CLI::App& cmd, std::string& file) {
   cmd.add_option("FILE", file, "The file to read; - reads standard input")->required()->check(fileName())->type_name("");
 }

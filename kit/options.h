@@ -30,6 +30,9 @@ CLI::Validator fileName();
 
 // -n, --block-size N: 1 .. 4096, `defaultSize` when not given.
 void addBlockSizeOption(CLI::App& cmd, int& n, int defaultSize = default_block_size);
+// -n, --block-size N[,N...]: one size or a list of them, each 1 .. 4096;
+// default_block_size alone when not given.
+void addBlockSizesOption(CLI::App& cmd, std::vector<int>& sizes);
 // FILE, the input ("-" for standard input); required.
 void addFileArgument(CLI::App& cmd, std::string& file);
 // FILE..., one input or more, read in turn; at least one required.

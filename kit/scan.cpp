@@ -10,10 +10,6 @@
 
 namespace lumbra::kit {
 
-namespace {
-
-}  // namespace
-
 void addScanOptions(CLI::App& cmd, ScanOptions& options) {
   cmd.add_option("-j,--jobs", options.jobs,
                  "Threads that measure blocks while one reads (default: one per core; more than " +
@@ -51,6 +47,18 @@ void scanBlocks(Input& in, int n, const ScanOptions& options, const std::functio
   try {
     measureRuns(in.fd(), n, {options.firstBlock, count}, jobs, take,
                   [&](std::uint64_t done, std::uint64_t total) { progress.update(done, total); }, options.longestRuns);
+  } catch (const ReadError& e) {
+    progress.finish();
+    throw Failure("can't read " + in.name() + ": " + e.code().message());
+  }
+}
+
+void scanSizes(Input& in, std::span<const int> sizes, const ScanOptions& options,
+               const std::function<void(std::size_t, const MeasuredRun&)>& take) {
+  Progress progress(options.quiet);
+  try {
+    measureSizes(in.fd(), sizes, scanThreads(options), take,
+                 [&](std::uint64_t done, std::uint64_t total) { progress.update(done, total); }, options.longestRuns);
   } catch (const ReadError& e) {
     progress.finish();
     throw Failure("can't read " + in.name() + ": " + e.code().message());

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <span>
 
 #include "reading/block_runs.h"
 
@@ -39,5 +40,11 @@ unsigned scanThreads(const ScanOptions& options);
 // ("can't read NAME: ...") when reading fails; what `take` throws passes,
 // and so does the std::system_error of a thread that cannot start.
 void scanBlocks(Input& in, int n, const ScanOptions& options, const std::function<void(const MeasuredRun&)>& take);
+
+// Reads `in` from where it stands once and hands the measures of its blocks
+// of each size in `sizes` to take(i, run), blocks of sizes[i] (see
+// measureSizes); the slice options do not apply. Throws as scanBlocks.
+void scanSizes(Input& in, std::span<const int> sizes, const ScanOptions& options,
+               const std::function<void(std::size_t, const MeasuredRun&)>& take);
 
 }  // namespace lumbra::kit

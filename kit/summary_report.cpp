@@ -104,7 +104,7 @@ std::string pValueText(double p, double chi2, int dof, int digits) {
   return chiSquareTailText(chi2, dof, digits);
 }
 
-std::string chiSquareTailText(double chi2, int dof, int digits) {
+std::string chiSquareTailText(double chi2, int dof, int digits, unsigned factor) {
   // Q(a, x) = e^-x x^a / Gamma(a) times the continued fraction
   // 1 / (x + 1 - a - 1 (1 - a) / (x + 3 - a - 2 (2 - a) / (x + 5 - a - ...))),
   // a = dof / 2, x = chi2 / 2, evaluated from the back (x > a + 1 here, where
@@ -139,6 +139,7 @@ std::string chiSquareTailText(double chi2, int dof, int digits) {
   mpfr_sub(t, t, a, MPFR_RNDN);
   mpfr_exp(t, t, MPFR_RNDN);
   mpfr_mul(upper, upper, t, MPFR_RNDN);
+  mpfr_mul_ui(upper, upper, factor, MPFR_RNDN);
   char* text = nullptr;
   const int len = mpfr_asprintf(&text, ("%." + std::to_string(digits) + "Rg").c_str(), upper);
   std::string out = len > 0 ? std::string(text, static_cast<std::size_t>(len)) : std::string("0");
@@ -256,59 +257,89 @@ nlohmann::ordered_json toJson(const SummaryReport& r) {
   return j;
 }
 
-int printReport(const SummaryReport& r, const ReportOptions& options, const std::string& nothing, bool headed) {
+namespace {
+
+// The JSON text of `r` (with a first key "file" when `headed`).
+std::string jsonText(const SummaryReport& r, const std::vector<Judged>& judged, bool headed) {
+  nlohmann::ordered_json j;
+  if (headed) j["file"] = r.file;
+  j.update(toJson(r));
+  std::string text = j.dump();
+  // NOTE: a p-value below the doubles' normal range is written as its
+  // value from MPFR, which no double holds: the number's text is put in
+  // place of the one the JSON library wrote.
+  const std::size_t tests = text.find("\"tests\":{");
+  for (std::size_t i = 0; i < judged.size(); ++i) {
+    const Verdict& v = judged[i].verdict;
+    if (!v.pValue || *v.pValue >= std::numeric_limits<double>::min()) continue;
+    const std::size_t key = text.find("\"" + r.tests[i].name + "\":{", tests);
+    const std::size_t at = text.find("\"p_value\":", key) + 10;
+    text.replace(at, text.find_first_of(",}", at) - at, pValueText(*v.pValue, *v.chi2, *v.dof, 17));
+  }
+  // The same for the whole file's p-values, from their enclosures.
+  const std::size_t file = text.find("\"whole_file\":{");
+  const auto replaceFileP = [&](const char* key, const std::optional<LogProbability>& p) {
+    if (!p || p->estimate() >= std::numeric_limits<double>::min()) return;
+    const std::size_t at = text.find("\"p_value\":", text.find(key, file)) + 10;
+    text.replace(at, text.find_first_of(",}", at) - at, logPText(*p, 4));
+  };
+  replaceFileP("\"balance\":{", r.wholeFile.balance);
+  replaceFileP("\"runs_test\":{", r.wholeFile.runs);
+  return text;
+}
+
+std::vector<Judged> judgeAll(const SummaryReport& r) {
   std::vector<Judged> judged;
   for (const StatisticReport& t : r.tests) judged.push_back({t.figures, judge(t.figures)});
+  return judged;
+}
+
+// The blocks line and the table of a report with blocks.
+void printTable(Output& out, const SummaryReport& r, const std::vector<Judged>& judged) {
+  out << "blocks      " << std::to_string(r.blockCount) << " of " << std::to_string(r.blockSize) << " bits ("
+      << std::to_string(r.bits) << " bits, "
+      << printf_text("%.6f", static_cast<double>(r.ones) / static_cast<double>(r.bits)) << " of them ones)\n"
+      << "              passing       expected        z       chi2  dof    p-value\n";
+  for (std::size_t i = 0; i < judged.size(); ++i) out << text_row(r.tests[i].name, judged[i]);
+}
+
+// The whole file's verdict lines.
+void printWholeFile(Output& out, const SummaryReport& r) {
+  if (r.wholeFile.balance)
+    out << label("balance") << fileWords(*r.wholeFile.balance, "the balance of the whole file") << '\n';
+  // NOTE: bits all alike have one run, whatever the order.
+  if (r.wholeFile.runs)
+    out << label("file runs")
+        << (r.ones == 0 || r.ones == r.bits
+                ? "the number of runs in the whole file cannot vary: every bit is alike, nothing to judge"
+                : fileWords(*r.wholeFile.runs, "the number of runs in the whole file"))
+        << '\n';
+}
+
+// Whether a whole-file p-value lies below a.
+bool wholeFileBelow(const SummaryReport& r, double a) {
+  if (r.wholeFile.balance && !balanceAtLeast(r.bits, r.ones, a)) return true;
+  return r.wholeFile.runs && !runsAtLeast(r.bits, r.ones, r.wholeFile.bits->runs, a);
+}
+
+}  // namespace
+
+int printReport(const SummaryReport& r, const ReportOptions& options, const std::string& nothing, bool headed) {
+  const std::vector<Judged> judged = judgeAll(r);
   Output out;
   if (options.format == "json") {
-    nlohmann::ordered_json j;
-    if (headed) j["file"] = r.file;
-    j.update(toJson(r));
-    std::string text = j.dump();
-    // NOTE: a p-value below the doubles' normal range is written as its
-    // value from MPFR, which no double holds: the number's text is put in
-    // place of the one the JSON library wrote.
-    const std::size_t tests = text.find("\"tests\":{");
-    for (std::size_t i = 0; i < judged.size(); ++i) {
-      const Verdict& v = judged[i].verdict;
-      if (!v.pValue || *v.pValue >= std::numeric_limits<double>::min()) continue;
-      const std::size_t key = text.find("\"" + r.tests[i].name + "\":{", tests);
-      const std::size_t at = text.find("\"p_value\":", key) + 10;
-      text.replace(at, text.find_first_of(",}", at) - at, pValueText(*v.pValue, *v.chi2, *v.dof, 17));
-    }
-    // The same for the whole file's p-values, from their enclosures.
-    const std::size_t file = text.find("\"whole_file\":{");
-    const auto replaceFileP = [&](const char* key, const std::optional<LogProbability>& p) {
-      if (!p || p->estimate() >= std::numeric_limits<double>::min()) return;
-      const std::size_t at = text.find("\"p_value\":", text.find(key, file)) + 10;
-      text.replace(at, text.find_first_of(",}", at) - at, logPText(*p, 4));
-    };
-    replaceFileP("\"balance\":{", r.wholeFile.balance);
-    replaceFileP("\"runs_test\":{", r.wholeFile.runs);
-    out << text << '\n';
+    out << jsonText(r, judged, headed) << '\n';
   } else {
     if (headed) out << "file        " << r.file << '\n';
     if (r.blockCount == 0) {
       out << "blocks      0 of " << std::to_string(r.blockSize) << " bits\n"
           << "nothing to judge: " << nothing << '\n';
     } else {
-      out << "blocks      " << std::to_string(r.blockCount) << " of " << std::to_string(r.blockSize) << " bits ("
-          << std::to_string(r.bits) << " bits, "
-          << printf_text("%.6f", static_cast<double>(r.ones) / static_cast<double>(r.bits)) << " of them ones)\n"
-          << "              passing       expected        z       chi2  dof    p-value\n";
-      for (std::size_t i = 0; i < judged.size(); ++i) out << text_row(r.tests[i].name, judged[i]);
+      printTable(out, r, judged);
       for (std::size_t i = 0; i < judged.size(); ++i)
         out << label(r.tests[i].name)
             << verdictWords(judged[i].verdict, judged[i].figures.binsExpected, r.tests[i].subject) << '\n';
-      if (r.wholeFile.balance)
-        out << label("balance") << fileWords(*r.wholeFile.balance, "the balance of the whole file") << '\n';
-      // NOTE: bits all alike have one run, whatever the order.
-      if (r.wholeFile.runs)
-        out << label("file runs")
-            << (r.ones == 0 || r.ones == r.bits
-                    ? "the number of runs in the whole file cannot vary: every bit is alike, nothing to judge"
-                    : fileWords(*r.wholeFile.runs, "the number of runs in the whole file"))
-            << '\n';
+      printWholeFile(out, r);
     }
   }
   out.flush();
@@ -316,9 +347,112 @@ int printReport(const SummaryReport& r, const ReportOptions& options, const std:
   if (options.failBelow > 0) {
     for (const Judged& j : judged)
       if (j.verdict.pValue && *j.verdict.pValue < options.failBelow) return status_verdict;
-    if (r.wholeFile.balance && !balanceAtLeast(r.bits, r.ones, options.failBelow)) return status_verdict;
-    if (r.wholeFile.runs && !runsAtLeast(r.bits, r.ones, r.wholeFile.bits->runs, options.failBelow))
-      return status_verdict;
+    if (wholeFileBelow(r, options.failBelow)) return status_verdict;
+  }
+  return status_ok;
+}
+
+std::vector<SizesVerdict> acrossSizes(const std::vector<SummaryReport>& reports) {
+  std::vector<SizesVerdict> out;
+  for (std::size_t t = 0; t < reports.front().tests.size(); ++t) {
+    SizesVerdict a;
+    a.name = reports.front().tests[t].name;
+    a.subject = reports.front().tests[t].subject;
+    for (std::size_t i = 0; i < reports.size(); ++i) {
+      const Verdict v = judge(reports[i].tests[t].figures);
+      if (!v.pValue) continue;
+      ++a.judged;
+      if (!a.least.pValue || *v.pValue < *a.least.pValue) {
+        a.least = v;
+        a.blockSize = reports[i].blockSize;
+      }
+    }
+    out.push_back(a);
+  }
+  return out;
+}
+
+double SizesVerdict::adjusted() const { return std::min(1.0, *least.pValue * static_cast<double>(judged)); }
+
+std::string SizesVerdict::adjustedText(int digits) const {
+  if (*least.pValue >= std::numeric_limits<double>::min())
+    return printf_text(("%." + std::to_string(digits) + "g").c_str(), adjusted());
+  return chiSquareTailText(*least.chi2, *least.dof, digits, static_cast<unsigned>(judged));
+}
+
+namespace {
+
+std::string sizesWords(const SizesVerdict& a) {
+  if (!a.least.pValue) return "nothing to judge in " + a.subject + " at these block sizes";
+  const std::string ps = " (p = " + a.adjustedText(3) + ": " + p_text(a.least) + " at n = " +
+                         std::to_string(a.blockSize) + ", times " + std::to_string(a.judged) + ")";
+  const double p = a.adjusted();
+  if (p >= 0.01) return a.subject + " looks random" + ps;
+  if (p >= 1e-4) return a.subject + " is suspicious" + ps;
+  return a.subject + " is not random" + ps;
+}
+
+nlohmann::ordered_json toJson(const SizesVerdict& a) {
+  nlohmann::ordered_json j;
+  j["p_value"] = a.least.pValue ? nlohmann::ordered_json(a.adjusted()) : nlohmann::ordered_json(nullptr);
+  j["least_p_value"] = optional(a.least.pValue);
+  j["block_size"] = a.least.pValue ? nlohmann::ordered_json(a.blockSize) : nlohmann::ordered_json(nullptr);
+  j["sizes_judged"] = a.judged;
+  return j;
+}
+
+}  // namespace
+
+int printSizes(const std::vector<SummaryReport>& reports, const ReportOptions& options, const std::string& nothing,
+               bool headed) {
+  const SummaryReport& first = reports.front();
+  const std::vector<SizesVerdict> verdicts = acrossSizes(reports);
+  Output out;
+  if (options.format == "json") {
+    nlohmann::ordered_json head;
+    if (headed) head["file"] = first.file;
+    head["block_sizes"] = nlohmann::ordered_json::array();
+    for (const SummaryReport& r : reports) head["block_sizes"].push_back(r.blockSize);
+    std::string text = head.dump();
+    text.pop_back();
+    text += ",\"summaries\":[";
+    for (const SummaryReport& r : reports) text += jsonText(r, judgeAll(r), false) + (&r == &reports.back() ? "]" : ",");
+    nlohmann::ordered_json verdict = nlohmann::ordered_json::object();
+    for (const SizesVerdict& a : verdicts) verdict[a.name] = toJson(a);
+    std::string verdictText = verdict.dump();
+    // NOTE: as in jsonText, an adjusted p-value below the doubles' range is
+    // written as its value from MPFR.
+    for (const SizesVerdict& a : verdicts) {
+      if (!a.least.pValue || *a.least.pValue >= std::numeric_limits<double>::min()) continue;
+      const std::size_t key = verdictText.find("\"" + a.name + "\":{");
+      for (const auto& [field, value] : {std::pair{"\"p_value\":", a.adjustedText(17)},
+                                         std::pair{"\"least_p_value\":", pValueText(*a.least.pValue, *a.least.chi2, *a.least.dof, 17)}}) {
+        const std::size_t at = verdictText.find(field, key) + std::string(field).size();
+        verdictText.replace(at, verdictText.find_first_of(",}", at) - at, value);
+      }
+    }
+    out << text << ",\"verdict\":" << verdictText << "}\n";
+  } else {
+    if (headed) out << "file        " << first.file << '\n';
+    if (first.blockCount == 0) {
+      out << "blocks      0\n"
+          << "nothing to judge: " << nothing << '\n';
+    } else {
+      for (const SummaryReport& r : reports) {
+        printTable(out, r, judgeAll(r));
+        out << '\n';
+      }
+      out << "over " << std::to_string(reports.size())
+          << " block sizes (the least chi-square p-value, times the sizes that judged it):\n";
+      for (const SizesVerdict& a : verdicts) out << label(a.name) << sizesWords(a) << '\n';
+      printWholeFile(out, first);
+    }
+  }
+  out.flush();
+  if (options.failBelow > 0) {
+    for (const SizesVerdict& a : verdicts)
+      if (a.least.pValue && a.adjusted() < options.failBelow) return status_verdict;
+    if (wholeFileBelow(first, options.failBelow)) return status_verdict;
   }
   return status_ok;
 }

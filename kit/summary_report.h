@@ -90,7 +90,8 @@ void addReportOptions(CLI::App& cmd, ReportOptions& options, bool plotDir = fals
 // prints as such (1.23e-5000), never as 0.
 std::string pValueText(double p, double chi2, int dof, int digits);
 // The MPFR path of pValueText, for any chi2 > dof / 2 + 1.
-std::string chiSquareTailText(double chi2, int dof, int digits);
+// Times `factor`, for a p-value adjusted for several tests.
+std::string chiSquareTailText(double chi2, int dof, int digits, unsigned factor = 1);
 
 // What a statistic's verdict says in words: "looks random (p = 0.45)", "is
 // suspicious ...", "is not random ..." after `what`; or, with no chi-square,
@@ -127,5 +128,36 @@ std::string logPText(const LogProbability& p, int digits);
 // a heading line "file  NAME" before the text, a "file" key in the JSON, for
 // one of several inputs. Throws Failure.
 int printReport(const SummaryReport& r, const ReportOptions& options, const std::string& nothing, bool headed = false);
+
+// A statistic judged at several block sizes: the least of its chi-square
+// p-values and the size it came from, and how many sizes judged it; its
+// p-value over them all is the least times that many (at most 1), which
+// no more often than the chosen rate falls below a rate on random data,
+// whatever ties the sizes have.
+struct SizesVerdict {
+  std::string name;
+  std::string subject;
+  std::size_t judged = 0;
+  int blockSize = 0;
+  Verdict least;  // no p-value: no size judged it
+  double adjusted() const;
+  // adjusted() as text with `digits` digits, however small.
+  std::string adjustedText(int digits) const;
+};
+
+// The verdict of each statistic over the reports of one file at several
+// block sizes (each holding the same statistics).
+std::vector<SizesVerdict> acrossSizes(const std::vector<SummaryReport>& reports);
+
+// Prints the reports of one file at several block sizes (at least two, in
+// the order asked for) as printReport does one, and returns the status:
+// text, each size's blocks line and table, then a verdict line for each
+// statistic by its adjusted p-value (see SizesVerdict) and the whole file's
+// lines; JSON, one line {"block_sizes": [...], "summaries": [the JSON of
+// each size], "verdict": {NAME: {"p_value", "least_p_value", "block_size",
+// "sizes_judged"}}}. --fail-below judges the adjusted p-values and the whole
+// file's. Throws Failure.
+int printSizes(const std::vector<SummaryReport>& reports, const ReportOptions& options, const std::string& nothing,
+               bool headed = false);
 
 }  // namespace lumbra::kit
