@@ -98,9 +98,9 @@ int runMerge(const MergeArgs& a) {
   std::stable_sort(ordered.begin(), ordered.end(), [](const ReadSummary* p, const ReadSummary* q) {
     return (p->ranges.empty() ? 0 : p->ranges.front().first) < (q->ranges.empty() ? 0 : q->ranges.front().first);
   });
-  FileSummary u(n, ranges.empty() ? 0 : ranges.front().first);
+  FileSummary u(n, ranges.empty() ? 0 : ranges.front().first, allStatistics());
   for (const ReadSummary* x : ordered) u.merge(x->summary);
-  StatisticLaws laws;
+  StatisticLaws laws(allStatistics());
   const bool histogram = needsHistogram(a.report);
   u.settle(laws, std::min(max_threads, std::max(1u, std::thread::hardware_concurrency())), histogram);
   SummaryReport r = reportOf(u, laws, histogram);

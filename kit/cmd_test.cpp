@@ -22,6 +22,8 @@ namespace {
 
 struct TestArgs {
   std::vector<int> sizes;
+  std::string statisticNames = "ones,deviation,runs";
+  std::span<const Statistic* const> statistics = summaryStatistics();
   int n = default_block_size;  // the one size, when one is given
   std::vector<std::string> files;
   ReportOptions report;
@@ -41,12 +43,12 @@ std::string plotPath(const std::string& dir, const std::string& file) {
 
 int testFile(const TestArgs& a, const std::string& file, bool several) {
   Input in(file);
-  StatisticLaws laws;
-  FileSummary s(a.n, a.scan.firstBlock);
+  StatisticLaws laws(a.statistics);
+  FileSummary s(a.n, a.scan.firstBlock, a.statistics);
   const bool drawn = !a.report.plot.empty() || !a.report.plotDir.empty();
   LeastPWindows where(a.scan.firstBlock);
   ScanOptions scan = a.scan;
-  scan.longestRuns = readsLongestRun(laws.statistics());
+  scan.longestRuns = readsLongestRun(a.statistics);
   scanBlocks(in, a.n, scan, [&](const MeasuredRun& r) {
     for (std::size_t i = 0; i < r.blocks.size(); ++i) {
       s.add(r.length(i), r.blocks[i]);
@@ -74,9 +76,9 @@ int testFile(const TestArgs& a, const std::string& file, bool several) {
 int testSizes(const TestArgs& a, const std::string& file, bool several) {
   Input in(file);
   std::vector<FileSummary> summaries;
-  for (int n : a.sizes) summaries.emplace_back(n);
+  for (int n : a.sizes) summaries.emplace_back(n, 0, a.statistics);
   ScanOptions scan = a.scan;
-  scan.longestRuns = readsLongestRun(summaryStatistics());
+  scan.longestRuns = readsLongestRun(a.statistics);
   scanSizes(in, a.sizes, scan, [&](std::size_t i, const MeasuredRun& r) {
     for (std::size_t b = 0; b < r.blocks.size(); ++b) summaries[i].add(r.length(b), r.blocks[b]);
   });
@@ -85,7 +87,7 @@ int testSizes(const TestArgs& a, const std::string& file, bool several) {
   for (FileSummary& s : summaries) {
     // NOTE: the laws of one size serve no other (their blocks' lengths
     // differ), and are given back before the next size's are made.
-    StatisticLaws laws;
+    StatisticLaws laws(a.statistics);
     {
       Progress progress(a.scan.quiet);
       const std::string what = "laws (n = " + std::to_string(s.blockSize()) + ")";
@@ -96,9 +98,31 @@ int testSizes(const TestArgs& a, const std::string& file, bool several) {
     reports.push_back(reportOf(s, laws, histogram));
     reports.back().file = in.name();
     if (in.regular()) reports.back().fileBits = 8 * in.size();
-    s = FileSummary(s.blockSize());
+    s = FileSummary(s.blockSize(), 0, a.statistics);
   }
   return printSizes(reports, a.report, in.name() + " is empty", several);
+}
+
+// The statistics --statistics names ("all": every one), or why not.
+std::span<const Statistic* const> namedStatistics(const std::string& list) {
+  const auto all = allStatistics();
+  if (list == "all") return chosenStatistics(~0u);
+  unsigned chosen = 0;
+  for (std::size_t at = 0;;) {
+    const std::size_t comma = list.find(',', at);
+    const std::string name = list.substr(at, comma - at);
+    std::size_t i = 0;
+    while (i < all.size() && all[i]->name() != name) ++i;
+    if (i == all.size()) {
+      std::string names;
+      for (const Statistic* st : all) names += std::string(names.empty() ? "" : ", ") + std::string(st->name());
+      throw UsageError("--statistics: no statistic '" + name + "' (there are " + names + ", or all)");
+    }
+    chosen |= 1u << i;
+    if (comma == std::string::npos) break;
+    at = comma + 1;
+  }
+  return chosenStatistics(chosen);
 }
 
 // Each file in turn; the status is the worst of theirs (a failure stops the
@@ -156,6 +180,10 @@ void addTestCommand(CLI::App& app, int& status) {
       "flips) and its runs of equal bits given its ones (too few: bits that stick; too many: bits\n"
       "that alternate), each an exact two-sided p-value.");
   addBlockSizesOption(*cmd, args->sizes);
+  cmd->add_option("--statistics", args->statisticNames,
+                  "The statistics to judge, by name: ones, deviation (always judged), runs, longest_run,\n"
+                  "deviation_up, deviation_down; or all (default ones,deviation,runs)")
+      ->type_name("LIST");
   addReportOptions(*cmd, args->report, true);
   addScanOptions(*cmd, args->scan);
   addFilesArgument(*cmd, args->files);
@@ -217,10 +245,12 @@ void addTestCommand(CLI::App& app, int& status) {
       "  generator | head -c 100000000 | lumbra-kit test --fail-below 0.001 -\n"
       "  lumbra-kit test -n 256 --format json random.bin\n"
       "  lumbra-kit test -n 64,256,1024,4096 random.bin\n"
+      "  lumbra-kit test --statistics all random.bin\n"
       "  lumbra-kit test --plot random.svg random.bin\n"
       "  lumbra-kit test --first-block 1000000 --block-count 1000000 --format json big.bin > s2.json\n");
   cmd->callback([args, &status] {
     args->n = args->sizes.front();
+    args->statistics = namedStatistics(args->statisticNames);
     status = runTest(*args);
   });
 }

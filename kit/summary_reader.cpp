@@ -64,7 +64,7 @@ ReadSummary fromJson(const json& j, const std::string& name) {
   // The statistics by name in "tests"; the older form has the first two
   // alone, as "ones_test" and "deviation_test". A statistic a summary lacks
   // is not held, and the merge leaves it out.
-  const auto statistics = summaryStatistics();
+  const auto statistics = allStatistics();
   const json* tests = j.contains("tests") ? &j.at("tests") : nullptr;
   if (tests && !tests->is_object()) throw Refused("tests is not an object");
   for (std::size_t s = 0; s < statistics.size(); ++s) {
@@ -100,10 +100,10 @@ ReadSummary fromJson(const json& j, const std::string& name) {
     c.shapes.push_back({whole(t[0], "a shape's length", static_cast<std::uint64_t>(n)),
                         whole(t[1], "a shape's ones", static_cast<std::uint64_t>(n)), whole(t[2], "a shape's blocks")});
   }
-  ReadSummary r{name, FileSummary(n), std::nullopt, {}};
+  ReadSummary r{name, FileSummary(n, 0, statistics), std::nullopt, {}};
   const std::uint64_t first = whole(member(j, "first_block"), "first_block");
   try {
-    r.summary = FileSummary::restored(n, first, c);
+    r.summary = FileSummary::restored(n, first, c, statistics);
   } catch (const std::invalid_argument& e) {
     throw Refused(e.what());
   }

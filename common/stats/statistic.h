@@ -152,10 +152,21 @@ class Statistic {
 // order. Each lives as long as the program.
 std::span<const Statistic* const> blockStatistics();
 
-// Every statistic a summary of blocks judges, in the order it prints them:
-// ones, deviation, then blockStatistics(). A new statistic is one unit and
-// one line of this list (statistic.cpp).
+// Every statistic a summary of blocks can judge, in the order it prints
+// them: ones, deviation, then blockStatistics(). A new statistic is one unit
+// and one line of this list (statistic.cpp).
+std::span<const Statistic* const> allStatistics();
+
+// The statistics a summary judges unless asked for others: ones, deviation
+// and runs. The laws of the others cost several times as much
+// (docs/statistics.md), so they are judged on request.
 std::span<const Statistic* const> summaryStatistics();
+
+// The statistics of allStatistics() whose bits are set in `chosen` (bit i:
+// allStatistics()[i]), with ones and deviation whatever it says, in the
+// order of allStatistics(): one list, living as long as the program, for
+// each choice, so that summaries of the same choice merge.
+std::span<const Statistic* const> chosenStatistics(unsigned chosen);
 
 // Whether any of `statistics` reads a block's longest run, which a
 // BlockMeter measures only when asked (block_meter.h).

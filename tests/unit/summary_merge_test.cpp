@@ -41,10 +41,11 @@ TEST(SummaryMergeTest, SlicesReadBackMergeIntoOneRun) {
                  " bits, " + std::to_string(cuts.size() - 1) + " slices");
 
     lumbra::BlockMeter meter(n);
-    FileSummary whole(n);
+    const auto all = lumbra::allStatistics();
+    FileSummary whole(n, 0, all);
     std::vector<FileSummary> slices;
     for (std::size_t c = 0; c + 1 < cuts.size(); ++c) {
-      slices.emplace_back(n, cuts[c]);
+      slices.emplace_back(n, cuts[c], all);
       for (std::uint64_t i = cuts[c]; i < cuts[c + 1]; ++i) {
         const std::uint64_t at = i * static_cast<std::uint64_t>(n);
         const int m = static_cast<int>(std::min<std::uint64_t>(static_cast<std::uint64_t>(n), bits - at));
@@ -53,13 +54,13 @@ TEST(SummaryMergeTest, SlicesReadBackMergeIntoOneRun) {
         slices.back().add(m, shape);
       }
     }
-    StatisticLaws laws;
+    StatisticLaws laws(all);
     whole.settle(laws, 2);
     // Each slice judged on laws of its own, as another process would, and
     // read back from its JSON.
     std::vector<lumbra::kit::ReadSummary> read;
     for (FileSummary& s : slices) {
-      StatisticLaws own;
+      StatisticLaws own(all);
       s.settle(own, 1);
       for (auto& r : lumbra::kit::readSummaries(jsonOf(s, own), "slice")) read.push_back(std::move(r));
     }
@@ -69,7 +70,7 @@ TEST(SummaryMergeTest, SlicesReadBackMergeIntoOneRun) {
     merged.settle(laws, 1);
     const std::string want = jsonOf(whole, laws);
     EXPECT_EQ(jsonOf(merged, laws), want);
-    for (const auto& statistic : lumbra::summaryStatistics())
+    for (const auto& statistic : all)
       EXPECT_NE(want.find("\"" + std::string(statistic->name()) + "\":{"), std::string::npos) << statistic->name();
   }
 }
