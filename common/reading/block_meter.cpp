@@ -12,6 +12,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace lumbra {
 
@@ -54,6 +57,81 @@ int count_ones(const unsigned char* p, int bytes) {
   for (; i < bytes; ++i) ones += (byte_walks.end[p[i]][0] + 8) / 2;
   return ones;
 }
+
+#if defined(__x86_64__)
+#define LUMBRA_AVX512_BITS __attribute__((target("avx2,avx512f,avx512bw,avx512vbmi,avx512bitalg,popcnt")))
+
+const bool has_avx512_bits = __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi") &&
+                             __builtin_cpu_supports("avx512bitalg") && __builtin_cpu_supports("popcnt");
+
+// The distances of the walk from the line over the first 8 * words bytes,
+// 64 bits a round: the walk after each bit of a word is 2 * (the ones up to
+// it) - (its place + 1), the ones being the ones of its own byte up to it
+// (the byte under a mask of its leading bits, counted by vpopcntb) plus
+// those of the bytes before it in the word (a prefix sum of the bytes'
+// counts, taken by one multiplication). Both are at most 64, so the walk
+// within the word, -64..64, fits a byte; it is widened to 16 bits to meet
+// the line and the walk before the word. Returns the walk after the words
+// and widens hi and lo to the farthest distances met.
+LUMBRA_AVX512_BITS int wordExtremes(const unsigned char* bytes, int words, const std::int16_t* line, int& hi,
+                                    int& lo) {
+  alignas(64) static constexpr auto tables = [] {
+    struct {
+      std::uint8_t byteOf[64], lead[64], place[64];
+    } t{};
+    for (int l = 0; l < 64; ++l) {
+      t.byteOf[l] = static_cast<std::uint8_t>(l / 8);
+      t.lead[l] = static_cast<std::uint8_t>(0xff00u >> (l % 8 + 1));
+      t.place[l] = static_cast<std::uint8_t>(l + 1);
+    }
+    return t;
+  }();
+  const __m512i byteOf = _mm512_load_si512(tables.byteOf);
+  const __m512i lead = _mm512_load_si512(tables.lead);
+  const __m512i place = _mm512_load_si512(tables.place);
+  const __mmask64 all = ~__mmask64{0};
+  __m512i vhi = _mm512_setzero_si512(), vlo = _mm512_setzero_si512();
+  int w = 0;
+  for (int i = 0; i < words; ++i) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes + 8 * i, 8);
+    std::uint64_t counts = word - ((word >> 1) & 0x5555555555555555u);
+    counts = (counts & 0x3333333333333333u) + ((counts >> 2) & 0x3333333333333333u);
+    counts = (counts + (counts >> 4)) & 0x0f0f0f0f0f0f0f0fu;
+    const std::uint64_t before = (counts * 0x0101010101010101u) << 8;  // the ones of the bytes before each
+    // NOTE: the zero-masking forms throughout, whose unmasked twins hand
+    // GCC 12 an undefined vector it then warns of.
+    const __m512i own = _mm512_popcnt_epi8(
+        _mm512_and_si512(_mm512_maskz_permutexvar_epi8(all, byteOf, _mm512_set1_epi64(static_cast<long long>(word))), lead));
+    const __m512i ones = _mm512_add_epi8(
+        own, _mm512_maskz_permutexvar_epi8(all, byteOf, _mm512_set1_epi64(static_cast<long long>(before))));
+    const __m512i walk = _mm512_sub_epi8(_mm512_add_epi8(ones, ones), place);
+    const __m512i base = _mm512_set1_epi16(static_cast<short>(w));
+    const __m512i d0 = _mm512_sub_epi16(_mm512_add_epi16(_mm512_cvtepi8_epi16(_mm512_maskz_extracti64x4_epi64(0xff, walk, 0)), base),
+                                        _mm512_loadu_si512(line + 64 * i));
+    const __m512i d1 =
+        _mm512_sub_epi16(_mm512_add_epi16(_mm512_cvtepi8_epi16(_mm512_maskz_extracti64x4_epi64(0xff, walk, 1)), base),
+                         _mm512_loadu_si512(line + 64 * i + 32));
+    vhi = _mm512_max_epi16(vhi, _mm512_max_epi16(d0, d1));
+    vlo = _mm512_min_epi16(vlo, _mm512_min_epi16(d0, d1));
+    w += 2 * static_cast<int>(_mm_popcnt_u64(word)) - 64;
+  }
+  // The lanes folded in halves, in registers.
+  __m256i h256 = _mm256_max_epi16(_mm512_maskz_extracti64x4_epi64(0xff, vhi, 0), _mm512_maskz_extracti64x4_epi64(0xff, vhi, 1));
+  __m256i l256 = _mm256_min_epi16(_mm512_maskz_extracti64x4_epi64(0xff, vlo, 0), _mm512_maskz_extracti64x4_epi64(0xff, vlo, 1));
+  __m128i h = _mm_max_epi16(_mm256_castsi256_si128(h256), _mm256_extracti128_si256(h256, 1));
+  __m128i l = _mm_min_epi16(_mm256_castsi256_si128(l256), _mm256_extracti128_si256(l256, 1));
+  h = _mm_max_epi16(h, _mm_srli_si128(h, 8));
+  l = _mm_min_epi16(l, _mm_srli_si128(l, 8));
+  h = _mm_max_epi16(h, _mm_srli_si128(h, 4));
+  l = _mm_min_epi16(l, _mm_srli_si128(l, 4));
+  h = _mm_max_epi16(h, _mm_srli_si128(h, 2));
+  l = _mm_min_epi16(l, _mm_srli_si128(l, 2));
+  hi = std::max<int>(hi, static_cast<std::int16_t>(_mm_cvtsi128_si32(h)));
+  lo = std::min<int>(lo, static_cast<std::int16_t>(_mm_cvtsi128_si32(l)));
+  return w;
+}
+#endif
 
 }  // namespace
 
@@ -138,16 +216,23 @@ void BlockMeter::extremes(const unsigned char* bytes, int k, int& hi, int& lo) {
   // plus the byte's own walk, less the line; its highest and lowest value.
   int w = 0;
   hi = 0, lo = 0;
+  int j = 0;
+#if defined(__x86_64__)
+  if (has_avx512_bits && whole >= 16) {
+    w = wordExtremes(bytes, whole / 8, l, hi, lo);
+    j = whole / 8 * 8;
+  }
+#endif
 #if defined(__SSE2__)
   // The walk before the byte rides in every lane of vw.
   // NOTE: two bytes a round, with their own extremes, so that the rounds
   // do not wait on one another's maximum and minimum.
-  __m128i vhi = _mm_setzero_si128(), vlo = _mm_setzero_si128(), vw = _mm_setzero_si128();
+  __m128i vhi = _mm_set1_epi16(static_cast<short>(hi)), vlo = _mm_set1_epi16(static_cast<short>(lo));
+  __m128i vw = _mm_set1_epi16(static_cast<short>(w));
   __m128i vhi2 = vhi, vlo2 = vlo;
   auto walkAt = [](unsigned b) { return _mm_load_si128(reinterpret_cast<const __m128i*>(byte_walks.at[b])); };
   auto endOf = [](unsigned b) { return _mm_load_si128(reinterpret_cast<const __m128i*>(byte_walks.end[b])); };
-  auto lineAt = [l](int j) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(l + std::ptrdiff_t{8} * j)); };
-  int j = 0;
+  auto lineAt = [l](int at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(l + std::ptrdiff_t{8} * at)); };
   for (; j + 2 <= whole; j += 2) {
     const unsigned b0 = bytes[j], b1 = bytes[j + 1];
     const __m128i vw1 = _mm_add_epi16(vw, endOf(b0));
@@ -177,7 +262,7 @@ void BlockMeter::extremes(const unsigned char* bytes, int k, int& hi, int& lo) {
     lo = std::min<int>(lo, los[i]);
   }
 #else
-  for (int j = 0; j < whole; ++j) {
+  for (; j < whole; ++j) {
     const unsigned b = bytes[j];
     for (int i = 0; i < 8; ++i) {
       const int dist = w + byte_walks.at[b][i] - l[8 * j + i];
