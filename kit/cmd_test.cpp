@@ -114,9 +114,13 @@ std::span<const Statistic* const> namedStatistics(const std::string& list) {
     std::size_t i = 0;
     while (i < all.size() && all[i]->name() != name) ++i;
     if (i == all.size()) {
-      std::string names;
-      for (const Statistic* st : all) names += std::string(names.empty() ? "" : ", ") + std::string(st->name());
-      throw UsageError("--statistics: no statistic '" + name + "' (there are " + names + ", or all)");
+      std::string what = "--statistics: no statistic '" + name + "' (there are ";
+      for (const Statistic* st : all) {
+        what += st->name();
+        what += ", ";
+      }
+      what += "or all)";
+      throw UsageError(what);
     }
     chosen |= 1u << i;
     if (comma == std::string::npos) break;

@@ -94,7 +94,7 @@ LUMBRA_AVX512_BITS int wordExtremes(const unsigned char* bytes, int words, const
   int w = 0;
   for (int i = 0; i < words; ++i) {
     std::uint64_t word;
-    std::memcpy(&word, bytes + 8 * i, 8);
+    std::memcpy(&word, bytes + std::ptrdiff_t{8} * i, 8);
     std::uint64_t counts = word - ((word >> 1) & 0x5555555555555555u);
     counts = (counts & 0x3333333333333333u) + ((counts >> 2) & 0x3333333333333333u);
     counts = (counts + (counts >> 4)) & 0x0f0f0f0f0f0f0f0fu;
@@ -108,10 +108,10 @@ LUMBRA_AVX512_BITS int wordExtremes(const unsigned char* bytes, int words, const
     const __m512i walk = _mm512_sub_epi8(_mm512_add_epi8(ones, ones), place);
     const __m512i base = _mm512_set1_epi16(static_cast<short>(w));
     const __m512i d0 = _mm512_sub_epi16(_mm512_add_epi16(_mm512_cvtepi8_epi16(_mm512_maskz_extracti64x4_epi64(0xff, walk, 0)), base),
-                                        _mm512_loadu_si512(line + 64 * i));
+                                        _mm512_loadu_si512(line + std::ptrdiff_t{64} * i));
     const __m512i d1 =
         _mm512_sub_epi16(_mm512_add_epi16(_mm512_cvtepi8_epi16(_mm512_maskz_extracti64x4_epi64(0xff, walk, 1)), base),
-                         _mm512_loadu_si512(line + 64 * i + 32));
+                         _mm512_loadu_si512(line + std::ptrdiff_t{64} * i + 32));
     vhi = _mm512_max_epi16(vhi, _mm512_max_epi16(d0, d1));
     vlo = _mm512_min_epi16(vlo, _mm512_min_epi16(d0, d1));
     w += 2 * static_cast<int>(_mm_popcnt_u64(word)) - 64;
