@@ -254,13 +254,15 @@ void BlockMeter::extremes(const unsigned char* bytes, int k, int& hi, int& lo) {
   vhi = _mm_max_epi16(vhi, vhi2);
   vlo = _mm_min_epi16(vlo, vlo2);
   w = static_cast<std::int16_t>(_mm_cvtsi128_si32(vw));
-  alignas(16) std::int16_t his[8], los[8];
-  _mm_store_si128(reinterpret_cast<__m128i*>(his), vhi);
-  _mm_store_si128(reinterpret_cast<__m128i*>(los), vlo);
-  for (int i = 0; i < 8; ++i) {
-    hi = std::max<int>(hi, his[i]);
-    lo = std::min<int>(lo, los[i]);
-  }
+  // The lanes folded in halves, in registers (hi and lo already in every lane).
+  vhi = _mm_max_epi16(vhi, _mm_srli_si128(vhi, 8));
+  vlo = _mm_min_epi16(vlo, _mm_srli_si128(vlo, 8));
+  vhi = _mm_max_epi16(vhi, _mm_srli_si128(vhi, 4));
+  vlo = _mm_min_epi16(vlo, _mm_srli_si128(vlo, 4));
+  vhi = _mm_max_epi16(vhi, _mm_srli_si128(vhi, 2));
+  vlo = _mm_min_epi16(vlo, _mm_srli_si128(vlo, 2));
+  hi = static_cast<std::int16_t>(_mm_cvtsi128_si32(vhi));
+  lo = static_cast<std::int16_t>(_mm_cvtsi128_si32(vlo));
 #else
   for (; j < whole; ++j) {
     const unsigned b = bytes[j];
