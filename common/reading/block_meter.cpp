@@ -58,6 +58,22 @@ int count_ones(const unsigned char* p, int bytes) {
   return ones;
 }
 
+#if defined(__SSE2__)
+// Widens hi to the greatest of the eight lanes of his and lo to the least of
+// los, folded in halves in registers. Every lane of his is at least 0 and of
+// los at most 0, so the zeros the shifts bring in change neither.
+inline void foldLanes(__m128i his, __m128i los, int& hi, int& lo) {
+  his = _mm_max_epi16(his, _mm_srli_si128(his, 8));
+  los = _mm_min_epi16(los, _mm_srli_si128(los, 8));
+  his = _mm_max_epi16(his, _mm_srli_si128(his, 4));
+  los = _mm_min_epi16(los, _mm_srli_si128(los, 4));
+  his = _mm_max_epi16(his, _mm_srli_si128(his, 2));
+  los = _mm_min_epi16(los, _mm_srli_si128(los, 2));
+  hi = std::max<int>(hi, static_cast<std::int16_t>(_mm_cvtsi128_si32(his)));
+  lo = std::min<int>(lo, static_cast<std::int16_t>(_mm_cvtsi128_si32(los)));
+}
+#endif
+
 #if defined(__x86_64__)
 #define LUMBRA_AVX512_BITS __attribute__((target("avx2,avx512f,avx512bw,avx512vbmi,avx512bitalg,popcnt")))
 
@@ -117,18 +133,11 @@ LUMBRA_AVX512_BITS int wordExtremes(const unsigned char* bytes, int words, const
     w += 2 * static_cast<int>(_mm_popcnt_u64(word)) - 64;
   }
   // The lanes folded in halves, in registers.
-  __m256i h256 = _mm256_max_epi16(_mm512_maskz_extracti64x4_epi64(0xff, vhi, 0), _mm512_maskz_extracti64x4_epi64(0xff, vhi, 1));
-  __m256i l256 = _mm256_min_epi16(_mm512_maskz_extracti64x4_epi64(0xff, vlo, 0), _mm512_maskz_extracti64x4_epi64(0xff, vlo, 1));
-  __m128i h = _mm_max_epi16(_mm256_castsi256_si128(h256), _mm256_extracti128_si256(h256, 1));
-  __m128i l = _mm_min_epi16(_mm256_castsi256_si128(l256), _mm256_extracti128_si256(l256, 1));
-  h = _mm_max_epi16(h, _mm_srli_si128(h, 8));
-  l = _mm_min_epi16(l, _mm_srli_si128(l, 8));
-  h = _mm_max_epi16(h, _mm_srli_si128(h, 4));
-  l = _mm_min_epi16(l, _mm_srli_si128(l, 4));
-  h = _mm_max_epi16(h, _mm_srli_si128(h, 2));
-  l = _mm_min_epi16(l, _mm_srli_si128(l, 2));
-  hi = std::max<int>(hi, static_cast<std::int16_t>(_mm_cvtsi128_si32(h)));
-  lo = std::min<int>(lo, static_cast<std::int16_t>(_mm_cvtsi128_si32(l)));
+  const __m256i h256 = _mm256_max_epi16(_mm512_maskz_extracti64x4_epi64(0xff, vhi, 0), _mm512_maskz_extracti64x4_epi64(0xff, vhi, 1));
+  const __m256i l256 = _mm256_min_epi16(_mm512_maskz_extracti64x4_epi64(0xff, vlo, 0), _mm512_maskz_extracti64x4_epi64(0xff, vlo, 1));
+  const __m128i h = _mm_max_epi16(_mm256_castsi256_si128(h256), _mm256_extracti128_si256(h256, 1));
+  const __m128i l = _mm_min_epi16(_mm256_castsi256_si128(l256), _mm256_extracti128_si256(l256, 1));
+  foldLanes(h, l, hi, lo);
   return w;
 }
 #endif
@@ -254,15 +263,7 @@ void BlockMeter::extremes(const unsigned char* bytes, int k, int& hi, int& lo) {
   vhi = _mm_max_epi16(vhi, vhi2);
   vlo = _mm_min_epi16(vlo, vlo2);
   w = static_cast<std::int16_t>(_mm_cvtsi128_si32(vw));
-  // The lanes folded in halves, in registers (hi and lo already in every lane).
-  vhi = _mm_max_epi16(vhi, _mm_srli_si128(vhi, 8));
-  vlo = _mm_min_epi16(vlo, _mm_srli_si128(vlo, 8));
-  vhi = _mm_max_epi16(vhi, _mm_srli_si128(vhi, 4));
-  vlo = _mm_min_epi16(vlo, _mm_srli_si128(vlo, 4));
-  vhi = _mm_max_epi16(vhi, _mm_srli_si128(vhi, 2));
-  vlo = _mm_min_epi16(vlo, _mm_srli_si128(vlo, 2));
-  hi = static_cast<std::int16_t>(_mm_cvtsi128_si32(vhi));
-  lo = static_cast<std::int16_t>(_mm_cvtsi128_si32(vlo));
+  foldLanes(vhi, vlo, hi, lo);
 #else
   for (; j < whole; ++j) {
     const unsigned b = bytes[j];
