@@ -108,9 +108,7 @@ std::span<const Statistic* const> namedStatistics(const std::string& list) {
   const auto all = allStatistics();
   if (list == "all") return chosenStatistics(~0u);
   unsigned chosen = 0;
-  for (std::size_t at = 0;;) {
-    const std::size_t comma = list.find(',', at);
-    const std::string name = list.substr(at, comma - at);
+  for (const std::string& name : commaList(list)) {
     std::size_t i = 0;
     while (i < all.size() && all[i]->name() != name) ++i;
     if (i == all.size()) {
@@ -123,8 +121,6 @@ std::span<const Statistic* const> namedStatistics(const std::string& list) {
       throw UsageError(what);
     }
     chosen |= 1u << i;
-    if (comma == std::string::npos) break;
-    at = comma + 1;
   }
   return chosenStatistics(chosen);
 }

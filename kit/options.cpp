@@ -33,6 +33,16 @@ void addBlockSizeOption(CLI::App& cmd, int& n, int defaultSize) {
       ->type_name("N");
 }
 
+std::vector<std::string> commaList(const std::string& list) {
+  std::vector<std::string> items;
+  for (std::size_t at = 0;;) {
+    const std::size_t comma = list.find(',', at);
+    items.push_back(list.substr(at, comma - at));
+    if (comma == std::string::npos) return items;
+    at = comma + 1;
+  }
+}
+
 void addBlockSizesOption(CLI::App& cmd, std::vector<int>& sizes) {
   sizes = {default_block_size};
   // NOTE: the list is one word, split here: a vector option of CLI11 would
@@ -41,12 +51,7 @@ void addBlockSizesOption(CLI::App& cmd, std::vector<int>& sizes) {
          "-n,--block-size",
          [&sizes](const std::string& list) {
            sizes.clear();
-           for (std::size_t at = 0;;) {
-             const std::size_t comma = list.find(',', at);
-             sizes.push_back(std::stoi(list.substr(at, comma - at)));
-             if (comma == std::string::npos) break;
-             at = comma + 1;
-           }
+           for (const std::string& item : commaList(list)) sizes.push_back(std::stoi(item));
          },
          "Bits per block, 1 to " + std::to_string(max_block_size) + " (default " +
              std::to_string(default_block_size) + "); a list N,N,... judges each size in one reading")
@@ -54,13 +59,9 @@ void addBlockSizesOption(CLI::App& cmd, std::vector<int>& sizes) {
           [](std::string& list) {
             const CLI::Validator one = decimal(1, max_block_size);
             std::string out;
-            for (std::size_t at = 0;;) {
-              const std::size_t comma = list.find(',', at);
-              std::string item = list.substr(at, comma - at);
+            for (std::string item : commaList(list)) {
               if (std::string error = one(item); !error.empty()) return error;
               out += (out.empty() ? "" : ",") + item;
-              if (comma == std::string::npos) break;
-              at = comma + 1;
             }
             list = out;
             return std::string();

@@ -30,6 +30,8 @@ CLI::Validator fileName();
 
 // -n, --block-size N: 1 .. 4096, `defaultSize` when not given.
 void addBlockSizeOption(CLI::App& cmd, int& n, int defaultSize = default_block_size);
+// The words of a comma-separated list, empty ones kept ("a,,b": a, "", b).
+std::vector<std::string> commaList(const std::string& list);
 // -n, --block-size N[,N...]: one size or a list of them, each 1 .. 4096;
 // default_block_size alone when not given.
 void addBlockSizesOption(CLI::App& cmd, std::vector<int>& sizes);

@@ -259,29 +259,32 @@ nlohmann::ordered_json toJson(const SummaryReport& r) {
 
 namespace {
 
+// Puts `value` in place of the number after the first `field` ("\"p_value\":")
+// at or after `from` in JSON text: a value below the doubles' normal range
+// is written as its value from MPFR, which no double holds.
+void replaceNumber(std::string& text, std::size_t from, const std::string& field, const std::string& value) {
+  const std::size_t at = text.find(field, from) + field.size();
+  text.replace(at, text.find_first_of(",}", at) - at, value);
+}
+
 // The JSON text of `r` (with a first key "file" when `headed`).
 std::string jsonText(const SummaryReport& r, const std::vector<Judged>& judged, bool headed) {
   nlohmann::ordered_json j;
   if (headed) j["file"] = r.file;
   j.update(toJson(r));
   std::string text = j.dump();
-  // NOTE: a p-value below the doubles' normal range is written as its
-  // value from MPFR, which no double holds: the number's text is put in
-  // place of the one the JSON library wrote.
   const std::size_t tests = text.find("\"tests\":{");
   for (std::size_t i = 0; i < judged.size(); ++i) {
     const Verdict& v = judged[i].verdict;
     if (!v.pValue || *v.pValue >= std::numeric_limits<double>::min()) continue;
-    const std::size_t key = text.find("\"" + r.tests[i].name + "\":{", tests);
-    const std::size_t at = text.find("\"p_value\":", key) + 10;
-    text.replace(at, text.find_first_of(",}", at) - at, pValueText(*v.pValue, *v.chi2, *v.dof, 17));
+    replaceNumber(text, text.find("\"" + r.tests[i].name + "\":{", tests), "\"p_value\":",
+                  pValueText(*v.pValue, *v.chi2, *v.dof, 17));
   }
   // The same for the whole file's p-values, from their enclosures.
   const std::size_t file = text.find("\"whole_file\":{");
   const auto replaceFileP = [&](const char* key, const std::optional<LogProbability>& p) {
     if (!p || p->estimate() >= std::numeric_limits<double>::min()) return;
-    const std::size_t at = text.find("\"p_value\":", text.find(key, file)) + 10;
-    text.replace(at, text.find_first_of(",}", at) - at, logPText(*p, 4));
+    replaceNumber(text, text.find(key, file), "\"p_value\":", logPText(*p, 4));
   };
   replaceFileP("\"balance\":{", r.wholeFile.balance);
   replaceFileP("\"runs_test\":{", r.wholeFile.runs);
@@ -420,16 +423,11 @@ int printSizes(const std::vector<SummaryReport>& reports, const ReportOptions& o
     nlohmann::ordered_json verdict = nlohmann::ordered_json::object();
     for (const SizesVerdict& a : verdicts) verdict[a.name] = toJson(a);
     std::string verdictText = verdict.dump();
-    // NOTE: as in jsonText, an adjusted p-value below the doubles' range is
-    // written as its value from MPFR.
     for (const SizesVerdict& a : verdicts) {
       if (!a.least.pValue || *a.least.pValue >= std::numeric_limits<double>::min()) continue;
       const std::size_t key = verdictText.find("\"" + a.name + "\":{");
-      for (const auto& [field, value] : {std::pair{"\"p_value\":", a.adjustedText(17)},
-                                         std::pair{"\"least_p_value\":", pValueText(*a.least.pValue, *a.least.chi2, *a.least.dof, 17)}}) {
-        const std::size_t at = verdictText.find(field, key) + std::string(field).size();
-        verdictText.replace(at, verdictText.find_first_of(",}", at) - at, value);
-      }
+      replaceNumber(verdictText, key, "\"p_value\":", a.adjustedText(17));
+      replaceNumber(verdictText, key, "\"least_p_value\":", pValueText(*a.least.pValue, *a.least.chi2, *a.least.dof, 17));
     }
     out << text << ",\"verdict\":" << verdictText << "}\n";
   } else {
