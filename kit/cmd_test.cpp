@@ -50,10 +50,9 @@ int testFile(const TestArgs& a, const std::string& file, bool several) {
   ScanOptions scan = a.scan;
   scan.longestRuns = readsLongestRun(a.statistics);
   scanBlocks(in, a.n, scan, [&](const MeasuredRun& r) {
-    for (std::size_t i = 0; i < r.blocks.size(); ++i) {
-      s.add(r.length(i), r.blocks[i]);
-      if (drawn) where.add(r.length(i), r.blocks[i].ones, r.blocks[i].deviation());
-    }
+    s.add(r);
+    if (drawn)
+      for (std::size_t i = 0; i < r.blocks.size(); ++i) where.add(r.length(i), r.blocks[i].ones, r.blocks[i].deviation());
   });
   const bool sliced = a.scan.firstBlock > 0 || a.scan.blockCount != ScanOptions{}.blockCount;
   const bool histogram = needsHistogram(a.report);
@@ -80,7 +79,7 @@ int testSizes(const TestArgs& a, const std::string& file, bool several) {
   ScanOptions scan = a.scan;
   scan.longestRuns = readsLongestRun(a.statistics);
   scanSizes(in, a.sizes, scan, [&](std::size_t i, const MeasuredRun& r) {
-    for (std::size_t b = 0; b < r.blocks.size(); ++b) summaries[i].add(r.length(b), r.blocks[b]);
+    summaries[i].add(r);
   });
   const bool histogram = needsHistogram(a.report);
   std::vector<SummaryReport> reports;

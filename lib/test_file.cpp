@@ -62,9 +62,8 @@ FileTest test_file(const std::string& path, int n, unsigned threads) {
   const File file(path);
   FileSummary s(n);
   try {
-    measureRuns(file.fd(), n, {}, threads, [&](const MeasuredRun& r) {
-      for (std::size_t i = 0; i < r.blocks.size(); ++i) s.add(r.length(i), r.blocks[i]);
-    }, {}, readsLongestRun(summaryStatistics()));
+    measureRuns(file.fd(), n, {}, threads, [&](const MeasuredRun& r) { s.add(r); }, {},
+                readsLongestRun(summaryStatistics()));
   } catch (const std::system_error& e) {
     throw InputError("can't read " + path + ": " + e.code().message());
   }

@@ -8,6 +8,7 @@
 
 #include "kova/hard_assert.h"
 #include "band/center_line.h"
+#include "reading/block_lanes.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -448,6 +449,15 @@ BlockShape BlockMeter::shape(const unsigned char* bytes, int bit, int m) {
   s.up = hi;
   s.down = -lo;
   return s;
+}
+
+void BlockMeter::shapes(const unsigned char* bytes, std::size_t count, BlockShape* out) {
+  std::size_t i = 0;
+  if (!longestRuns_ && laneSize(n_)) i = measureLanes(bytes, n_, count, out);
+  for (; i < count; ++i) {
+    const std::uint64_t bit = i * static_cast<std::uint64_t>(n_);
+    out[i] = shape(bytes + bit / 8, static_cast<int>(bit % 8), n_);
+  }
 }
 
 }  // namespace lumbra

@@ -67,6 +67,12 @@ class BlockMeter {
   // bytes, the walk as measure() takes it. Throws std::bad_alloc.
   BlockShape shape(const unsigned char* bytes, int bit, int m);
 
+  // The shapes of count blocks of the meter's size, one after the other
+  // from bit 0 of bytes, into out[0, count): shape() of each. Blocks of 64,
+  // 128 and 256 bits go 64 at a time where the processor can
+  // (block_lanes.h), unless the meter measures longest runs.
+  void shapes(const unsigned char* bytes, std::size_t count, BlockShape* out);
+
   static constexpr std::size_t line_budget = 8u << 20;
 
  private:

@@ -106,6 +106,50 @@ void FileSummary::add(int m, const BlockShape& block) {
   settled_ = false;
 }
 
+void FileSummary::add(const MeasuredRun& run) {
+  if (run.n != n_) {
+    for (std::size_t i = 0; i < run.blocks.size(); ++i) add(run.length(i), run.blocks[i]);
+    return;
+  }
+  const bool shortLast = !run.blocks.empty() && run.lastLength != run.n;
+  addWhole(run.blocks.first(run.blocks.size() - (shortLast ? 1 : 0)));
+  if (shortLast) add(run.lastLength, run.blocks.back());
+}
+
+// The blocks as one stretch of the file first, then the counts a statistic
+// at a time, so that each loop asks one statistic for its values.
+void FileSummary::addWhole(std::span<const BlockShape> blocks) {
+  if (blocks.empty()) return;
+  std::uint64_t ones = 0, runs = 0;
+  int most = 0;
+  for (std::size_t i = 0; i < blocks.size(); ++i) {
+    const BlockShape& b = blocks[i];
+    const int d = b.deviation();
+    hard_assert(b.ones >= 0 && b.ones <= n_ && b.up >= 0 && b.down >= 0 && d <= n_ && b.runs >= 1,
+                "b.ones>=0&&b.ones<=n_&&b.up>=0&&b.down>=0&&d<=n_&&b.runs>=1");
+    ones += static_cast<std::uint64_t>(b.ones);
+    // A run across the seam with the block before is one run, not two.
+    runs += static_cast<std::uint64_t>(b.runs) - (i > 0 && blocks[i - 1].lastBit == b.firstBit ? 1 : 0);
+    most = std::max(most, d);
+  }
+  file_.append(FileBits::slice(blocks.size() * static_cast<std::uint64_t>(n_), ones, runs, blocks.front().firstBit,
+                               blocks.back().lastBit));
+  blocks_ += blocks.size();
+  if (devObserved_.size() <= static_cast<std::size_t>(most)) devObserved_.resize(static_cast<std::size_t>(most) + 1, 0);
+  if (pending_.empty()) pending_.resize(static_cast<std::size_t>(n_) + 1);
+  for (const BlockShape& b : blocks) {
+    ++byOnes_[static_cast<std::size_t>(b.ones)];
+    ++devObserved_[static_cast<std::size_t>(b.deviation())];
+    Pending& p = pending_[static_cast<std::size_t>(b.ones)];
+    if (p.empty()) p.resize(statistics_.size());
+  }
+  for (std::size_t s = 0; s < statistics_.size(); ++s) {
+    const Statistic& statistic = *statistics_[s];
+    for (const BlockShape& b : blocks) pending_[static_cast<std::size_t>(b.ones)][s].add(statistic.value(b), 1);
+  }
+  settled_ = false;
+}
+
 void FileSummary::merge(const FileSummary& next) {
   const bool alike = next.n_ == n_ && std::equal(statistics_.begin(), statistics_.end(), next.statistics_.begin(),
                                                  next.statistics_.end());

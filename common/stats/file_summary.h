@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "reading/block_meter.h"
+#include "reading/block_runs.h"
 #include "stats/distribution.h"
 #include "stats/statistic.h"
 #include "stats/whole_file.h"
@@ -88,6 +89,8 @@ class FileSummary {
 
   // The next block: m bits (m <= the block size) of this shape.
   void add(int m, const BlockShape& block);
+  // The blocks of a run, next, as add() of each.
+  void add(const MeasuredRun& run);
   // Appends the summary of the blocks right after this one's. Throws
   // std::overflow_error when the bits together pass 2^64 - 1.
   void merge(const FileSummary& next);
@@ -168,6 +171,9 @@ class FileSummary {
   // The pending values of blocks of one (m, k): by statistic.
   using Pending = std::vector<ValueCounts>;
   Pending& pendingOf(int m, int k);
+
+  // Whole blocks of the block size, next.
+  void addWhole(std::span<const BlockShape> blocks);
 
   // Whether `laws` are of this summary's statistics.
   bool sameStatistics(const StatisticLaws& laws) const;

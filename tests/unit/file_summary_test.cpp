@@ -120,13 +120,16 @@ TEST(FileSummaryTest, FiguresOfSmallFilesAgainstADirectComputation) {
     std::vector<std::uint64_t> devObserved;
     std::vector<Enumerated> laws_by_m;
     for (int m = 0; m <= n; ++m) laws_by_m.emplace_back(m == 0 ? 1 : m);
+    std::vector<lumbra::BlockShape> shapes;
+    int lastLength = n;
     for (std::uint64_t i = 0; i < blocks; ++i) {
       const std::uint64_t at = i * static_cast<std::uint64_t>(n);
       const int m = static_cast<int>(std::min<std::uint64_t>(static_cast<std::uint64_t>(n), bits - at));
       const lumbra::BlockShape shape = meter.shape(bytes.data() + at / 8, static_cast<int>(at % 8), m);
       const lumbra::BlockMeasure b{shape.ones, shape.deviation()};
       whole.add(m, shape);
-      (i < cut ? front : back).add(m, shape);
+      shapes.push_back(shape);
+      lastLength = m;
       for (std::size_t s = 2; s < others.size(); ++s) add_block(others[s], *statistics[s], m, shape);
       plainRuns += shape.runs - (i > 0 && shape.firstBit == lastBit ? 1 : 0);
       lastBit = shape.lastBit;
@@ -156,6 +159,13 @@ TEST(FileSummaryTest, FiguresOfSmallFilesAgainstADirectComputation) {
       ones.passingVariance += qo * (1 - qo);
       dev.passingExpected += qd;
       dev.passingVariance += qd * (1 - qd);
+    }
+    // The parts a run at a time, in runs of random lengths.
+    for (std::size_t at = 0; at < shapes.size();) {
+      const std::size_t end = at < cut ? std::min<std::size_t>(cut, at + 1 + rng() % 5) : std::min(shapes.size(), at + 1 + rng() % 5);
+      const int last = end == shapes.size() ? lastLength : n;
+      (at < cut ? front : back).add(lumbra::MeasuredRun{at, std::span(shapes).subspan(at, end - at), n, last});
+      at = end;
     }
     // The expected deviations, over the d seen, once all blocks are in.
     // Settled whole, or in parts on their own laws: the same counts.
