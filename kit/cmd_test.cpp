@@ -49,6 +49,8 @@ int testFile(const TestArgs& a, const std::string& file, bool several) {
   LeastPWindows where(a.scan.firstBlock);
   ScanOptions scan = a.scan;
   scan.longestRuns = readsLongestRun(a.statistics);
+  const int size[] = {a.n};
+  scan.digests = summaryDigests(size, a.statistics);
   scanBlocks(in, a.n, scan, [&](const MeasuredRun& r) {
     s.add(r);
     if (drawn)
@@ -78,6 +80,7 @@ int testSizes(const TestArgs& a, const std::string& file, bool several) {
   for (int n : a.sizes) summaries.emplace_back(n, 0, a.statistics);
   ScanOptions scan = a.scan;
   scan.longestRuns = readsLongestRun(a.statistics);
+  scan.digests = summaryDigests(a.sizes, a.statistics);
   scanSizes(in, a.sizes, scan, [&](std::size_t i, const MeasuredRun& r) {
     summaries[i].add(r);
   });

@@ -46,7 +46,8 @@ void scanBlocks(Input& in, int n, const ScanOptions& options, const std::functio
   Progress progress(options.quiet);
   try {
     measureRuns(in.fd(), n, {options.firstBlock, count}, jobs, take,
-                  [&](std::uint64_t done, std::uint64_t total) { progress.update(done, total); }, options.longestRuns);
+                  [&](std::uint64_t done, std::uint64_t total) { progress.update(done, total); }, options.longestRuns,
+                options.digests);
   } catch (const ReadError& e) {
     progress.finish();
     throw Failure("can't read " + in.name() + ": " + e.code().message());
@@ -58,7 +59,8 @@ void scanSizes(Input& in, std::span<const int> sizes, const ScanOptions& options
   Progress progress(options.quiet);
   try {
     measureSizes(in.fd(), sizes, scanThreads(options), take,
-                 [&](std::uint64_t done, std::uint64_t total) { progress.update(done, total); }, options.longestRuns);
+                 [&](std::uint64_t done, std::uint64_t total) { progress.update(done, total); }, options.longestRuns,
+                 options.digests);
   } catch (const ReadError& e) {
     progress.finish();
     throw Failure("can't read " + in.name() + ": " + e.code().message());

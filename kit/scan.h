@@ -27,6 +27,7 @@ struct ScanOptions {
   std::uint64_t blockCount = std::numeric_limits<std::uint64_t>::max();
   bool quiet = false;  // no progress line
   bool longestRuns = true;  // measure each block's longest run (see BlockMeter)
+  DigestMaker digests;      // what the workers make of each run (see RunDigest)
 };
 
 // Adds -j/--jobs, --first-block, --block-count and -q/--quiet to `cmd`.

@@ -62,8 +62,9 @@ FileTest test_file(const std::string& path, int n, unsigned threads) {
   const File file(path);
   FileSummary s(n);
   try {
+    const int size[] = {n};
     measureRuns(file.fd(), n, {}, threads, [&](const MeasuredRun& r) { s.add(r); }, {},
-                readsLongestRun(summaryStatistics()));
+                readsLongestRun(summaryStatistics()), summaryDigests(size, summaryStatistics()));
   } catch (const std::system_error& e) {
     throw InputError("can't read " + path + ": " + e.code().message());
   }

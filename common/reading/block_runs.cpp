@@ -40,6 +40,8 @@ struct Part {
   int lastLength = 0;        // the length of the last block
   int n = 0;
   std::vector<BlockShape> measures;
+  std::unique_ptr<RunDigest> digest;  // this place's, once made
+  bool digestMade = false;
 };
 
 // One run of the stream: the bytes it lies in, and its blocks of each size
@@ -51,7 +53,9 @@ struct Run {
   std::exception_ptr error;  // what measuring threw
 };
 
-void measureRun(Run& r, std::vector<std::unique_ptr<BlockMeter>>& meters) {
+MeasuredRun measured(const Part& p) { return {p.first, p.measures, p.n, p.lastLength, p.digest.get()}; }
+
+void measureRun(Run& r, std::vector<std::unique_ptr<BlockMeter>>& meters, const DigestMaker& digests) {
   for (std::size_t p = 0; p < r.parts.size(); ++p) {
     Part& part = r.parts[p];
     BlockMeter& meter = *meters[p];
@@ -68,10 +72,15 @@ void measureRun(Run& r, std::vector<std::unique_ptr<BlockMeter>>& meters) {
       part.measures[i] = meter.shape(r.bytes.data() + bit / 8, static_cast<int>(bit % 8),
                                      i + 1 == part.blocks ? part.lastLength : part.n);
     }
+    if (!digests || part.blocks == 0) continue;
+    if (!part.digestMade) {
+      part.digest = digests(p);
+      part.digestMade = true;
+    }
+    if (part.digest) part.digest->digest(measured(part));
   }
 }
 
-MeasuredRun measured(const Part& p) { return {p.first, p.measures, p.n, p.lastLength}; }
 
 // Cuts the stream into runs: every block whole except the stream's last.
 class RunReader {
@@ -254,29 +263,32 @@ class SizesReader {
 // A meter for each size, made when first used.
 class Meters {
  public:
-  Meters(std::span<const int> sizes, std::size_t budget, bool longestRuns)
-      : sizes_(sizes), budget_(budget), longestRuns_(longestRuns), meters_(sizes.size()) {}
+  Meters(std::span<const int> sizes, std::size_t budget, bool longestRuns, const DigestMaker& digests)
+      : sizes_(sizes), budget_(budget), longestRuns_(longestRuns), digests_(digests), meters_(sizes.size()) {}
   void measure(Run& r) {
     for (std::size_t i = 0; i < meters_.size(); ++i)
       if (!meters_[i]) meters_[i] = std::make_unique<BlockMeter>(sizes_[i], budget_, longestRuns_);
-    measureRun(r, meters_);
+    measureRun(r, meters_, digests_);
   }
 
  private:
   std::span<const int> sizes_;
   std::size_t budget_;
   bool longestRuns_;
+  const DigestMaker& digests_;
   std::vector<std::unique_ptr<BlockMeter>> meters_;
 };
 
 // The worker threads and the ring of runs they measure.
 class Workers {
  public:
-  Workers(std::vector<Run>& ring, std::span<const int> sizes, unsigned count, bool longestRuns)
+  Workers(std::vector<Run>& ring, std::span<const int> sizes, unsigned count, bool longestRuns,
+          const DigestMaker& digests)
       : ring_(ring),
         sizes_(sizes),
         lineBudget_(std::min(BlockMeter::line_budget, (std::size_t{16} << 20) / count / sizes.size())),
-        longestRuns_(longestRuns) {
+        longestRuns_(longestRuns),
+        digests_(digests) {
     threads_.reserve(count);
     try {
       for (unsigned i = 0; i < count; ++i) threads_.emplace_back([this] { work(); });
@@ -303,7 +315,7 @@ class Workers {
 
  private:
   void work() {
-    Meters meters(sizes_, lineBudget_, longestRuns_);
+    Meters meters(sizes_, lineBudget_, longestRuns_, digests_);
     for (;;) {
       std::uint64_t i;
       {
@@ -339,6 +351,7 @@ class Workers {
   std::span<const int> sizes_;
   std::size_t lineBudget_;  // each meter's
   bool longestRuns_;
+  const DigestMaker& digests_;
   std::mutex mutex_;
   std::condition_variable wake_;  // a run to measure, or stop
   std::condition_variable done_;  // a run measured
@@ -353,13 +366,13 @@ class Workers {
 template <class Reader>
 void measureWith(Reader& reader, std::span<const int> sizes, unsigned threads,
                  const std::function<void(std::size_t, const MeasuredRun&)>& take, const BlockProgress& progress,
-                 bool longestRuns) {
+                 bool longestRuns, const DigestMaker& digests) {
   const auto hand = [&](const Run& r) {
     for (std::size_t i = 0; i < r.parts.size(); ++i)
       if (r.parts[i].blocks > 0) take(i, measured(r.parts[i]));
   };
   if (threads <= 1) {
-    Meters meters(sizes, BlockMeter::line_budget / sizes.size(), longestRuns);
+    Meters meters(sizes, BlockMeter::line_budget / sizes.size(), longestRuns, digests);
     Run r;
     while (reader.next(r)) {
       meters.measure(r);
@@ -370,7 +383,7 @@ void measureWith(Reader& reader, std::span<const int> sizes, unsigned threads,
   }
   const unsigned count = std::min(threads, max_threads);
   std::vector<Run> ring(std::size_t{2} * count);
-  Workers workers(ring, sizes, count, longestRuns);
+  Workers workers(ring, sizes, count, longestRuns, digests);
   std::uint64_t filled = 0, taken = 0;
   std::uint64_t bytesTaken = 0;
   std::vector<std::uint64_t> bytesAt(ring.size());  // bytes read up to the end of each run
@@ -401,20 +414,21 @@ void measureWith(Reader& reader, std::span<const int> sizes, unsigned threads,
 
 void measureRuns(int fd, int n, BlockSlice slice, unsigned threads,
                  const std::function<void(const MeasuredRun&)>& take, const BlockProgress& progress,
-                 bool longestRuns) {
+                 bool longestRuns, const DigestMaker& digests) {
   hard_assert(n >= 1 && n <= 4096, "n>=1&&n<=4096");
   RunReader reader(fd, n, slice);
   const int sizes[] = {n};
-  measureWith(reader, sizes, threads, [&](std::size_t, const MeasuredRun& r) { take(r); }, progress, longestRuns);
+  measureWith(reader, sizes, threads, [&](std::size_t, const MeasuredRun& r) { take(r); }, progress, longestRuns,
+              digests);
 }
 
 void measureSizes(int fd, std::span<const int> sizes, unsigned threads,
                   const std::function<void(std::size_t, const MeasuredRun&)>& take, const BlockProgress& progress,
-                  bool longestRuns) {
+                  bool longestRuns, const DigestMaker& digests) {
   hard_assert(!sizes.empty(), "!sizes.empty()");
   for (int n : sizes) hard_assert(n >= 1 && n <= 4096, "n>=1&&n<=4096");
   SizesReader reader(fd, sizes);
-  measureWith(reader, sizes, threads, take, progress, longestRuns);
+  measureWith(reader, sizes, threads, take, progress, longestRuns, digests);
 }
 
 }  // namespace lumbra

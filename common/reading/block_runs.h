@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <span>
 #include <system_error>
 
@@ -35,16 +36,38 @@ class ReadError : public std::system_error {
   using std::system_error::system_error;
 };
 
+class RunDigest;
+
 // A run of consecutive blocks, measured: blocks first, first + 1, ... of
 // the stream, each n bits long but perhaps the last (lastLength bits, the
-// stream's last block). Valid during the call that hands it on.
+// stream's last block); and what the worker that measured it made of it,
+// if anything (see RunDigest). Valid during the call that hands it on.
 struct MeasuredRun {
   std::uint64_t first;
   std::span<const BlockShape> blocks;
   int n;
   int lastLength;
+  RunDigest* digest = nullptr;
   int length(std::size_t i) const { return i + 1 == blocks.size() ? lastLength : n; }
 };
+
+// What a caller makes of a run of blocks on the thread that measured it,
+// while the measures are still in that thread's cache: the blocks counted
+// into a summary of their own, say, which take() then merges in file order,
+// so that the calling thread, which also reads, is not left to count them
+// all. A digest belongs to a place in the ring of runs in flight and serves
+// every run that passes through it: digest() of one run, then take() of the
+// same run reading what it made, then the next run's digest(), and so on.
+class RunDigest {
+ public:
+  virtual ~RunDigest() = default;
+  virtual void digest(const MeasuredRun& run) = 0;
+};
+
+// Makes a digest for the blocks of sizes[i] (i = 0 for measureRuns), or
+// null where that size's runs go to take() as they are; called on the worker
+// threads, several at once, once for each place in the ring.
+using DigestMaker = std::function<std::unique_ptr<RunDigest>(std::size_t i)>;
 
 // Which blocks: first, first + 1, ..., first + count - 1 of the stream; the
 // first of them starts at bit first * n. A slice past the end gives what the
@@ -71,9 +94,11 @@ using BlockProgress = std::function<void(std::uint64_t done, std::uint64_t total
 // workers have stopped. Throws std::bad_alloc, std::system_error when a
 // thread cannot start. Without longestRuns the blocks' longest runs are not
 // measured (0; see BlockMeter).
+// With `digests`, each run is first digested on the thread that measured
+// it (see RunDigest), and take() gets it with its digest.
 void measureRuns(int fd, int n, BlockSlice slice, unsigned threads,
                  const std::function<void(const MeasuredRun&)>& take, const BlockProgress& progress = {},
-                 bool longestRuns = true);
+                 bool longestRuns = true, const DigestMaker& digests = {});
 
 // Several block sizes in one reading: every block of each size in `sizes`
 // (each 1..4096, at least one) from the stream's start, the blocks of each
@@ -82,6 +107,6 @@ void measureRuns(int fd, int n, BlockSlice slice, unsigned threads,
 // interleaved (a run of the stream at a time). Throws as measureRuns.
 void measureSizes(int fd, std::span<const int> sizes, unsigned threads,
                   const std::function<void(std::size_t, const MeasuredRun&)>& take,
-                  const BlockProgress& progress = {}, bool longestRuns = true);
+                  const BlockProgress& progress = {}, bool longestRuns = true, const DigestMaker& digests = {});
 
 }  // namespace lumbra

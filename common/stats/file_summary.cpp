@@ -107,6 +107,10 @@ void FileSummary::add(int m, const BlockShape& block) {
 }
 
 void FileSummary::add(const MeasuredRun& run) {
+  if (const auto* digested = dynamic_cast<const SummaryDigest*>(run.digest)) {
+    merge(digested->summary());
+    return;
+  }
   if (run.n != n_) {
     for (std::size_t i = 0; i < run.blocks.size(); ++i) add(run.length(i), run.blocks[i]);
     return;
@@ -148,6 +152,39 @@ void FileSummary::addWhole(std::span<const BlockShape> blocks) {
     for (const BlockShape& b : blocks) pending_[static_cast<std::size_t>(b.ones)][s].add(statistic.value(b), 1);
   }
   settled_ = false;
+}
+
+void FileSummary::restart(std::uint64_t firstBlock) {
+  first_ = firstBlock;
+  blocks_ = 0;
+  file_ = FileBits{};
+  fileRuns_ = true;
+  std::fill(held_.begin(), held_.end(), true);
+  std::fill(passing_.begin(), passing_.end(), 0);
+  std::fill(bins_.begin(), bins_.end(), BinCounts{});
+  devObserved_.clear();
+  std::fill(byOnes_.begin(), byOnes_.end(), 0);
+  shorter_.clear();
+  for (Pending& p : pending_)
+    for (ValueCounts& cell : p) cell.counts.clear();
+  pendingShorter_.clear();
+  settled_ = true;
+}
+
+void SummaryDigest::digest(const MeasuredRun& run) {
+  if (summary_ && summary_->blockSize() == run.n) summary_->restart(run.first);
+  else summary_.emplace(run.n, run.first, statistics_);
+  MeasuredRun blocks = run;
+  blocks.digest = nullptr;  // counted here, not merged from here
+  summary_->add(blocks);
+}
+
+DigestMaker summaryDigests(std::span<const int> sizes, std::span<const Statistic* const> statistics) {
+  std::vector<int> of(sizes.begin(), sizes.end());
+  return [of = std::move(of), statistics](std::size_t i) -> std::unique_ptr<RunDigest> {
+    if (of[i] > 256) return nullptr;
+    return std::make_unique<SummaryDigest>(statistics);
+  };
 }
 
 void FileSummary::merge(const FileSummary& next) {

@@ -89,8 +89,12 @@ class FileSummary {
 
   // The next block: m bits (m <= the block size) of this shape.
   void add(int m, const BlockShape& block);
-  // The blocks of a run, next, as add() of each.
+  // The blocks of a run, next, as add() of each; a run digested by a
+  // SummaryDigest is merged.
   void add(const MeasuredRun& run);
+  // Empties the summary to count again from block firstBlock, keeping the
+  // memory it has taken (SummaryDigest counts run after run into one).
+  void restart(std::uint64_t firstBlock);
   // Appends the summary of the blocks right after this one's. Throws
   // std::overflow_error when the bits together pass 2^64 - 1.
   void merge(const FileSummary& next);
@@ -194,6 +198,25 @@ class FileSummary {
   std::map<std::pair<int, int>, Pending> pendingShorter_;
   bool settled_ = true;
 };
+
+// A run's blocks counted into a summary of their own on the worker thread
+// that measured them (see RunDigest); FileSummary::add of the run merges it.
+class SummaryDigest final : public RunDigest {
+ public:
+  explicit SummaryDigest(std::span<const Statistic* const> statistics) : statistics_(statistics) {}
+  void digest(const MeasuredRun& run) override;
+  const FileSummary& summary() const { return *summary_; }
+
+ private:
+  std::span<const Statistic* const> statistics_;
+  std::optional<FileSummary> summary_;
+};
+
+// SummaryDigests for the sizes whose blocks are worth counting on the
+// workers: the short ones, whose runs hold thousands of blocks each. (A run
+// of 4096-bit blocks holds a few hundred; merging a summary of them would
+// cost about as much as counting them.)
+DigestMaker summaryDigests(std::span<const int> sizes, std::span<const Statistic* const> statistics);
 
 // The number of runs a stretch of `bits` bits with `ones` ones can have
 // when it starts with firstBit and ends with lastBit: whether such bits
