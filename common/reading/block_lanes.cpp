@@ -16,7 +16,9 @@ namespace lumbra {
 // vector, which it then warns of as uninitialized where they are inlined.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 namespace {
 
@@ -38,12 +40,13 @@ struct Group {
 // Word t of blocks 8i .. 8i + 7 of the blocks of W words at p, as they
 // lie in memory.
 template <int W>
-LUMBRA_LANES inline __m512i wordOf(const unsigned char* p, int i, int t) {
+LUMBRA_LANES inline __m512i wordOf(const unsigned char* p, std::ptrdiff_t i, std::ptrdiff_t t) {
   const unsigned char* at = p + std::ptrdiff_t{64} * W * i + 8 * t;
   if constexpr (W == 1) {
     return _mm512_loadu_si512(at);
   } else {
-    const __m512i apart = _mm512_set_epi64(56 * W, 48 * W, 40 * W, 32 * W, 24 * W, 16 * W, 8 * W, 0);
+    constexpr long long word = 8LL * W;  // bytes from one block to the next
+    const __m512i apart = _mm512_set_epi64(7 * word, 6 * word, 5 * word, 4 * word, 3 * word, 2 * word, word, 0);
     return _mm512_i64gather_epi64(apart, at, 1);
   }
 }
@@ -98,9 +101,9 @@ LUMBRA_LANES void measureGroup(const unsigned char* p, BlockShape* out) {
   // The ones, the neighbours that differ (within each word, then across
   // each pair of words) and the end bits, 8 blocks a round.
   Group g;
-  for (int i = 0; i < 8; ++i) {
+  for (std::ptrdiff_t i = 0; i < 8; ++i) {
     __m512i ones = zero, flips = zero, first = zero, last = zero;
-    for (int t = 0; t < W; ++t) {
+    for (std::ptrdiff_t t = 0; t < W; ++t) {
       const __m512i z = wordOf<W>(p, i, t);
       const __m512i be = _mm512_shuffle_epi8(z, swap);
       ones = _mm512_add_epi64(ones, _mm512_popcnt_epi64(z));
@@ -125,14 +128,14 @@ LUMBRA_LANES void measureGroup(const unsigned char* p, BlockShape* out) {
   const __m512i up0 = _mm512_sub_epi16(size, k0), up1 = _mm512_sub_epi16(size, k1);
   const __m512i down0 = _mm512_sub_epi16(zero, k0), down1 = _mm512_sub_epi16(zero, k1);
   __m512i h0 = zero, h1 = zero, hi0 = zero, hi1 = zero, lo0 = zero, lo1 = zero;
-  for (int t = 0; t < W; ++t) {
+  for (std::ptrdiff_t t = 0; t < W; ++t) {
     // Byte b of bytes[p] is byte p of word t of block b: each word's bytes
     // spread over the rows (8 bytes to 8 rows in a register), then the
     // registers' rows gathered (an 8 x 8 transposition of 64-bit rows).
     __m512i y[8];
-    for (int i = 0; i < 8; ++i) y[i] = _mm512_maskz_permutexvar_epi8(~__mmask64{0}, transpose, wordOf<W>(p, i, t));
+    for (std::ptrdiff_t i = 0; i < 8; ++i) y[i] = _mm512_maskz_permutexvar_epi8(~__mmask64{0}, transpose, wordOf<W>(p, i, t));
     __m512i even[4], odd[4];
-    for (int i = 0; i < 4; ++i) {
+    for (std::size_t i = 0; i < 4; ++i) {
       even[i] = _mm512_unpacklo_epi64(y[2 * i], y[2 * i + 1]);
       odd[i] = _mm512_unpackhi_epi64(y[2 * i], y[2 * i + 1]);
     }
