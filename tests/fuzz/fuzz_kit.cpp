@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -121,10 +122,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   close(out);
   close(err);
   if (status < 0 || status > 3) fail("status outside 0..3", args);
-  const bool command = !args.empty() && (args[0] == "count" || args[0] == "blocks" || args[0] == "test" ||
-                                         args[0] == "merge" || args[0] == "rank" || args[0] == "unrank" || args[0] == "smirnov" ||
-                                         args[0] == "help" ||
-                                         (!args[0].empty() && args[0][0] == '-'));
+  // Every command of kit/app.cpp; what else comes first is a usage error.
+  static const std::set<std::string> commands = {"count",  "blocks", "test",  "merge",   "rank",   "unrank",
+                                                 "encode", "decode", "shape", "unshape", "smirnov", "help"};
+  const bool command = !args.empty() && (commands.count(args[0]) > 0 || (!args[0].empty() && args[0][0] == '-'));
   if (!command && status != 1) fail("a first word that is no command did not give status 1", args);
   if (lowestFreeDescriptor() != free_before) fail("a descriptor was left open", args);
   return 0;
