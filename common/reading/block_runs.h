@@ -11,7 +11,7 @@
 // number of threads.
 //
 // Memory: at most 2 * min(threads, max_threads) runs are in flight, each
-// about 0.6 MiB of bytes and measures at most, and the workers' meters keep
+// about 1.4 MiB of bytes and measures at most, and the workers' meters keep
 // at most 16 MiB of center lines between them, whatever the file's size; all
 // of it is owned by the call and given back before it returns.
 #pragma once

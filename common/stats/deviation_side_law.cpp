@@ -8,7 +8,7 @@ namespace lumbra {
 
 namespace {
 
-class DeviationSideStatistic final : public Statistic {
+class DeviationSideStatistic final : public ValuesOf<DeviationSideStatistic> {
  public:
   explicit DeviationSideStatistic(Side side) : side_(side) {}
   std::string_view name() const override { return side_ == Side::up ? "deviation_up" : "deviation_down"; }

@@ -126,21 +126,29 @@ void FileSummary::addWhole(std::span<const BlockShape> blocks) {
   if (blocks.empty()) return;
   std::uint64_t ones = 0, runs = 0;
   int most = 0;
+  bool fits = true;
+  const auto n = static_cast<unsigned>(n_);
   for (std::size_t i = 0; i < blocks.size(); ++i) {
     const BlockShape& b = blocks[i];
-    const int d = b.deviation();
-    hard_assert(b.ones >= 0 && b.ones <= n_ && b.up >= 0 && b.down >= 0 && d <= n_ && b.runs >= 1,
-                "b.ones>=0&&b.ones<=n_&&b.up>=0&&b.down>=0&&d<=n_&&b.runs>=1");
+    fits &= (static_cast<unsigned>(b.ones) <= n) & (static_cast<unsigned>(b.up) <= n) &
+            (static_cast<unsigned>(b.down) <= n) & (b.runs >= 1);
     ones += static_cast<std::uint64_t>(b.ones);
     // A run across the seam with the block before is one run, not two.
     runs += static_cast<std::uint64_t>(b.runs) - (i > 0 && blocks[i - 1].lastBit == b.firstBit ? 1 : 0);
-    most = std::max(most, d);
+    most = std::max(most, b.deviation());
   }
+  hard_assert(fits, "fits");
   file_.append(FileBits::slice(blocks.size() * static_cast<std::uint64_t>(n_), ones, runs, blocks.front().firstBit,
                                blocks.back().lastBit));
   blocks_ += blocks.size();
+  settled_ = false;
   if (devObserved_.size() <= static_cast<std::size_t>(most)) devObserved_.resize(static_cast<std::size_t>(most) + 1, 0);
   if (pending_.empty()) pending_.resize(static_cast<std::size_t>(n_) + 1);
+  if (n_ <= tally_limit) {
+    for (std::size_t at = 0; at < blocks.size(); at += max_tally)
+      tally(blocks.subspan(at, std::min(max_tally, blocks.size() - at)));
+    return;
+  }
   for (const BlockShape& b : blocks) {
     ++byOnes_[static_cast<std::size_t>(b.ones)];
     ++devObserved_[static_cast<std::size_t>(b.deviation())];
@@ -151,7 +159,58 @@ void FileSummary::addWhole(std::span<const BlockShape> blocks) {
     const Statistic& statistic = *statistics_[s];
     for (const BlockShape& b : blocks) pending_[static_cast<std::size_t>(b.ones)][s].add(statistic.value(b), 1);
   }
-  settled_ = false;
+}
+
+// The table of each statistic but the ones (whose value is k) holds the
+// blocks by (k, value), row k of n + 1 cells; it is all zeros between calls.
+void FileSummary::tally(std::span<const BlockShape> blocks) {
+  const auto side = static_cast<std::size_t>(n_) + 1;
+  const std::size_t cells = side * side;
+  thread_local std::vector<std::uint16_t> table;
+  if (table.size() < statistics_.size() * cells) table.assign(statistics_.size() * cells, 0);
+  std::array<std::uint32_t, tally_limit + 1> byOnes{};
+  for (const BlockShape& b : blocks) ++byOnes[static_cast<std::size_t>(b.ones)];
+  for (std::size_t k = 0; k < side; ++k) {
+    if (byOnes[k] == 0) continue;
+    Pending& p = pending_[k];
+    if (p.empty()) p.resize(statistics_.size());
+    p[ones_statistic].add(static_cast<int>(k), byOnes[k]);
+    byOnes_[k] += byOnes[k];
+  }
+  thread_local std::vector<int> values;
+  if (values.size() < blocks.size()) values.resize(blocks.size());
+  try {
+    for (std::size_t s = 0; s < statistics_.size(); ++s) {
+      if (s == ones_statistic) continue;
+      statistics_[s]->values(blocks, values.data());
+      std::uint16_t* t = table.data() + s * cells;
+      int least = n_, most = 0;
+      bool fits = true;
+      for (std::size_t i = 0; i < blocks.size(); ++i) {
+        const int v = values[i];
+        fits &= static_cast<unsigned>(v) <= static_cast<unsigned>(n_);
+        ++t[static_cast<std::size_t>(blocks[i].ones) * side + static_cast<std::size_t>(fits ? v : 0)];
+        least = std::min(least, v);
+        most = std::max(most, v);
+      }
+      hard_assert(fits, "fits");
+      for (std::size_t k = 0; k < side; ++k) {
+        if (byOnes[k] == 0) continue;
+        std::uint16_t* row = t + k * side;
+        ValueCounts& cell = pending_[k][s];
+        for (int v = least; v <= most; ++v) {
+          const std::uint16_t count = row[static_cast<std::size_t>(v)];
+          if (count == 0) continue;
+          cell.add(v, count);
+          if (s == deviation_statistic) devObserved_[static_cast<std::size_t>(v)] += count;
+          row[static_cast<std::size_t>(v)] = 0;
+        }
+      }
+    }
+  } catch (...) {
+    std::fill(table.begin(), table.end(), 0);
+    throw;
+  }
 }
 
 void FileSummary::restart(std::uint64_t firstBlock) {

@@ -178,6 +178,12 @@ class FileSummary {
 
   // Whole blocks of the block size, next.
   void addWhole(std::span<const BlockShape> blocks);
+  // Whole blocks of a size up to tally_limit, up to max_tally of them,
+  // counted in a table by (k, value) first: a few increments a block, where
+  // each cell's add() would take a dozen steps.
+  static constexpr int tally_limit = 256;
+  static constexpr std::size_t max_tally = 65535;  // a table cell holds as many
+  void tally(std::span<const BlockShape> blocks);
 
   // Whether `laws` are of this summary's statistics.
   bool sameStatistics(const StatisticLaws& laws) const;

@@ -14,7 +14,7 @@ namespace {
 
 unsigned long ul(int v) { return static_cast<unsigned long>(v); }
 
-class LongestRunStatistic final : public Statistic {
+class LongestRunStatistic final : public ValuesOf<LongestRunStatistic> {
  public:
   std::string_view name() const override { return "longest_run"; }
   std::string_view measures() const override { return "the longest run of equal bits"; }

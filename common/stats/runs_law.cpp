@@ -38,7 +38,7 @@ void runsCount(mpz_ptr c, int r, Ones&& ones, Zeros&& zeros) {
   }
 }
 
-class RunsStatistic final : public Statistic {
+class RunsStatistic final : public ValuesOf<RunsStatistic> {
  public:
   std::string_view name() const override { return "runs"; }
   std::string_view measures() const override {

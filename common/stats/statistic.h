@@ -135,8 +135,10 @@ class Statistic {
     (void)m;
     return givenOnes() ? k : 0;
   }
-  // Its value for a block.
+  // Its value for a block: 0 .. m for a block of m bits.
   virtual int value(const BlockShape& block) const = 0;
+  // The values of consecutive blocks, value() of each into out[i].
+  virtual void values(std::span<const BlockShape> blocks, int* out) const = 0;
   // Its law for blocks of m bits with k ones (k ignored unless givenOnes()).
   // Throws std::bad_alloc.
   virtual std::unique_ptr<StatisticLaw> law(int m, int k) const = 0;
@@ -145,6 +147,17 @@ class Statistic {
   Statistic() = default;
   Statistic(const Statistic&) = default;
   Statistic& operator=(const Statistic&) = default;
+};
+
+// A statistic whose values() asks its own value() of each block, without a
+// virtual call a block: class Name final : public ValuesOf<Name>.
+template <class Derived>
+class ValuesOf : public Statistic {
+ public:
+  void values(std::span<const BlockShape> blocks, int* out) const final {
+    const auto& self = static_cast<const Derived&>(*this);
+    for (std::size_t i = 0; i < blocks.size(); ++i) out[i] = self.Derived::value(blocks[i]);
+  }
 };
 
 // The statistics with a law given (m, k) besides the ones and the

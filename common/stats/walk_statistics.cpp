@@ -50,7 +50,7 @@ class DeviationStatisticLaw final : public StatisticLaw {
   DeviationLaw law_;
 };
 
-class OnesStatistic final : public Statistic {
+class OnesStatistic final : public ValuesOf<OnesStatistic> {
  public:
   std::string_view name() const override { return "ones"; }
   std::string_view measures() const override { return "the ones of the block (two-sided: too many or too few)"; }
@@ -60,7 +60,7 @@ class OnesStatistic final : public Statistic {
   std::unique_ptr<StatisticLaw> law(int m, int) const override { return std::make_unique<OnesStatisticLaw>(m); }
 };
 
-class DeviationStatistic final : public Statistic {
+class DeviationStatistic final : public ValuesOf<DeviationStatistic> {
  public:
   std::string_view name() const override { return "deviation"; }
   std::string_view measures() const override {
