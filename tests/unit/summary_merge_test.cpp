@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,8 @@ std::string jsonOf(const FileSummary& s, StatisticLaws& laws) {
 TEST(SummaryMergeTest, SlicesReadBackMergeIntoOneRun) {
   std::mt19937_64 rng(22);
   for (int round = 0; round < 40; ++round) {
-    const int n = 1 + static_cast<int>(rng() % (round % 4 == 0 ? 200 : 40));
+    // Sizes on both sides of FileSummary::tally_limit.
+    const int n = 1 + static_cast<int>(rng() % (round % 4 == 0 ? 400 : 40));
     // Random bytes, or sticky ones (long runs that cross blocks and seams).
     std::vector<unsigned char> bytes(1 + rng() % 300);
     unsigned char last = 0;
@@ -46,12 +48,21 @@ TEST(SummaryMergeTest, SlicesReadBackMergeIntoOneRun) {
     std::vector<FileSummary> slices;
     for (std::size_t c = 0; c + 1 < cuts.size(); ++c) {
       slices.emplace_back(n, cuts[c], all);
+      std::vector<lumbra::BlockShape> shapes;
+      int lastLength = n;
       for (std::uint64_t i = cuts[c]; i < cuts[c + 1]; ++i) {
         const std::uint64_t at = i * static_cast<std::uint64_t>(n);
         const int m = static_cast<int>(std::min<std::uint64_t>(static_cast<std::uint64_t>(n), bits - at));
-        const lumbra::BlockShape shape = meter.shape(bytes.data() + at / 8, static_cast<int>(at % 8), m);
-        whole.add(m, shape);
-        slices.back().add(m, shape);
+        shapes.push_back(meter.shape(bytes.data() + at / 8, static_cast<int>(at % 8), m));
+        whole.add(m, shapes.back());
+        lastLength = m;
+      }
+      // The slice a run at a time, as `test` adds them.
+      for (std::size_t at = 0; at < shapes.size();) {
+        const std::size_t end = std::min(shapes.size(), at + 1 + rng() % 7);
+        slices.back().add(lumbra::MeasuredRun{cuts[c] + at, std::span(shapes).subspan(at, end - at), n,
+                                              end == shapes.size() ? lastLength : n});
+        at = end;
       }
     }
     StatisticLaws laws(all);
