@@ -220,11 +220,20 @@ std::string fileWords(const LogProbability& p, const std::string& what) {
   return what + " is not random" + ps;
 }
 
-// "NAME:" padded to the verdict lines' column.
-std::string label(const std::string& name) {
+// "NAME:" padded to the verdict lines' column, `column` wide.
+std::string label(const std::string& name, std::size_t column) {
   std::string s = name + ":";
-  s.resize(std::max<std::size_t>(11, s.size() + 1), ' ');
+  s.resize(std::max(column, s.size() + 1), ' ');
   return s;
+}
+
+// The column where the verdict lines' words start: past the longest of the
+// statistics' "NAME: ", and at least where "file runs: " ends.
+template <class Named>
+std::size_t verdictColumn(const std::vector<Named>& statistics) {
+  std::size_t column = 11;
+  for (const Named& s : statistics) column = std::max(column, s.name.size() + 2);
+  return column;
 }
 
 }  // namespace
@@ -307,12 +316,12 @@ void printTable(Output& out, const SummaryReport& r, const std::vector<Judged>& 
 }
 
 // The whole file's verdict lines.
-void printWholeFile(Output& out, const SummaryReport& r) {
+void printWholeFile(Output& out, const SummaryReport& r, std::size_t column) {
   if (r.wholeFile.balance)
-    out << label("balance") << fileWords(*r.wholeFile.balance, "the balance of the whole file") << '\n';
+    out << label("balance", column) << fileWords(*r.wholeFile.balance, "the balance of the whole file") << '\n';
   // NOTE: bits all alike have one run, whatever the order.
   if (r.wholeFile.runs)
-    out << label("file runs")
+    out << label("file runs", column)
         << (r.ones == 0 || r.ones == r.bits
                 ? "the number of runs in the whole file cannot vary: every bit is alike, nothing to judge"
                 : fileWords(*r.wholeFile.runs, "the number of runs in the whole file"))
@@ -339,10 +348,11 @@ int printReport(const SummaryReport& r, const ReportOptions& options, const std:
           << "nothing to judge: " << nothing << '\n';
     } else {
       printTable(out, r, judged);
+      const std::size_t column = verdictColumn(r.tests);
       for (std::size_t i = 0; i < judged.size(); ++i)
-        out << label(r.tests[i].name)
+        out << label(r.tests[i].name, column)
             << verdictWords(judged[i].verdict, judged[i].figures.binsExpected, r.tests[i].subject) << '\n';
-      printWholeFile(out, r);
+      printWholeFile(out, r, column);
     }
   }
   out.flush();
@@ -442,8 +452,9 @@ int printSizes(const std::vector<SummaryReport>& reports, const ReportOptions& o
       }
       out << "over " << std::to_string(reports.size())
           << " block sizes (the least chi-square p-value, times the sizes that judged it):\n";
-      for (const SizesVerdict& a : verdicts) out << label(a.name) << sizesWords(a) << '\n';
-      printWholeFile(out, first);
+      const std::size_t column = verdictColumn(verdicts);
+      for (const SizesVerdict& a : verdicts) out << label(a.name, column) << sizesWords(a) << '\n';
+      printWholeFile(out, first, column);
     }
   }
   out.flush();
