@@ -106,25 +106,12 @@ int testSizes(const TestArgs& a, const std::string& file, bool several) {
 }
 
 // The statistics --statistics names ("all": every one), or why not.
-std::span<const Statistic* const> namedStatistics(const std::string& list) {
-  const auto all = allStatistics();
-  if (list == "all") return chosenStatistics(~0u);
-  unsigned chosen = 0;
-  for (const std::string& name : commaList(list)) {
-    std::size_t i = 0;
-    while (i < all.size() && all[i]->name() != name) ++i;
-    if (i == all.size()) {
-      std::string what = "--statistics: no statistic '" + name + "' (there are ";
-      for (const Statistic* st : all) {
-        what += st->name();
-        what += ", ";
-      }
-      what += "or all)";
-      throw UsageError(what);
-    }
-    chosen |= 1u << i;
-  }
-  return chosenStatistics(chosen);
+std::span<const Statistic* const> statisticsOption(const std::string& list) {
+  std::string unknown;
+  const auto chosen = lumbra::namedStatistics(commaList(list), unknown);
+  if (chosen.empty())
+    throw UsageError("--statistics: no statistic '" + unknown + "' (there are " + statisticNames() + ", or all)");
+  return chosen;
 }
 
 // Each file in turn; the status is the worst of theirs (a failure stops the
@@ -253,7 +240,7 @@ void addTestCommand(CLI::App& app, int& status) {
       "  lumbra-kit test --first-block 1000000 --block-count 1000000 --format json big.bin > s2.json\n");
   cmd->callback([args, &status] {
     args->n = args->sizes.front();
-    args->statistics = namedStatistics(args->statisticNames);
+    args->statistics = statisticsOption(args->statisticNames);
     status = runTest(*args);
   });
 }

@@ -13,6 +13,7 @@
 #include "bridge.h"
 #include "reading/block_runs.h"
 #include "stats/file_summary.h"
+#include "stats/statistic.h"
 #include "stats/walk_statistics.h"
 #include "stats/whole_file.h"
 
@@ -56,19 +57,27 @@ class File {
 }  // namespace
 
 FileTest test_file(const std::string& path, int n, unsigned threads) {
+  return test_file(path, n, threads, {});
+}
+
+FileTest test_file(const std::string& path, int n, unsigned threads, const std::vector<std::string>& names) {
   api::requireRange("N", n, 1, 4096);
+  std::string unknown;
+  const auto statistics = names.empty() ? summaryStatistics() : namedStatistics(names, unknown);
+  if (statistics.empty())
+    throw ArgumentError("statistics: no statistic '" + unknown + "' (there are " + statisticNames() + ", or all)");
   if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
   threads = std::min(threads, max_threads);
   const File file(path);
-  FileSummary s(n);
+  FileSummary s(n, 0, statistics);
   try {
     const int size[] = {n};
     measureRuns(file.fd(), n, {}, threads, [&](const MeasuredRun& r) { s.add(r); }, {},
-                readsLongestRun(summaryStatistics()), summaryDigests(size, summaryStatistics()));
+                readsLongestRun(statistics), summaryDigests(size, statistics));
   } catch (const std::system_error& e) {
     throw InputError("can't read " + path + ": " + e.code().message());
   }
-  StatisticLaws laws;
+  StatisticLaws laws(statistics);
   s.settle(laws, threads);
   FileTest t;
   t.block_size = s.blockSize();
@@ -77,7 +86,6 @@ FileTest test_file(const std::string& path, int n, unsigned threads) {
   t.blocks = s.blockCount();
   t.bits = s.bits();
   t.ones = s.ones();
-  const auto statistics = laws.statistics();
   for (std::size_t i = 0; i < statistics.size(); ++i)
     t.tests.emplace_back(std::string(statistics[i]->name()), statistic(s.figures(laws, i)));
   t.ones_test = t.tests[ones_statistic].second;

@@ -9,6 +9,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdint>
@@ -184,12 +185,24 @@ py::dict statistic(const lumbra::StatisticTest& t) {
   return d;
 }
 
-py::dict testFile(const py::object& path, int n, unsigned threads) {
+py::dict testFile(const py::object& path, int n, unsigned threads, const py::object& statistics) {
   const std::string name = py::str(py::module_::import("os").attr("fsdecode")(path));
+  // A name, a comma list of names, or an iterable of names.
+  std::vector<std::string> names;
+  if (py::isinstance<py::str>(statistics)) {
+    std::string list = py::str(statistics);
+    for (std::size_t at = 0; at <= list.size();) {
+      const std::size_t comma = std::min(list.find(',', at), list.size());
+      names.push_back(list.substr(at, comma - at));
+      at = comma + 1;
+    }
+  } else if (!statistics.is_none()) {
+    for (const py::handle item : statistics) names.push_back(py::str(item));
+  }
   lumbra::FileTest t;
   {
     py::gil_scoped_release release;
-    t = lumbra::test_file(name, n, threads);
+    t = lumbra::test_file(name, n, threads, names);
   }
   py::dict d;
   d["block_size"] = t.block_size;
@@ -351,11 +364,14 @@ as_array=True gives a NumPy structured array with those field names.
 3
 )");
   m.def("test_file", &testFile, py::arg("path"), py::arg("n") = 1024, py::arg("threads") = 0,
-        R"(test_file(path, n=1024, threads=0) -> dict
+        py::arg("statistics") = py::none(),
+        R"(test_file(path, n=1024, threads=0, statistics=None) -> dict
 
 The verdict on a whole file, as `lumbra-kit test --format json` prints it:
 a dict with block_size, first_block, block_count, blocks, bits, ones,
-tests (by statistic: ones, deviation; each with passing,
+tests (by statistic: ones, deviation, runs by default; statistics names
+others as `test --statistics` does, a list or a comma list of runs,
+longest_run, deviation_up, deviation_down, or 'all'; each with passing,
 passing_expected, passing_variance, passing_sd, passing_z, bins_observed,
 bins_expected, chi2, dof, p_value), whole_file (balance and runs_test, each
 p_value and ln_p, or None; runs, first_bit, last_bit), deviations

@@ -148,6 +148,34 @@ std::span<const Statistic* const> chosenStatistics(unsigned chosen) {
   return lists[chosen & ((1u << all.size()) - 1)];
 }
 
+std::span<const Statistic* const> namedStatistics(std::span<const std::string> names, std::string& unknown) {
+  const auto all = allStatistics();
+  unsigned chosen = 0;
+  for (const std::string& name : names) {
+    if (name == "all") {
+      chosen = ~0u;
+      continue;
+    }
+    std::size_t i = 0;
+    while (i < all.size() && all[i]->name() != name) ++i;
+    if (i == all.size()) {
+      unknown = name;
+      return {};
+    }
+    chosen |= 1u << i;
+  }
+  return chosenStatistics(chosen);
+}
+
+std::string statisticNames() {
+  std::string names;
+  for (const Statistic* s : allStatistics()) {
+    if (!names.empty()) names += ", ";
+    names += s->name();
+  }
+  return names;
+}
+
 bool readsLongestRun(std::span<const Statistic* const> statistics) {
   return std::find(statistics.begin(), statistics.end(), &longestRunStatistic()) != statistics.end();
 }

@@ -42,6 +42,7 @@
 #include <map>
 #include <memory>
 #include <span>
+#include <string>
 #include <string_view>
 #include <tuple>
 
@@ -180,6 +181,14 @@ std::span<const Statistic* const> summaryStatistics();
 // order of allStatistics(): one list, living as long as the program, for
 // each choice, so that summaries of the same choice merge.
 std::span<const Statistic* const> chosenStatistics(unsigned chosen);
+
+// The statistics of a list of names (each a name() of allStatistics(), or
+// "all" for every one) as chosenStatistics() gives them; for a name that no
+// statistic has, that name in `unknown` and an empty list.
+std::span<const Statistic* const> namedStatistics(std::span<const std::string> names, std::string& unknown);
+
+// Every statistic's name, as "ones, deviation, runs, ...", for messages.
+std::string statisticNames();
 
 // Whether any of `statistics` reads a block's longest run, which a
 // BlockMeter measures only when asked (block_meter.h).

@@ -1,6 +1,6 @@
 // The verdict on a whole file, as lumbra-kit test --format json gives it:
-// the figures of each statistic of the blocks (their ones, their deviation)
-// over all the file's blocks of n bits, with
+// the figures of each statistic of the blocks (their ones, their deviation,
+// their runs, and others on request) over all the file's blocks of n bits, with
 // z-scores and chi-square p-values, and the whole file's balance and runs.
 // The fields have the names of the JSON keys.
 //
@@ -80,6 +80,14 @@ struct FileTest {
 
 // Requires 1 <= n <= 4096 (ArgumentError). A file that cannot be opened or
 // read throws InputError ("can't open NAME: No such file or directory").
+// Judges ones, deviation and runs, as test does by default.
 LUMBRA_API FileTest test_file(const std::string& path, int n = 1024, unsigned threads = 0);
+
+// The same, judging the statistics named as test --statistics does: ones
+// and deviation always, and those of runs, longest_run, deviation_up and
+// deviation_down named ("all": every one). A name no statistic has throws
+// ArgumentError ("statistics: no statistic 'NAME' (there are ...)").
+LUMBRA_API FileTest test_file(const std::string& path, int n, unsigned threads,
+                              const std::vector<std::string>& statistics);
 
 }  // namespace lumbra

@@ -106,6 +106,13 @@ def test_test_file_is_test_json(kit, random_file):
     for n in (rng.randint(1, 100), 1024):
         (want,) = kit.json_lines("test", "-n", n, "--format", "json", random_file)
         assert lumbra.test_file(random_file, n=n, threads=rng.randint(0, 3)) == want
+    names = ["runs", "longest_run", "deviation_up", "deviation_down"]
+    for chosen in (rng.sample(names, 2), "all"):
+        listed = chosen if isinstance(chosen, str) else ",".join(chosen)
+        n = rng.randint(1, 300)
+        (want,) = kit.json_lines("test", "-n", n, "--statistics", listed, "--format", "json", random_file)
+        assert lumbra.test_file(random_file, n=n, statistics=chosen) == want
+        assert lumbra.test_file(random_file, n=n, statistics=listed) == want
 
 
 def test_rank_and_unrank_against_the_command_line(kit, random_file):
@@ -152,6 +159,9 @@ def test_errors_carry_the_command_lines_words(kit, tmp_path):
                 lambda: lumbra.count(2**40, 1, 1)):
         with pytest.raises(lumbra.ArgumentError):
             bad()
+    with pytest.raises(ValueError) as e:
+        lumbra.test_file(tmp_path, statistics=["runs", "gaps"])
+    assert str(e.value) == "statistics" + words("test", "--statistics", "runs,gaps", tmp_path).removeprefix("--statistics")
     missing = tmp_path / "no-such-file.bin"
     with pytest.raises(OSError) as e:
         lumbra.test_file(missing)
