@@ -163,7 +163,8 @@ void wherePanel(std::string& svg, double y0, const Windows& where) {
   svg += "<path fill=\"none\" stroke=\"" + std::string(bar_colour) + "\" stroke-width=\"1\" d=\"";
   for (const LeastPWindows::Window& w : where) {
     const double x = xOf(static_cast<double>(w.firstBlock) + static_cast<double>(w.blocks) / 2);
-    svg += "M" + num(x, "%.2f") + " " + num(yBase, "%.1f") + "V" + num(yOf(-w.log10LeastP), "%.2f");
+    svg += 'M';
+    svg += num(x, "%.2f") + " " + num(yBase, "%.1f") + "V" + num(yOf(-w.log10LeastP), "%.2f");
   }
   svg += "\"/>\n";
   svg += "<line x1=\"" + num(x0, "%.1f") + "\" y1=\"" + num(yOf(level), "%.2f") + "\" x2=\"" + num(x1, "%.1f") +
@@ -200,7 +201,7 @@ std::string plotSvg(const nlohmann::json& summary, const std::string& file, cons
 
   // Bin i is [i/10, (i+1)/10), the last one closed.
   auto bin = [](std::size_t i) {
-    auto edge = [](std::size_t e) { return e == 0 ? std::string("0") : e == 10 ? std::string("1") : "." + std::to_string(e); };
+    auto edge = [](std::size_t e) { return e == 0 ? std::string("0") : e == 10 ? std::string("1") : std::string(".") + std::to_string(e); };
     return edge(i) + "\xe2\x80\x93" + edge(i + 1);
   };
   const struct {

@@ -155,6 +155,11 @@ class Statistic {
 template <class Derived>
 class ValuesOf : public Statistic {
  public:
+#if defined(__GNUC__) && !defined(__clang__)
+  // NOTE: GCC 12 vectorizes the copy of a field through the stack, with a
+  // stall on every store it reads back: five times the plain loop's time.
+  [[gnu::optimize("no-tree-vectorize")]]
+#endif
   void values(std::span<const BlockShape> blocks, int* out) const final {
     const auto& self = static_cast<const Derived&>(*this);
     for (std::size_t i = 0; i < blocks.size(); ++i) out[i] = self.Derived::value(blocks[i]);
