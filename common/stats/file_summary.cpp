@@ -168,8 +168,19 @@ void FileSummary::tally(std::span<const BlockShape> blocks) {
   const std::size_t cells = side * side;
   thread_local std::vector<std::uint16_t> table;
   if (table.size() < statistics_.size() * cells) table.assign(statistics_.size() * cells, 0);
+  // Each block's row, and the blocks of each row.
+  thread_local std::vector<std::uint32_t> rowOf;
+  thread_local std::vector<int> values;
+  if (rowOf.size() < blocks.size()) {
+    rowOf.resize(blocks.size());
+    values.resize(blocks.size());
+  }
   std::array<std::uint32_t, tally_limit + 1> byOnes{};
-  for (const BlockShape& b : blocks) ++byOnes[static_cast<std::size_t>(b.ones)];
+  for (std::size_t i = 0; i < blocks.size(); ++i) {
+    const auto k = static_cast<std::size_t>(blocks[i].ones);
+    ++byOnes[k];
+    rowOf[i] = static_cast<std::uint32_t>(k * side);
+  }
   for (std::size_t k = 0; k < side; ++k) {
     if (byOnes[k] == 0) continue;
     Pending& p = pending_[k];
@@ -177,23 +188,19 @@ void FileSummary::tally(std::span<const BlockShape> blocks) {
     p[ones_statistic].add(static_cast<int>(k), byOnes[k]);
     byOnes_[k] += byOnes[k];
   }
-  thread_local std::vector<int> values;
-  if (values.size() < blocks.size()) values.resize(blocks.size());
   try {
     for (std::size_t s = 0; s < statistics_.size(); ++s) {
       if (s == ones_statistic) continue;
       statistics_[s]->values(blocks, values.data());
-      std::uint16_t* t = table.data() + s * cells;
       int least = n_, most = 0;
-      bool fits = true;
       for (std::size_t i = 0; i < blocks.size(); ++i) {
-        const int v = values[i];
-        fits &= static_cast<unsigned>(v) <= static_cast<unsigned>(n_);
-        ++t[static_cast<std::size_t>(blocks[i].ones) * side + static_cast<std::size_t>(fits ? v : 0)];
-        least = std::min(least, v);
-        most = std::max(most, v);
+        least = std::min(least, values[i]);
+        most = std::max(most, values[i]);
       }
+      const bool fits = least >= 0 && most <= n_;
       hard_assert(fits, "fits");
+      std::uint16_t* t = table.data() + s * cells;
+      for (std::size_t i = 0; i < blocks.size(); ++i) ++t[rowOf[i] + static_cast<std::uint32_t>(values[i])];
       for (std::size_t k = 0; k < side; ++k) {
         if (byOnes[k] == 0) continue;
         std::uint16_t* row = t + k * side;
