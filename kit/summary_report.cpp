@@ -366,26 +366,20 @@ int printReport(const SummaryReport& r, const ReportOptions& options, const std:
 }
 
 std::vector<SizesVerdict> acrossSizes(const std::vector<SummaryReport>& reports) {
+  std::vector<int> sizes(reports.size());
+  for (std::size_t i = 0; i < reports.size(); ++i) sizes[i] = reports[i].blockSize;
   std::vector<SizesVerdict> out;
   for (std::size_t t = 0; t < reports.front().tests.size(); ++t) {
+    std::vector<Verdict> verdicts(reports.size());
+    for (std::size_t i = 0; i < reports.size(); ++i) verdicts[i] = judge(reports[i].tests[t].figures);
     SizesVerdict a;
+    static_cast<AcrossSizes&>(a) = lumbra::acrossSizes(verdicts, sizes);
     a.name = reports.front().tests[t].name;
     a.subject = reports.front().tests[t].subject;
-    for (std::size_t i = 0; i < reports.size(); ++i) {
-      const Verdict v = judge(reports[i].tests[t].figures);
-      if (!v.pValue) continue;
-      ++a.judged;
-      if (!a.least.pValue || *v.pValue < *a.least.pValue) {
-        a.least = v;
-        a.blockSize = reports[i].blockSize;
-      }
-    }
     out.push_back(a);
   }
   return out;
 }
-
-double SizesVerdict::adjusted() const { return std::min(1.0, *least.pValue * static_cast<double>(judged)); }
 
 std::string SizesVerdict::adjustedText(int digits) const {
   if (*least.pValue >= std::numeric_limits<double>::min())

@@ -20,6 +20,7 @@
 
 #include "stats/file_summary.h"
 #include "stats/least_p_windows.h"
+#include "stats/sizes_verdict.h"
 #include "stats/whole_file.h"
 
 namespace CLI {
@@ -129,18 +130,11 @@ std::string logPText(const LogProbability& p, int digits);
 // one of several inputs. Throws Failure.
 int printReport(const SummaryReport& r, const ReportOptions& options, const std::string& nothing, bool headed = false);
 
-// A statistic judged at several block sizes: the least of its chi-square
-// p-values and the size it came from, and how many sizes judged it; its
-// p-value over them all is the least times that many (at most 1), which
-// no more often than the chosen rate falls below a rate on random data,
-// whatever ties the sizes have.
-struct SizesVerdict {
+// A statistic judged at several block sizes (see AcrossSizes), with its
+// name and the words of its verdict line.
+struct SizesVerdict : AcrossSizes {
   std::string name;
   std::string subject;
-  std::size_t judged = 0;
-  int blockSize = 0;
-  Verdict least;  // no p-value: no size judged it
-  double adjusted() const;
   // adjusted() as text with `digits` digits, however small.
   std::string adjustedText(int digits) const;
 };

@@ -185,9 +185,11 @@ py::dict statistic(const lumbra::StatisticTest& t) {
   return d;
 }
 
-py::dict testFile(const py::object& path, int n, unsigned threads, const py::object& statistics) {
-  const std::string name = py::str(py::module_::import("os").attr("fsdecode")(path));
-  // A name, a comma list of names, or an iterable of names.
+// A path as the file system takes it (str, bytes or os.PathLike).
+std::string pathOf(const py::object& path) { return py::str(py::module_::import("os").attr("fsdecode")(path)); }
+
+// A name, a comma list of names, or an iterable of names.
+std::vector<std::string> statisticNames(const py::object& statistics) {
   std::vector<std::string> names;
   if (py::isinstance<py::str>(statistics)) {
     std::string list = py::str(statistics);
@@ -199,11 +201,10 @@ py::dict testFile(const py::object& path, int n, unsigned threads, const py::obj
   } else if (!statistics.is_none()) {
     for (const py::handle item : statistics) names.push_back(py::str(item));
   }
-  lumbra::FileTest t;
-  {
-    py::gil_scoped_release release;
-    t = lumbra::test_file(name, n, threads, names);
-  }
+  return names;
+}
+
+py::dict fileTestDict(const lumbra::FileTest& t) {
   py::dict d;
   d["block_size"] = t.block_size;
   d["first_block"] = t.first_block;
@@ -248,6 +249,44 @@ py::dict testFile(const py::object& path, int n, unsigned threads, const py::obj
     rangeLists.append(one);
   }
   d["ranges"] = rangeLists;
+  return d;
+}
+
+py::dict testFile(const py::object& path, int n, unsigned threads, const py::object& statistics) {
+  const std::string name = pathOf(path);
+  const std::vector<std::string> names = statisticNames(statistics);
+  lumbra::FileTest t;
+  {
+    py::gil_scoped_release release;
+    t = lumbra::test_file(name, n, threads, names);
+  }
+  return fileTestDict(t);
+}
+
+py::dict testSizes(const py::object& path, const std::vector<int>& sizes, unsigned threads,
+                   const py::object& statistics) {
+  const std::string name = pathOf(path);
+  const std::vector<std::string> names = statisticNames(statistics);
+  lumbra::SizesTest t;
+  {
+    py::gil_scoped_release release;
+    t = lumbra::test_sizes(name, sizes, threads, names);
+  }
+  py::dict d;
+  d["block_sizes"] = t.block_sizes;
+  py::list summaries;
+  for (const lumbra::FileTest& f : t.summaries) summaries.append(fileTestDict(f));
+  d["summaries"] = summaries;
+  py::dict verdict;
+  for (const auto& [key, v] : t.verdict) {
+    py::dict one;
+    one["p_value"] = v.p_value;
+    one["least_p_value"] = v.least_p_value;
+    one["block_size"] = v.block_size;
+    one["sizes_judged"] = v.sizes_judged;
+    verdict[py::str(key)] = one;
+  }
+  d["verdict"] = verdict;
   return d;
 }
 
@@ -384,6 +423,26 @@ lumbra.InputError (an OSError).
 ...     t = lumbra.test_file(f.name, n=64)
 >>> t['blocks'], t['ones']
 (512, 16384)
+)");
+  m.def("test_sizes", &testSizes, py::arg("path"), py::arg("sizes") = std::vector<int>{64, 256, 1024, 4096},
+        py::arg("threads") = 0, py::arg("statistics") = py::none(),
+        R"(test_sizes(path, sizes=[64, 256, 1024, 4096], threads=0, statistics=None) -> dict
+
+The verdict on a whole file at several block sizes, read once, as
+`lumbra-kit test -n 64,256,1024,4096 --format json` prints it: a dict with
+block_sizes, summaries (each size's dict as test_file gives it, in the order
+asked for) and verdict (by statistic: p_value, its least chi-square p-value
+over the sizes times the sizes that judged it, at most 1; least_p_value;
+block_size, where the least was found; sizes_judged; None where no size
+judged it). statistics as for test_file. Sizes outside 1..4096 or given twice
+raise lumbra.ArgumentError (a ValueError).
+
+>>> import os, tempfile
+>>> with tempfile.NamedTemporaryFile() as f:
+...     _ = f.write(bytes(range(256)) * 16); f.flush()
+...     t = lumbra.test_sizes(f.name, [64, 1024])
+>>> [s['blocks'] for s in t['summaries']], t['verdict']['ones']['sizes_judged']
+([512, 32], 2)
 )");
   m.def(
       "rank",

@@ -90,4 +90,37 @@ LUMBRA_API FileTest test_file(const std::string& path, int n = 1024, unsigned th
 LUMBRA_API FileTest test_file(const std::string& path, int n, unsigned threads,
                               const std::vector<std::string>& statistics);
 
+// One statistic judged at several block sizes: the least of its chi-square
+// p-values over the sizes that judged it (least_p_value, found at
+// block_size), times their number (sizes_judged), at most 1 (p_value). The
+// product falls below a rate no more often than that rate on random data,
+// however the sizes' verdicts are tied. Empty optionals where no size
+// judged it.
+struct SizesVerdict {
+  std::optional<double> p_value;
+  std::optional<double> least_p_value;
+  std::optional<int> block_size;
+  int sizes_judged = 0;
+};
+
+// One file at several block sizes, as lumbra-kit test -n 64,256,1024,4096
+// --format json gives it: each size's FileTest, in the order asked for, and
+// the verdict on each statistic over them all, by name in the order printed.
+struct SizesTest {
+  std::vector<int> block_sizes;
+  std::vector<FileTest> summaries;
+  std::vector<std::pair<std::string, SizesVerdict>> verdict;
+};
+
+// The file is read once for all the sizes, each 1..4096, at least one, none
+// twice (ArgumentError); the statistics are named as for test_file (empty:
+// ones, deviation and runs). A file that cannot be opened or read throws
+// InputError.
+//
+//   lumbra::SizesTest t = lumbra::test_sizes("random.bin", {64, 256, 1024, 4096});
+//   for (const auto& [name, v] : t.verdict)
+//     if (v.p_value && *v.p_value < 1e-4) ...
+LUMBRA_API SizesTest test_sizes(const std::string& path, const std::vector<int>& sizes, unsigned threads = 0,
+                                const std::vector<std::string>& statistics = {});
+
 }  // namespace lumbra

@@ -115,6 +115,19 @@ def test_test_file_is_test_json(kit, random_file):
         assert lumbra.test_file(random_file, n=n, statistics=listed) == want
 
 
+def test_test_sizes_is_test_json_at_several_sizes(kit, random_file):
+    sizes = rng.sample(range(1, 300), rng.randint(1, 3)) + [1024]
+    rng.shuffle(sizes)
+    listed = ",".join(map(str, sizes))
+    for statistics in (None, "all"):
+        extra = ("--statistics", statistics) if statistics else ()
+        (want,) = kit.json_lines("test", "-n", listed, *extra, "--format", "json", random_file)
+        assert lumbra.test_sizes(random_file, sizes, threads=rng.randint(0, 3), statistics=statistics) == want
+    for bad in ([], [64, 64], [0], [4097]):
+        with pytest.raises(lumbra.ArgumentError):
+            lumbra.test_sizes(random_file, bad)
+
+
 def test_rank_and_unrank_against_the_command_line(kit, random_file):
     n = rng.randint(8, 200)
     data = random_file.read_bytes()[:600]
