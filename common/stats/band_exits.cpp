@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -18,12 +20,55 @@ namespace lumbra {
 
 namespace {
 
+// The cells a row pass reads and writes beyond the row: a vector step of n
+// lanes touches up to 2n below cell 0 and n past the last.
+constexpr int row_pad = 32;
+
+// Cells -row_pad .. n + row_pad - 1 of F, all zero, cell 0 on a 64-byte
+// boundary (so that the vector steps read and write whole aligned vectors).
+template <class F>
+class PaddedCells {
+ public:
+  explicit PaddedCells(int n) : mem_(static_cast<std::size_t>(n) + 2 * std::size_t{row_pad} + 64 / sizeof(F)) {
+    void* p = mem_.data() + row_pad;
+    std::size_t space = (mem_.size() - row_pad) * sizeof(F);
+    at_ = static_cast<F*>(std::align(64, sizeof(F), p, space));
+  }
+  PaddedCells(const PaddedCells&) = delete;
+  PaddedCells& operator=(const PaddedCells&) = delete;
+  PaddedCells(PaddedCells&&) noexcept = default;
+  PaddedCells& operator=(PaddedCells&&) noexcept = default;
+  F* data() { return at_; }
+  const F* data() const { return at_; }
+  F& operator[](int j) { return at_[j]; }
+  // The two rows trade places; their cells stay where they are.
+  void swap(PaddedCells& other) noexcept {
+    mem_.swap(other.mem_);
+    std::swap(at_, other.at_);
+  }
+
+ private:
+  std::vector<F> mem_;
+  F* at_ = nullptr;
+};
+
 // One step of the walks that stay inside: dst[j] for j in [lo, hi] from
-// src[j - 1] (a one step) and src[j] (a zero step).
+// src[j - 1] (a one step) and src[j] (a zero step), and zeros beside them
+// (dst[lo - 1], dst[hi + 1]): the band's ends move up by 0 or 1 a step, so
+// the next step reads only [lo - 1, hi + 1], and that is all the clearing
+// the row needs.
+template <class F>
+void stepRowPlain(F* __restrict dst, const F* src, const F* __restrict ow, const F* __restrict zb, F left, F inv,
+                  int lo, int hi) {
+  for (int j = lo; j <= hi; ++j) dst[j] = (src[j - 1] * ow[j] + src[j] * (left + zb[j])) * inv;
+  dst[lo - 1] = F(0);
+  dst[hi + 1] = F(0);
+}
+
 template <class F>
 void stepRow(F* __restrict dst, const F* src, const F* __restrict ow, const F* __restrict zb, F left, F inv, int lo,
              int hi) {
-  for (int j = lo; j <= hi; ++j) dst[j] = (src[j - 1] * ow[j] + src[j] * (left + zb[j])) * inv;
+  stepRowPlain(dst, src, ow, zb, left, inv, lo, hi);
 }
 
 #if defined(__x86_64__)
@@ -41,27 +86,17 @@ __attribute__((target("avx"))) void stepRowAvx(double* __restrict dst, const dou
     _mm256_storeu_pd(dst + j, _mm256_mul_pd(_mm256_add_pd(one, zero), vi));
   }
   for (; j <= hi; ++j) dst[j] = (src[j - 1] * ow[j] + src[j] * (left + zb[j])) * inv;
+  dst[lo - 1] = 0;
+  dst[hi + 1] = 0;
 }
 
-__attribute__((target("avx512f"))) void stepRowAvx512(double* __restrict dst, const double* src,
-                                                      const double* __restrict ow, const double* __restrict zb,
-                                                      double left, double inv, int lo, int hi) {
-  const __m512d vl = _mm512_set1_pd(left), vi = _mm512_set1_pd(inv);
-  int j = lo;
-  for (; j + 7 <= hi; j += 8) {
-    const __m512d one = _mm512_mul_pd(_mm512_loadu_pd(src + j - 1), _mm512_loadu_pd(ow + j));
-    const __m512d zero = _mm512_mul_pd(_mm512_loadu_pd(src + j), _mm512_add_pd(vl, _mm512_loadu_pd(zb + j)));
-    _mm512_storeu_pd(dst + j, _mm512_mul_pd(_mm512_add_pd(one, zero), vi));
-  }
-  if (j <= hi) {
-    // The last one to seven in one masked step.
-    const __mmask8 k = static_cast<__mmask8>((1u << (hi - j + 1)) - 1);
-    const __m512d one = _mm512_mul_pd(_mm512_maskz_loadu_pd(k, src + j - 1), _mm512_maskz_loadu_pd(k, ow + j));
-    const __m512d zero =
-        _mm512_mul_pd(_mm512_maskz_loadu_pd(k, src + j), _mm512_add_pd(vl, _mm512_maskz_loadu_pd(k, zb + j)));
-    _mm512_mask_storeu_pd(dst + j, k, _mm512_mul_pd(_mm512_add_pd(one, zero), vi));
-  }
-}
+// The same in whole aligned vectors of AVX-512 lanes (below, after the
+// lanes' operations).
+struct Doubles;
+struct Floats;
+template <class Lanes, class T>
+__attribute__((target("avx512f"))) void stepRowAligned(T* __restrict dst, const T* src, const T* __restrict ow,
+                                                       const T* __restrict zb, T left, T inv, int lo, int hi);
 
 const bool has_avx = __builtin_cpu_supports("avx");
 const bool has_avx512 = __builtin_cpu_supports("avx512f");
@@ -74,7 +109,7 @@ template <>
 void stepRow<double>(double* __restrict dst, const double* src, const double* __restrict ow,
                      const double* __restrict zb, double left, double inv, int lo, int hi) {
 #if defined(__x86_64__)
-  if (has_avx512) return stepRowAvx512(dst, src, ow, zb, left, inv, lo, hi);
+  if (has_avx512) return stepRowAligned<Doubles>(dst, src, ow, zb, left, inv, lo, hi);
   if (has_avx) return stepRowAvx(dst, src, ow, zb, left, inv, lo, hi);
 #endif
   const __m128d vl = _mm_set1_pd(left), vi = _mm_set1_pd(inv);
@@ -85,6 +120,17 @@ void stepRow<double>(double* __restrict dst, const double* src, const double* __
     _mm_storeu_pd(dst + j, _mm_mul_pd(_mm_add_pd(one, zero), vi));
   }
   if (j == hi) dst[j] = (src[j - 1] * ow[j] + src[j] * (left + zb[j])) * inv;
+  dst[lo - 1] = 0;
+  dst[hi + 1] = 0;
+}
+#endif
+
+#if defined(__x86_64__)
+template <>
+void stepRow<float>(float* __restrict dst, const float* src, const float* __restrict ow, const float* __restrict zb,
+                    float left, float inv, int lo, int hi) {
+  if (has_avx512) return stepRowAligned<Floats>(dst, src, ow, zb, left, inv, lo, hi);
+  stepRowPlain(dst, src, ow, zb, left, inv, lo, hi);
 }
 #endif
 
@@ -109,26 +155,27 @@ void stepRow<double>(double* __restrict dst, const double* src, const double* __
 template <class F>
 void bandExits(int m, int k, const int* widths, int count, F* out, const std::vector<int>& L, BandSide side,
                const int* cuts, F* lost) {
+  const int cells = k + 2;  // j = 0 .. k + 1
   // The weights of a step into j: k - j + 1 ones were left before a one
   // step, and (m - x) + (j - k) zeros before a zero step.
-  std::vector<F> oneWeight(static_cast<std::size_t>(k) + 3), zeroBase(oneWeight.size());
-  for (int j = 0; j <= k + 1; ++j) {
-    oneWeight[static_cast<std::size_t>(j)] = F(k - j + 1);
-    zeroBase[static_cast<std::size_t>(j)] = F(j - k);
+  PaddedCells<F> oneWeight(cells), zeroBase(cells);
+  for (int j = -row_pad; j < cells + row_pad; ++j) {
+    oneWeight[j] = F(k - j + 1);
+    zeroBase[j] = F(j - k);
   }
   struct Band {
     int h, cut = -1, curLo = 0, curHi = 0;  // cut: the open side's bound, -1 none
     F exits = F(0), lost = F(0);
-    std::vector<F> f, g;
+    PaddedCells<F> f, g;
+    explicit Band(int cells) : f(cells), g(cells) {}
   };
-  std::vector<Band> bands(static_cast<std::size_t>(count));
+  std::vector<Band> bands;
+  bands.reserve(static_cast<std::size_t>(count));
   for (int b = 0; b < count; ++b) {
-    Band& band = bands[static_cast<std::size_t>(b)];
+    Band& band = bands.emplace_back(cells);
     band.h = widths[b];
     if (side != BandSide::both && cuts) band.cut = cuts[b];
-    band.f.assign(oneWeight.size(), F(0));
-    band.g.assign(oneWeight.size(), F(0));
-    band.f[1] = F(1);
+    band.f[0] = F(1);
   }
   const F* __restrict ow = oneWeight.data();
   const F* __restrict zb = zeroBase.data();
@@ -146,8 +193,8 @@ void bandExits(int m, int k, const int* widths, int count, F* out, const std::ve
       const int below = side == BandSide::up ? band.cut : band.h, above = side == BandSide::down ? band.cut : band.h;
       const int nlo = below < 0 ? floor : std::max((line - below + 1) >> 1, floor);
       const int nhi = above < 0 ? ceiling : std::min((line + above) >> 1, ceiling);
-      F* src = band.f.data() + 1;  // src[j], zero outside [curLo, curHi]
-      F* __restrict dst = band.g.data() + 1;
+      const F* src = band.f.data();  // src[j], zero outside [curLo, curHi]
+      F* __restrict dst = band.g.data();
       stepRow(dst, src, ow, zb, left, inv, nlo, nhi);
       // What leaves through the open side's cut is summed apart.
       F& under = side == BandSide::up ? band.lost : band.exits;
@@ -165,11 +212,6 @@ void bandExits(int m, int k, const int* widths, int count, F* out, const std::ve
         for (int j = band.curLo; j <= leftEnd; ++j) leave(j);
         for (int j = rightStart; j <= band.curHi; ++j) leave(j);
       }
-      // NOTE: the band's ends move up by 0 or 1 a step, so the next step
-      // reads only [nlo - 1, nhi]: a zero on either side of the new row is
-      // all the clearing the row needs, not a pass over the old one.
-      dst[nlo - 1] = F(0);
-      dst[nhi + 1] = F(0);
       band.f.swap(band.g);
       band.curLo = nlo;
       band.curHi = nhi;
@@ -302,6 +344,51 @@ struct Floats {
     return _mm512_castsi512_ps(_mm512_maskz_alignr_epi32(0xffff, _mm512_castps_si512(b), _mm512_castps_si512(a), 1));
   }
 };
+
+// Cells a .. a + n - 1 of the row step below, the lanes outside keep
+// cleared; `before` holds cells a - n .. a - 1, and then a .. a + n - 1.
+template <class Lanes>
+LUMBRA_AVX512 __attribute__((always_inline)) inline void stepAligned(
+    typename Lanes::T* __restrict dst, const typename Lanes::T* src, const typename Lanes::T* __restrict ow,
+    const typename Lanes::T* __restrict zb, typename Lanes::V vl, typename Lanes::V vi, int a, __mmask16 keep,
+    typename Lanes::V& before) {
+  using V = typename Lanes::V;
+  const V here = Lanes::loadu(src + a);
+  const V one = Lanes::mul(Lanes::below(before, here), Lanes::loadu(ow + a));
+  const V zero = Lanes::mul(here, Lanes::add(vl, Lanes::loadu(zb + a)));
+  Lanes::store(dst + a, Lanes::maskzMul(keep, Lanes::add(one, zero), vi));
+  before = here;
+}
+
+// stepRow in whole aligned vectors, from the one holding lo - 1 to the one
+// holding hi + 1, the lanes outside [lo, hi] cleared: the same roundings
+// on the same numbers, so the same row. The rows and weights are aligned
+// to 64 bytes at cell 0 with row_pad cells on either side (PaddedCells);
+// the cells one below come from two aligned vectors by a lane align.
+// NOTE: measured on one-sided bands at m = 4096 (rows of some 200 cells),
+// the unaligned form (four loads a vector, src[j - 1] straddling two of
+// the last row's stores, split stores) took 1.3 times as long.
+template <class Lanes, class T>
+LUMBRA_AVX512 void stepRowAligned(T* __restrict dst, const T* src, const T* __restrict ow, const T* __restrict zb,
+                                  T left, T inv, int lo, int hi) {
+  static_assert(std::is_same_v<T, typename Lanes::T>);
+  using V = typename Lanes::V;
+  constexpr int n = Lanes::lanes;
+  static_assert(row_pad >= 2 * n);
+  const V vl = Lanes::set1(left), vi = Lanes::set1(inv);
+  const int first = (lo - 1) & -n, last = (hi + 1) & -n;
+  // The lanes of [lo, hi] in the first and the last vector (lo - first is
+  // 1 to n, hi + 1 - last 0 to n - 1).
+  const unsigned fromLo = ~((1u << (lo - first)) - 1), toHi = (1u << (hi + 1 - last)) - 1;
+  V before = Lanes::loadu(src + first - n);
+  if (first == last) {
+    stepAligned<Lanes>(dst, src, ow, zb, vl, vi, first, static_cast<__mmask16>(fromLo & toHi), before);
+    return;
+  }
+  stepAligned<Lanes>(dst, src, ow, zb, vl, vi, first, static_cast<__mmask16>(fromLo), before);
+  for (int a = first + n; a < last; a += n) stepAligned<Lanes>(dst, src, ow, zb, vl, vi, a, 0xffff, before);
+  stepAligned<Lanes>(dst, src, ow, zb, vl, vi, last, static_cast<__mmask16>(toHi), before);
+}
 
 // One step of a band's row in registers, row[1 .. NV] holding cells lo' ..
 // (row[0] and row[NV + 1] zero), to the row of cells lo .. lo + w - 1, lo
@@ -474,9 +561,54 @@ void fastBandExits(int m, int k, const int* h, int count, double* out, const std
 #endif
 }
 
+namespace {
+
+#if defined(__SSE2__)
+// While it lives, results below the normal range are zero (and read as
+// zero): the float pass of a one-sided band reaches cells far from the
+// line, whose chances fall through the floats' subnormal range, and the
+// processor's slow path there costs more than the pass.
+class FlushToZero {
+ public:
+  FlushToZero() : saved_(_mm_getcsr()) { _mm_setcsr(saved_ | 0x8040u); }  // flush to zero, denormals are zero
+  ~FlushToZero() { _mm_setcsr(saved_); }
+  FlushToZero(const FlushToZero&) = delete;
+  FlushToZero& operator=(const FlushToZero&) = delete;
+
+ private:
+  unsigned saved_;
+};
+#else
+struct FlushToZero {};
+#endif
+
+// sideExits in float, for the search's decisions: within bandExitError(m,
+// 2^-24) of each tail plus 1e-30, as the float pass in registers. Each
+// band is cut where the walks cut off are about 2^-34 of its tail, and
+// measured to be below 2^-30 of it (else it goes again uncut): far inside
+// the float's own bound. What the flush to zero drops is below 2^-126 a
+// rounding, some 7e7 of them at the most (m, k <= 4096): below 1e-30.
+void roughSideExits(int m, int k, const int* h, int count, double* out, const std::vector<int>& line,
+                    BandSide side) {
+  const double spread = 4.0 * k * (m - k) / m;
+  std::vector<int> cuts(static_cast<std::size_t>(count));
+  std::vector<float> got(cuts.size()), lost(cuts.size());
+  for (int b = 0; b < count; ++b)
+    cuts[static_cast<std::size_t>(b)] = std::min(m, static_cast<int>(std::sqrt(static_cast<double>(h[b]) * h[b] + 12 * spread)) + 2);
+  const FlushToZero flush;
+  bandExits<float>(m, k, h, count, got.data(), line, side, cuts.data(), lost.data());
+  for (int b = 0; b < count; ++b) {
+    const auto i = static_cast<std::size_t>(b);
+    if (!(lost[i] <= 0x1p-30f * got[i])) bandExits<float>(m, k, h + b, 1, &got[i], line, side);
+    out[b] = got[i];
+  }
+}
+
+}  // namespace
+
 void approxBandExits(int m, int k, const int* h, int count, double* out, const std::vector<int>& line,
                      BandSide side) {
-  if (side != BandSide::both) return sideExits(m, k, h, count, out, line, side);
+  if (side != BandSide::both) return roughSideExits(m, k, h, count, out, line, side);
 #if defined(__x86_64__)
   exitsInRegisters<Floats>(m, k, h, count, line, out);
 #else

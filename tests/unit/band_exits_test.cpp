@@ -76,4 +76,52 @@ TEST(BandExitsTest, PassesAgreeWithTheCountsAndTheReference) {
   }
 }
 
+// The one-sided passes (a band bounded only over the line, or only under
+// it) against the exact tail for every band of every (m, k) with m <= 40,
+// and on random (m, k, h) up to m = 4096 against the uncut pass in long
+// double (its plain row step, not the vector one): the double within its
+// bound and the cut's, the float within its own.
+TEST(BandExitsTest, OneSidedPassesAgreeWithTheCountsAndTheLongDoublePass) {
+  const auto check = [](int m, int k, int h, lumbra::BandSide side, long double tail) {
+    SCOPED_TRACE("m " + std::to_string(m) + " k " + std::to_string(k) + " h " + std::to_string(h) +
+                 (side == lumbra::BandSide::up ? " up" : " down"));
+    std::vector<int> line;
+    lumbra::centerLinePoints(m, k, line);
+    double fast = 0, rough = 0;
+    lumbra::fastBandExits(m, k, &h, 1, &fast, line, side);
+    lumbra::approxBandExits(m, k, &h, 1, &rough, line, side);
+    // The reference's own error (long double, or double where a tool runs
+    // long double as double) on top.
+    const auto t = static_cast<double>(tail);
+    const double own = lumbra::bandExitError(m, 0x1p-53);
+    EXPECT_LE(std::fabs(fast - t), t * (2 * own + lumbra::side_exit_error) + 1e-300);
+    EXPECT_LE(std::fabs(rough - t), t * (lumbra::bandExitError(m, 0x1p-24) + own) + 1e-30);
+  };
+  for (const lumbra::BandSide side : {lumbra::BandSide::up, lumbra::BandSide::down}) {
+    for (int m = 1; m <= 40; ++m)
+      for (int k = 0; k <= m; ++k) {
+        const lumbra::WidestDeviation widest = lumbra::widestDeviation(m, k);
+        const auto most = side == lumbra::BandSide::up ? widest.up : widest.down;
+        for (int h = 1; h < most; ++h) {
+          Mpz inside, all;
+          if (side == lumbra::BandSide::up) lumbra::countWalksBetween(inside.get(), m, k, m, h, 1);
+          else lumbra::countWalksBetween(inside.get(), m, k, h, m, 1);
+          mpz_bin_uiui(all.get(), static_cast<unsigned long>(m), static_cast<unsigned long>(k));
+          check(m, k, h, side, (mpz_get_d(all.get()) - mpz_get_d(inside.get())) / mpz_get_d(all.get()));
+        }
+      }
+    std::mt19937 rng(side == lumbra::BandSide::up ? 21 : 22);
+    for (int round = 0; round < 12; ++round) {
+      const int m = 65 + static_cast<int>(rng() % 4032);
+      const int k = 1 + static_cast<int>(rng() % static_cast<unsigned>(m - 1));
+      const int h = 1 + static_cast<int>(rng() % 80);
+      std::vector<int> line;
+      lumbra::centerLinePoints(m, k, line);
+      long double reference = 0;
+      lumbra::bandExits<long double>(m, k, &h, 1, &reference, line, side);
+      if (reference > 0) check(m, k, h, side, reference);
+    }
+  }
+}
+
 }  // namespace
