@@ -206,6 +206,37 @@ void LongestRunLaw::weigh() {
   weightError_ = runPairError(m_) + 4 * unit * 1.01;
 }
 
+namespace {
+
+// The b factors of a term, for every lane x: next[x] times (N - i + 1 -
+// parts[x]) / (N - i) for i = 0 .. factors - 1, 1 / (N - i) read from over.
+// The same roundings in any lanes (two products, no sum to fuse them with).
+inline void scaleTermsOf(double* __restrict next, const double* __restrict parts, std::size_t count,
+                         const double* __restrict over, int top, int factors) {
+  for (int i = 0; i < factors; ++i) {
+    const double o = over[top - i], t = top - i + 1;
+    for (std::size_t x = 0; x < count; ++x) next[x] *= (t - parts[x]) * o;
+  }
+}
+
+#if defined(__x86_64__)
+__attribute__((target("avx512f"))) void scaleTermsWide(double* __restrict next, const double* __restrict parts,
+                                                        std::size_t count, const double* __restrict over, int top,
+                                                        int factors) {
+  scaleTermsOf(next, parts, count, over, top, factors);
+}
+const bool has_avx512 = __builtin_cpu_supports("avx512f");
+#endif
+
+void scaleTerms(double* next, const double* parts, std::size_t count, const double* over, int top, int factors) {
+#if defined(__x86_64__)
+  if (has_avx512) return scaleTermsWide(next, parts, count, over, top, factors);
+#endif
+  scaleTermsOf(next, parts, count, over, top, factors);
+}
+
+}  // namespace
+
 void LongestRunLaw::compositionTails(int n, int from, int to, int l, std::vector<double>& g,
                                      std::vector<double>& error) const {
   const int b = l - 1;  // the longest part allowed
@@ -231,18 +262,17 @@ void LongestRunLaw::compositionTails(int n, int from, int to, int l, std::vector
       lanes.push_back({a});
     }
   }
-  std::vector<double> next(lanes.size());
+  std::vector<double> next(lanes.size()), parts(lanes.size());  // parts[x]: lanes[x].a, apart for the inner loop
   // t_j = C(a, j) C(N_j, a - 1) / C(n - 1, a - 1), N_j = n - j b - 1, each
   // from the one before: a division and a product, then b factors of three
   // roundings (1 / N from the table, its product with the numerator, the
   // running product).
   for (int j = 0, nj = n - 1; !lanes.empty(); ++j, nj -= b) {
-    for (std::size_t i = 0; i < lanes.size(); ++i)
+    for (std::size_t i = 0; i < lanes.size(); ++i) {
       next[i] = lanes[i].t * (static_cast<double>(lanes[i].a - j) / (j + 1));
-    for (int i = 0; i < std::min(b, nj + 1); ++i) {
-      const double over = inverse[static_cast<std::size_t>(nj - i)], top = nj - i + 1;
-      for (std::size_t x = 0; x < lanes.size(); ++x) next[x] *= (top - lanes[x].a) * over;
+      parts[i] = lanes[i].a;
     }
+    scaleTerms(next.data(), parts.data(), lanes.size(), inverse.data(), nj, std::min(b, nj + 1));
     const double roundings = static_cast<double>(j + 1) * (3.0 * b + 2) + j + 2;
     std::size_t kept = 0;
     for (std::size_t x = 0; x < lanes.size(); ++x) {
@@ -259,13 +289,15 @@ void LongestRunLaw::compositionTails(int n, int from, int to, int l, std::vector
       else if (!(term >= 0x1p-1000)) rest = 0x1p-999;
       else if (j >= 1 && term < lane.t && term <= 0x1p-60 * std::abs(lane.sum)) rest = term;
       if (rest < 0) {
-        lane.sum += (j % 2 == 0) ? term : -term;
-        lane.absSum += term;
-        lane.t = term;
-        if (lane.absSum < 0x1p40) {
-          lanes[kept++] = lane;
+        // NOTE: the lane kept is written whole from registers: updated in
+        // place and then copied, it was read back while its stores were on
+        // their way, a stall each (half of this loop's time).
+        const Lane stepped{lane.a, term, lane.sum + ((j % 2 == 0) ? term : -term), lane.absSum + term};
+        if (stepped.absSum < 0x1p40) {
+          lanes[kept++] = stepped;
           continue;
         }
+        lane = stepped;
       }
       double& out = g[static_cast<std::size_t>(lane.a - from)];
       double& err = error[static_cast<std::size_t>(lane.a - from)];
