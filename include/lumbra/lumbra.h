@@ -3,7 +3,7 @@
 //   laws.h       a block's p-values, as doubles and exact fractions
 //   rank.h       a block's index in its triangle, and back
 //   blocks.h     the statistics of every block of a byte string
-//   test_file.h  the verdict on a whole file
+//   test_file.h  the verdict on a whole file, at one block size or several
 //   shape.h      any bytes as balanced words in a band, and back
 //   smirnov.h    the two-sample Smirnov test with its exact p-value
 //   bignat.h     big numbers and fractions; error.h the exceptions;
