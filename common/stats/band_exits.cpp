@@ -365,9 +365,10 @@ LUMBRA_AVX512 __attribute__((always_inline)) inline void stepAligned(
 // on the same numbers, so the same row. The rows and weights are aligned
 // to 64 bytes at cell 0 with row_pad cells on either side (PaddedCells);
 // the cells one below come from two aligned vectors by a lane align.
-// NOTE: measured on one-sided bands at m = 4096 (rows of some 200 cells),
-// the unaligned form (four loads a vector, src[j - 1] straddling two of
-// the last row's stores, split stores) took 1.3 times as long.
+// NOTE: measured on the one-sided laws at m = 4096 (rows of some 200
+// cells), the unaligned form (four loads a vector, src[j - 1] straddling
+// two of the last row's stores, split stores) made a law take 1.25 times
+// as long.
 template <class Lanes, class T>
 LUMBRA_AVX512 void stepRowAligned(T* __restrict dst, const T* src, const T* __restrict ow, const T* __restrict zb,
                                   T left, T inv, int lo, int hi) {
