@@ -107,10 +107,9 @@ int testSizes(const TestArgs& a, const std::string& file, bool several) {
 
 // The statistics --statistics names ("all": every one), or why not.
 std::span<const Statistic* const> statisticsOption(const std::string& list) {
-  std::string unknown;
-  const auto chosen = lumbra::namedStatistics(commaList(list), unknown);
-  if (chosen.empty())
-    throw UsageError("--statistics: no statistic '" + unknown + "' (there are " + statisticNames() + ", or all)");
+  std::string why;
+  const auto chosen = lumbra::namedStatistics(commaList(list), why);
+  if (chosen.empty()) throw UsageError("--statistics: " + why);
   return chosen;
 }
 

@@ -57,10 +57,9 @@ class File {
 
 // The statistics named (empty: the default ones), or ArgumentError.
 std::span<const Statistic* const> chosen(const std::vector<std::string>& names) {
-  std::string unknown;
-  const auto statistics = names.empty() ? summaryStatistics() : namedStatistics(names, unknown);
-  if (statistics.empty())
-    throw ArgumentError("statistics: no statistic '" + unknown + "' (there are " + statisticNames() + ", or all)");
+  std::string why;
+  const auto statistics = names.empty() ? summaryStatistics() : namedStatistics(names, why);
+  if (statistics.empty()) throw ArgumentError("statistics: " + why);
   return statistics;
 }
 

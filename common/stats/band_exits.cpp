@@ -229,19 +229,37 @@ template void bandExits<double>(int, int, const int*, int, double*, const std::v
 template void bandExits<long double>(int, int, const int*, int, long double*, const std::vector<int>&, BandSide,
                                      const int*, long double*);
 
-void sideExits(int m, int k, const int* h, int count, double* out, const std::vector<int>& line, BandSide side) {
-  // The walk falls more than c under the line (rises over it) with a chance
-  // of about exp(-2 c^2 / spread), the bridge's: a cut at c^2 = h^2 + 21.5
-  // spread loses about 2^-62 of the tail. Whatever it loses is measured and
-  // must be below 2^-53 of the tail, else the band goes again uncut.
+namespace {
+
+// The tails of one-sided bands in F, each cut on its open side where the
+// walks beyond the cut are about e^(-2 reach) of its tail, and passed again
+// uncut where what the cut lost is not below `loses` of the tail. The walk
+// falls more than c under the line (rises over it) with a chance of about
+// exp(-2 c^2 / spread), the bridge's: the cut is at c^2 = h^2 + reach
+// spread.
+template <class F>
+void cutSideExits(int m, int k, const int* h, int count, double* out, const std::vector<int>& line, BandSide side,
+                  double reach, F loses) {
   const double spread = 4.0 * k * (m - k) / m;
   std::vector<int> cuts(static_cast<std::size_t>(count));
-  std::vector<double> lost(cuts.size());
+  std::vector<F> got(cuts.size()), lost(cuts.size());
   for (int b = 0; b < count; ++b)
-    cuts[static_cast<std::size_t>(b)] = std::min(m, static_cast<int>(std::sqrt(static_cast<double>(h[b]) * h[b] + 21.5 * spread)) + 2);
-  bandExits<double>(m, k, h, count, out, line, side, cuts.data(), lost.data());
-  for (int b = 0; b < count; ++b)
-    if (!(lost[static_cast<std::size_t>(b)] <= 0x1p-53 * out[b])) bandExits<double>(m, k, h + b, 1, out + b, line, side);
+    cuts[static_cast<std::size_t>(b)] =
+        std::min(m, static_cast<int>(std::sqrt(static_cast<double>(h[b]) * h[b] + reach * spread)) + 2);
+  bandExits<F>(m, k, h, count, got.data(), line, side, cuts.data(), lost.data());
+  for (int b = 0; b < count; ++b) {
+    const auto i = static_cast<std::size_t>(b);
+    if (!(lost[i] <= loses * got[i])) bandExits<F>(m, k, h + b, 1, &got[i], line, side);
+    out[b] = got[i];
+  }
+}
+
+}  // namespace
+
+void sideExits(int m, int k, const int* h, int count, double* out, const std::vector<int>& line, BandSide side) {
+  // A cut at 21.5 spreads loses about 2^-62 of the tail; it must lose less
+  // than 2^-53.
+  cutSideExits<double>(m, k, h, count, out, line, side, 21.5, 0x1p-53);
 }
 
 double bandExitError(int m, double u) {
@@ -591,18 +609,8 @@ struct FlushToZero {};
 // rounding, some 7e7 of them at the most (m, k <= 4096): below 1e-30.
 void roughSideExits(int m, int k, const int* h, int count, double* out, const std::vector<int>& line,
                     BandSide side) {
-  const double spread = 4.0 * k * (m - k) / m;
-  std::vector<int> cuts(static_cast<std::size_t>(count));
-  std::vector<float> got(cuts.size()), lost(cuts.size());
-  for (int b = 0; b < count; ++b)
-    cuts[static_cast<std::size_t>(b)] = std::min(m, static_cast<int>(std::sqrt(static_cast<double>(h[b]) * h[b] + 12 * spread)) + 2);
   const FlushToZero flush;
-  bandExits<float>(m, k, h, count, got.data(), line, side, cuts.data(), lost.data());
-  for (int b = 0; b < count; ++b) {
-    const auto i = static_cast<std::size_t>(b);
-    if (!(lost[i] <= 0x1p-30f * got[i])) bandExits<float>(m, k, h + b, 1, &got[i], line, side);
-    out[b] = got[i];
-  }
+  cutSideExits<float>(m, k, h, count, out, line, side, 12, 0x1p-30f);
 }
 
 }  // namespace

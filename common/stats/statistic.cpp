@@ -148,7 +148,7 @@ std::span<const Statistic* const> chosenStatistics(unsigned chosen) {
   return lists[chosen & ((1u << all.size()) - 1)];
 }
 
-std::span<const Statistic* const> namedStatistics(std::span<const std::string> names, std::string& unknown) {
+std::span<const Statistic* const> namedStatistics(std::span<const std::string> names, std::string& why) {
   const auto all = allStatistics();
   unsigned chosen = 0;
   for (const std::string& name : names) {
@@ -159,21 +159,17 @@ std::span<const Statistic* const> namedStatistics(std::span<const std::string> n
     std::size_t i = 0;
     while (i < all.size() && all[i]->name() != name) ++i;
     if (i == all.size()) {
-      unknown = name;
+      why = "no statistic '" + name + "' (there are ";
+      for (const Statistic* s : all) {
+        why += s->name();
+        why += ", ";
+      }
+      why += "or all)";
       return {};
     }
     chosen |= 1u << i;
   }
   return chosenStatistics(chosen);
-}
-
-std::string statisticNames() {
-  std::string names;
-  for (const Statistic* s : allStatistics()) {
-    if (!names.empty()) names += ", ";
-    names += s->name();
-  }
-  return names;
 }
 
 bool readsLongestRun(std::span<const Statistic* const> statistics) {

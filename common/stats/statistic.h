@@ -189,11 +189,9 @@ std::span<const Statistic* const> chosenStatistics(unsigned chosen);
 
 // The statistics of a list of names (each a name() of allStatistics(), or
 // "all" for every one) as chosenStatistics() gives them; for a name that no
-// statistic has, that name in `unknown` and an empty list.
-std::span<const Statistic* const> namedStatistics(std::span<const std::string> names, std::string& unknown);
-
-// Every statistic's name, as "ones, deviation, runs, ...", for messages.
-std::string statisticNames();
+// statistic has, an empty list and why in `why` ("no statistic 'NAME'
+// (there are ones, deviation, ..., or all)").
+std::span<const Statistic* const> namedStatistics(std::span<const std::string> names, std::string& why);
 
 // Whether any of `statistics` reads a block's longest run, which a
 // BlockMeter measures only when asked (block_meter.h).
