@@ -132,7 +132,7 @@ void blocksOf(const BlocksArgs& a, Input& in, PValueTexts& texts, Output& out, c
     ++index;
   };
   ScanOptions scan = a.scan;
-  scan.longestRuns = false;  // no column of it
+  scan.reads = 0;  // no column of the others
   scanBlocks(in, a.n, scan, [&](const MeasuredRun& r) {
     for (std::size_t i = 0; i < r.blocks.size(); ++i) record(r.length(i), r.blocks[i]);
   });

@@ -48,7 +48,7 @@ int testFile(const TestArgs& a, const std::string& file, bool several) {
   const bool drawn = !a.report.plot.empty() || !a.report.plotDir.empty();
   LeastPWindows where(a.scan.firstBlock);
   ScanOptions scan = a.scan;
-  scan.longestRuns = readsLongestRun(a.statistics);
+  scan.reads = blockReads(a.statistics);
   const int size[] = {a.n};
   scan.digests = summaryDigests(size, a.statistics);
   scanBlocks(in, a.n, scan, [&](const MeasuredRun& r) {
@@ -79,7 +79,7 @@ int testSizes(const TestArgs& a, const std::string& file, bool several) {
   std::vector<FileSummary> summaries;
   for (int n : a.sizes) summaries.emplace_back(n, 0, a.statistics);
   ScanOptions scan = a.scan;
-  scan.longestRuns = readsLongestRun(a.statistics);
+  scan.reads = blockReads(a.statistics);
   scan.digests = summaryDigests(a.sizes, a.statistics);
   scanSizes(in, a.sizes, scan, [&](std::size_t i, const MeasuredRun& r) {
     summaries[i].add(r);

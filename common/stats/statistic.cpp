@@ -6,10 +6,13 @@
 #include <vector>
 
 #include "count/mpz.h"
+#include "stats/block_rank.h"
 #include "stats/deviation_side_law.h"
+#include "stats/linear_complexity.h"
 #include "stats/longest_run_law.h"
 #include "stats/runs_law.h"
 #include "stats/walk_statistics.h"
+#include "stats/word_collisions.h"
 
 namespace lumbra {
 
@@ -123,6 +126,7 @@ std::span<const Statistic* const> allStatistics() {
   static const Statistic* const list[] = {
       &onesStatistic(),         &deviationStatistic(),   &runsStatistic(),
       &longestRunStatistic(),   &deviationUpStatistic(), &deviationDownStatistic(),
+      &rankStatistic(),         &linearComplexityStatistic(), &collisionsStatistic(),
   };
   return list;
 }
@@ -139,7 +143,7 @@ std::span<const Statistic* const> summaryStatistics() {
 std::span<const Statistic* const> chosenStatistics(unsigned chosen) {
   const auto all = allStatistics();
   static const auto lists = [all] {
-    std::array<std::vector<const Statistic*>, std::size_t{1} << 6> made;
+    std::array<std::vector<const Statistic*>, std::size_t{1} << 9> made;
     for (unsigned c = 0; c < made.size(); ++c)
       for (std::size_t i = 0; i < all.size(); ++i)
         if (i < 2 || ((c >> i) & 1u) != 0) made[c].push_back(all[i]);
@@ -172,8 +176,10 @@ std::span<const Statistic* const> namedStatistics(std::span<const std::string> n
   return chosenStatistics(chosen);
 }
 
-bool readsLongestRun(std::span<const Statistic* const> statistics) {
-  return std::find(statistics.begin(), statistics.end(), &longestRunStatistic()) != statistics.end();
+unsigned blockReads(std::span<const Statistic* const> statistics) {
+  unsigned reads = 0;
+  for (const Statistic* s : statistics) reads |= s->reads();
+  return reads;
 }
 
 StatisticLaw& StatisticLaws::law(std::size_t s, int m, int k) {
