@@ -49,7 +49,7 @@ class CollisionsStatistic final : public ValuesOf<CollisionsStatistic> {
     return "the repeated values among the block's words of t bits, t by the block's size (11 for 1024 bits) "
            "(too many: outputs that lie on few planes)";
   }
-  std::string_view subject() const override { return "the repeated words of the block"; }
+  std::string_view subject() const override { return "the number of repeated words of the block"; }
   bool givenOnes() const override { return false; }
   unsigned reads() const override { return reads_collisions; }
   int value(const BlockShape& block) const override { return block.collisions; }
