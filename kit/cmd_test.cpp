@@ -151,7 +151,13 @@ void addTestCommand(CLI::App& app, int& status) {
       "arrangement of the bits given their balance) and the runs (the number of runs of equal\n"
       "bits given the balance, two-sided: too few, bits that stick; too many, bits that\n"
       "alternate); --statistics adds the longest run of equal bits and the walk's rise over\n"
-      "and fall under its center line (each one-sided, given the balance). For each:\n"
+      "and fall under its center line (each one-sided, given the balance), and three that read\n"
+      "the bits as words, each given the block's length alone: rank (the block as rows of 32\n"
+      "bits, 64 from 4096 bits, at most as many rows as columns, the bits past them unread; its\n"
+      "rank over GF(2), a low rank extreme), linear_complexity (the shortest linear feedback\n"
+      "shift register that makes the bits, two-sided about half the length) and collisions (the\n"
+      "repeated values among the block's words of t bits, t the least with at most 5 expected:\n"
+      "5 for 64 bits, 11 for 1024, 14 for 4096; too many extreme). For each:\n"
       "  passing   the blocks whose p-value is at least 0.01, against its exact expectation (the\n"
       "            sum over the blocks of the probability to pass, since the p-values are\n"
       "            discrete), its standard deviation and the z-score;\n"
@@ -171,7 +177,8 @@ void addTestCommand(CLI::App& app, int& status) {
   addBlockSizesOption(*cmd, args->sizes);
   cmd->add_option("--statistics", args->statisticNames,
                   "The statistics to judge, by name: ones, deviation (always judged), runs, longest_run,\n"
-                  "deviation_up, deviation_down; or all (default ones,deviation,runs)")
+                  "deviation_up, deviation_down, rank, linear_complexity, collisions; or all\n"
+                  "(default ones,deviation,runs)")
       ->type_name("LIST");
   addReportOptions(*cmd, args->report, true);
   addScanOptions(*cmd, args->scan);

@@ -84,8 +84,9 @@ struct FileTest {
 LUMBRA_API FileTest test_file(const std::string& path, int n = 1024, unsigned threads = 0);
 
 // The same, judging the statistics named as test --statistics does: ones
-// and deviation always, and those of runs, longest_run, deviation_up and
-// deviation_down named ("all": every one). A name no statistic has throws
+// and deviation always, and those of runs, longest_run, deviation_up,
+// deviation_down, rank, linear_complexity and collisions named ("all":
+// every one). A name no statistic has throws
 // ArgumentError ("statistics: no statistic 'NAME' (there are ...)").
 LUMBRA_API FileTest test_file(const std::string& path, int n, unsigned threads,
                               const std::vector<std::string>& statistics);
