@@ -105,14 +105,6 @@ int testSizes(const TestArgs& a, const std::string& file, bool several) {
   return printSizes(reports, a.report, in.name() + " is empty", several);
 }
 
-// The statistics --statistics names ("all": every one), or why not.
-std::span<const Statistic* const> statisticsOption(const std::string& list) {
-  std::string why;
-  const auto chosen = lumbra::namedStatistics(commaList(list), why);
-  if (chosen.empty()) throw UsageError("--statistics: " + why);
-  return chosen;
-}
-
 // Each file in turn; the status is the worst of theirs (a failure stops the
 // run, after the summaries of the files before it).
 int runTest(const TestArgs& a) {
