@@ -407,19 +407,19 @@ std::uint64_t loadWords(const unsigned char* bytes, int m, std::uint64_t* words)
 
 }  // namespace
 
-void BlockMeter::readWords(const std::uint64_t* words, int m, BlockShape& s) {
-  if (reads_ & reads_rank) s.rank = blockRank(words, m);
-  if (reads_ & reads_complexity) s.complexity = linearComplexity(words, m, scratch_);
-  if (reads_ & reads_collisions) s.collisions = wordCollisions(words, m, seen_);
+void BlockMeter::readWords(const std::uint64_t* words, int m, BlockShape& s, unsigned reads) {
+  if (reads & reads_rank) s.rank = blockRank(words, m);
+  if (reads & reads_complexity) s.complexity = linearComplexity(words, m, scratch_);
+  if (reads & reads_collisions) s.collisions = wordCollisions(words, m, seen_);
 }
 
 // The bits go into 64-bit words, first bit on top, and are counted there.
-void BlockMeter::countBits(const unsigned char* bytes, int m, BlockShape& s) {
+void BlockMeter::countBits(const unsigned char* bytes, int m, BlockShape& s, unsigned wordReads) {
   const int count = (m + 63) / 64;
   std::uint64_t* words = words_.data();
   std::uint64_t* same = words + count;
   const std::uint64_t valid = loadWords(bytes, m, words);
-  if (reads_ & reads_of_words) readWords(words, m, s);
+  if (wordReads != 0) readWords(words, m, s, wordReads);
   int ones = 0, flips = 0;
   s.firstBit = static_cast<int>(words[0] >> 63);
   s.lastBit = static_cast<int>((words[count - 1] >> (63 - (m - 1) % 64)) & 1u);
@@ -469,13 +469,18 @@ BlockShape BlockMeter::shape(const unsigned char* bytes, int bit, int m) {
       for (int i = 0; i < m; ++i)
         words[static_cast<std::size_t>(i) / 64] |=
             std::uint64_t{(bytes[(bit + i) / 8] >> (7 - (bit + i) % 8)) & 1u} << (63 - i % 64);
-      readWords(words.data(), m, s);
+      readWords(words.data(), m, s, reads_ & reads_of_words);
     }
     return s;
   }
+  return shapeOf(bytes, bit, reads_ & reads_of_words);
+}
+
+BlockShape BlockMeter::shapeOf(const unsigned char* bytes, int bit, unsigned wordReads) {
+  const int m = n_;
   bytes = aligned(bytes, bit, m);
   BlockShape s{};
-  countBits(bytes, m, s);
+  countBits(bytes, m, s, wordReads);
   int hi = 0, lo = 0;
   extremes(bytes, s.ones, hi, lo);
   s.up = hi;
@@ -484,19 +489,28 @@ BlockShape BlockMeter::shape(const unsigned char* bytes, int bit, int m) {
 }
 
 void BlockMeter::shapes(const unsigned char* bytes, std::size_t count, BlockShape* out) {
+  // Blocks of whole bytes have their ranks worked out several at once, in
+  // vector lanes, after their shapes.
+  const bool rankLanes = (reads_ & reads_rank) != 0 && n_ % 8 == 0;
+  const unsigned wordReads = reads_ & reads_of_words & (rankLanes ? ~unsigned{reads_rank} : ~0u);
   std::size_t i = 0;
   if ((reads_ & reads_longest_run) == 0 && laneSize(n_)) {
     i = measureLanes(bytes, n_, count, out);
-    if (reads_ & reads_of_words)
+    if (wordReads != 0)
       for (std::size_t j = 0; j < i; ++j) {
         const std::uint64_t bit = j * static_cast<std::uint64_t>(n_);  // whole bytes: n is 64, 128 or 256
         loadWords(bytes + bit / 8, n_, words_.data());
-        readWords(words_.data(), n_, out[j]);
+        readWords(words_.data(), n_, out[j], wordReads);
       }
   }
   for (; i < count; ++i) {
     const std::uint64_t bit = i * static_cast<std::uint64_t>(n_);
-    out[i] = shape(bytes + bit / 8, static_cast<int>(bit % 8), n_);
+    out[i] = shapeOf(bytes + bit / 8, static_cast<int>(bit % 8), wordReads);
+  }
+  if (!rankLanes) return;
+  for (std::size_t j = blockRanks(bytes, n_, count, out); j < count; ++j) {
+    loadWords(bytes + j * static_cast<std::size_t>(n_) / 8, n_, words_.data());
+    out[j].rank = blockRank(words_.data(), n_);
   }
 }
 

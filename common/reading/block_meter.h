@@ -102,10 +102,12 @@ class BlockMeter {
   void extremes(const unsigned char* bytes, int k, int& hi, int& lo);
   // Of a block of m bits at bit 0: its ones, end bits and runs of equal
   // bits into s (all but the walk).
-  void countBits(const unsigned char* bytes, int m, BlockShape& s);
-  // Of the block of m bits in words (first bit on top): what reads_ asks of
-  // its words, into s.
-  void readWords(const std::uint64_t* words, int m, BlockShape& s);
+  void countBits(const unsigned char* bytes, int m, BlockShape& s, unsigned wordReads);
+  // Of the block of m bits in words (first bit on top): what `reads` (of
+  // reads_of_words) asks of its words, into s.
+  void readWords(const std::uint64_t* words, int m, BlockShape& s, unsigned reads);
+  // shape() of a block of the meter's size, reading `wordReads` of its words.
+  BlockShape shapeOf(const unsigned char* bytes, int bit, unsigned wordReads);
 
   int n_;
   std::size_t budget_;

@@ -23,6 +23,7 @@
 // masked exclusive or, with no branch on the data.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "stats/statistic.h"
@@ -36,6 +37,14 @@ int rankRows(int m);
 // The rank of the matrix of the block of m bits (1..4096) in words[0,
 // (m + 63) / 64), first bit on top of words[0].
 int blockRank(const std::uint64_t* words, int m);
+
+// The ranks of count blocks of n bits (n a multiple of 8), one after the
+// other from bytes, into out[i].rank, several blocks at once, one to a
+// vector lane (the elimination above, each lane its own block): in groups
+// of 16 (8 for n = 4096), so only the first whole groups, whose number of
+// blocks it returns. (A row is read as 4 or 8 bytes in the processor's
+// order: a permutation of the columns, which keeps the rank.)
+std::size_t blockRanks(const unsigned char* bytes, int n, std::size_t count, BlockShape* out);
 
 // The law of the rank of a matrix of fair bits, r rows of c bits (0 <= r,
 // 1 <= c <= 64, rc <= 4096), and that of blocks of m bits (1..4096). Throws
