@@ -22,7 +22,7 @@ namespace {
 
 struct TestArgs {
   std::vector<int> sizes;
-  std::string statisticNames = "ones,deviation,runs";
+  std::string statisticNames = "ones,deviation,runs,rank";
   std::span<const Statistic* const> statistics = summaryStatistics();
   int n = default_block_size;  // the one size, when one is given
   std::vector<std::string> files;
@@ -138,18 +138,19 @@ void addTestCommand(CLI::App& app, int& status) {
   auto args = std::make_shared<TestArgs>();
   CLI::App* cmd = app.add_subcommand("test", "The verdict on a whole file: do its blocks look random?");
   cmd->description(
-      "Cuts FILE into blocks of N bits as `blocks` does and judges the file by three statistics\n"
+      "Cuts FILE into blocks of N bits as `blocks` does and judges the file by four statistics\n"
       "of its blocks: the ones (p_ones, the balance of the bits), the deviation (p_deviation, the\n"
-      "arrangement of the bits given their balance) and the runs (the number of runs of equal\n"
+      "arrangement of the bits given their balance), the runs (the number of runs of equal\n"
       "bits given the balance, two-sided: too few, bits that stick; too many, bits that\n"
-      "alternate); --statistics adds the longest run of equal bits and the walk's rise over\n"
-      "and fall under its center line (each one-sided, given the balance), and three that read\n"
-      "the bits as words, each given the block's length alone: rank (the block as rows of 32\n"
-      "bits, 64 from 4096 bits, at most as many rows as columns, the bits past them unread; its\n"
-      "rank over GF(2), a low rank extreme), linear_complexity (the shortest linear feedback\n"
-      "shift register that makes the bits, two-sided about half the length) and collisions (the\n"
-      "repeated values among the block's words of t bits, t the least with at most 5 expected:\n"
-      "5 for 64 bits, 11 for 1024, 14 for 4096; too many extreme). For each:\n"
+      "alternate) and the rank (the block as rows of 32 bits, 64 from 4096 bits, at most as\n"
+      "many rows as columns, the bits past them unread: its rank over GF(2) given the block's\n"
+      "length, a low rank extreme; a linear generator gives every block full rank);\n"
+      "--statistics adds the longest run of equal bits and the walk's rise over and fall under\n"
+      "its center line (each one-sided, given the balance), linear_complexity (the shortest\n"
+      "linear feedback shift register that makes the bits, two-sided about half the length) and\n"
+      "collisions (the repeated values among the block's words of t bits, t the least with at\n"
+      "most 5 expected: 5 for 64 bits, 11 for 1024, 14 for 4096; too many extreme), each of the\n"
+      "last two given the block's length alone. For each:\n"
       "  passing   the blocks whose p-value is at least 0.01, against its exact expectation (the\n"
       "            sum over the blocks of the probability to pass, since the p-values are\n"
       "            discrete), its standard deviation and the z-score;\n"
@@ -170,7 +171,7 @@ void addTestCommand(CLI::App& app, int& status) {
   cmd->add_option("--statistics", args->statisticNames,
                   "The statistics to judge, by name: ones, deviation (always judged), runs, longest_run,\n"
                   "deviation_up, deviation_down, rank, linear_complexity, collisions; or all\n"
-                  "(default ones,deviation,runs)")
+                  "(default ones,deviation,runs,rank)")
       ->type_name("LIST");
   addReportOptions(*cmd, args->report, true);
   addScanOptions(*cmd, args->scan);

@@ -181,9 +181,9 @@ std::span<const Statistic* const> blockStatistics();
 // (statistic.cpp).
 std::span<const Statistic* const> allStatistics();
 
-// The statistics a summary judges unless asked for others: ones, deviation
-// and runs. The laws of the others cost several times as much
-// (docs/statistics.md), so they are judged on request.
+// The statistics a summary judges unless asked for others: ones, deviation,
+// runs and rank. The others cost several times as much, in their laws or
+// in their measure (docs/statistics.md), so they are judged on request.
 std::span<const Statistic* const> summaryStatistics();
 
 // The statistics of allStatistics() whose bits are set in `chosen` (bit i:
