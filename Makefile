@@ -92,8 +92,19 @@ build-strict: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMBRA_WERROR=ON >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 
+# Then the unit tests and the command-line cases again under each lower
+# processor level this machine has (LUMBRA_ISA), so that every kernel is
+# checked against the same expected bytes as the one in use.
+ISA_LEVELS ?= plain sse2 avx2 avx512
 test-plain: build-strict
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	@top=$$(env -u LUMBRA_ISA ./$(BUILD)/lumbra-kit --version | sed -n 's/^isa: //p'); \
+	for level in $(ISA_LEVELS); do \
+	  [ "$$level" = "$$top" ] && break; \
+	  LUMBRA_ISA=$$level ./$(BUILD)/lumbra-kit --version >/dev/null 2>&1 || continue; \
+	  echo "== LUMBRA_ISA=$$level"; \
+	  LUMBRA_ISA=$$level ctest --test-dir $(BUILD) -L 'unit|threads|cli' --output-on-failure -j $(JOBS) || exit 1; \
+	done
 
 test-sanitize: deps
 	@cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DLUMBRA_SANITIZE=ON -DLUMBRA_WERROR=ON >/dev/null

@@ -11,6 +11,7 @@
 
 #include "count/binomial_size.h"
 #include "count/limb_rows.h"
+#include "exec/processor.h"
 #include "kova/hard_assert.h"
 
 #if defined(__x86_64__)
@@ -358,9 +359,7 @@ __attribute__((target("avx512f"))) void stepWider(const Step& s) {
 
 // 8: AVX-512, 4: AVX2 with FMA, 1: neither.
 int stepWidth() {
-  static const int width = __builtin_cpu_supports("avx512f")                                    ? 8
-                           : __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? 4
-                                                                                              : 1;
+  static const int width = hasCpu(cpu_avx512f) ? 8 : hasCpu(cpu_avx2 | cpu_fma) ? 4 : 1;
   return width;
 }
 
@@ -368,7 +367,7 @@ int stepWidth() {
 // double-word arithmetic (the exits, the steps without vectors) runs on it
 // rather than on the library's function.
 bool hasFma() {
-  static const bool fma = __builtin_cpu_supports("fma");
+  static const bool fma = hasCpu(cpu_fma);
   return fma;
 }
 #endif

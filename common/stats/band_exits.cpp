@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "exec/processor.h"
+
 #if defined(__x86_64__)
 #include <immintrin.h>
 #elif defined(__SSE2__)
@@ -98,8 +100,9 @@ template <class Lanes, class T>
 __attribute__((target("avx512f"))) void stepRowAligned(T* __restrict dst, const T* src, const T* __restrict ow,
                                                        const T* __restrict zb, T left, T inv, int lo, int hi);
 
-const bool has_avx = __builtin_cpu_supports("avx");
-const bool has_avx512 = __builtin_cpu_supports("avx512f");
+const bool has_sse2 = hasCpu(cpu_sse2);
+const bool has_avx = hasCpu(cpu_avx);
+const bool has_avx512 = hasCpu(cpu_avx512f);
 
 #endif
 
@@ -111,6 +114,7 @@ void stepRow<double>(double* __restrict dst, const double* src, const double* __
 #if defined(__x86_64__)
   if (has_avx512) return stepRowAligned<Doubles>(dst, src, ow, zb, left, inv, lo, hi);
   if (has_avx) return stepRowAvx(dst, src, ow, zb, left, inv, lo, hi);
+  if (!has_sse2) return stepRowPlain(dst, src, ow, zb, left, inv, lo, hi);
 #endif
   const __m128d vl = _mm_set1_pd(left), vi = _mm_set1_pd(inv);
   int j = lo;

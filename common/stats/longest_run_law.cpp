@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "exec/processor.h"
 #include "kova/hard_assert.h"
 #include "stats/runs_law.h"
 
@@ -225,7 +226,7 @@ __attribute__((target("avx512f"))) void scaleTermsWide(double* __restrict next, 
                                                         int factors) {
   scaleTermsOf(next, parts, count, over, top, factors);
 }
-const bool has_avx512 = __builtin_cpu_supports("avx512f");
+const bool has_avx512 = hasCpu(cpu_avx512f);
 #endif
 
 void scaleTerms(double* next, const double* parts, std::size_t count, const double* over, int top, int factors) {
