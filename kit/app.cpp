@@ -121,7 +121,7 @@ int runCommandLine(int argc, char** argv) {
   app.fallthrough(false);
 
   int status = status_ok;
-  for (AddCommand add : allCommands()) add(app, status);
+  for (const Command& command : allCommands()) command.add(app, status);
 
   // help COMMAND: the subcommand's own --help, to stdout.
   std::string topic;

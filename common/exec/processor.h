@@ -13,9 +13,9 @@
 // there so that each path can be checked against the others on one machine.
 //
 // LUMBRA_ISA with a name not above, or a level the processor lacks, is an
-// error that isaError() describes; the front ends refuse to run with it
-// (the kit with status 2). Until then the features are those of the highest
-// level the processor has, so nothing here throws.
+// error that isaError() describes; lumbra-kit refuses to run with it
+// (status 2). Elsewhere the features are then those of the highest level
+// the processor has, so nothing here throws.
 #pragma once
 
 #include <string>
