@@ -61,7 +61,7 @@ TEST(KitCommandsTest, TheListNamesWhatEachEntryAddsAndTheDocumentsNameTheList) {
   const std::string man = readSource("docs/man/lumbra-kit.1.in");
   EXPECT_EQ(firstGroups(between(man, ".SH SYNOPSIS", ".SH DESCRIPTION"), R"(\n\.B lumbra-kit ([a-z]+))"), withHelp)
       << "docs/man/lumbra-kit.1.in, SYNOPSIS";
-  EXPECT_EQ(firstGroups(between(man, ".SH COMMANDS", ".SH OPTIONS"), R"(\n\.TP\n\.BI? "?([a-z]+))"), withHelp)
+  EXPECT_EQ(firstGroups(between(man, ".SH COMMANDS", ".SH OPTIONS"), R"(\n\.TP\n\.B[IR]? "?([a-z]+))"), withHelp)
       << "docs/man/lumbra-kit.1.in, COMMANDS";
 }
 
