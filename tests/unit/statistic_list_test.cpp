@@ -1,7 +1,8 @@
 // The places outside the code that name the statistics (the man page, the
 // completion, the documents, the library's and the Python module's
 // comments) against the one list, allStatistics(): each names every
-// statistic of the list, in its order, and nothing else. (The kit's help
+// statistic of the list, in its order, and nothing else (the table of
+// docs/statistics.md with what each measures, as measures() says). (The kit's help
 // makes its list from allStatistics() itself.)
 #include <gtest/gtest.h>
 
@@ -80,6 +81,19 @@ TEST(StatisticListTest, EveryPlaceThatNamesTheStatisticsNamesTheList) {
                     R"(\*\*([a-z_]+)\*\*)"),
             names())
       << "docs/statistics.md";
+  // The table of docs/statistics.md: a row for each, with what it measures
+  // and what its law is given.
+  {
+    std::vector<std::string> want;
+    for (const lumbra::Statistic* s : lumbra::allStatistics())
+      want.push_back("| `" + std::string(s->name()) + "` | " + std::string(s->measures()) + " | " +
+                     (s->givenOnes() ? "m and k" : "m") + " |");
+    EXPECT_EQ(matches(between("docs/statistics.md", "| statistic | what it measures | its law is given |\n|---|---|---|\n",
+                              "\n\n"),
+                      R"((\|[^\n]*\|))"),
+              want)
+        << "docs/statistics.md, the table of statistics";
+  }
   // The comment of the library's test_file.
   EXPECT_EQ(matches(between("include/lumbra/test_file.h", "as test --statistics does: ", " named ("), R"(([a-z_]+))",
                     {"and", "always", "those", "of"}),
