@@ -14,7 +14,7 @@
 #include "exec/processor.h"
 #include "kova/hard_assert.h"
 
-#if defined(__x86_64__)
+#if defined(LUMBRA_X86_64)
 #include <immintrin.h>
 #endif
 
@@ -260,7 +260,7 @@ void stepPlain(const Step& s) {
   }
 }
 
-#if defined(__x86_64__)
+#if defined(LUMBRA_X86_64)
 #define LUMBRA_WIDE __attribute__((target("avx2,fma"), always_inline)) inline
 
 // fastTwoSum, four at a time: returns the sum, lo gets its error.
@@ -373,7 +373,7 @@ bool hasFma() {
 #endif
 
 void step(const Step& s, BandKernel kernel) {
-#if defined(__x86_64__)
+#if defined(LUMBRA_X86_64)
   const int width = kernel == BandKernel::plain ? 1 : stepWidth();
   if (width == 8) return stepWider(s);
   if (width == 4) return stepWide(s);
@@ -385,7 +385,7 @@ void step(const Step& s, BandKernel kernel) {
 // Runs pass.body() with the fused multiply-add as an instruction where the
 // processor has one (the same operations, correctly rounded either way, so
 // the same bytes).
-#if defined(__x86_64__)
+#if defined(LUMBRA_X86_64)
 template <class Pass>
 __attribute__((target("fma"), flatten)) void runWithFma(Pass& pass) {
   pass.body();
@@ -394,7 +394,7 @@ __attribute__((target("fma"), flatten)) void runWithFma(Pass& pass) {
 
 template <class Pass>
 void runPass(Pass& pass) {
-#if defined(__x86_64__)
+#if defined(LUMBRA_X86_64)
   if (pass.kernel != BandKernel::plain && hasFma()) return runWithFma(pass);
 #endif
   pass.body();

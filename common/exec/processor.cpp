@@ -24,7 +24,7 @@ constexpr unsigned uses(IsaLevel level) { return level == IsaLevel::avx512 ? ~0u
 
 unsigned processorHas() {
   unsigned has = 0;
-#if defined(__x86_64__)
+#if defined(LUMBRA_X86_64)
   __builtin_cpu_init();
   // NOTE: __builtin_cpu_supports takes a literal name, hence one line each.
   has |= __builtin_cpu_supports("sse2") ? cpu_sse2 : 0u;
@@ -72,7 +72,11 @@ const InUse& inUse() {
     }
     const auto level = static_cast<IsaLevel>(i);
     if (level > u.level) {
+#if defined(LUMBRA_NO_INTRINSICS)
+      u.error = "LUMBRA_ISA: this build has no " + std::string(name) + " (it has";
+#else
       u.error = "LUMBRA_ISA: this processor has no " + std::string(name) + " (it has";
+#endif
       for (std::size_t l = 0; l <= static_cast<std::size_t>(u.level); ++l)
         u.error += std::string(l == 0 ? " " : ", ") + std::string(level_names[l]);
       u.error += ")";

@@ -18,6 +18,16 @@
 // the processor has, so nothing here throws.
 #pragma once
 
+// The kernels in assembly and intrinsics are compiled where these are
+// defined; a build with LUMBRA_NO_INTRINSICS (the CMake option of that
+// name) has the C++ of every kernel alone, whose level is plain.
+#if defined(__x86_64__) && !defined(LUMBRA_NO_INTRINSICS)
+#define LUMBRA_X86_64 1
+#endif
+#if defined(__SSE2__) && !defined(LUMBRA_NO_INTRINSICS)
+#define LUMBRA_SSE2 1
+#endif
+
 #include <string>
 #include <string_view>
 
@@ -52,7 +62,8 @@ std::string_view isaName(IsaLevel level);
 
 // Why LUMBRA_ISA cannot be had ("LUMBRA_ISA: no level 'x' (there are plain,
 // sse2, avx2, avx512)" or "LUMBRA_ISA: this processor has no avx512 (it has
-// plain, sse2, avx2)"), or empty when it can.
+// plain, sse2, avx2)"; "this build" for one without intrinsics), or empty
+// when it can.
 const std::string& isaError();
 
 }  // namespace lumbra

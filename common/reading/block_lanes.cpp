@@ -5,13 +5,13 @@
 #include "exec/processor.h"
 #include "kova/hard_assert.h"
 
-#if defined(__x86_64__)
+#if defined(LUMBRA_X86_64)
 #include <immintrin.h>
 #endif
 
 namespace lumbra {
 
-#if defined(__x86_64__)
+#if defined(LUMBRA_X86_64)
 
 // NOTE: GCC 12's AVX-512 intrinsics start many results from an undefined
 // vector, which it then warns of as uninitialized where they are inlined.

@@ -11,10 +11,10 @@
 #include "reading/block_lanes.h"
 #include "exec/processor.h"
 
-#if defined(__SSE2__)
+#if defined(LUMBRA_SSE2)
 #include <emmintrin.h>
 #endif
-#if defined(__x86_64__)
+#if defined(LUMBRA_X86_64)
 #include <immintrin.h>
 #endif
 
@@ -60,7 +60,7 @@ int count_ones(const unsigned char* p, int bytes) {
   return ones;
 }
 
-#if defined(__SSE2__)
+#if defined(LUMBRA_SSE2)
 const bool has_sse2 = hasCpu(cpu_sse2);
 
 // Widens hi to the greatest of the eight lanes of his and lo to the least of
@@ -78,7 +78,7 @@ inline void foldLanes(__m128i his, __m128i los, int& hi, int& lo) {
 }
 #endif
 
-#if defined(__x86_64__)
+#if defined(LUMBRA_X86_64)
 #define LUMBRA_AVX512_BITS __attribute__((target("avx2,avx512f,avx512bw,avx512vbmi,avx512bitalg,popcnt")))
 
 const bool has_avx512_bits =
@@ -230,13 +230,13 @@ void BlockMeter::extremes(const unsigned char* bytes, int k, int& hi, int& lo) {
   int w = 0;
   hi = 0, lo = 0;
   int j = 0;
-#if defined(__x86_64__)
+#if defined(LUMBRA_X86_64)
   if (has_avx512_bits && whole >= 16) {
     w = wordExtremes(bytes, whole / 8, l, hi, lo);
     j = whole / 8 * 8;
   }
 #endif
-#if defined(__SSE2__)
+#if defined(LUMBRA_SSE2)
   if (has_sse2) {
     // The walk before the byte rides in every lane of vw.
     // NOTE: two bytes a round, with their own extremes, so that the rounds

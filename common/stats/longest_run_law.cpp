@@ -220,7 +220,7 @@ inline void scaleTermsOf(double* __restrict next, const double* __restrict parts
   }
 }
 
-#if defined(__x86_64__)
+#if defined(LUMBRA_X86_64)
 __attribute__((target("avx512f"))) void scaleTermsWide(double* __restrict next, const double* __restrict parts,
                                                         std::size_t count, const double* __restrict over, int top,
                                                         int factors) {
@@ -230,7 +230,7 @@ const bool has_avx512 = hasCpu(cpu_avx512f);
 #endif
 
 void scaleTerms(double* next, const double* parts, std::size_t count, const double* over, int top, int factors) {
-#if defined(__x86_64__)
+#if defined(LUMBRA_X86_64)
   if (has_avx512) return scaleTermsWide(next, parts, count, over, top, factors);
 #endif
   scaleTermsOf(next, parts, count, over, top, factors);
