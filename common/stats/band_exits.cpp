@@ -602,7 +602,10 @@ class FlushToZero {
   unsigned saved_;
 };
 #else
-struct FlushToZero {};
+// Nothing to set without SSE2: subnormals are kept, at their cost.
+struct FlushToZero {
+  FlushToZero() {}
+};
 #endif
 
 // sideExits in float, for the search's decisions: within bandExitError(m,
