@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "exec/processor.h"
 #include "kova/hard_assert.h"
 #include "stats/counted_law.h"
 
@@ -87,11 +88,11 @@ template <class Row>
   return i;
 }
 
-std::size_t ranksPlain(const unsigned char* bytes, int n, std::size_t count, BlockShape* out) {
+#if defined(LUMBRA_X86_64)
+std::size_t ranksSse2(const unsigned char* bytes, int n, std::size_t count, BlockShape* out) {
   return n == 4096 ? ranksIn<std::uint64_t>(bytes, n, count, out) : ranksIn<std::uint32_t>(bytes, n, count, out);
 }
 
-#if defined(__x86_64__)
 __attribute__((target("avx2"))) std::size_t ranksAvx2(const unsigned char* bytes, int n, std::size_t count,
                                                        BlockShape* out) {
   return n == 4096 ? ranksIn<std::uint64_t>(bytes, n, count, out) : ranksIn<std::uint32_t>(bytes, n, count, out);
@@ -102,20 +103,26 @@ __attribute__((target("avx512f"))) std::size_t ranksAvx512(const unsigned char* 
   return n == 4096 ? ranksIn<std::uint64_t>(bytes, n, count, out) : ranksIn<std::uint32_t>(bytes, n, count, out);
 }
 
-// NOTE: the widest vectors the processor has: the lanes of a group are
-// one register at AVX-512, two at AVX2, four without.
-const auto ranks_kernel = __builtin_cpu_supports("avx512f") ? ranksAvx512
-                          : __builtin_cpu_supports("avx2")  ? ranksAvx2
-                                                            : ranksPlain;
-#else
-const auto ranks_kernel = ranksPlain;
+// NOTE: the widest vectors in use: the lanes of a group are one register
+// at AVX-512, two at AVX2, four at SSE2; at the plain level none, and the
+// meter eliminates one block at a time.
+using RanksKernel = std::size_t (*)(const unsigned char*, int, std::size_t, BlockShape*);
+const RanksKernel ranks_kernel = hasCpu(cpu_avx512f) ? ranksAvx512
+                                 : hasCpu(cpu_avx2)  ? ranksAvx2
+                                 : hasCpu(cpu_sse2)  ? ranksSse2
+                                                     : nullptr;
 #endif
 
 }  // namespace
 
 std::size_t blockRanks(const unsigned char* bytes, int n, std::size_t count, BlockShape* out) {
   hard_assert(n >= 1 && n <= 4096 && n % 8 == 0, "n>=1&&n<=4096&&n%8==0");
-  return ranks_kernel(bytes, n, count, out);
+#if defined(LUMBRA_X86_64)
+  if (ranks_kernel != nullptr) return ranks_kernel(bytes, n, count, out);
+#else
+  (void)bytes, (void)count, (void)out;
+#endif
+  return 0;
 }
 
 namespace {

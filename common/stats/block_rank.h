@@ -42,7 +42,7 @@ int blockRank(const std::uint64_t* words, int m);
 // other from bytes, into out[i].rank, several blocks at once, one to a
 // vector lane (the elimination above, each lane its own block): in groups
 // of 16 (8 for n = 4096), so only the first whole groups, whose number of
-// blocks it returns. (A row is read as 4 or 8 bytes in the processor's
+// blocks it returns (none at the plain processor level, exec/processor.h). (A row is read as 4 or 8 bytes in the processor's
 // order: a permutation of the columns, which keeps the rank.)
 std::size_t blockRanks(const unsigned char* bytes, int n, std::size_t count, BlockShape* out);
 

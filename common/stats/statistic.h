@@ -169,16 +169,16 @@ class ValuesOf : public Statistic {
   }
 };
 
-// The statistics with a law given (m, k) besides the ones and the
-// deviation: runs, longest_run, deviation_up, deviation_down, in that
-// order. Each lives as long as the program.
+// The statistics of allStatistics() after the ones and the deviation, in
+// that order. Each lives as long as the program.
 std::span<const Statistic* const> blockStatistics();
 
 // Every statistic a summary of blocks can judge, in the order it prints
 // them: ones, deviation, then blockStatistics(), then those given m alone
 // that read the block's bits as words: rank, linear_complexity,
 // collisions. A new statistic is one unit and one line of this list
-// (statistic.cpp).
+// (statistic.cpp); what else names the statistics (help, man page,
+// completion, documents) is checked against it.
 std::span<const Statistic* const> allStatistics();
 
 // The statistics a summary judges unless asked for others: ones, deviation,
