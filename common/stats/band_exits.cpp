@@ -306,11 +306,13 @@ constexpr std::array<std::uint16_t, 2 * widest_in_registers + 1> liveLanes() {
 
 // A mask register read straight from memory, `offset` bytes from p: the
 // intrinsics go through a general register, and the move from there takes
-// a slot of the port the aligns need.
+// a slot of the port the aligns need. The word read is the asm's memory
+// operand, so the compiler knows what it reads whatever the table is.
 template <int offset>
 LUMBRA_AVX512 inline __mmask16 loadMask(const std::uint16_t* p) {
+  static_assert(offset % 2 == 0, "a mask is a whole word of the table");
   __mmask16 mask;
-  asm("kmovw %c1(%2), %0" : "=k"(mask) : "i"(offset), "r"(p));
+  asm("kmovw %1, %0" : "=k"(mask) : "m"(p[offset / 2]));
   return mask;
 }
 

@@ -5,8 +5,10 @@
 #include <cmath>
 #include <exception>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 #include <utility>
 
 #include "stats/calibrated_chi_square.h"
@@ -68,8 +70,12 @@ bool FileSummary::sameStatistics(const StatisticLaws& laws) const {
 }
 
 void FileSummary::ValueCounts::add(int v, std::uint64_t blocks) {
+  const int end = first + static_cast<int>(counts.size());
   if (counts.empty()) {
     first = v;
+  } else if ((v < first && end - v > dense_span) || (v >= end && v + 1 - first > dense_span)) {
+    outside[v] += blocks;
+    return;
   } else if (v < first) {
     counts.insert(counts.begin(), static_cast<std::size_t>(first - v), 0);
     first = v;
@@ -77,6 +83,20 @@ void FileSummary::ValueCounts::add(int v, std::uint64_t blocks) {
   const auto i = static_cast<std::size_t>(v - first);
   if (counts.size() <= i) counts.resize(i + 1, 0);
   counts[i] += blocks;
+}
+
+template <class F>
+void FileSummary::ValueCounts::forEach(F f) const {
+  auto o = outside.begin();
+  for (; o != outside.end() && o->first < first; ++o) f(o->first, o->second);
+  for (std::size_t i = 0; i < counts.size(); ++i)
+    if (counts[i] != 0) f(first + static_cast<int>(i), counts[i]);
+  for (; o != outside.end(); ++o) f(o->first, o->second);
+}
+
+void FileSummary::ValueCounts::clear() {
+  counts.clear();
+  outside.clear();
 }
 
 FileSummary::Pending& FileSummary::pendingOf(int m, int k) {
@@ -232,7 +252,7 @@ void FileSummary::restart(std::uint64_t firstBlock) {
   std::fill(byOnes_.begin(), byOnes_.end(), 0);
   shorter_.clear();
   for (Pending& p : pending_)
-    for (ValueCounts& cell : p) cell.counts.clear();
+    for (ValueCounts& cell : p) cell.clear();
   pendingShorter_.clear();
   settled_ = true;
 }
@@ -272,9 +292,7 @@ void FileSummary::merge(const FileSummary& next) {
   auto addCells = [&](const Pending& from, int m, int k) {
     Pending& to = pendingOf(m, k);
     for (std::size_t s = 0; s < from.size(); ++s) {
-      const ValueCounts& cell = from[s];
-      for (std::size_t i = 0; i < cell.counts.size(); ++i)
-        if (cell.counts[i] != 0) to[s].add(cell.first + static_cast<int>(i), cell.counts[i]);
+      from[s].forEach([&](int v, std::uint64_t blocks) { to[s].add(v, blocks); });
     }
   };
   for (std::size_t k = 0; k < next.pending_.size(); ++k)
@@ -433,6 +451,20 @@ std::vector<double> FileSummary::deviationsExpected(StatisticLaws& laws) const {
   return e;
 }
 
+LawsCost FileSummary::lawsCost(bool histogram) const {
+  LawsCost total;
+  std::set<std::tuple<std::size_t, int, int>> seen;
+  for (std::size_t s = 0; s < statistics_.size(); ++s) {
+    if (!held_[s]) continue;
+    const Statistic& statistic = *statistics_[s];
+    const auto add = [&](int m, int k) {
+      if (seen.insert({s, m, statistic.lawOnes(m, k)}).second) addLaw(total, lawCost(statistic, m, histogram));
+    };
+    forEachShape([&](int m, int k, std::uint64_t) { add(m, k); });
+  }
+  return total;
+}
+
 void FileSummary::settle(StatisticLaws& laws, unsigned threads, bool histogram,
                          const std::function<void(std::size_t, std::size_t)>& progress) {
   hard_assert(sameStatistics(laws), "sameStatistics(laws)");
@@ -490,13 +522,10 @@ void FileSummary::settle(StatisticLaws& laws, unsigned threads, bool histogram,
           t.law->passingProbability();
           t.law->binProbabilities();
           for (const ValueCounts* cell : t.cells)
-            for (std::size_t c = 0; c < cell->counts.size(); ++c) {
-              const std::uint64_t blocks = cell->counts[c];
-              if (blocks == 0) continue;
-              const int v = cell->first + static_cast<int>(c);
+            cell->forEach([&](int v, std::uint64_t blocks) {
               if (t.law->passing(v)) t.passing += blocks;
               t.bins[static_cast<std::size_t>(t.law->bin(v))] += blocks;
-            }
+            });
           t.law->release();
           ++done;
           if (caller && progress) progress(done, tasks.size());
