@@ -46,6 +46,8 @@ std::vector<std::pair<const char*, std::function<void()>>> entryPoints(const std
   std::string bits(4096, '0');
   for (std::size_t i = 0; i < bits.size(); i += 3) bits[i] = '1';
   const std::vector<double> x(3000, 1.5), y(2000, 2.5);
+  std::ifstream in(file, std::ios::binary);
+  const std::vector<unsigned char> data((std::istreambuf_iterator<char>(in)), {});
   return {
       {"count", [] { (void)lumbra::count(200000, 100000, 60, {}); }},
       {"binomial (refused)", [] { (void)lumbra::binomial(2147483646, 1073741823); }},
@@ -56,12 +58,7 @@ std::vector<std::pair<const char*, std::function<void()>>> entryPoints(const std
       {"p_deviation_exact", [] { (void)lumbra::p_deviation_exact(4096, 2048, 70); }},
       {"to_double", [] { (void)lumbra::to_double(lumbra::p_ones_exact(4096, 100)); }},
       {"BigNat", [] { (void)lumbra::BigNat::from_string(std::string(20000, '7')).to_string(); }},
-      {"block_stats",
-       [file] {
-         std::ifstream in(file, std::ios::binary);
-         const std::vector<unsigned char> data((std::istreambuf_iterator<char>(in)), {});
-         (void)lumbra::block_stats(data, 4096);
-       }},
+      {"block_stats", [data] { (void)lumbra::block_stats(data, 4096); }},
       {"rank", [bits] { (void)lumbra::rank(bits); }},
       {"unrank", [] { (void)lumbra::unrank(4096, 2048, 100, lumbra::BigNat(123456789)); }},
       {"shape_info", [] { (void)lumbra::shape_info(1024, 16); }},
@@ -109,7 +106,9 @@ TEST(GuardTest, EveryEntryPointReturnsOrThrowsUnderAnyMemoryLimit) {
       int status = 0;
       ASSERT_EQ(::waitpid(child, &status, 0), child);
       EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
-      if (WIFEXITED(status)) EXPECT_EQ(WEXITSTATUS(status), 0) << "std::bad_alloc left the library";
+      if (WIFEXITED(status)) {
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "std::bad_alloc left the library";
+      }
     }
   }
   fs::remove(file);
