@@ -14,6 +14,7 @@
 #include "commands.h"
 #include "decimal.h"
 #include "stats/distribution.h"
+#include "stats/laws_cost.h"
 #include "input.h"
 #include "options.h"
 #include "output.h"
@@ -28,14 +29,25 @@ struct BlocksArgs {
   std::string format;
   std::vector<std::string> files;
   ScanOptions scan;
+  long long maxSeconds = -1;  // -1: no limit
 };
 
 // The texts of p_ones and p_deviation, each made once per (m, k) and
 // (m, k, d): a file has few of them, and their blocks many. Those of the
 // block size are found by index, those of the shorter last block by key.
+//
+// A p_deviation whose double cannot be rounded to six digits for sure is
+// counted exactly: a band of d rows of C(m, k)-sized integers, m d limb
+// additions of m / 64 limbs. A crafted file meets one far deviation for
+// every k (the k ones first), some 2000 such counts at m = 4096: each is
+// estimated before it is made and the run refused once their sum passes
+// maxSeconds (< 0: never). The texts of deviations of 256 or more are kept
+// by key, not in the rows by k, which a block of each k would stretch to
+// d + 1 texts each.
 class PValueTexts {
  public:
-  explicit PValueTexts(int n) : n_(n), ones_(static_cast<std::size_t>(n) + 1), deviation_(ones_.size()) {}
+  PValueTexts(int n, long long maxSeconds)
+      : n_(n), maxSeconds_(maxSeconds), ones_(static_cast<std::size_t>(n) + 1), deviation_(ones_.size()) {}
 
   const std::string& ones(int m, int k) {
     std::string& t = m == n_ ? ones_[static_cast<std::size_t>(k)] : other_[key(m, k, -1)];
@@ -50,7 +62,7 @@ class PValueTexts {
 
   const std::string& deviation(int m, int k, int d) {
     std::string* t;
-    if (m == n_) {
+    if (m == n_ && d < dense_deviations) {
       std::vector<std::string>& byD = deviation_[static_cast<std::size_t>(k)];
       if (byD.size() <= static_cast<std::size_t>(d)) byD.resize(static_cast<std::size_t>(d) + 1);
       t = &byD[static_cast<std::size_t>(d)];
@@ -64,17 +76,31 @@ class PValueTexts {
       if (fast) {
         *t = *fast;
       } else {
+        spent_ += exactSeconds(m, d);
+        if (maxSeconds_ >= 0 && spent_ > static_cast<double>(maxSeconds_))
+          throw Failure("the exact p-values of the blocks would take about " + durationText(spent_) +
+                        " so far, more than --max-seconds " + std::to_string(maxSeconds_));
         Mpz num, den;
         law.tailCount(num.get(), den.get(), d);
         *t = ratioText(num.get(), den.get());
       }
+      law.release();  // its center line: a file of many (m, k) would keep one each
     }
     return *t;
   }
 
  private:
   static std::tuple<int, int, int> key(int m, int k, int d) { return {m, k, d}; }
+  static constexpr int dense_deviations = 256;
+  // Processor seconds of an exact tail, m d additions of m / 64 + 1 limbs:
+  // 2049 of them with d = k (m - k) / m took 54 s at m = 4096 on the 2-core
+  // Xeon of docs/benchmarks.md.
+  static double exactSeconds(int m, int d) {
+    return 1.5e-10 * static_cast<double>(m) * static_cast<double>(d) * (static_cast<double>(m) / 64 + 1);
+  }
   int n_;
+  long long maxSeconds_;
+  double spent_ = 0;
   Laws laws_;
   std::vector<std::string> ones_;                    // by k
   std::vector<std::vector<std::string>> deviation_;  // by k, then d
@@ -143,7 +169,7 @@ void blocksOf(const BlocksArgs& a, Input& in, PValueTexts& texts, Output& out, c
 // stops the run after the records of the files before it.
 int runBlocks(const BlocksArgs& a) {
   Output out;
-  PValueTexts texts(a.n);
+  PValueTexts texts(a.n, a.maxSeconds);
   const bool json = a.format == "jsonl";
   const bool several = a.files.size() > 1;
   // The first file is opened before the header, so that one that cannot be
@@ -176,6 +202,11 @@ void addBlocksCommand(CLI::App& app, int& status) {
       "                arrangement of the bits, given their balance (C(m, k, d) as `count` prints).");
   addBlockSizeOption(*cmd, args->n);
   addFormatOption(*cmd, args->format, {"tsv", "jsonl"});
+  cmd->add_option("--max-seconds", args->maxSeconds,
+                  "Stop with status 2 once the exact p-values the blocks need are estimated to take\n"
+                  "longer than S seconds on this machine, before the one that would pass it")
+      ->type_name("S")
+      ->transform(decimal(0, 1000000000));
   addScanOptions(*cmd, args->scan);
   addFilesArgument(*cmd, args->files);
   cmd->footer(
