@@ -1,8 +1,9 @@
 # A file crafted to meet every law (two 2048-bit blocks for each k, the k
 # ones first and the k ones spread evenly) and a summary that claims one
 # 2048-bit block for each k: --max-seconds refuses either once it is read,
-# with the estimate, before any law is made; without a limit the file is
-# judged, each (k, statistic) counting its two extreme values apart.
+# with the estimate, before any law is made, and stops `blocks` before the
+# p-value that would pass it; without a limit the file is judged, each
+# (k, statistic) counting its two extreme values apart.
 python3 - <<'PY'
 import json
 n = 2048
@@ -25,6 +26,8 @@ lumbra-kit test -q -n 2048 --statistics all --max-seconds 2 crafted.bin
 echo "test --max-seconds 2: status $?"
 lumbra-kit merge --max-seconds 2 crafted.json
 echo "merge --max-seconds 2: status $?"
+lumbra-kit blocks -q -n 2048 --max-seconds 1 crafted.bin | tail -1
+echo "blocks --max-seconds 1: status ${PIPESTATUS[0]}"
 lumbra-kit test -q -n 2048 -j 2 --max-seconds 100 crafted.bin | head -3
 echo "test --max-seconds 100: status ${PIPESTATUS[0]}"
 lumbra-kit test -q -n 2048 --max-seconds x crafted.bin
