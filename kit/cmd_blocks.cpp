@@ -217,8 +217,8 @@ void addBlocksCommand(CLI::App& app, int& status) {
   addBlockSizeOption(*cmd, args->n);
   addFormatOption(*cmd, args->format, {"tsv", "jsonl"});
   cmd->add_option("--max-seconds", args->maxSeconds,
-                  "Stop with status 2 once the exact p-values the blocks need are estimated to take\n"
-                  "longer than S seconds on this machine, before the one that would pass it")
+                  "Stop with status 2 once the p-values the blocks need are estimated to take longer\n"
+                  "than S seconds on this machine, before the one that would pass it")
       ->type_name("S")
       ->transform(decimal(0, 1000000000));
   addScanOptions(*cmd, args->scan);
