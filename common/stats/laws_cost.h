@@ -6,7 +6,7 @@
 // its blocks (fewer where a statistic's law is the same for k and m - k),
 // and a summary holds at most n + 1 shapes of the block size and one
 // shorter (a file's last block; a merge refuses a shorter block anywhere
-// else): so the laws are at most some 14,000 at n = 4096 with every
+// else): so the laws are at most some 10,250 at n = 4096 with every
 // statistic, whatever the input. Real files meet a few hundred to 1500 (m, k)
 // at n = 4096; a file built to meet every k meets all 4097.
 //
@@ -42,9 +42,9 @@ LawsCost lawCost(const Statistic& statistic, int m, bool histogram);
 // Adds a law to a total.
 void addLaw(LawsCost& total, const LawsCost& law);
 
-// "NAME: making its 14337 laws would take about 22 s, more than
+// "NAME: making its 10245 laws would take about 15 s, more than
 // --max-seconds 5" when the estimate passes maxSeconds (< 0: no limit), or
-// "NAME: making its 14337 laws needs about 2 GiB of memory; this machine
+// "NAME: making its 10245 laws needs about 2 GiB of memory; this machine
 // has 1 GiB" when their memory passes what the process can take; else
 // empty.
 std::string lawsRefusal(const LawsCost& cost, const std::string& name, double maxSeconds);
