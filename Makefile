@@ -19,7 +19,7 @@ JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 # The test programs that start threads: all that the ThreadSanitizer build needs.
 THREADED_TESTS = block_runs_test count_test general_band_test
-FUZZ_TARGETS = fuzz_cli fuzz_walk fuzz_mp_string fuzz_kit fuzz_decode fuzz_coding fuzz_shape fuzz_summary
+FUZZ_TARGETS = fuzz_cli fuzz_walk fuzz_mp_string fuzz_kit fuzz_decode fuzz_coding fuzz_shape fuzz_summary fuzz_library
 
 # Memcheck on the real binary: any error, and any block definitely or
 # indirectly lost, ends the run with status 97, which fails the case.

@@ -107,12 +107,38 @@ void putAll(int fd, const unsigned char* p, std::size_t n, const std::string& wh
   if (const int failure = writeAll(fd, p, n)) throw Failure(what + ": " + writeFailure(failure));
 }
 
-// The permission a new file gets: 0666 less the process's umask.
-mode_t newFileMode() {
+// The umask the process had when it started, learned then, before any
+// thread could create a file while it is 0. Asking umask() is the only way
+// to learn it, and asking sets it.
+const mode_t umask_at_start = [] {
   const mode_t mask = ::umask(0);
   ::umask(mask);
-  return 0666 & ~mask;
+  return mask;
+}();
+
+// The process's umask, learned without changing it: the "Umask:" line of
+// /proc/self/status (Linux 4.7 on), else the one it had at the start.
+mode_t currentUmask() {
+  const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return umask_at_start;
+  std::array<char, 4096> buf{};
+  std::size_t got = 0;
+  for (ssize_t r; got + 1 < buf.size() && (r = ::read(fd, buf.data() + got, buf.size() - 1 - got)) != 0;) {
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) break;
+    got += static_cast<std::size_t>(r);
+  }
+  ::close(fd);
+  const char* line = std::strstr(buf.data(), "\nUmask:\t");
+  if (line == nullptr) return umask_at_start;
+  char* end = nullptr;
+  const unsigned long mask = std::strtoul(line + 8, &end, 8);
+  if (end == line + 8 || *end != '\n' || mask > 0777) return umask_at_start;
+  return static_cast<mode_t>(mask);
 }
+
+// The permission a new file gets: 0666 less the process's umask.
+mode_t newFileMode() { return 0666 & ~currentUmask(); }
 
 // Where a published name lands on the disk: its folder, flushed too. Best
 // effort: the file is in place already, and some file systems refuse it.

@@ -15,6 +15,7 @@
 #include "decimal.h"
 #include "stats/distribution.h"
 #include "stats/statistic.h"
+#include "stats/laws_cost.h"
 #include "input.h"
 #include "options.h"
 #include "output.h"
@@ -33,14 +34,26 @@ struct BlocksArgs {
   std::span<const Statistic* const> statistics;
   std::vector<std::string> files;
   ScanOptions scan;
+  long long maxSeconds = -1;  // -1: no limit
 };
 
 // The texts of p_ones and p_deviation, each made once per (m, k) and
 // (m, k, d): a file has few of them, and their blocks many. Those of the
 // block size are found by index, those of the shorter last block by key.
+//
+// A p_deviation costs a band pass of m rows of d cells (in long double where
+// the tail is tiny), and where its double cannot be rounded to six digits
+// for sure an exact count besides: m d limb additions of m / 64 limbs. A
+// crafted file meets one far deviation for every k (the k ones first),
+// some 2000 passes of a thousand cells a row at m = 4096: each is estimated
+// before it is made and the run refused once their sum passes maxSeconds
+// (< 0: never). The texts of deviations of 256 or more are kept
+// by key, not in the rows by k, which a block of each k would stretch to
+// d + 1 texts each.
 class PValueTexts {
  public:
-  explicit PValueTexts(int n) : n_(n), ones_(static_cast<std::size_t>(n) + 1), deviation_(ones_.size()) {}
+  PValueTexts(int n, long long maxSeconds)
+      : n_(n), maxSeconds_(maxSeconds), ones_(static_cast<std::size_t>(n) + 1), deviation_(ones_.size()) {}
 
   const std::string& ones(int m, int k) {
     std::string& t = m == n_ ? ones_[static_cast<std::size_t>(k)] : other_[key(m, k, -1)];
@@ -55,7 +68,7 @@ class PValueTexts {
 
   const std::string& deviation(int m, int k, int d) {
     std::string* t;
-    if (m == n_) {
+    if (m == n_ && d < dense_deviations) {
       std::vector<std::string>& byD = deviation_[static_cast<std::size_t>(k)];
       if (byD.size() <= static_cast<std::size_t>(d)) byD.resize(static_cast<std::size_t>(d) + 1);
       t = &byD[static_cast<std::size_t>(d)];
@@ -65,21 +78,48 @@ class PValueTexts {
     if (t->empty()) {
       DeviationLaw& law = laws_.deviation(m, k);
       std::optional<std::string> fast;
-      if (d > 0) fast = approxText(law.tail(d), law.tailError());
+      if (d > 0) {
+        spend(tailSeconds(m, d));
+        fast = approxText(law.tail(d), law.tailError());
+      }
       if (fast) {
         *t = *fast;
       } else {
+        spend(exactSeconds(m, d));
         Mpz num, den;
         law.tailCount(num.get(), den.get(), d);
         *t = ratioText(num.get(), den.get());
       }
+      law.release();  // its center line: a file of many (m, k) would keep one each
     }
     return *t;
   }
 
  private:
   static std::tuple<int, int, int> key(int m, int k, int d) { return {m, k, d}; }
+  static constexpr int dense_deviations = 256;
+  // Processor seconds of an exact tail, m d additions of m / 64 + 1 limbs:
+  // 2049 of them with d = k (m - k) / m took 54 s at m = 4096 on the 2-core
+  // Xeon of docs/benchmarks.md.
+  static double exactSeconds(int m, int d) {
+    return 1.5e-10 * static_cast<double>(m) * static_cast<double>(d) * (static_cast<double>(m) / 64 + 1);
+  }
+  // A tail in floating point: a band pass of m rows of d cells, taken again
+  // in long double below 1e-250 (far deviations): 4.5 ns a cell, from the
+  // crafted file's 50 s at m = 4096 on the same machine (some 1.1e10 cells
+  // asked for; half of them shared by k and m - k).
+  static double tailSeconds(int m, int d) { return 4.5e-9 * static_cast<double>(m) * static_cast<double>(d); }
+  // Counts the estimate of the next p-value, refusing it when the sum would
+  // pass the limit.
+  void spend(double seconds) {
+    spent_ += seconds;
+    if (maxSeconds_ >= 0 && spent_ > static_cast<double>(maxSeconds_))
+      throw Failure("the p-values of the blocks would take about " + durationText(spent_) +
+                    " so far, more than --max-seconds " + std::to_string(maxSeconds_));
+  }
   int n_;
+  long long maxSeconds_;
+  double spent_ = 0;
   Laws laws_;
   std::vector<std::string> ones_;                    // by k
   std::vector<std::vector<std::string>> deviation_;  // by k, then d
@@ -192,7 +232,7 @@ void blocksOf(const BlocksArgs& a, Input& in, PValueTexts& texts, OtherTexts& ot
 // stops the run after the records of the files before it.
 int runBlocks(const BlocksArgs& a) {
   Output out;
-  PValueTexts texts(a.n);
+  PValueTexts texts(a.n, a.maxSeconds);
   OtherTexts others(a.statistics);
   const bool json = a.format == "jsonl";
   const bool several = a.files.size() > 1;
@@ -235,6 +275,11 @@ void addBlocksCommand(CLI::App& app, int& status) {
                   "deviation_up, deviation_down, rank, linear_complexity, collisions, or all), its value\n"
                   "and its exact p-value p_NAME, after p_deviation")
       ->type_name("LIST");
+  cmd->add_option("--max-seconds", args->maxSeconds,
+                  "Stop with status 2 once the p-values the blocks need are estimated to take longer\n"
+                  "than S seconds on this machine, before the one that would pass it")
+      ->type_name("S")
+      ->transform(decimal(0, 1000000000));
   addScanOptions(*cmd, args->scan);
   addFilesArgument(*cmd, args->files);
   cmd->footer(

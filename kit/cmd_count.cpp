@@ -9,6 +9,7 @@
 #include "app.h"
 #include "commands.h"
 #include "count/binomial_size.h"
+#include "stats/laws_cost.h"
 #include "count/count.h"
 #include "count/mpz.h"
 #include "lumbra/error.h"
@@ -48,16 +49,6 @@ double countSeconds(int n, int k, int d) {
   return countWalksSeconds(n, k, d) + 2 * binomialSeconds(n, k) + texts;
 }
 
-// A duration as people read it: 0.4 s, 12 s, 3 min, 2.5 h.
-std::string duration(double s) {
-  char buf[64];
-  if (s < 10) std::snprintf(buf, sizeof buf, "%.1f s", s);
-  else if (s < 120) std::snprintf(buf, sizeof buf, "%.0f s", s);
-  else if (s < 7200) std::snprintf(buf, sizeof buf, "%.0f min", s / 60);
-  else std::snprintf(buf, sizeof buf, "%.1f h", s / 3600);
-  return buf;
-}
-
 // Estimates above this many seconds are shown on a terminal, with a
 // progress line.
 constexpr double shown_above = 3;
@@ -71,11 +62,11 @@ int runCount(const CountArgs& a) {
   if (!shortfall.empty()) throw Failure("count " + n + " " + k + " " + d + " " + shortfall);
   const double seconds = countSeconds(a.n, a.k, a.d);
   if (a.maxSeconds >= 0 && seconds > static_cast<double>(a.maxSeconds))
-    throw Failure("count " + n + " " + k + " " + d + " would take about " + duration(seconds) +
+    throw Failure("count " + n + " " + k + " " + d + " would take about " + durationText(seconds) +
                   ", more than --max-seconds " + std::to_string(a.maxSeconds));
   Progress progress(a.quiet);
   const bool shown = seconds > shown_above && progress.shows();
-  if (shown) progress.note("count " + n + " " + k + " " + d + ": estimated at about " + duration(seconds));
+  if (shown) progress.note("count " + n + " " + k + " " + d + ": estimated at about " + durationText(seconds));
   Mpz count, total;
   const CountStop watch = [&](double done) {
     if (shown) progress.share("count", done);

@@ -23,6 +23,7 @@ namespace {
 struct MergeArgs {
   std::vector<std::string> files;
   ReportOptions report;
+  long long maxSeconds = -1;  // -1: no limit
 };
 
 std::string rangeText(const BlockRange& b) {
@@ -102,6 +103,7 @@ int runMerge(const MergeArgs& a) {
   for (const ReadSummary* x : ordered) u.merge(x->summary);
   StatisticLaws laws(allStatistics());
   const bool histogram = needsHistogram(a.report);
+  refuseCostlyLaws(u, histogram, a.maxSeconds, a.files.size() == 1 ? a.files.front() : "the summaries");
   u.settle(laws, std::min(max_threads, std::max(1u, std::thread::hardware_concurrency())), histogram);
   SummaryReport r = reportOf(u, laws, histogram);
   r.fileBits = fileBits;
@@ -123,6 +125,11 @@ void addMergeCommand(CLI::App& app, int& status) {
       "overlap; a gap between them is reported on standard error and left out. A SUMMARY file\n"
       "holds one summary, or several, one a line.");
   addReportOptions(*cmd, args->report);
+  cmd->add_option("--max-seconds", args->maxSeconds,
+                  "Refuse summaries whose laws are estimated to take longer than S seconds on this\n"
+                  "machine (status 2, before they are made)")
+      ->type_name("S")
+      ->transform(decimal(0, 1000000000));
   cmd->add_option("SUMMARY", args->files, "The summaries, each the output of `test --format json`; - reads standard input")
       ->required()
       ->check(fileName())

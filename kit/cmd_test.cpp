@@ -38,6 +38,7 @@ struct TestArgs {
   std::vector<std::string> files;
   ReportOptions report;
   ScanOptions scan;
+  long long maxSeconds = -1;  // -1: no limit
 };
 
 // The picture of `file` in --plot-dir: its last path component and .svg
@@ -68,6 +69,7 @@ int testFile(const TestArgs& a, const std::string& file, bool several) {
   });
   const bool sliced = a.scan.firstBlock > 0 || a.scan.blockCount != ScanOptions{}.blockCount;
   const bool histogram = needsHistogram(a.report);
+  refuseCostlyLaws(s, histogram, a.maxSeconds, in.name());
   {
     Progress progress(a.scan.quiet);
     s.settle(laws, scanThreads(a.scan), histogram,
@@ -100,6 +102,7 @@ int testSizes(const TestArgs& a, const std::string& file, bool several) {
     // NOTE: the laws of one size serve no other (their blocks' lengths
     // differ), and are given back before the next size's are made.
     StatisticLaws laws(a.statistics);
+    refuseCostlyLaws(s, histogram, a.maxSeconds, in.name() + " (n = " + std::to_string(s.blockSize()) + ")");
     {
       Progress progress(a.scan.quiet);
       const std::string what = "laws (n = " + std::to_string(s.blockSize()) + ")";
@@ -212,6 +215,11 @@ void addTestCommand(CLI::App& app, int& status) {
   addBlockSizesOption(*cmd, args->sizes);
   cmd->add_option("--statistics", args->statisticNames, statisticsHelp())
       ->type_name("LIST");
+  cmd->add_option("--max-seconds", args->maxSeconds,
+                  "Refuse a file whose laws are estimated to take longer than S seconds on this machine\n"
+                  "(status 2, before they are made)")
+      ->type_name("S")
+      ->transform(decimal(0, 1000000000));
   addReportOptions(*cmd, args->report, true);
   addScanOptions(*cmd, args->scan);
   addFilesArgument(*cmd, args->files);

@@ -167,6 +167,11 @@ std::string verdictWords(const Verdict& v, const BinArray& binsExpected, const s
   return what + " is not random" + ps;
 }
 
+void refuseCostlyLaws(const FileSummary& s, bool histogram, long long maxSeconds, const std::string& name) {
+  const std::string why = lawsRefusal(s.lawsCost(histogram), name, static_cast<double>(maxSeconds));
+  if (!why.empty()) throw Failure(why);
+}
+
 bool needsHistogram(const ReportOptions& options) {
   return options.format == "json" || !options.plot.empty() || !options.plotDir.empty();
 }

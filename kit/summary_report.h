@@ -105,6 +105,12 @@ std::string verdictWords(const Verdict& v, const BinArray& binsExpected, const s
 // the picture): the text alone does not show it, and it costs the most.
 bool needsHistogram(const ReportOptions& options);
 
+// Refuses (Failure, one line naming the estimate and the limit), before
+// any law is made, a summary whose laws would take longer than maxSeconds
+// (-1: no limit) or more memory than the process can take: NAME is the
+// file or the summaries it speaks of.
+void refuseCostlyLaws(const FileSummary& s, bool histogram, long long maxSeconds, const std::string& name);
+
 // The report of a whole summary, settled with `laws`; its ranges the one of
 // the summary's blocks, its file size unknown; without `histogram` its
 // deviationsExpected stays empty.

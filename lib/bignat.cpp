@@ -3,6 +3,7 @@
 #include <bit>
 
 #include "bridge.h"
+#include "guard.h"
 #include "count/mpz.h"
 #include "lumbra/error.h"
 
@@ -20,18 +21,22 @@ BigNat BigNat::from_words(std::vector<std::uint64_t> words) {
 }
 
 BigNat BigNat::from_string(std::string_view decimal) {
-  const std::string text(decimal);
-  Mpz v;
-  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
-      mpz_set_str(v.get(), text.c_str(), 10) != 0)
-    throw ArgumentError("'" + text + "' is not a decimal number");
-  return api::toBigNat(v.get());
+  return api::guarded([&]() -> BigNat {
+    const std::string text(decimal);
+    Mpz v;
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
+        mpz_set_str(v.get(), text.c_str(), 10) != 0)
+      throw ArgumentError("'" + text + "' is not a decimal number");
+    return api::toBigNat(v.get());
+  });
 }
 
 std::string BigNat::to_string() const {
-  Mpz v;
-  api::toMpz(*this, v.get());
-  return decimalText(v.get());
+  return api::guarded([&]() -> std::string {
+    Mpz v;
+    api::toMpz(*this, v.get());
+    return decimalText(v.get());
+  });
 }
 
 std::size_t BigNat::bit_length() const {

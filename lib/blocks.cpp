@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "bridge.h"
+#include "guard.h"
 #include "count/mpz.h"
 #include "reading/block_meter.h"
 #include "stats/distribution.h"
@@ -45,22 +46,25 @@ class PValues {
 }  // namespace
 
 std::vector<BlockStats> block_stats(std::span<const unsigned char> bytes, int n, std::uint64_t bits) {
-  api::requireRange("N", n, 1, 4096);
-  const std::uint64_t have = 8 * static_cast<std::uint64_t>(bytes.size());
-  if (bits == all_bits) bits = have;
-  if (bits > have)
-    throw ArgumentError("bits must be at most 8 times the bytes (" + std::to_string(have) + "), not " +
-                        std::to_string(bits));
-  std::vector<BlockStats> rows;
-  rows.reserve(static_cast<std::size_t>((bits + static_cast<std::uint64_t>(n) - 1) / static_cast<std::uint64_t>(n)));
-  BlockMeter meter(n);
-  PValues p;
-  for (std::uint64_t offset = 0; offset < bits; offset += static_cast<std::uint64_t>(n)) {
-    const int m = static_cast<int>(std::min<std::uint64_t>(static_cast<std::uint64_t>(n), bits - offset));
-    const BlockMeasure b = meter.measure(bytes.data() + offset / 8, static_cast<int>(offset % 8), m);
-    rows.push_back({rows.size(), offset, m, b.ones, b.deviation, p.ones(m, b.ones), p.deviation(m, b.ones, b.deviation)});
-  }
-  return rows;
+  return api::guarded([&]() -> std::vector<BlockStats> {
+    api::requireRange("N", n, 1, 4096);
+    const std::uint64_t have = 8 * static_cast<std::uint64_t>(bytes.size());
+    if (bits == all_bits) bits = have;
+    if (bits > have)
+      throw ArgumentError("bits must be at most 8 times the bytes (" + std::to_string(have) + "), not " +
+                          std::to_string(bits));
+    std::vector<BlockStats> rows;
+    rows.reserve(static_cast<std::size_t>((bits + static_cast<std::uint64_t>(n) - 1) / static_cast<std::uint64_t>(n)));
+    BlockMeter meter(n);
+    PValues p;
+    for (std::uint64_t offset = 0; offset < bits; offset += static_cast<std::uint64_t>(n)) {
+      const int m = static_cast<int>(std::min<std::uint64_t>(static_cast<std::uint64_t>(n), bits - offset));
+      const BlockMeasure b = meter.measure(bytes.data() + offset / 8, static_cast<int>(offset % 8), m);
+      rows.push_back(
+          {rows.size(), offset, m, b.ones, b.deviation, p.ones(m, b.ones), p.deviation(m, b.ones, b.deviation)});
+    }
+    return rows;
+  });
 }
 
 }  // namespace lumbra

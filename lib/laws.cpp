@@ -1,6 +1,7 @@
 #include "lumbra/laws.h"
 
 #include "bridge.h"
+#include "guard.h"
 #include "count/mpz.h"
 #include "stats/distribution.h"
 
@@ -30,35 +31,45 @@ void deviationRatio(mpz_ptr num, mpz_ptr den, int m, int k, int d) {
 }  // namespace
 
 double p_ones(int m, int k) {
-  Mpz num, den;
-  onesRatio(num.get(), den.get(), m, k);
-  return api::nearestDouble(num.get(), den.get());
+  return api::guarded([&]() -> double {
+    Mpz num, den;
+    onesRatio(num.get(), den.get(), m, k);
+    return api::nearestDouble(num.get(), den.get());
+  });
 }
 
 Fraction p_ones_exact(int m, int k) {
-  Mpz num, den;
-  onesRatio(num.get(), den.get(), m, k);
-  return api::fractionOf(num.get(), den.get());
+  return api::guarded([&]() -> Fraction {
+    Mpz num, den;
+    onesRatio(num.get(), den.get(), m, k);
+    return api::fractionOf(num.get(), den.get());
+  });
 }
 
 double p_deviation(int m, int k, int d) {
-  Mpz num, den;
-  deviationRatio(num.get(), den.get(), m, k, d);
-  return api::nearestDouble(num.get(), den.get());
+  return api::guarded([&]() -> double {
+    Mpz num, den;
+    deviationRatio(num.get(), den.get(), m, k, d);
+    return api::nearestDouble(num.get(), den.get());
+  });
 }
 
 Fraction p_deviation_exact(int m, int k, int d) {
-  Mpz num, den;
-  deviationRatio(num.get(), den.get(), m, k, d);
-  return api::fractionOf(num.get(), den.get());
+  return api::guarded([&]() -> Fraction {
+    Mpz num, den;
+    deviationRatio(num.get(), den.get(), m, k, d);
+    return api::fractionOf(num.get(), den.get());
+  });
 }
 
 double to_double(const Fraction& f) {
-  if (f.denominator.is_zero()) throw ArgumentError("a fraction's denominator must not be 0");
-  Mpz num, den;
-  api::toMpz(f.numerator, num.get());
-  api::toMpz(f.denominator, den.get());
-  return api::nearestDouble(num.get(), den.get());
+  return api::guarded([&]() -> double {
+    if (f.denominator.is_zero()) throw ArgumentError("a fraction's denominator must not be 0");
+    Mpz num, den;
+    api::toMpz(f.numerator, num.get());
+    api::toMpz(f.denominator, den.get());
+    return api::nearestDouble(num.get(), den.get());
+  });
 }
 
 }  // namespace lumbra

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "guard.h"
 #include "coding/shaped_stream.h"
 
 namespace lumbra {
@@ -48,42 +49,48 @@ Shaper shaperOf(int n, int d) {
 }  // namespace
 
 ShapeInfo shape_info(int n, int d) {
-  const Shaper s = shaperOf(n, d);
-  ShapeInfo info;
-  info.n = n;
-  info.d = d;
-  info.bits_per_word = s.bits();
-  info.rate = s.bits() / static_cast<double>(n);
-  info.capacity = shapeCapacity(d);
-  info.efficiency = info.rate / info.capacity;
-  info.sum_bound = s.depth();
-  info.longest_run = 2 * s.depth();
-  return info;
+  return api::guarded([&]() -> ShapeInfo {
+    const Shaper s = shaperOf(n, d);
+    ShapeInfo info;
+    info.n = n;
+    info.d = d;
+    info.bits_per_word = s.bits();
+    info.rate = s.bits() / static_cast<double>(n);
+    info.capacity = shapeCapacity(d);
+    info.efficiency = info.rate / info.capacity;
+    info.sum_bound = s.depth();
+    info.longest_run = 2 * s.depth();
+    return info;
+  });
 }
 
 std::string shape(const std::string& data, int n, int d, const std::string& alphabet) {
-  const Alphabet a = alphabetOf(alphabet);
-  const Shaper s = shaperOf(n, d);
-  StringSource in(data);
-  StringSink out;
-  std::vector<unsigned char> head;
-  shapeStream(in, out, s, a, head);
-  // The length's words went out as those of length 0; now it is known.
-  std::copy_n(head.begin(), std::min(head.size(), out.s.size()), out.s.begin());
-  return std::move(out.s);
+  return api::guarded([&]() -> std::string {
+    const Alphabet a = alphabetOf(alphabet);
+    const Shaper s = shaperOf(n, d);
+    StringSource in(data);
+    StringSink out;
+    std::vector<unsigned char> head;
+    shapeStream(in, out, s, a, head);
+    // The length's words went out as those of length 0; now it is known.
+    std::copy_n(head.begin(), std::min(head.size(), out.s.size()), out.s.begin());
+    return std::move(out.s);
+  });
 }
 
 std::string unshape(const std::string& stream, int n, int d, const std::string& alphabet) {
-  const Alphabet a = alphabetOf(alphabet);
-  const Shaper s = shaperOf(n, d);
-  StringSource in(stream);
-  StringSink out;
-  try {
-    unshapeStream(in, out, s, a);
-  } catch (const ShapeError& e) {
-    throw InputError(e.what());
-  }
-  return std::move(out.s);
+  return api::guarded([&]() -> std::string {
+    const Alphabet a = alphabetOf(alphabet);
+    const Shaper s = shaperOf(n, d);
+    StringSource in(stream);
+    StringSink out;
+    try {
+      unshapeStream(in, out, s, a);
+    } catch (const ShapeError& e) {
+      throw InputError(e.what());
+    }
+    return std::move(out.s);
+  });
 }
 
 }  // namespace lumbra

@@ -7,12 +7,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <system_error>
 #include <thread>
 
 #include "bridge.h"
+#include "guard.h"
 #include "reading/block_runs.h"
 #include "stats/file_summary.h"
+#include "stats/laws_cost.h"
 #include "stats/sizes_verdict.h"
 #include "stats/statistic.h"
 #include "stats/walk_statistics.h"
@@ -69,7 +70,11 @@ unsigned workers(unsigned threads) {
 }
 
 // The figures of s, settled with laws of its own (given back on return).
-FileTest fileTest(FileSummary& s, std::span<const Statistic* const> statistics, unsigned threads, const File& file) {
+FileTest fileTest(FileSummary& s, std::span<const Statistic* const> statistics, unsigned threads, const File& file,
+                  const std::string& path) {
+  // What the laws of a crafted file would take is refused before they are made.
+  const std::string why = lawsRefusal(s.lawsCost(true), path, -1);
+  if (!why.empty()) throw ResourceError(why);
   StatisticLaws laws(statistics);
   s.settle(laws, threads);
   FileTest t;
@@ -104,66 +109,70 @@ FileTest test_file(const std::string& path, int n, unsigned threads) {
 }
 
 FileTest test_file(const std::string& path, int n, unsigned threads, const std::vector<std::string>& names) {
-  api::requireRange("N", n, 1, 4096);
-  const auto statistics = chosen(names);
-  threads = workers(threads);
-  const File file(path);
-  FileSummary s(n, 0, statistics);
-  try {
-    const int size[] = {n};
-    measureRuns(file.fd(), n, {}, threads, [&](const MeasuredRun& r) { s.add(r); }, {},
-                blockReads(statistics), summaryDigests(size, statistics));
-  } catch (const std::system_error& e) {
-    throw InputError("can't read " + path + ": " + e.code().message());
-  }
-  return fileTest(s, statistics, threads, file);
+  return api::guarded([&]() -> FileTest {
+    api::requireRange("N", n, 1, 4096);
+    const auto statistics = chosen(names);
+    threads = workers(threads);
+    const File file(path);
+    FileSummary s(n, 0, statistics);
+    try {
+      const int size[] = {n};
+      measureRuns(file.fd(), n, {}, threads, [&](const MeasuredRun& r) { s.add(r); }, {},
+                  blockReads(statistics), summaryDigests(size, statistics));
+    } catch (const ReadError& e) {
+      throw InputError("can't read " + path + ": " + e.code().message());
+    }
+    return fileTest(s, statistics, threads, file, path);
+  });
 }
 
 SizesTest test_sizes(const std::string& path, const std::vector<int>& sizes, unsigned threads,
                      const std::vector<std::string>& names) {
-  if (sizes.empty()) throw ArgumentError("sizes: no block size");
-  for (std::size_t i = 0; i < sizes.size(); ++i) {
-    api::requireRange("N", sizes[i], 1, 4096);
-    if (std::find(sizes.begin(), sizes.begin() + static_cast<std::ptrdiff_t>(i), sizes[i]) !=
-        sizes.begin() + static_cast<std::ptrdiff_t>(i))
-      throw ArgumentError("sizes: block size " + std::to_string(sizes[i]) + " is given twice");
-  }
-  const auto statistics = chosen(names);
-  threads = workers(threads);
-  const File file(path);
-  std::vector<FileSummary> summaries;
-  summaries.reserve(sizes.size());
-  for (int n : sizes) summaries.emplace_back(n, 0, statistics);
-  try {
-    measureSizes(file.fd(), sizes, threads, [&](std::size_t i, const MeasuredRun& r) { summaries[i].add(r); }, {},
-                 blockReads(statistics), summaryDigests(sizes, statistics));
-  } catch (const std::system_error& e) {
-    throw InputError("can't read " + path + ": " + e.code().message());
-  }
-  SizesTest t;
-  t.block_sizes = sizes;
-  std::vector<std::vector<Verdict>> verdicts(statistics.size());
-  for (FileSummary& s : summaries) {
-    t.summaries.push_back(fileTest(s, statistics, threads, file));
+  return api::guarded([&]() -> SizesTest {
+    if (sizes.empty()) throw ArgumentError("sizes: no block size");
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+      api::requireRange("N", sizes[i], 1, 4096);
+      if (std::find(sizes.begin(), sizes.begin() + static_cast<std::ptrdiff_t>(i), sizes[i]) !=
+          sizes.begin() + static_cast<std::ptrdiff_t>(i))
+        throw ArgumentError("sizes: block size " + std::to_string(sizes[i]) + " is given twice");
+    }
+    const auto statistics = chosen(names);
+    threads = workers(threads);
+    const File file(path);
+    std::vector<FileSummary> summaries;
+    summaries.reserve(sizes.size());
+    for (int n : sizes) summaries.emplace_back(n, 0, statistics);
+    try {
+      measureSizes(file.fd(), sizes, threads, [&](std::size_t i, const MeasuredRun& r) { summaries[i].add(r); }, {},
+                   blockReads(statistics), summaryDigests(sizes, statistics));
+    } catch (const ReadError& e) {
+      throw InputError("can't read " + path + ": " + e.code().message());
+    }
+    SizesTest t;
+    t.block_sizes = sizes;
+    std::vector<std::vector<Verdict>> verdicts(statistics.size());
+    for (FileSummary& s : summaries) {
+      t.summaries.push_back(fileTest(s, statistics, threads, file, path));
+      for (std::size_t i = 0; i < statistics.size(); ++i) {
+        const StatisticTest& x = t.summaries.back().tests[i].second;
+        verdicts[i].push_back({x.passing_sd, x.passing_z, x.chi2, x.dof, x.p_value});
+      }
+      s = FileSummary(s.blockSize(), 0, statistics);  // its blocks' counts are no longer needed
+    }
+    t.verdict.reserve(statistics.size());
     for (std::size_t i = 0; i < statistics.size(); ++i) {
-      const StatisticTest& x = t.summaries.back().tests[i].second;
-      verdicts[i].push_back({x.passing_sd, x.passing_z, x.chi2, x.dof, x.p_value});
+      const AcrossSizes a = acrossSizes(verdicts[i], sizes);
+      SizesVerdict v;
+      v.sizes_judged = a.judged;
+      if (a.least.pValue) {
+        v.p_value = a.adjusted();
+        v.least_p_value = a.least.pValue;
+        v.block_size = a.blockSize;
+      }
+      t.verdict.emplace_back(std::string(statistics[i]->name()), v);
     }
-    s = FileSummary(s.blockSize(), 0, statistics);  // its blocks' counts are no longer needed
-  }
-  t.verdict.reserve(statistics.size());
-  for (std::size_t i = 0; i < statistics.size(); ++i) {
-    const AcrossSizes a = acrossSizes(verdicts[i], sizes);
-    SizesVerdict v;
-    v.sizes_judged = a.judged;
-    if (a.least.pValue) {
-      v.p_value = a.adjusted();
-      v.least_p_value = a.least.pValue;
-      v.block_size = a.blockSize;
-    }
-    t.verdict.emplace_back(std::string(statistics[i]->name()), v);
-  }
-  return t;
+    return t;
+  });
 }
 
 }  // namespace lumbra

@@ -20,6 +20,14 @@ class DeviationSideStatistic final : public ValuesOf<DeviationSideStatistic> {
     return side_ == Side::up ? "the rise of the walk over its line" : "the fall of the walk under its line";
   }
   bool givenOnes() const override { return true; }
+  // NOTE: the complement of a block mirrors its walk and its line, so its
+  // rise is the block's fall, and the band passes of the two laws are the
+  // same numbers in the same order: the tails agree to the last bit
+  // (statistic_test holds them to it).
+  std::pair<const Statistic*, int> sharedLaw(int m, int k) const override {
+    if (side_ == Side::up) return {this, k};
+    return {&deviationUpStatistic(), m - k};
+  }
   int value(const BlockShape& block) const override { return side_ == Side::up ? block.up : block.down; }
   std::unique_ptr<StatisticLaw> law(int m, int k) const override {
     return std::make_unique<DeviationSideLaw>(m, k, side_);

@@ -45,6 +45,7 @@ class DeviationSideLaw final : public StatisticLaw {
   bool passing(int u) override;
   double passingProbability() override { return law_.passingProbability(); }
   const BinArray& binProbabilities() override { return law_.binProbabilities(); }
+  void release() override { law_.release(); }
 
  private:
   DeviationLaw law_;

@@ -110,6 +110,8 @@ void DeviationLaw::computeTails(std::vector<int> ds) {
   for (std::size_t i = 0; i < ds.size(); ++i) setTail(ds[i], exits[i]);
 }
 
+void DeviationLaw::release() { std::vector<int>().swap(line_); }
+
 void DeviationLaw::setTail(int d, double t) {
   // NOTE: doubles first; a tail below 1e-250 is taken again in long double,
   // whose range holds every tail of m <= 4096 (>= 1/C(m, k)), so that no

@@ -100,6 +100,10 @@ class DeviationLaw {
   bool passing(int d);
   double passingProbability();
   const BinArray& binProbabilities();
+  // Gives back the center line (m + 1 ints: 16 KiB at m = 4096), which
+  // only the passes read; a later pass makes it again. The tails known and
+  // the bins stay.
+  void release();
 
  private:
   // The bins' boundaries.

@@ -5,8 +5,10 @@
 #include <cmath>
 #include <exception>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 #include <utility>
 
 #include "stats/calibrated_chi_square.h"
@@ -68,8 +70,12 @@ bool FileSummary::sameStatistics(const StatisticLaws& laws) const {
 }
 
 void FileSummary::ValueCounts::add(int v, std::uint64_t blocks) {
+  const int end = first + static_cast<int>(counts.size());
   if (counts.empty()) {
     first = v;
+  } else if ((v < first && end - v > dense_span) || (v >= end && v + 1 - first > dense_span)) {
+    outside[v] += blocks;
+    return;
   } else if (v < first) {
     counts.insert(counts.begin(), static_cast<std::size_t>(first - v), 0);
     first = v;
@@ -77,6 +83,20 @@ void FileSummary::ValueCounts::add(int v, std::uint64_t blocks) {
   const auto i = static_cast<std::size_t>(v - first);
   if (counts.size() <= i) counts.resize(i + 1, 0);
   counts[i] += blocks;
+}
+
+template <class F>
+void FileSummary::ValueCounts::forEach(F f) const {
+  auto o = outside.begin();
+  for (; o != outside.end() && o->first < first; ++o) f(o->first, o->second);
+  for (std::size_t i = 0; i < counts.size(); ++i)
+    if (counts[i] != 0) f(first + static_cast<int>(i), counts[i]);
+  for (; o != outside.end(); ++o) f(o->first, o->second);
+}
+
+void FileSummary::ValueCounts::clear() {
+  counts.clear();
+  outside.clear();
 }
 
 FileSummary::Pending& FileSummary::pendingOf(int m, int k) {
@@ -232,7 +252,7 @@ void FileSummary::restart(std::uint64_t firstBlock) {
   std::fill(byOnes_.begin(), byOnes_.end(), 0);
   shorter_.clear();
   for (Pending& p : pending_)
-    for (ValueCounts& cell : p) cell.counts.clear();
+    for (ValueCounts& cell : p) cell.clear();
   pendingShorter_.clear();
   settled_ = true;
 }
@@ -272,9 +292,7 @@ void FileSummary::merge(const FileSummary& next) {
   auto addCells = [&](const Pending& from, int m, int k) {
     Pending& to = pendingOf(m, k);
     for (std::size_t s = 0; s < from.size(); ++s) {
-      const ValueCounts& cell = from[s];
-      for (std::size_t i = 0; i < cell.counts.size(); ++i)
-        if (cell.counts[i] != 0) to[s].add(cell.first + static_cast<int>(i), cell.counts[i]);
+      from[s].forEach([&](int v, std::uint64_t blocks) { to[s].add(v, blocks); });
     }
   };
   for (std::size_t k = 0; k < next.pending_.size(); ++k)
@@ -433,18 +451,38 @@ std::vector<double> FileSummary::deviationsExpected(StatisticLaws& laws) const {
   return e;
 }
 
+LawsCost FileSummary::lawsCost(bool histogram) const {
+  LawsCost total;
+  std::set<std::tuple<const Statistic*, int, int>> seen;
+  for (std::size_t s = 0; s < statistics_.size(); ++s) {
+    if (!held_[s]) continue;
+    const Statistic& statistic = *statistics_[s];
+    const auto add = [&](int m, int k) {
+      const auto [owner, ones] = statistic.sharedLaw(m, k);
+      if (seen.insert({owner, m, ones}).second) addLaw(total, lawCost(statistic, m, histogram));
+    };
+    forEachShape([&](int m, int k, std::uint64_t) { add(m, k); });
+  }
+  return total;
+}
+
 void FileSummary::settle(StatisticLaws& laws, unsigned threads, bool histogram,
                          const std::function<void(std::size_t, std::size_t)>& progress) {
   hard_assert(sameStatistics(laws), "sameStatistics(laws)");
   // One task per distinct law: the laws' map is filled here, on one thread;
   // the threads then each work on the laws of their tasks alone, binning
-  // the pending values of every (m, k) that shares the law.
-  struct Task {
+  // the pending values of every (statistic, m, k) that shares the law (the
+  // fall under the line of k and the rise over it of m - k share one).
+  struct Tally {
     std::size_t statistic;
-    StatisticLaw* law;
-    std::vector<const ValueCounts*> cells;
     std::uint64_t passing = 0;
     BinCounts bins{};
+  };
+  struct Task {
+    std::size_t statistic;  // the first to ask for the law
+    StatisticLaw* law;
+    std::vector<std::pair<std::size_t, const ValueCounts*>> cells;  // by statistic
+    std::vector<Tally> tallies;                                      // by statistic, one each
   };
   std::vector<Task> tasks;
   std::map<StatisticLaw*, std::size_t> taskOf;
@@ -454,13 +492,17 @@ void FileSummary::settle(StatisticLaws& laws, unsigned threads, bool histogram,
     const auto taskFor = [&](int m, int k) -> Task& {
       StatisticLaw* law = &laws.law(s, m, k);
       const auto [it, fresh] = taskOf.emplace(law, tasks.size());
-      if (fresh) tasks.push_back({s, law, {}, 0, {}});
-      return tasks[it->second];
+      if (fresh) tasks.push_back({s, law, {}, {}});
+      Task& t = tasks[it->second];
+      if (std::none_of(t.tallies.begin(), t.tallies.end(), [&](const Tally& x) { return x.statistic == s; }))
+        t.tallies.push_back({s, 0, {}});
+      return t;
     };
     forEachShape([&](int m, int k, std::uint64_t) { taskFor(m, k); });
     for (std::size_t k = 0; k < pending_.size(); ++k)
-      if (!pending_[k].empty()) taskFor(n_, static_cast<int>(k)).cells.push_back(&pending_[k][s]);
-    for (const auto& [shape, cells] : pendingShorter_) taskFor(shape.first, shape.second).cells.push_back(&cells[s]);
+      if (!pending_[k].empty()) taskFor(n_, static_cast<int>(k)).cells.push_back({s, &pending_[k][s]});
+    for (const auto& [shape, cells] : pendingShorter_)
+      taskFor(shape.first, shape.second).cells.push_back({s, &cells[s]});
   }
   const std::size_t observed = devObserved_.size();
   std::atomic<std::size_t> next{0}, done{0};
@@ -489,14 +531,14 @@ void FileSummary::settle(StatisticLaws& laws, unsigned threads, bool histogram,
           }
           t.law->passingProbability();
           t.law->binProbabilities();
-          for (const ValueCounts* cell : t.cells)
-            for (std::size_t c = 0; c < cell->counts.size(); ++c) {
-              const std::uint64_t blocks = cell->counts[c];
-              if (blocks == 0) continue;
-              const int v = cell->first + static_cast<int>(c);
-              if (t.law->passing(v)) t.passing += blocks;
-              t.bins[static_cast<std::size_t>(t.law->bin(v))] += blocks;
-            }
+          for (const auto& [statistic, cell] : t.cells) {
+            Tally& tally = *std::find_if(t.tallies.begin(), t.tallies.end(),
+                                         [&](const Tally& x) { return x.statistic == statistic; });
+            cell->forEach([&](int v, std::uint64_t blocks) {
+              if (t.law->passing(v)) tally.passing += blocks;
+              tally.bins[static_cast<std::size_t>(t.law->bin(v))] += blocks;
+            });
+          }
           t.law->release();
           ++done;
           if (caller && progress) progress(done, tasks.size());
@@ -522,10 +564,11 @@ void FileSummary::settle(StatisticLaws& laws, unsigned threads, bool histogram,
   if (error) std::rethrow_exception(error);
 
   // The counts are whole numbers: the same in any order.
-  for (const Task& t : tasks) {
-    passing_[t.statistic] += t.passing;
-    for (std::size_t b = 0; b < t.bins.size(); ++b) bins_[t.statistic][b] += t.bins[b];
-  }
+  for (const Task& t : tasks)
+    for (const Tally& x : t.tallies) {
+      passing_[x.statistic] += x.passing;
+      for (std::size_t b = 0; b < x.bins.size(); ++b) bins_[x.statistic][b] += x.bins[b];
+    }
   pending_.clear();
   pendingShorter_.clear();
   settled_ = true;

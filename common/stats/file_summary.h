@@ -39,6 +39,7 @@
 #include "reading/block_meter.h"
 #include "reading/block_runs.h"
 #include "stats/distribution.h"
+#include "stats/laws_cost.h"
 #include "stats/statistic.h"
 #include "stats/whole_file.h"
 
@@ -112,6 +113,10 @@ class FileSummary {
   void settle(StatisticLaws& laws, unsigned threads, bool histogram = true,
               const std::function<void(std::size_t, std::size_t)>& progress = {});
 
+  // What settle() with `histogram` will cost (laws_cost.h): the laws of
+  // the statistics held, one per distinct (statistic, m, k) it shares.
+  LawsCost lawsCost(bool histogram) const;
+
   int blockSize() const { return n_; }
   std::uint64_t firstBlock() const { return first_; }
   std::uint64_t blockCount() const { return blocks_; }
@@ -163,14 +168,23 @@ class FileSummary {
   // Calls f(m, k, blocks) for every (length, ones) seen, in ascending order.
   template <class F>
   void forEachShape(F f) const;
-  // The blocks of one (m, k) by the value of one statistic, from the least
-  // value met to the greatest: a statistic's values cluster (the runs of
-  // 4096-bit blocks around 2048), so counts from 0 would take 16 KiB a
-  // (m, k) and summary where a few hundred suffice.
+  // The blocks of one (m, k) by the value of one statistic: a statistic's
+  // values cluster (the runs of 4096-bit blocks around 2048), so they are
+  // counted in one dense stretch of at most dense_span values around the
+  // first met, and the rare value outside it on its own. Counts from 0
+  // would take 16 KiB a (m, k) and statistic where a few hundred bytes
+  // suffice, and a stretch from the least value to the greatest as much
+  // for two blocks far apart (a crafted file has them for every k).
   struct ValueCounts {
+    static constexpr int dense_span = 512;
     int first = 0;  // the value of counts[0]
     std::vector<std::uint64_t> counts;
+    std::map<int, std::uint64_t> outside;  // values the stretch does not reach
     void add(int v, std::uint64_t blocks);
+    // f(value, blocks) for every value met, in ascending order.
+    template <class F>
+    void forEach(F f) const;
+    void clear();
   };
   // The pending values of blocks of one (m, k): by statistic.
   using Pending = std::vector<ValueCounts>;

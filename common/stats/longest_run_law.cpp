@@ -395,6 +395,13 @@ void LongestRunLaw::findCrossings() {
   passChance_ = 1 - tail(fb(passing_edge));
 }
 
+void LongestRunLaw::release() {
+  weighed_ = false;
+  std::vector<std::array<double, 3>>().swap(weight_);
+  tails_.clear();
+  below_.clear();
+}
+
 int LongestRunLaw::bin(int l) {
   hard_assert(l >= least_ && l <= most_, "l>=least_&&l<=most_");
   findCrossings();

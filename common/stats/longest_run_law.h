@@ -60,6 +60,9 @@ class LongestRunLaw final : public StatisticLaw {
   bool passing(int l) override;
   double passingProbability() override;
   const BinArray& binProbabilities() override;
+  // Gives back the weights, the tails and the exact counts kept for single
+  // values; the crossings and the bins' chances stay.
+  void release() override;
 
   // N(l): the arrangements whose runs are all shorter than l, for any l >= 0.
   mpz_srcptr shorterThan(int l);

@@ -211,9 +211,9 @@ unsigned blockReads(std::span<const Statistic* const> statistics) {
 
 StatisticLaw& StatisticLaws::law(std::size_t s, int m, int k) {
   const Statistic& statistic = *statistics_[s];
-  const int ones = statistic.lawOnes(m, k);
-  std::unique_ptr<StatisticLaw>& law = laws_[{s, m, ones}];
-  if (!law) law = statistic.law(m, ones);
+  const auto [owner, ones] = statistic.sharedLaw(m, k);
+  std::unique_ptr<StatisticLaw>& law = laws_[{owner, m, ones}];
+  if (!law) law = owner->law(m, ones);
   return *law;
 }
 

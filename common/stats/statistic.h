@@ -45,6 +45,7 @@
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <utility>
 
 #include "reading/block_meter.h"
 #include "stats/distribution.h"
@@ -139,6 +140,12 @@ class Statistic {
   // What it reads of a block that a meter measures only when asked
   // (BlockReads of block_meter.h): 0 for what every shape has.
   virtual unsigned reads() const { return 0; }
+  // The statistic whose law of (m, ones) is this one's law of (m, k):
+  // itself and lawOnes(m, k), unless another's law serves (the fall under
+  // the line of a block of k ones is the rise over it of its complement's,
+  // of m - k ones, to the last bit of every tail). StatisticLaws keeps one
+  // law for all that share it.
+  virtual std::pair<const Statistic*, int> sharedLaw(int m, int k) const { return {this, lawOnes(m, k)}; }
   // Its value for a block: 0 .. m for a block of m bits.
   virtual int value(const BlockShape& block) const = 0;
   // The values of consecutive blocks, value() of each into out[i].
@@ -213,7 +220,8 @@ class StatisticLaws {
 
  private:
   std::span<const Statistic* const> statistics_;
-  std::map<std::tuple<std::size_t, int, int>, std::unique_ptr<StatisticLaw>> laws_;
+  // By the statistic that makes the law, m and ones (Statistic::sharedLaw).
+  std::map<std::tuple<const Statistic*, int, int>, std::unique_ptr<StatisticLaw>> laws_;
 };
 
 }  // namespace lumbra

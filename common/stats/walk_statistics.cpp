@@ -44,6 +44,7 @@ class DeviationStatisticLaw final : public StatisticLaw {
   bool passing(int d) override { return law_.passing(d); }
   double passingProbability() override { return law_.passingProbability(); }
   const BinArray& binProbabilities() override { return law_.binProbabilities(); }
+  void release() override { law_.release(); }
   DeviationLaw& law() { return law_; }
 
  private:

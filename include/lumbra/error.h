@@ -1,7 +1,9 @@
 // The exceptions of the lumbra library: one base, lumbra::Error, and one
 // kind for each way a call can fail. Their texts are the words lumbra-kit
 // prints after "lumbra-kit: " for the same mistake ("K must be 0 to N, not
-// 12"). Every function of the library may also throw std::bad_alloc.
+// 12"). Memory that runs out during a call (GMP's and MPFR's too) is a
+// ResourceError("out of memory"), and a thread the system refuses to start
+// a ResourceError("can't start a thread: ..."): no call aborts the process.
 #pragma once
 
 #include <stdexcept>
@@ -32,7 +34,8 @@ class LUMBRA_API InputError : public Error {
 };
 
 // Work that needs more memory than the machine (or the process's limits, or
-// a bound the caller gave) allows, refused before it starts.
+// a bound the caller gave) allows, refused before it starts; memory that
+// runs out all the same; a thread that cannot start.
 class LUMBRA_API ResourceError : public Error {
  public:
   using Error::Error;

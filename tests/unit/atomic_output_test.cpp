@@ -5,10 +5,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -85,6 +87,27 @@ TEST_F(AtomicOutputTest, ForceKeepsTheModeOfTheFileItReplaces) {
   }
 }
 
+// A new file gets 0666 less the umask, and the umask is read, never set:
+// setting it to learn it, even for an instant, would give a file that
+// another thread creates meanwhile the mode 0666. umask() below stands for
+// the C library's in this program and counts its calls.
+std::atomic<int> umask_calls{0};
+
+TEST_F(AtomicOutputTest, NewFilesTakeTheUmaskWithoutSettingIt) {
+  for (const mode_t mask : {022, 077, 002}) {
+    const mode_t before = ::umask(mask);
+    const int calls = umask_calls;
+    const std::string out = path("fresh");
+    AtomicOutput::writeFile(out, "new", false);
+    EXPECT_EQ(umask_calls - calls, 0) << "the umask was set while a file was written";
+    struct stat st {};
+    ASSERT_EQ(::stat(out.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask);
+    fs::remove(out);
+    ::umask(before);
+  }
+}
+
 // The bytes reach the disk before the file takes OUT's name, and the folder
 // after: the steps of commit() in order, for a new OUT and one replaced with
 // --force, each time with OUT still as it was until the publishing step.
@@ -150,3 +173,9 @@ TEST_F(AtomicOutputTest, AFullFileSystemLeavesNothing) {
 }
 
 }  // namespace
+
+// The C library's umask, counted (see NewFilesTakeTheUmaskWithoutSettingIt).
+extern "C" mode_t umask(mode_t mask) noexcept {
+  ++umask_calls;
+  return static_cast<mode_t>(::syscall(SYS_umask, mask));
+}

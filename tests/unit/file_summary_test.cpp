@@ -236,3 +236,59 @@ TEST(FileSummaryTest, JudgeGroupsBinsAndDerivesTheVerdict) {
 }
 
 }  // namespace
+
+// Blocks of one k whose values lie far apart (the k ones first: two runs;
+// spread evenly: the most runs) are binned as each block's own law says,
+// in any order, and a summary counts what the laws will cost one law per
+// (statistic, m, k) it shares.
+TEST(FileSummaryTest, FarApartValuesAreBinnedAsTheirLawsSay) {
+  const auto every = lumbra::allStatistics();
+  const int n = 1024;
+  std::mt19937 rng(39);
+  std::vector<std::vector<unsigned char>> blocks;
+  for (const int k : {0, 1, 300, 512, 700, 1024}) {
+    for (int kind = 0; kind < 3; ++kind) {
+      std::vector<int> bits(n);
+      for (int i = 0; i < n; ++i)
+        bits[static_cast<std::size_t>(i)] = kind == 0 ? i < k : kind == 1 ? ((i + 1) * k) / n - (i * k) / n : 0;
+      if (kind == 2) {
+        std::fill(bits.begin(), bits.begin() + k, 1);
+        std::shuffle(bits.begin(), bits.end(), rng);
+      }
+      std::vector<unsigned char> bytes(n / 8, 0);
+      for (int i = 0; i < n; ++i)
+        if (bits[static_cast<std::size_t>(i)])
+          bytes[static_cast<std::size_t>(i / 8)] |= static_cast<unsigned char>(0x80 >> (i % 8));
+      blocks.push_back(bytes);
+    }
+  }
+  std::shuffle(blocks.begin(), blocks.end(), rng);
+  lumbra::BlockMeter meter(n);
+  FileSummary s(n, 0, every);
+  StatisticLaws direct(every);
+  std::vector<std::uint64_t> passing(every.size(), 0);
+  std::vector<lumbra::BinCounts> bins(every.size());
+  for (const auto& bytes : blocks) {
+    const lumbra::BlockShape shape = meter.shape(bytes.data(), 0, n);
+    s.add(n, shape);
+    for (std::size_t i = 0; i < every.size(); ++i) {
+      lumbra::StatisticLaw& law = direct.law(i, n, shape.ones);
+      const int v = every[i]->value(shape);
+      passing[i] += law.passing(v);
+      ++bins[i][static_cast<std::size_t>(law.bin(v))];
+    }
+  }
+  // ones: one law; runs, longest_run, deviation: one for k and m - k (five
+  // of the six k); the sides one for the rise at k and the fall at m - k
+  // (nine of the twelve).
+  EXPECT_EQ(s.lawsCost(false).laws, 1u + 3 * 5 + 9);
+  EXPECT_GT(s.lawsCost(true).seconds, s.lawsCost(false).seconds);
+  StatisticLaws laws(every);
+  s.settle(laws, 2);
+  const FileSummary::Counts c = s.counts();
+  for (std::size_t i = 0; i < every.size(); ++i) {
+    SCOPED_TRACE(std::string(every[i]->name()));
+    EXPECT_EQ(c.statistics[i].passing, passing[i]);
+    EXPECT_EQ(c.statistics[i].bins, bins[i]);
+  }
+}

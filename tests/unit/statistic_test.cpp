@@ -12,6 +12,7 @@
 
 #include "count/mpz.h"
 #include "reading/block_meter.h"
+#include "stats/deviation_side_law.h"
 #include "stats/longest_run_law.h"
 #include "stats/runs_law.h"
 
@@ -252,3 +253,33 @@ TEST(StatisticTest, FastLawsDecideAsTheExactCounts) {
 }
 
 }  // namespace
+
+// The fall under the line of k ones and the rise over it of m - k share one
+// law (Statistic::sharedLaw): the two laws made apart agree to the last bit
+// of every p-value, probability, bin and expectation, in both the passes in
+// registers (narrow bands) and the wide ones, for even and odd m.
+TEST(StatisticTest, TheFallOfKOnesIsTheRiseOfMMinusKToTheLastBit) {
+  const lumbra::Statistic& up = lumbra::deviationUpStatistic();
+  const lumbra::Statistic& down = lumbra::deviationDownStatistic();
+  for (const int m : {1, 7, 64, 257, 1000, 4096}) {
+    for (const int k : {0, 1, m / 3, m / 2, m / 2 + 1, m - 1, m}) {
+      if (k < 0 || k > m) continue;
+      SCOPED_TRACE("m " + std::to_string(m) + " k " + std::to_string(k));
+      const auto [owner, ones] = down.sharedLaw(m, k);
+      EXPECT_EQ(owner, &up);
+      EXPECT_EQ(ones, m - k);
+      const auto fall = down.law(m, k);
+      const auto rise = up.law(m, m - k);
+      ASSERT_EQ(fall->least(), rise->least());
+      ASSERT_EQ(fall->most(), rise->most());
+      EXPECT_EQ(fall->passingProbability(), rise->passingProbability());
+      EXPECT_EQ(fall->binProbabilities(), rise->binProbabilities());
+      for (int v = fall->least(); v <= std::min(fall->most(), 300); ++v) {
+        EXPECT_EQ(fall->pValue(v), rise->pValue(v)) << v;
+        EXPECT_EQ(fall->probability(v), rise->probability(v)) << v;
+        EXPECT_EQ(fall->bin(v), rise->bin(v)) << v;
+        EXPECT_EQ(fall->passing(v), rise->passing(v)) << v;
+      }
+    }
+  }
+}
