@@ -48,20 +48,6 @@ double countSeconds(int n, int k, int d) {
   return countWalksSeconds(n, k, d) + 2 * binomialSeconds(n, k) + texts;
 }
 
-// A duration as people read it: 0.4 s, 12 s, 3 min, 2.5 h.
-std::string duration(double s) {
-  char buf[64];
-  if (s < 10) std::snprintf(buf, sizeof buf, "%.1f s", s);
-  else if (s < 120) std::snprintf(buf, sizeof buf, "%.0f s", s);
-  else if (s < 7200) std::snprintf(buf, sizeof buf, "%.0f min", s / 60);
-  else std::snprintf(buf, sizeof buf, "%.1f h", s / 3600);
-  return buf;
-}
-
-// Estimates above this many seconds are shown on a terminal, with a
-// progress line.
-constexpr double shown_above = 3;
-
 int runCount(const CountArgs& a) {
   if (a.k > a.n) throw lumbra::ArgumentError("K must be 0 to N, not " + std::to_string(a.k));
   if (a.d > a.n) throw lumbra::ArgumentError("D must be 0 to N, not " + std::to_string(a.d));

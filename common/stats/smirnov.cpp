@@ -1,6 +1,7 @@
 #include "stats/smirnov.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 
 #include "count/mpz.h"
@@ -84,6 +85,59 @@ LeaveProbability Smirnov::pValue(Alternative alt, unsigned threads) const {
   const i64 d = scaledStatistic(alt);
   if (d == 0) return {1.0L, 0.0};  // every arrangement has D' >= 0
   return leaveProbability(band(alt, d), threads);
+}
+
+std::optional<LeaveProbability> Smirnov::pValue(Alternative alt, unsigned threads, const BandStop& stop) const {
+  const i64 d = scaledStatistic(alt);
+  if (d == 0) return LeaveProbability{1.0L, 0.0};
+  LeaveProbability p;
+  if (!leaveProbability(p, band(alt, d), threads, BandKernel::automatic, stop)) return std::nullopt;
+  return p;
+}
+
+namespace {
+
+int code(Alternative alt) { return alt == Alternative::less ? 1 : alt == Alternative::greater ? 2 : 0; }
+
+// The seconds of one band cell and of one term of a closed form, about
+// (measured on the machine of docs/benchmarks.md): for choosing between them.
+constexpr double cell_seconds = 2e-9, term_seconds = 2e-4;
+
+}  // namespace
+
+std::optional<Enclosure> Smirnov::closedForm(Alternative alt) const {
+  const i64 d = scaledStatistic(alt);
+  if (d == 0) return std::nullopt;
+  const double n = static_cast<double>(n1_ + n2_);
+  // One check between the ends: the band's rows up to it are as wide as
+  // the rectangle, N^2 / 4 cells; the tail a few standard deviations of
+  // terms. Small samples keep the band (milliseconds either way).
+  if (ends_.size() == 2 && n1_ + n2_ >= 2000) return oneCheckTail(n1_, n2_, ends_[0], d, code(alt));
+  if (ties_ == 0 && n1_ == n2_) {
+    const double cells = static_cast<double>(d) / static_cast<double>(n1_) * n + n;  // rows k wide
+    const double terms = alt == Alternative::two_sided ? diagonalTerms(n1_, d) : 1;
+    if (terms * term_seconds < cells * cell_seconds) return diagonalTail(n1_, n2_, d, code(alt));
+  }
+  return std::nullopt;
+}
+
+std::optional<Enclosure> Smirnov::bounds(Alternative alt) const {
+  const i64 d = scaledStatistic(alt);
+  if (d == 0 || ties_ != 0 || n1_ == n2_) return std::nullopt;
+  return diagonalTail(n1_, n2_, d, code(alt));
+}
+
+std::optional<Enclosure> Smirnov::withoutBand(Alternative alt) const {
+  if (auto form = closedForm(alt)) return form;
+  std::optional<Enclosure> b = bounds(alt);
+  if (!b || mpfr_cmp_d(b->high(), DBL_MIN) >= 0) return std::nullopt;
+  if (countInsideWork(band(alt, scaledStatistic(alt))) <= quick_exact_work) return std::nullopt;
+  return b;
+}
+
+double Smirnov::bandWork(Alternative alt) const {
+  const i64 d = scaledStatistic(alt);
+  return d == 0 ? 0 : leaveProbabilityWork(band(alt, d));
 }
 
 void Smirnov::exactPValue(mpq_ptr p, Alternative alt) const {

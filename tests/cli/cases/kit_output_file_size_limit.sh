@@ -1,0 +1,8 @@
+# Output beyond the file-size limit: one line naming the limit, no
+# temporary file left, and the status of SIGXFSZ (128 + 25).
+ulimit -c 0
+for ((i = 0; i < 400; i++)); do cat "$CASE_DATA/random256.bin"; done > in.bin
+(ulimit -f 8; exec lumbra-kit encode in.bin out.lk)
+echo "status $?"
+ls -A | grep -v '^in.bin$'
+echo end
