@@ -185,6 +185,23 @@ void fieldsOf(std::string_view line, Split split, std::vector<std::string>& out)
   }
 }
 
+// The split the first lines show (a header line may have one field only):
+// tabs if one of the first 16 lines holds one, else commas if one does,
+// else runs of blanks.
+Split splitOfLines(std::string_view text) {
+  bool comma = false;
+  std::size_t at = 0;
+  for (int lines = 0; lines < 16 && at < text.size(); ++lines) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view s = text.substr(at, end - at);
+    if (s.find('\t') != std::string_view::npos) return Split::tab;
+    comma = comma || s.find(',') != std::string_view::npos;
+    at = end + 1;
+  }
+  return comma ? Split::comma : Split::space;
+}
+
 // The sample in file `name`: every number of every line, or those of one
 // column (`column`: a number from 1 or a name in the header line).
 std::vector<double> readSample(const std::string& name, const std::string& column, Split split) {
@@ -231,11 +248,7 @@ std::vector<double> readSample(const std::string& name, const std::string& colum
     if (trim(s).empty()) continue;
     if (first) {
       first = false;
-      // The split from the first line: tabs, else commas, else spaces.
-      if (split == Split::automatic)
-        split = s.find('\t') != std::string_view::npos ? Split::tab
-                : s.find(',') != std::string_view::npos ? Split::comma
-                                                         : Split::space;
+      if (split == Split::automatic) split = splitOfLines(std::string_view(text).substr(at - s.size() - 1));
       fieldsOf(s, split, fields);
       bool numbers = true;
       for (const std::string& f : fields) {
@@ -245,7 +258,7 @@ std::vector<double> readSample(const std::string& name, const std::string& colum
       const bool byNumber = column.find_first_not_of("0123456789") == std::string::npos;
       if (byNumber) want = std::stoul(column);
       if (!numbers) {
-        header = " (line " + std::to_string(line) + " taken as a header)";
+        header = " (line " + std::to_string(line) + " was a header)";
         if (!byNumber) {
           for (std::size_t k = 0; k < fields.size() && want == 0; ++k)
             if (fields[k] == column) want = k + 1;
@@ -258,8 +271,8 @@ std::vector<double> readSample(const std::string& name, const std::string& colum
       fieldsOf(s, split, fields);
     }
     if (fields.size() < want)
-      fail(line, "no column " + std::to_string(want) + " (" + std::to_string(fields.size()) +
-                     (fields.size() == 1 ? " field" : " fields") + " split on " + splitName(split) + ")");
+      fail(line, "no column " + std::to_string(want) + ": the line has " + std::to_string(fields.size()) +
+                     (fields.size() == 1 ? " field" : " fields") + " split on " + splitName(split));
     const std::string& field = fields[want - 1];
     double v = 0;
     if (const char* why = readNumber(field, v)) fail(line, shownField(field) + " " + why);

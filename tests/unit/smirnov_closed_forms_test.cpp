@@ -26,10 +26,12 @@ int code(Alternative alt) { return alt == Alternative::less ? 1 : alt == Alterna
 void expectEncloses(const lumbra::Enclosure& e, mpq_srcptr q, double width) {
   EXPECT_LE(mpfr_cmp_q(e.low(), q), 0) << mpfr_get_d(e.low(), MPFR_RNDN) << " > " << mpq_get_d(q);
   EXPECT_GE(mpfr_cmp_q(e.high(), q), 0) << mpfr_get_d(e.high(), MPFR_RNDN) << " < " << mpq_get_d(q);
-  if (width < 1) EXPECT_GT(mpfr_sgn(e.low()), 0);
+  if (width < 1) {
+    EXPECT_GT(mpfr_sgn(e.low()), 0);
+  }
   if (mpfr_sgn(e.low()) == 0) return;  // bounds: the inner event may hold no path
   mpfr_t r;
-  mpfr_init2(r, 64);
+  mpfr_init2(r, lumbra::Enclosure::bits);
   mpfr_div(r, e.high(), e.low(), MPFR_RNDU);
   mpfr_sub_ui(r, r, 1, MPFR_RNDU);
   EXPECT_LE(mpfr_get_d(r, MPFR_RNDU), width);
@@ -94,7 +96,8 @@ TEST(SmirnovClosedForms, AgreeWithTheBandWhereChosen) {
     std::vector<double> x, y;
     for (i64 k = 0; k < c.n1; ++k) x.push_back(c.twoValued ? static_cast<double>(rng() % 2) : normal(rng));
     for (i64 k = 0; k < c.n2; ++k)
-      y.push_back(c.twoValued ? static_cast<double>(rng() % 100 < 50 + 100 * c.shift) : normal(rng) + c.shift);
+      y.push_back(c.twoValued ? static_cast<double>(static_cast<double>(rng() % 100) < 50 + 100 * c.shift)
+                              : normal(rng) + c.shift);
     const lumbra::Smirnov s(x, y);
     for (const Alternative alt : alternatives) {
       SCOPED_TRACE(std::to_string(c.n1) + " vs " + std::to_string(c.n2) + " alt " + std::to_string(code(alt)));
@@ -116,14 +119,16 @@ TEST(SmirnovClosedForms, AgreeWithTheBandWhereChosen) {
 
 // Far below the doubles' range the forms still answer: equal sizes at
 // D = 0.9 of a thousand each (p near 1e-700), two-sided within its
-// rounding; sizes one apart within a factor of 10.
+// rounding; 10^5 against 10^5 + 1 at D = 0.2 (p near 1e-1700) within a
+// factor of 10 ((1 + D) / (1 - D) = 1.5, twice for the two sides).
 TEST(SmirnovClosedForms, AnswerBelowTheDoubles) {
   const auto equal = lumbra::diagonalTail(1000, 1000, 900 * 1000, 0);
   EXPECT_LT(mpfr_cmp_d(equal.high(), DBL_MIN), 0);
   EXPECT_GT(mpfr_sgn(equal.low()), 0);
   EXPECT_LE(equal.relativeError(), 1e-30);
-  const auto apart = lumbra::diagonalTail(1000, 1001, 900 * 1001, 0);
+  const auto apart = lumbra::diagonalTail(100000, 100001, 2000020000, 0);
   EXPECT_GT(mpfr_sgn(apart.low()), 0);
+  EXPECT_LT(mpfr_cmp_d(apart.high(), DBL_MIN), 0);
   mpfr_t r;
   mpfr_init2(r, 64);
   mpfr_div(r, apart.high(), apart.low(), MPFR_RNDU);
