@@ -122,7 +122,7 @@ SmirnovResult ks_2samp(const std::vector<double>& x, const std::vector<double>& 
   // better and fits.
   if (exact_fraction || (test.exactIsBetter(p, a) && exactFits().empty())) {
     Mpq exact;
-    test.exactPValue(exact.get(), a);
+    if (!test.exactPValue(exact.get(), a, stop ? watch : BandStop())) throw Cancelled("the p-value was stopped");
     r.pvalue = api::nearestDouble(mpq_numref(exact.get()), mpq_denref(exact.get()));
     r.error_bound = 0x1p-53;
     r.pvalue_text = exactText(exact.get());

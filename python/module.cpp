@@ -545,10 +545,17 @@ longest_run.
           throw lumbra::ArgumentError("the alternative must be two-sided, less or greater, not '" + alternative +
                                       "'");
         lumbra::SmirnovResult r;
+        bool cancelled = false;
         {
+          SignalPoll poll;
           py::gil_scoped_release release;
-          r = lumbra::ks_2samp(x, y, alt, exact);
+          try {
+            r = lumbra::ks_2samp(x, y, alt, exact, [&poll] { return poll(); });
+          } catch (const lumbra::Cancelled&) {
+            cancelled = true;
+          }
         }
+        if (cancelled) throw py::error_already_set();
         if (exact) return py::make_tuple(r.statistic, toFraction(*r.pvalue_exact));
         return py::make_tuple(r.statistic, r.pvalue);
       },

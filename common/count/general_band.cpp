@@ -572,15 +572,22 @@ constexpr double thread_worth = 2e5;
 }  // namespace
 
 void countInside(mpz_ptr c, const GeneralBand& band, unsigned threads) {
+  const std::function<bool(double)> none;
+  countInside(c, band, threads, none);
+}
+
+bool countInside(mpz_ptr c, const GeneralBand& band, unsigned threads, const std::function<bool(double)>& stop) {
   const CountRows rows(band);
   if (rows.cut().anyEmpty()) {
     mpz_set_ui(c, 0);
-    return;
+    return true;
   }
   if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
-  const std::function<bool(double)> none;
-  Stopper never(none);
-  countByLimbRows(c, rows, rows.shape(), threads, rows.work(), never);
+  Stopper stopper(stop);
+  const double work = rows.work();
+  // The calling thread polls; with two threads it adds half the limbs.
+  stopper.expect(limbRowsTogether(threads, work) ? work / 2 : work);
+  return countByLimbRows(c, rows, rows.shape(), threads, work, stopper);
 }
 
 double countInsideWork(const GeneralBand& band) { return CountRows(band).work(); }

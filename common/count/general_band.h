@@ -54,6 +54,9 @@ inline constexpr std::int64_t max_band_steps = 2147483646;
 // threads (0: one per core). Requires a, b >= 0, a + b <= max_band_steps
 // and both bound vectors of a + b + 1 entries.
 void countInside(mpz_ptr c, const GeneralBand& band, unsigned threads = 0);
+// The same, abandonable: false once `stop` (asked every few milliseconds on
+// the calling thread with the share done) said so; c then holds no count.
+bool countInside(mpz_ptr c, const GeneralBand& band, unsigned threads, const std::function<bool(double done)>& stop);
 
 // The bytes countInside holds at its peak, for the memory check before it starts.
 double countInsideBytes(const GeneralBand& band);

@@ -141,17 +141,23 @@ double Smirnov::bandWork(Alternative alt) const {
 }
 
 void Smirnov::exactPValue(mpq_ptr p, Alternative alt) const {
+  const BandStop none;
+  exactPValue(p, alt, none);
+}
+
+bool Smirnov::exactPValue(mpq_ptr p, Alternative alt, const BandStop& stop) const {
   const i64 d = scaledStatistic(alt);
   if (d == 0) {
     mpq_set_ui(p, 1, 1);
-    return;
+    return true;
   }
   Mpz inside, all;
-  countInside(inside.get(), band(alt, d));
+  if (!countInside(inside.get(), band(alt, d), 0, stop)) return false;
   mpz_bin_uiui(all.get(), static_cast<unsigned long>(n1_ + n2_), static_cast<unsigned long>(n1_));
   mpz_sub(mpq_numref(p), all.get(), inside.get());
   mpz_set(mpq_denref(p), all.get());
   mpq_canonicalize(p);
+  return true;
 }
 
 bool Smirnov::exactIsBetter(const LeaveProbability& p, Alternative alt) const {

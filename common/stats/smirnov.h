@@ -88,6 +88,8 @@ class Smirnov {
   // The same exactly: p set to the arrangements with D' >= D over C(N, n1),
   // in lowest terms. Its cost grows with the band times the bits of C(N, n1).
   void exactPValue(mpq_ptr p, Alternative alt) const;
+  // The same, abandonable through `stop`: false once it said so.
+  bool exactPValue(mpq_ptr p, Alternative alt, const BandStop& stop) const;
   // The bytes exactPValue holds at its peak.
   double exactPValueBytes(Alternative alt) const;
   // Whether the exact count should stand in for `p`, a result of
