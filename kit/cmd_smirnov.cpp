@@ -306,8 +306,12 @@ std::string pText(long double p) {
 std::string boundText(double e) {
   if (!std::isfinite(e)) return "inf";
   if (e == 0) return "0";
-  const int k = static_cast<int>(std::floor(std::log10(e))) - 1;
-  const double m = std::ceil(e / std::pow(10.0, k) * (1 - 1e-12));
+  int k = static_cast<int>(std::floor(std::log10(e))) - 1;
+  double m = std::ceil(e / std::pow(10.0, k) * (1 - 1e-12));
+  if (m >= 100) {  // rounded up to the next power of ten: 0.9992 is 1.0e0, not 10.0e-1
+    m = 10;
+    ++k;
+  }
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.1fe%d", m / 10, k + 1);
   return buf;
@@ -392,12 +396,20 @@ void runSmirnov(const SmirnovArgs& a) {
     progress.finish();
     mpq_t exact;
     mpq_init(exact);
-    // An exact count where asked for, or where it is better and fits.
+    std::optional<Enclosure> bounds;
+    // An exact count where asked for, or where it is better and fits; the
+    // bounds where the band's terms fell below the doubles and took its
+    // accuracy with them.
     if (a.exact || (test.exactIsBetter(p, alt) && exactFits().empty())) {
       test.exactPValue(exact, alt);
       p.error = 0;
       shown.pv = exactText(exact, shown.words);
       if (a.exact) fraction = fractionText(exact);
+    } else if (!(p.error <= Smirnov::lost_accuracy) && (bounds = test.bounds(alt)) &&
+               bounds->relativeError() < p.error) {
+      const EnclosureText t = bounds->text();
+      shown = {t.value, t.words, t.low, t.high, t.error};
+      p.error = t.error;
     } else {
       shown.pv = pText(p.value);
       char buf[64];

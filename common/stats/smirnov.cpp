@@ -123,8 +123,18 @@ std::optional<Enclosure> Smirnov::closedForm(Alternative alt) const {
 
 std::optional<Enclosure> Smirnov::bounds(Alternative alt) const {
   const i64 d = scaledStatistic(alt);
-  if (d == 0 || ties_ != 0 || n1_ == n2_) return std::nullopt;
-  return diagonalTail(n1_, n2_, d, code(alt));
+  if (d == 0) return std::nullopt;
+  Enclosure all = diagonalTail(n1_, n2_, d, code(alt));
+  if (ties_ == 0) return all;
+  // The last check (the end) never leaves: the statistic is reached before it.
+  for (std::size_t r = 0; r + 1 < ends_.size(); ++r) {
+    const i64 i = xs_[r], j = ends_[r] - i, v = i * n2_ - j * n1_;
+    if ((alt == Alternative::greater ? v : alt == Alternative::less ? -v : std::abs(v)) != d) continue;
+    const Enclosure at = oneCheckTail(n1_, n2_, ends_[r], d, code(alt));
+    mpfr_set(all.low(), at.low(), MPFR_RNDD);
+    return all;
+  }
+  return std::nullopt;  // unreachable: d > 0 is reached at some check before the end
 }
 
 std::optional<Enclosure> Smirnov::withoutBand(Alternative alt) const {

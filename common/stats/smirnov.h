@@ -74,9 +74,13 @@ class Smirnov {
   // band: the pooled values take two distinct values, or n1 = n2 without
   // ties. Nothing otherwise.
   std::optional<Enclosure> closedForm(Alternative alt) const;
-  // Bounds by closed forms where every point is a check (no ties) and
-  // n1 != n2; nothing otherwise. Cheap (a few log-gammas); within a factor
-  // of about 2 ((1 + D) / (1 - D))^|n2 - n1| of each other.
+  // Bounds by closed forms, nothing where the statistic is 0. Without ties
+  // and n1 != n2 the diagonal bounds (within a factor of about
+  // 2 ((1 + D) / (1 - D))^|n2 - n1| of each other); with ties, below: the
+  // hypergeometric tail at the check where the statistic is reached (that
+  // check alone already leaves), above: the paths that leave at any point,
+  // checked or not (the diagonal bounds' upper end, or the exact sum where
+  // n1 = n2). Cheap: a few log-gammas and one tail.
   std::optional<Enclosure> bounds(Alternative alt) const;
   // The p-value without the band, where closed forms give it: closedForm,
   // else bounds whose upper end lies below the doubles' normal range
@@ -102,6 +106,9 @@ class Smirnov {
   // to N = 14000 at p ~ 1e-300, where the sum's bound has grown to 1e-7 and
   // beyond (10^4 each: 4e9 additions, 2.5 s of one core).
   static constexpr double quick_exact_work = 1e10;
+  // A band's relative error bound above which the bounds (when not wider)
+  // answer instead: the band's terms fell below the doubles' range.
+  static constexpr double lost_accuracy = 1e-3;
 
  private:
   std::int64_t n1_ = 0, n2_ = 0, ties_ = 0;
