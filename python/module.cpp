@@ -1,8 +1,9 @@
 // The Python module lumbra: the library's functions with Python's types.
 // Big numbers are ints, exact probabilities fractions.Fraction, rows tuples
 // (or a NumPy structured array), a file's verdict a dict with the keys of
-// `lumbra-kit test --format json`. Long calls release the GIL; a count polls
-// for signals every 50 ms, so Ctrl-C stops it with KeyboardInterrupt. The
+// `lumbra-kit test --format json`. Long calls release the GIL; a count,
+// ks_2samp, test_file and test_sizes poll for signals every 50 ms, so Ctrl-C
+// stops them with KeyboardInterrupt. The
 // library's exceptions arrive as lumbra.ArgumentError (a ValueError),
 // lumbra.InputError (an OSError), lumbra.ResourceError (a MemoryError) with
 // the words lumbra-kit prints.
@@ -256,10 +257,17 @@ py::dict testFile(const py::object& path, int n, unsigned threads, const py::obj
   const std::string name = pathOf(path);
   const std::vector<std::string> names = statisticNames(statistics);
   lumbra::FileTest t;
+  bool cancelled = false;
   {
+    SignalPoll poll;
     py::gil_scoped_release release;
-    t = lumbra::test_file(name, n, threads, names);
+    try {
+      t = lumbra::test_file(name, n, threads, names, [&poll] { return poll(); });
+    } catch (const lumbra::Cancelled&) {
+      cancelled = true;
+    }
   }
+  if (cancelled) throw py::error_already_set();
   return fileTestDict(t);
 }
 
@@ -268,10 +276,17 @@ py::dict testSizes(const py::object& path, const std::vector<int>& sizes, unsign
   const std::string name = pathOf(path);
   const std::vector<std::string> names = statisticNames(statistics);
   lumbra::SizesTest t;
+  bool cancelled = false;
   {
+    SignalPoll poll;
     py::gil_scoped_release release;
-    t = lumbra::test_sizes(name, sizes, threads, names);
+    try {
+      t = lumbra::test_sizes(name, sizes, threads, names, [&poll] { return poll(); });
+    } catch (const lumbra::Cancelled&) {
+      cancelled = true;
+    }
   }
+  if (cancelled) throw py::error_already_set();
   py::dict d;
   d["block_sizes"] = t.block_sizes;
   py::list summaries;

@@ -1,7 +1,9 @@
 """Ctrl-C stops every long call: SIGINT 0.5 s into it raises KeyboardInterrupt
 within a second, and the next call is unharmed."""
 import os
+import random
 import signal
+import tempfile
 import threading
 import time
 
@@ -27,13 +29,27 @@ def exact_samples():
     return x, y
 
 
+def sizes_file():
+    # Every block size of 1 to 4096 bits over 64 KiB: minutes of laws.
+    f = tempfile.NamedTemporaryFile(suffix=".bin", delete=False)
+    f.write(random.Random(40).randbytes(1 << 16))
+    f.close()
+    return f.name
+
+
 LONG_CALLS = {
     "count": lambda: lumbra.count(4000000, 2000000, 1),
     "ks_2samp": lambda: lumbra.ks_2samp(*BAND),
     "ks_2samp exact": lambda: lumbra.ks_2samp(*EXACT, exact=True),
+    "test_sizes": lambda: lumbra.test_sizes(SIZES, sizes=range(1, 4097)),
 }
 BAND = band_samples()
 EXACT = exact_samples()
+SIZES = sizes_file()
+
+
+def teardown_module():
+    os.unlink(SIZES)
 
 
 @pytest.mark.parametrize("name", sorted(LONG_CALLS))
