@@ -81,18 +81,6 @@ int narrow(long long v, const char* name) {
   return static_cast<int>(v);
 }
 
-// shape or unshape of `in`, without the GIL.
-py::bytes shaping(std::string (*f)(const std::string&, int, int, const std::string&), const py::bytes& in,
-                  long long n, long long d, const std::string& alphabet) {
-  const std::string bytes = in;
-  std::string out;
-  {
-    py::gil_scoped_release release;
-    out = f(bytes, narrow(n, "N"), narrow(d, "D"), alphabet);
-  }
-  return py::bytes(out);
-}
-
 // The count's stop function: every 50 ms it takes the GIL and lets Python
 // run its signal handlers; an exception from one (KeyboardInterrupt) stops
 // the count and is raised once the count has let go.
@@ -109,6 +97,25 @@ class SignalPoll {
  private:
   std::chrono::steady_clock::time_point next_ = std::chrono::steady_clock::now();
 };
+
+// shape or unshape of `in`, without the GIL, Ctrl-C polled as it goes.
+py::bytes shaping(std::string (*f)(const std::string&, int, int, const std::string&, const std::function<bool()>&),
+                  const py::bytes& in, long long n, long long d, const std::string& alphabet) {
+  const std::string bytes = in;
+  std::string out;
+  bool cancelled = false;
+  {
+    SignalPoll poll;
+    py::gil_scoped_release release;
+    try {
+      out = f(bytes, narrow(n, "N"), narrow(d, "D"), alphabet, [&poll] { return poll(); });
+    } catch (const lumbra::Cancelled&) {
+      cancelled = true;
+    }
+  }
+  if (cancelled) throw py::error_already_set();
+  return py::bytes(out);
+}
 
 py::int_ count(long long n, long long k, long long d, unsigned threads) {
   lumbra::BigNat c;
