@@ -42,6 +42,8 @@ LONG_CALLS = {
     "ks_2samp": lambda: lumbra.ks_2samp(*BAND),
     "ks_2samp exact": lambda: lumbra.ks_2samp(*EXACT, exact=True),
     "test_sizes": lambda: lumbra.test_sizes(SIZES, sizes=range(1, 4097)),
+    # 64 MiB: several seconds of words.
+    "shape": lambda: lumbra.shape(random.Random(41).randbytes(64 << 20)),
 }
 BAND = band_samples()
 EXACT = exact_samples()
