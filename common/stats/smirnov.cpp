@@ -125,8 +125,9 @@ std::optional<Enclosure> Smirnov::bounds(Alternative alt) const {
   const i64 d = scaledStatistic(alt);
   if (d == 0) return std::nullopt;
   Enclosure all = diagonalTail(n1_, n2_, d, code(alt));
-  if (ties_ == 0) return all;
-  // Below: the tail at one check, whichever the first terms (in doubles,
+  if (ties_ == 0 && n1_ == n2_) return all;  // exact
+  // Below (with ties; and without, where the inner diagonal holds no path,
+  // as when the samples do not overlap): the tail at one check, whichever the first terms (in doubles,
   // only to choose) show likeliest to be left at, among at most 4096 checks
   // spread over the run (any check gives a lower bound; the last, the end,
   // never leaves).
@@ -159,7 +160,7 @@ std::optional<Enclosure> Smirnov::bounds(Alternative alt) const {
   const i64 stride = std::max<i64>(1, checks / 4096);
   for (i64 r = 0; r < checks; r += stride) consider(ends_[static_cast<std::size_t>(r)]);
   const Enclosure at = oneCheckTail(n1_, n2_, best, d, code(alt));
-  mpfr_set(all.low(), at.low(), MPFR_RNDD);
+  if (ties_ != 0 || mpfr_cmp(at.low(), all.low()) > 0) mpfr_set(all.low(), at.low(), MPFR_RNDD);
   return all;
 }
 

@@ -80,7 +80,9 @@ class Smirnov {
   // hypergeometric tail at the check where the statistic is reached (that
   // check alone already leaves), above: the paths that leave at any point,
   // checked or not (the diagonal bounds' upper end, or the exact sum where
-  // n1 = n2). Cheap: a few log-gammas and one tail.
+  // n1 = n2); without ties the larger of the two lower ends (the inner
+  // diagonal may hold no path). Cheap: a few log-gammas and one tail; the
+  // lower end is never 0.
   std::optional<Enclosure> bounds(Alternative alt) const;
   // The p-value without the band, where closed forms give it: closedForm,
   // else bounds whose upper end lies below the doubles' normal range

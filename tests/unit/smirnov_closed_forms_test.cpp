@@ -160,6 +160,24 @@ TEST(SmirnovClosedForms, AnswerBelowTheDoubles) {
   mpfr_div(r, apart.high(), apart.low(), MPFR_RNDU);
   EXPECT_LT(mpfr_get_d(r, MPFR_RNDU), 10);
   mpfr_clear(r);
+  // Samples that do not overlap, sizes one apart: only the two orders
+  // x-then-y and y-then-x reach D = 1, so p = 2 / C(N, n1); the inner
+  // diagonal holds no path, and the check's tail keeps the lower end above 0
+  // (the outer one counts the N paths one step short: N times wider).
+  std::vector<double> x, y;
+  for (int k = 0; k < 3000; ++k) x.push_back(k);
+  for (int k = 0; k < 3001; ++k) y.push_back(10000 + k);
+  const lumbra::Smirnov s(x, y);
+  const auto b = s.bounds(Alternative::two_sided);
+  ASSERT_TRUE(b.has_value());
+  mpq_t exact;
+  mpq_init(exact);
+  mpz_bin_uiui(mpq_denref(exact), 6001, 3000);
+  mpz_set_ui(mpq_numref(exact), 2);
+  mpq_canonicalize(exact);
+  expectEncloses(*b, exact, 6002);
+  EXPECT_GT(mpfr_sgn(b->low()), 0);
+  mpq_clear(exact);
 }
 
 }  // namespace
