@@ -6,6 +6,7 @@
 seq 0 2 399998 > x.txt
 seq 20001 2 420001 > y.txt
 lumbra-kit smirnov --max-seconds 2 x.txt y.txt; echo "status $?"
+lumbra-kit smirnov --exact --max-seconds 60 x.txt y.txt; echo "status $?"
 printf '1 2 3\n' > a.txt
 printf '4 5 6\n' > b.txt
 lumbra-kit smirnov --max-seconds 1 --format json a.txt b.txt; echo "status $?"
