@@ -30,8 +30,6 @@ namespace lumbra::kit {
 
 namespace {
 
-using i64 = std::int64_t;
-
 struct SmirnovArgs {
   std::string x, y, alternative = "two-sided", format, delimiter = "auto";
   bool exact = false, quiet = false;
