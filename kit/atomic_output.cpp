@@ -62,8 +62,9 @@ extern "C" void removeTempsAndDie(int sig) {
   ::raise(sig);
 }
 
-// Installs the handler once, for each signal not ignored (nohup keeps
-// SIGHUP ignored, and so does this).
+// Installs the handler once, for each signal whose default action is in
+// force: one ignored stays ignored (nohup keeps SIGHUP ignored, and so does
+// this), one handled by someone else (a profiler's SIGPROF) stays theirs.
 void catchSignals() {
   static bool installed = false;
   if (installed) return;
@@ -71,7 +72,8 @@ void catchSignals() {
   prepareFileSizeLine();
   for (int sig : cleaned_signals) {
     struct sigaction old {};
-    if (::sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;
+    if (::sigaction(sig, nullptr, &old) != 0 || (old.sa_flags & SA_SIGINFO) != 0 || old.sa_handler != SIG_DFL)
+      continue;
     struct sigaction sa {};
     sa.sa_handler = removeTempsAndDie;
     sigemptyset(&sa.sa_mask);
