@@ -166,9 +166,15 @@ std::optional<Enclosure> Smirnov::bounds(Alternative alt) const {
 
 std::optional<Enclosure> Smirnov::withoutBand(Alternative alt) const {
   if (auto form = closedForm(alt)) return form;
-  // The upper end first (a few log-gammas): most p-values are far above it.
+  // An upper end first, the one-sided ones' sum (a few log-gammas, where
+  // the two-sided sum of equal sizes near p = 1 would take thousands of
+  // terms): most p-values are far above the doubles' range.
   const i64 d = scaledStatistic(alt);
-  if (d == 0 || mpfr_cmp_d(diagonalTail(n1_, n2_, d, code(alt)).high(), DBL_MIN) >= 0) return std::nullopt;
+  if (d == 0) return std::nullopt;
+  Enclosure high = diagonalTail(n1_, n2_, d, alt == Alternative::two_sided ? 2 : code(alt));
+  if (alt == Alternative::two_sided)
+    mpfr_add(high.high(), high.high(), diagonalTail(n1_, n2_, d, 1).high(), MPFR_RNDU);
+  if (mpfr_cmp_d(high.high(), DBL_MIN) >= 0) return std::nullopt;
   std::optional<Enclosure> b = bounds(alt);
   if (!b || mpfr_cmp_d(b->high(), DBL_MIN) >= 0) return std::nullopt;
   if (countInsideWork(band(alt, scaledStatistic(alt))) <= quick_exact_work) return std::nullopt;
