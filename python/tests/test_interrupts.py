@@ -37,10 +37,19 @@ def sizes_file():
     return f.name
 
 
+def sparse_file():
+    # 8 GiB of zeros that take no room: seconds of reading and measuring.
+    f = tempfile.NamedTemporaryFile(suffix=".bin", delete=False)
+    f.truncate(8 << 30)
+    f.close()
+    return f.name
+
+
 LONG_CALLS = {
     "count": lambda: lumbra.count(4000000, 2000000, 1),
     "ks_2samp": lambda: lumbra.ks_2samp(*BAND),
     "ks_2samp exact": lambda: lumbra.ks_2samp(*EXACT, exact=True),
+    "test_file": lambda: lumbra.test_file(SPARSE),
     "test_sizes": lambda: lumbra.test_sizes(SIZES, sizes=range(1, 4097)),
     # 64 MiB: several seconds of words.
     "shape": lambda: lumbra.shape(random.Random(41).randbytes(64 << 20)),
@@ -48,10 +57,12 @@ LONG_CALLS = {
 BAND = band_samples()
 EXACT = exact_samples()
 SIZES = sizes_file()
+SPARSE = sparse_file()
 
 
 def teardown_module():
     os.unlink(SIZES)
+    os.unlink(SPARSE)
 
 
 @pytest.mark.parametrize("name", sorted(LONG_CALLS))
