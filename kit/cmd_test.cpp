@@ -1,7 +1,6 @@
 // lumbra-kit test FILE: the verdict on a whole file, from the p-values of
 // its blocks.
 #include <CLI/CLI.hpp>
-#include <algorithm>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -117,8 +116,7 @@ std::span<const Statistic* const> statisticsOption(const std::string& list) {
 // run, after the summaries of the files before it).
 int runTest(const TestArgs& a) {
   const bool several = a.files.size() > 1;
-  if (std::count(a.files.begin(), a.files.end(), "-") > 1)
-    throw UsageError("standard input (-) can be given only once: it is read once");
+  requireStandardInputOnce(a.files);
   if (several && !a.report.plot.empty())
     throw UsageError("--plot draws one file; with several, --plot-dir DIR draws one picture each");
   const bool sizes = a.sizes.size() > 1;
