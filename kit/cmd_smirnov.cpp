@@ -402,7 +402,14 @@ void runSmirnov(const SmirnovArgs& a) {
     // bounds where the band's terms fell below the doubles and took its
     // accuracy with them.
     if (a.exact || (test.exactIsBetter(p, alt) && exactFits().empty())) {
-      test.exactPValue(exact, alt);
+      // A line of its own: its time left is the count's.
+      Progress counting(a.quiet);
+      const BandStop countWatch = [&](double done) {
+        if (showing) counting.share("exact count", done);
+        return false;
+      };
+      test.exactPValue(exact, alt, countWatch);
+      counting.finish();
       p.error = 0;
       shown.pv = exactText(exact, shown.words);
       if (a.exact) fraction = fractionText(exact);
