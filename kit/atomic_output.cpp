@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -27,25 +29,51 @@ constexpr std::size_t max_temps = 8;
 constexpr std::size_t max_temp_name = 4096;
 std::array<std::array<char, max_temp_name>, max_temps> temp_names;
 std::array<std::atomic<bool>, max_temps> temp_in_use;
-constexpr std::array<int, 3> cleaned_signals = {SIGINT, SIGTERM, SIGHUP};
+// Every signal whose default action ends the process and that lumbra-kit
+// has no use for (SIGKILL and SIGSTOP cannot be caught; SIGSEGV and its kin
+// are faults, whose handler must not run on a broken state).
+constexpr std::array<int, 11> cleaned_signals = {SIGINT,  SIGTERM, SIGHUP,  SIGXFSZ, SIGPIPE, SIGQUIT,
+                                                 SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF};
+// The line SIGXFSZ prints, made when the handler is installed (the limit
+// is the process's own and does not change under it).
+std::array<char, 160> file_size_line;
+std::size_t file_size_line_length = 0;
+
+void prepareFileSizeLine() {
+  struct rlimit lim {};
+  char limit[48] = "unlimited";
+  if (::getrlimit(RLIMIT_FSIZE, &lim) == 0 && lim.rlim_cur != RLIM_INFINITY)
+    std::snprintf(limit, sizeof limit, "%llu bytes", static_cast<unsigned long long>(lim.rlim_cur));
+  const int n = std::snprintf(file_size_line.data(), file_size_line.size(),
+                              "lumbra-kit: a file reached the file-size limit (ulimit -f, RLIMIT_FSIZE: %s)\n",
+                              limit);
+  file_size_line_length = n > 0 ? std::min(static_cast<std::size_t>(n), file_size_line.size() - 1) : 0;
+}
 
 extern "C" void removeTempsAndDie(int sig) {
   for (std::size_t i = 0; i < max_temps; ++i)
     if (temp_in_use[i].load()) ::unlink(temp_names[i].data());
+  if (sig == SIGXFSZ && file_size_line_length > 0) {
+    const ssize_t ignored = ::write(2, file_size_line.data(), file_size_line_length);
+    (void)ignored;
+  }
   // The default action then ends the process, so its parent sees the signal.
   ::signal(sig, SIG_DFL);
   ::raise(sig);
 }
 
-// Installs the handler once, for each signal not ignored (nohup keeps
-// SIGHUP ignored, and so does this).
+// Installs the handler once, for each signal whose default action is in
+// force: one ignored stays ignored (nohup keeps SIGHUP ignored, and so does
+// this), one handled by someone else (a profiler's SIGPROF) stays theirs.
 void catchSignals() {
   static bool installed = false;
   if (installed) return;
   installed = true;
+  prepareFileSizeLine();
   for (int sig : cleaned_signals) {
     struct sigaction old {};
-    if (::sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;
+    if (::sigaction(sig, nullptr, &old) != 0 || (old.sa_flags & SA_SIGINFO) != 0 || old.sa_handler != SIG_DFL)
+      continue;
     struct sigaction sa {};
     sa.sa_handler = removeTempsAndDie;
     sigemptyset(&sa.sa_mask);
@@ -157,6 +185,16 @@ AtomicOutput::AtomicOutput(std::string path, bool force) : path_(std::move(path)
   struct stat st {};
   const bool exists = path_ != "-" && ::stat(path_.c_str(), &st) == 0;
   if (exists && S_ISDIR(st.st_mode)) fail(std::strerror(EISDIR));
+  // A symbolic link to a regular file: the file it leads to is the one
+  // replaced (with --force), beside itself, and the link stays, as an OUT
+  // that is a device stays what it is.
+  struct stat link {};
+  if (exists && S_ISREG(st.st_mode) && ::lstat(path_.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    char* real = ::realpath(path_.c_str(), nullptr);
+    if (real == nullptr) fail(std::strerror(errno));
+    path_ = real;
+    std::free(real);
+  }
   if (path_ == "-" || (exists && !S_ISREG(st.st_mode))) {
     // Staged: the bytes wait in a file without a name.
     if (path_ == "-") {

@@ -11,8 +11,12 @@
 // plain rename, the new file taking the old one's mode (and owner, where
 // permitted). Then OUT's folder is flushed too. Until commit() OUT is
 // untouched; a run that fails, an AtomicOutput destroyed without commit(),
-// and SIGINT, SIGTERM or SIGHUP remove the temporary file (SIGKILL cannot:
-// it leaves the temporary file, whose name says what it is).
+// and every signal whose default action ends the process (SIGINT, SIGTERM,
+// SIGHUP, SIGXFSZ, SIGPIPE, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM,
+// SIGPROF) remove the temporary file, then end the process by that signal
+// (status 128 + its number in a shell); SIGXFSZ also prints one line naming
+// the file-size limit. SIGKILL cannot be caught: it leaves the temporary
+// file, whose name says what it is.
 //
 // "-" (standard output) and an OUT that exists and is no regular file (a
 // device, a FIFO): the bytes are staged in a temporary file in $TMPDIR (or

@@ -231,6 +231,7 @@ void blocksOf(const BlocksArgs& a, Input& in, PValueTexts& texts, OtherTexts& ot
 // starts with its file's name (a "file" column, a "file" key). A failure
 // stops the run after the records of the files before it.
 int runBlocks(const BlocksArgs& a) {
+  requireStandardInputOnce(a.files);
   Output out;
   PValueTexts texts(a.n, a.maxSeconds);
   OtherTexts others(a.statistics);

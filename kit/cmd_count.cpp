@@ -49,10 +49,6 @@ double countSeconds(int n, int k, int d) {
   return countWalksSeconds(n, k, d) + 2 * binomialSeconds(n, k) + texts;
 }
 
-// Estimates above this many seconds are shown on a terminal, with a
-// progress line.
-constexpr double shown_above = 3;
-
 int runCount(const CountArgs& a) {
   if (a.k > a.n) throw lumbra::ArgumentError("K must be 0 to N, not " + std::to_string(a.k));
   if (a.d > a.n) throw lumbra::ArgumentError("D must be 0 to N, not " + std::to_string(a.d));

@@ -5,7 +5,6 @@
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
-#include <algorithm>
 
 #include "commands.h"
 #include "app.h"
@@ -154,6 +153,7 @@ std::string statisticsHelp() {
 // run, after the summaries of the files before it).
 int runTest(const TestArgs& a) {
   const bool several = a.files.size() > 1;
+  requireStandardInputOnce(a.files);
   if (several && !a.report.plot.empty())
     throw UsageError("--plot draws one file; with several, --plot-dir DIR draws one picture each");
   const bool sizes = a.sizes.size() > 1;

@@ -28,7 +28,8 @@ void runUnrank(const UnrankOptions& o) {
   try {
     line = lumbra::unrank(o.m, o.k, o.d, BigNat::from_string(o.index), static_cast<std::size_t>(o.cacheMib) << 20);
   } catch (const lumbra::ResourceError&) {
-    throw Failure("the counts of M, K, D need more than " + std::to_string(o.cacheMib) + " MiB (see --cache-mib)");
+    throw Failure("the counts of " + std::to_string(o.m) + ", " + std::to_string(o.k) + ", " + std::to_string(o.d) +
+                  " need more than " + std::to_string(o.cacheMib) + " MiB (see --cache-mib)");
   }
   line += '\n';
   Output out;

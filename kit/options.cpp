@@ -1,6 +1,7 @@
 #include "options.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <charconv>
 
 #include "app.h"
@@ -85,6 +86,11 @@ void addFileArgument(CLI::App& cmd, std::string& file) {
 
 void addFilesArgument(CLI::App& cmd, std::vector<std::string>& files) {
   cmd.add_option("FILE", files, "The files to read, in turn; - reads standard input")->required()->type_name("");
+}
+
+void requireStandardInputOnce(const std::vector<std::string>& files) {
+  if (std::count(files.begin(), files.end(), "-") > 1)
+    throw UsageError("standard input (-) can be given only once: it is read once");
 }
 
 void addFormatOption(CLI::App& cmd, std::string& format, std::initializer_list<std::string> choices) {

@@ -46,6 +46,9 @@ void addBlockSizesOption(CLI::App& cmd, std::vector<int>& sizes);
 void addFileArgument(CLI::App& cmd, std::string& file);
 // FILE..., one input or more, read in turn; at least one required.
 void addFilesArgument(CLI::App& cmd, std::vector<std::string>& files);
+// Refuses (UsageError) standard input named more than once among `files`:
+// it can be read only once, and a second reading would be an empty file.
+void requireStandardInputOnce(const std::vector<std::string>& files);
 // --format WORD, one of `choices` (the first is the default).
 void addFormatOption(CLI::App& cmd, std::string& format, std::initializer_list<std::string> choices);
 // -f, --force: replace an output file that exists (see AtomicOutput);

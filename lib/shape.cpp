@@ -11,11 +11,13 @@ namespace lumbra {
 
 namespace {
 
-// The caller's string as a source, and a string as a sink.
+// The caller's string as a source, asking the caller's stop as it goes,
+// and a string as a sink.
 class StringSource : public ByteSource {
  public:
-  explicit StringSource(const std::string& s) : s_(s) {}
+  StringSource(const std::string& s, const std::function<bool()>& stop) : s_(s), stop_(stop) {}
   std::size_t get(unsigned char* buf, std::size_t n) override {
+    if (stop_ && stop_()) throw Cancelled("the shaping was stopped");
     const std::size_t k = std::min(n, s_.size() - at_);
     std::memcpy(buf, s_.data() + at_, k);
     at_ += k;
@@ -24,6 +26,7 @@ class StringSource : public ByteSource {
 
  private:
   const std::string& s_;
+  const std::function<bool()>& stop_;
   std::size_t at_ = 0;
 };
 
@@ -64,11 +67,12 @@ ShapeInfo shape_info(int n, int d) {
   });
 }
 
-std::string shape(const std::string& data, int n, int d, const std::string& alphabet) {
+std::string shape(const std::string& data, int n, int d, const std::string& alphabet,
+                  const std::function<bool()>& stop) {
   return api::guarded([&]() -> std::string {
     const Alphabet a = alphabetOf(alphabet);
     const Shaper s = shaperOf(n, d);
-    StringSource in(data);
+    StringSource in(data, stop);
     StringSink out;
     std::vector<unsigned char> head;
     shapeStream(in, out, s, a, head);
@@ -78,11 +82,12 @@ std::string shape(const std::string& data, int n, int d, const std::string& alph
   });
 }
 
-std::string unshape(const std::string& stream, int n, int d, const std::string& alphabet) {
+std::string unshape(const std::string& stream, int n, int d, const std::string& alphabet,
+                    const std::function<bool()>& stop) {
   return api::guarded([&]() -> std::string {
     const Alphabet a = alphabetOf(alphabet);
     const Shaper s = shaperOf(n, d);
-    StringSource in(stream);
+    StringSource in(stream, stop);
     StringSink out;
     try {
       unshapeStream(in, out, s, a);

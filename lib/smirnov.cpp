@@ -1,6 +1,11 @@
 #include "lumbra/smirnov.h"
 
 #include <gmp.h>
+#include <mpfr.h>
+
+#include <cfloat>
+#include <charconv>
+#include <cstdio>
 
 #include <cmath>
 #include <string>
@@ -41,10 +46,38 @@ class Mpq {
   mpq_t q_;
 };
 
+// The texts lumbra-kit smirnov prints: the shortest text of the double, or
+// 17 digits below the doubles' normal range.
+std::string textOf(long double p) {
+  char buf[64];
+  if (p == 0 || p >= static_cast<long double>(DBL_MIN)) {
+    const auto end = std::to_chars(buf, buf + sizeof buf, static_cast<double>(p));
+    return std::string(buf, end.ptr);
+  }
+  std::snprintf(buf, sizeof buf, "%.17Lg", p);
+  return buf;
+}
+
+std::string exactText(mpq_srcptr q) {
+  mpfr_t v;
+  mpfr_init2(v, 128);
+  mpfr_set_q(v, q, MPFR_RNDN);
+  char buf[64];
+  std::string text;
+  if (mpfr_zero_p(v) || mpfr_cmp_d(v, DBL_MIN) >= 0) {
+    text = textOf(mpfr_get_d(v, MPFR_RNDN));
+  } else {
+    mpfr_snprintf(buf, sizeof buf, "%.17Rg", v);
+    text = buf;
+  }
+  mpfr_clear(v);
+  return text;
+}
+
 }  // namespace
 
 SmirnovResult ks_2samp(const std::vector<double>& x, const std::vector<double>& y, SmirnovAlternative alt,
-                       bool exact_fraction) {
+                       bool exact_fraction, const std::function<bool()>& stop) {
   return api::guarded([&]() -> SmirnovResult {
     requireSample(x, "x");
     requireSample(y, "y");
@@ -63,17 +96,46 @@ SmirnovResult ks_2samp(const std::vector<double>& x, const std::vector<double>& 
     r.n2 = test.n2();
     r.ties = test.ties();
     r.statistic = test.statistic(a);
-    const LeaveProbability p = test.pValue(a);
+    const auto answer = [&r](const Enclosure& e) {
+      const EnclosureText t = e.text();
+      mpfr_t v;
+      mpfr_init2(v, Enclosure::bits);
+      e.middle(v);
+      r.pvalue = mpfr_get_d(v, MPFR_RNDN);
+      mpfr_clear(v);
+      r.error_bound = t.error + 0x1p-53;
+      r.pvalue_text = t.value;
+      r.pvalue_low = t.low;
+      r.pvalue_high = t.high;
+    };
+    // As lumbra-kit smirnov: a closed form or bounds where they answer.
+    if (!exact_fraction) {
+      if (const std::optional<Enclosure> e = test.withoutBand(a)) {
+        answer(*e);
+        return r;
+      }
+    }
+    const BandStop watch = [&stop](double) { return stop(); };
+    const std::optional<LeaveProbability> done = test.pValue(a, 0, stop ? watch : BandStop());
+    if (!done) throw Cancelled("the p-value was stopped");
+    const LeaveProbability p = *done;
     r.pvalue = static_cast<double>(p.value);
     // The rounding to a double adds at most 2^-53 of the value.
     r.error_bound = p.error + 0x1p-53;
+    r.pvalue_text = textOf(p.value);
+    // The band's terms fell below the doubles: the bounds say more.
+    if (!(p.error <= Smirnov::lost_accuracy) && !exact_fraction) {
+      const std::optional<Enclosure> e = test.bounds(a);
+      if (e && e->relativeError() < p.error) answer(*e);
+    }
     // As lumbra-kit smirnov: the exact count where asked for, or where it is
     // better and fits.
     if (exact_fraction || (test.exactIsBetter(p, a) && exactFits().empty())) {
       Mpq exact;
-      test.exactPValue(exact.get(), a);
+      if (!test.exactPValue(exact.get(), a, stop ? watch : BandStop())) throw Cancelled("the p-value was stopped");
       r.pvalue = api::nearestDouble(mpq_numref(exact.get()), mpq_denref(exact.get()));
       r.error_bound = 0x1p-53;
+      r.pvalue_text = exactText(exact.get());
       if (exact_fraction) r.pvalue_exact = api::fractionOf(mpq_numref(exact.get()), mpq_denref(exact.get()));
     }
     return r;

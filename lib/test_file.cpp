@@ -108,7 +108,18 @@ FileTest test_file(const std::string& path, int n, unsigned threads) {
   return test_file(path, n, threads, {});
 }
 
-FileTest test_file(const std::string& path, int n, unsigned threads, const std::vector<std::string>& names) {
+namespace {
+
+// The caller's stop, asked where a long test can give up: Cancelled once it
+// says so.
+void askStop(const std::function<bool()>& stop) {
+  if (stop && stop()) throw Cancelled("the test was stopped");
+}
+
+}  // namespace
+
+FileTest test_file(const std::string& path, int n, unsigned threads, const std::vector<std::string>& names,
+                   const std::function<bool()>& stop) {
   return api::guarded([&]() -> FileTest {
     api::requireRange("N", n, 1, 4096);
     const auto statistics = chosen(names);
@@ -117,17 +128,19 @@ FileTest test_file(const std::string& path, int n, unsigned threads, const std::
     FileSummary s(n, 0, statistics);
     try {
       const int size[] = {n};
-      measureRuns(file.fd(), n, {}, threads, [&](const MeasuredRun& r) { s.add(r); }, {},
+      const BlockProgress asked = [&stop](std::uint64_t, std::uint64_t) { askStop(stop); };
+      measureRuns(file.fd(), n, {}, threads, [&](const MeasuredRun& r) { s.add(r); }, stop ? asked : BlockProgress(),
                   blockReads(statistics), summaryDigests(size, statistics));
     } catch (const ReadError& e) {
       throw InputError("can't read " + path + ": " + e.code().message());
     }
+    askStop(stop);
     return fileTest(s, statistics, threads, file, path);
   });
 }
 
 SizesTest test_sizes(const std::string& path, const std::vector<int>& sizes, unsigned threads,
-                     const std::vector<std::string>& names) {
+                     const std::vector<std::string>& names, const std::function<bool()>& stop) {
   return api::guarded([&]() -> SizesTest {
     if (sizes.empty()) throw ArgumentError("sizes: no block size");
     for (std::size_t i = 0; i < sizes.size(); ++i) {
@@ -143,8 +156,9 @@ SizesTest test_sizes(const std::string& path, const std::vector<int>& sizes, uns
     summaries.reserve(sizes.size());
     for (int n : sizes) summaries.emplace_back(n, 0, statistics);
     try {
-      measureSizes(file.fd(), sizes, threads, [&](std::size_t i, const MeasuredRun& r) { summaries[i].add(r); }, {},
-                   blockReads(statistics), summaryDigests(sizes, statistics));
+      const BlockProgress asked = [&stop](std::uint64_t, std::uint64_t) { askStop(stop); };
+      measureSizes(file.fd(), sizes, threads, [&](std::size_t i, const MeasuredRun& r) { summaries[i].add(r); },
+                   stop ? asked : BlockProgress(), blockReads(statistics), summaryDigests(sizes, statistics));
     } catch (const ReadError& e) {
       throw InputError("can't read " + path + ": " + e.code().message());
     }
@@ -152,6 +166,7 @@ SizesTest test_sizes(const std::string& path, const std::vector<int>& sizes, uns
     t.block_sizes = sizes;
     std::vector<std::vector<Verdict>> verdicts(statistics.size());
     for (FileSummary& s : summaries) {
+      askStop(stop);
       t.summaries.push_back(fileTest(s, statistics, threads, file, path));
       for (std::size_t i = 0; i < statistics.size(); ++i) {
         const StatisticTest& x = t.summaries.back().tests[i].second;

@@ -1,8 +1,9 @@
 // The Python module lumbra: the library's functions with Python's types.
 // Big numbers are ints, exact probabilities fractions.Fraction, rows tuples
 // (or a NumPy structured array), a file's verdict a dict with the keys of
-// `lumbra-kit test --format json`. Long calls release the GIL; a count polls
-// for signals every 50 ms, so Ctrl-C stops it with KeyboardInterrupt. The
+// `lumbra-kit test --format json`. Long calls release the GIL; a count,
+// ks_2samp, test_file and test_sizes poll for signals every 50 ms, so Ctrl-C
+// stops them with KeyboardInterrupt. The
 // library's exceptions arrive as lumbra.ArgumentError (a ValueError),
 // lumbra.InputError (an OSError), lumbra.ResourceError (a MemoryError) with
 // the words lumbra-kit prints.
@@ -80,18 +81,6 @@ int narrow(long long v, const char* name) {
   return static_cast<int>(v);
 }
 
-// shape or unshape of `in`, without the GIL.
-py::bytes shaping(std::string (*f)(const std::string&, int, int, const std::string&), const py::bytes& in,
-                  long long n, long long d, const std::string& alphabet) {
-  const std::string bytes = in;
-  std::string out;
-  {
-    py::gil_scoped_release release;
-    out = f(bytes, narrow(n, "N"), narrow(d, "D"), alphabet);
-  }
-  return py::bytes(out);
-}
-
 // The count's stop function: every 50 ms it takes the GIL and lets Python
 // run its signal handlers; an exception from one (KeyboardInterrupt) stops
 // the count and is raised once the count has let go.
@@ -108,6 +97,25 @@ class SignalPoll {
  private:
   std::chrono::steady_clock::time_point next_ = std::chrono::steady_clock::now();
 };
+
+// shape or unshape of `in`, without the GIL, Ctrl-C polled as it goes.
+py::bytes shaping(std::string (*f)(const std::string&, int, int, const std::string&, const std::function<bool()>&),
+                  const py::bytes& in, long long n, long long d, const std::string& alphabet) {
+  const std::string bytes = in;
+  std::string out;
+  bool cancelled = false;
+  {
+    SignalPoll poll;
+    py::gil_scoped_release release;
+    try {
+      out = f(bytes, narrow(n, "N"), narrow(d, "D"), alphabet, [&poll] { return poll(); });
+    } catch (const lumbra::Cancelled&) {
+      cancelled = true;
+    }
+  }
+  if (cancelled) throw py::error_already_set();
+  return py::bytes(out);
+}
 
 py::int_ count(long long n, long long k, long long d, unsigned threads) {
   lumbra::BigNat c;
@@ -256,10 +264,17 @@ py::dict testFile(const py::object& path, int n, unsigned threads, const py::obj
   const std::string name = pathOf(path);
   const std::vector<std::string> names = statisticNames(statistics);
   lumbra::FileTest t;
+  bool cancelled = false;
   {
+    SignalPoll poll;
     py::gil_scoped_release release;
-    t = lumbra::test_file(name, n, threads, names);
+    try {
+      t = lumbra::test_file(name, n, threads, names, [&poll] { return poll(); });
+    } catch (const lumbra::Cancelled&) {
+      cancelled = true;
+    }
   }
+  if (cancelled) throw py::error_already_set();
   return fileTestDict(t);
 }
 
@@ -268,10 +283,17 @@ py::dict testSizes(const py::object& path, const std::vector<int>& sizes, unsign
   const std::string name = pathOf(path);
   const std::vector<std::string> names = statisticNames(statistics);
   lumbra::SizesTest t;
+  bool cancelled = false;
   {
+    SignalPoll poll;
     py::gil_scoped_release release;
-    t = lumbra::test_sizes(name, sizes, threads, names);
+    try {
+      t = lumbra::test_sizes(name, sizes, threads, names, [&poll] { return poll(); });
+    } catch (const lumbra::Cancelled&) {
+      cancelled = true;
+    }
   }
+  if (cancelled) throw py::error_already_set();
   py::dict d;
   d["block_sizes"] = t.block_sizes;
   py::list summaries;
@@ -546,10 +568,17 @@ longest_run.
           throw lumbra::ArgumentError("the alternative must be two-sided, less or greater, not '" + alternative +
                                       "'");
         lumbra::SmirnovResult r;
+        bool cancelled = false;
         {
+          SignalPoll poll;
           py::gil_scoped_release release;
-          r = lumbra::ks_2samp(x, y, alt, exact);
+          try {
+            r = lumbra::ks_2samp(x, y, alt, exact, [&poll] { return poll(); });
+          } catch (const lumbra::Cancelled&) {
+            cancelled = true;
+          }
         }
+        if (cancelled) throw py::error_already_set();
         if (exact) return py::make_tuple(r.statistic, toFraction(*r.pvalue_exact));
         return py::make_tuple(r.statistic, r.pvalue);
       },

@@ -1,6 +1,7 @@
 #include "count/general_band.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstddef>
@@ -400,6 +401,42 @@ void runPass(Pass& pass) {
   pass.body();
 }
 
+// The abandoning of a long pass: the pass on the calling thread asks the
+// caller's stop every poll_cells cells (a few milliseconds), telling it the
+// share done; the pass on the other thread reads the answer after each row.
+struct Abandon {
+  static constexpr double poll_cells = 1 << 21;
+  const BandStop* stop = nullptr;
+  double expected = 0, done = 0, since = 0;
+  std::atomic<bool> flag{false};
+  // After `cells` more cells of a pass; `asks`: the calling thread's pass,
+  // whose cells stand for `weight` times as many of the whole.
+  bool after(double cells, bool asks, double weight) {
+    if (asks && stop != nullptr && *stop) {
+      done += cells * weight;
+      since += cells;
+      if (since >= poll_cells) {
+        since = 0;
+        if ((*stop)(expected > 0 ? std::min(done / expected, 0.99) : 0)) flag.store(true, std::memory_order_relaxed);
+      }
+    }
+    return flag.load(std::memory_order_relaxed);
+  }
+};
+
+// Where a pass polls: none, or the run's Abandon with whether this pass asks.
+struct Poll {
+  Abandon* ab = nullptr;
+  bool asks = false;
+  double weight = 1;
+  bool stopped = false;
+  bool after(double cells) {
+    if (ab == nullptr) return false;
+    stopped = ab->after(cells, asks, weight);
+    return stopped;
+  }
+};
+
 // The rows from t = 0 to `to`: f[i] is the probability that the path is at
 // i after t steps and has not left, over the scale; what steps out is added
 // to `left`.
@@ -414,6 +451,7 @@ struct Forward {
   double terms = 0;  // the terms summed into left
   double cells = 0;
   bool allLeave = false;
+  Poll poll;
 
   Forward(const Rows& rows, i64 middle, std::size_t slots, BandKernel k)
       : r(rows), to(middle), kernel(k), p(slots), q(slots) {}
@@ -468,6 +506,7 @@ struct Forward {
       std::swap(p, q);
       cl = nl;
       ch = nh;
+      if (poll.after(static_cast<double>(nh - nl + 1))) return;
     }
   }
 };
@@ -482,6 +521,7 @@ struct Backward {
   Row p, q;
   Scale scale;
   double cells = 0;
+  Poll poll;
 
   Backward(const Rows& rows, i64 middle, std::size_t slots, BandKernel k)
       : r(rows), to(middle), kernel(k), p(slots), q(slots) {}
@@ -520,6 +560,7 @@ struct Backward {
       step(s, kernel);
       cells += static_cast<double>(bh - bl + 1);
       std::swap(p, q);
+      if (poll.after(static_cast<double>(bh - bl + 1))) return;
     }
   }
 };
@@ -530,15 +571,22 @@ constexpr double thread_worth = 2e5;
 }  // namespace
 
 void countInside(mpz_ptr c, const GeneralBand& band, unsigned threads) {
+  const std::function<bool(double)> none;
+  countInside(c, band, threads, none);
+}
+
+bool countInside(mpz_ptr c, const GeneralBand& band, unsigned threads, const std::function<bool(double)>& stop) {
   const CountRows rows(band);
   if (rows.cut().anyEmpty()) {
     mpz_set_ui(c, 0);
-    return;
+    return true;
   }
   if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
-  const std::function<bool(double)> none;
-  Stopper never(none);
-  countByLimbRows(c, rows, rows.shape(), threads, rows.work(), never);
+  Stopper stopper(stop);
+  const double work = rows.work();
+  // The calling thread polls; with two threads it adds half the limbs.
+  stopper.expect(limbRowsTogether(threads, work) ? work / 2 : work);
+  return countByLimbRows(c, rows, rows.shape(), threads, work, stopper);
 }
 
 double countInsideWork(const GeneralBand& band) { return CountRows(band).work(); }
@@ -552,9 +600,24 @@ double countInsideBytes(const GeneralBand& band) {
 }
 
 LeaveProbability leaveProbability(const GeneralBand& band, unsigned threads, BandKernel kernel) {
+  LeaveProbability p;
+  const BandStop none;
+  leaveProbability(p, band, threads, kernel, none);
+  return p;
+}
+
+double leaveProbabilityWork(const GeneralBand& band) {
   const Rows r(band);
-  if (r.anyEmpty()) return {1.0L, 0.0};
-  if (r.everything()) return {0.0L, 0.0};
+  double cells = 0;
+  for (i64 t = 0; t <= r.n; ++t) cells += static_cast<double>(std::max<i64>(0, r.high(t) - r.low(t) + 1));
+  return cells;
+}
+
+bool leaveProbability(LeaveProbability& out, const GeneralBand& band, unsigned threads, BandKernel kernel,
+                      const BandStop& stop) {
+  const Rows r(band);
+  if (r.anyEmpty()) return out = {1.0L, 0.0}, true;
+  if (r.everything()) return out = {0.0L, 0.0}, true;
   const i64 middle = r.n / 2;
   // Every row of either pass lies within the cut rows: the widest of them,
   // and a slot on either side, is all a row needs.
@@ -569,6 +632,13 @@ LeaveProbability leaveProbability(const GeneralBand& band, unsigned threads, Ban
   for (i64 t = 0; t <= r.n; t += std::max<i64>(1, r.n / 64))
     work += static_cast<double>(r.high(t) - r.low(t) + 1) * static_cast<double>(std::max<i64>(1, r.n / 64));
   bool together = threads >= 2 && work >= thread_worth;
+  Abandon abandon;
+  if (stop) {
+    abandon.stop = &stop;
+    abandon.expected = work;
+    fwd.poll = {&abandon, !together, 1};
+    bwd.poll = {&abandon, true, together ? 2.0 : 1.0};
+  }
   if (together) {
     try {
       std::thread other([&fwd] { fwd.run(); });
@@ -576,13 +646,16 @@ LeaveProbability leaveProbability(const GeneralBand& band, unsigned threads, Ban
       other.join();
     } catch (const std::system_error&) {
       together = false;  // no thread to be had: both halves on this one
+      fwd.poll.asks = true;
+      bwd.poll.weight = 1;
     }
   }
   if (!together) {
     fwd.run();
-    if (!fwd.allLeave) bwd.run();
+    if (!fwd.allLeave && !fwd.poll.stopped) bwd.run();
   }
-  if (fwd.allLeave) return {1.0L, 0.0};
+  if (fwd.poll.stopped || bwd.poll.stopped) return false;
+  if (fwd.allLeave) return out = {1.0L, 0.0}, true;
   // The two halves meet: the mass still inside at the middle row times the
   // probability that it leaves afterwards, both over their scales.
   DW met;
@@ -599,10 +672,11 @@ LeaveProbability leaveProbability(const GeneralBand& band, unsigned threads, Ban
   const double rel = (steps * step_error + product_error + terms * sum_error) * 1.01 + 0x1p-63;
   const double absolute = underflow_error * (fwd.cells + bwd.cells + 4 * terms + 4);
   // Some path leaves, so P >= 1 / C(n, a) > 0: a value of 0 is all underflow.
-  if (!(value > 0)) return {0.0L, HUGE_VAL};
+  if (!(value > 0)) return out = {0.0L, HUGE_VAL}, true;
   const double lowest = static_cast<double>(value) * (1 - rel);
   const double error = lowest > 0 ? rel + absolute / lowest : HUGE_VAL;
-  return {value, error};
+  out = {value, error};
+  return true;
 }
 
 }  // namespace lumbra

@@ -35,6 +35,7 @@
 #include <gmp.h>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace lumbra {
@@ -53,6 +54,9 @@ inline constexpr std::int64_t max_band_steps = 2147483646;
 // threads (0: one per core). Requires a, b >= 0, a + b <= max_band_steps
 // and both bound vectors of a + b + 1 entries.
 void countInside(mpz_ptr c, const GeneralBand& band, unsigned threads = 0);
+// The same, abandonable: false once `stop` (asked every few milliseconds on
+// the calling thread with the share done) said so; c then holds no count.
+bool countInside(mpz_ptr c, const GeneralBand& band, unsigned threads, const std::function<bool(double done)>& stop);
 
 // The bytes countInside holds at its peak, for the memory check before it starts.
 double countInsideBytes(const GeneralBand& band);
@@ -75,5 +79,18 @@ enum class BandKernel { automatic, plain };
 // one per core). Requires what countInside requires.
 LeaveProbability leaveProbability(const GeneralBand& band, unsigned threads = 0,
                                   BandKernel kernel = BandKernel::automatic);
+
+// Whether to abandon a long pass: called on the calling thread every few
+// milliseconds of rows with the share of the work done so far (0 to 1);
+// true abandons it (the other thread, if any, follows within a row).
+using BandStop = std::function<bool(double done)>;
+
+// The same, abandonable: false once `stop` said so (then `out` is not set).
+bool leaveProbability(LeaveProbability& out, const GeneralBand& band, unsigned threads, BandKernel kernel,
+                      const BandStop& stop);
+
+// The cell steps leaveProbability takes for `band` (both passes), for
+// estimates of its time: about 2 ns each on one core.
+double leaveProbabilityWork(const GeneralBand& band);
 
 }  // namespace lumbra

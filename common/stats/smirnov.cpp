@@ -1,6 +1,7 @@
 #include "stats/smirnov.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 
 #include "count/mpz.h"
@@ -86,18 +87,123 @@ LeaveProbability Smirnov::pValue(Alternative alt, unsigned threads) const {
   return leaveProbability(band(alt, d), threads);
 }
 
+std::optional<LeaveProbability> Smirnov::pValue(Alternative alt, unsigned threads, const BandStop& stop) const {
+  const i64 d = scaledStatistic(alt);
+  if (d == 0) return LeaveProbability{1.0L, 0.0};
+  LeaveProbability p;
+  if (!leaveProbability(p, band(alt, d), threads, BandKernel::automatic, stop)) return std::nullopt;
+  return p;
+}
+
+namespace {
+
+int code(Alternative alt) { return alt == Alternative::less ? 1 : alt == Alternative::greater ? 2 : 0; }
+
+// The seconds of one band cell and of one term of a closed form, about
+// (measured on the machine of docs/benchmarks.md): for choosing between them.
+constexpr double cell_seconds = 2e-9, term_seconds = 2e-4;
+
+}  // namespace
+
+std::optional<Enclosure> Smirnov::closedForm(Alternative alt) const {
+  const i64 d = scaledStatistic(alt);
+  if (d == 0) return std::nullopt;
+  const double n = static_cast<double>(n1_ + n2_);
+  // One check between the ends: the band's rows up to it are as wide as
+  // the rectangle, N^2 / 4 cells; the tail a few standard deviations of
+  // terms. Small samples keep the band (milliseconds either way).
+  if (ends_.size() == 2 && n1_ + n2_ >= 2000) return oneCheckTail(n1_, n2_, ends_[0], d, code(alt));
+  if (ties_ == 0 && n1_ == n2_) {
+    const double cells = static_cast<double>(d) / static_cast<double>(n1_) * n + n;  // rows k wide
+    const double terms = alt == Alternative::two_sided ? diagonalTerms(n1_, d) : 1;
+    if (terms * term_seconds < cells * cell_seconds) return diagonalTail(n1_, n2_, d, code(alt));
+  }
+  return std::nullopt;
+}
+
+std::optional<Enclosure> Smirnov::bounds(Alternative alt) const {
+  const i64 d = scaledStatistic(alt);
+  if (d == 0) return std::nullopt;
+  Enclosure all = diagonalTail(n1_, n2_, d, code(alt));
+  if (ties_ == 0 && n1_ == n2_) return all;  // exact
+  // Below (with ties; and without, where the inner diagonal holds no path,
+  // as when the samples do not overlap): the tail at one check, whichever the first terms (in doubles,
+  // only to choose) show likeliest to be left at, among at most 4096 checks
+  // spread over the run (any check gives a lower bound; the last, the end,
+  // never leaves).
+  const i64 n = n1_ + n2_, checks = static_cast<i64>(ends_.size()) - 1;
+  if (checks < 1) return std::nullopt;
+  const auto logMass = [&](i64 t, i64 i) {
+    if (i < std::max<i64>(0, t - n2_) || i > std::min(t, n1_)) return -HUGE_VAL;
+    const auto lc = [](i64 a, i64 b) {
+      return std::lgamma(static_cast<double>(a) + 1) - std::lgamma(static_cast<double>(b) + 1) -
+             std::lgamma(static_cast<double>(a - b) + 1);
+    };
+    return lc(t, i) + lc(n - t, n1_ - i);
+  };
+  i64 best = ends_[0];
+  double most = -HUGE_VAL;
+  const auto consider = [&](i64 t) {
+    double m = -HUGE_VAL;
+    if (alt != Alternative::less) m = std::max(m, logMass(t, ceilDiv(t * n1_ + d, n)));
+    if (alt != Alternative::greater) m = std::max(m, logMass(t, floorDiv(t * n1_ - d, n)));
+    if (m > most) most = m, best = t;
+  };
+  // The check where the observed statistic is reached leaves for sure.
+  for (std::size_t r = 0; r + 1 < ends_.size(); ++r) {
+    const i64 i = xs_[r], v = i * n2_ - (ends_[r] - i) * n1_;
+    if ((alt == Alternative::greater ? v : alt == Alternative::less ? -v : std::abs(v)) == d) {
+      consider(ends_[r]);
+      break;
+    }
+  }
+  const i64 stride = std::max<i64>(1, checks / 4096);
+  for (i64 r = 0; r < checks; r += stride) consider(ends_[static_cast<std::size_t>(r)]);
+  const Enclosure at = oneCheckTail(n1_, n2_, best, d, code(alt));
+  if (ties_ != 0 || mpfr_cmp(at.low(), all.low()) > 0) mpfr_set(all.low(), at.low(), MPFR_RNDD);
+  return all;
+}
+
+std::optional<Enclosure> Smirnov::withoutBand(Alternative alt) const {
+  if (auto form = closedForm(alt)) return form;
+  // An upper end first, the one-sided ones' sum (a few log-gammas, where
+  // the two-sided sum of equal sizes near p = 1 would take thousands of
+  // terms): most p-values are far above the doubles' range.
+  const i64 d = scaledStatistic(alt);
+  if (d == 0) return std::nullopt;
+  Enclosure high = diagonalTail(n1_, n2_, d, alt == Alternative::two_sided ? 2 : code(alt));
+  if (alt == Alternative::two_sided)
+    mpfr_add(high.high(), high.high(), diagonalTail(n1_, n2_, d, 1).high(), MPFR_RNDU);
+  if (mpfr_cmp_d(high.high(), DBL_MIN) >= 0) return std::nullopt;
+  std::optional<Enclosure> b = bounds(alt);
+  if (!b || mpfr_cmp_d(b->high(), DBL_MIN) >= 0) return std::nullopt;
+  if (countInsideWork(band(alt, scaledStatistic(alt))) <= quick_exact_work) return std::nullopt;
+  return b;
+}
+
+double Smirnov::bandWork(Alternative alt) const {
+  const i64 d = scaledStatistic(alt);
+  return d == 0 ? 0 : leaveProbabilityWork(band(alt, d));
+}
+
 void Smirnov::exactPValue(mpq_ptr p, Alternative alt) const {
+  const BandStop none;
+  exactPValue(p, alt, none);
+}
+
+bool Smirnov::exactPValue(mpq_ptr p, Alternative alt, const BandStop& stop) const {
   const i64 d = scaledStatistic(alt);
   if (d == 0) {
     mpq_set_ui(p, 1, 1);
-    return;
+    return true;
   }
   Mpz inside, all;
-  countInside(inside.get(), band(alt, d));
+  if (!countInside(inside.get(), band(alt, d), 0, stop)) return false;
   mpz_bin_uiui(all.get(), static_cast<unsigned long>(n1_ + n2_), static_cast<unsigned long>(n1_));
   mpz_sub(mpq_numref(p), all.get(), inside.get());
   mpz_set(mpq_denref(p), all.get());
   mpq_canonicalize(p);
+  return true;
 }
 
 bool Smirnov::exactIsBetter(const LeaveProbability& p, Alternative alt) const {

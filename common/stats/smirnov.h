@@ -19,6 +19,11 @@
 // end of a run are D n1 n2 - 1 around i N - t n1 (t = i + j, N = n1 + n2);
 // the p-value is the probability of leaving it, as a double-word sum with a
 // proven relative error, or exactly, as the paths outside over C(N, n1).
+// Where a closed form holds the answer (smirnov_closed_forms.h: one check,
+// or equal sizes without ties) it stands in for the band, whose cost grows
+// with N times the band's width; where the band would run long and bounds
+// from closed forms show the p-value below the doubles' range, they are
+// the answer (an enclosure), since the band's sum loses its terms there.
 //
 // A Smirnov keeps the ends of the runs (two integers per distinct value);
 // the samples are copied while it is made and not kept. Not shared between
@@ -29,10 +34,12 @@
 #include <gmp.h>
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "count/general_band.h"
+#include "stats/smirnov_closed_forms.h"
 
 namespace lumbra {
 
@@ -58,11 +65,37 @@ class Smirnov {
   // (a value of scaledStatistic).
   GeneralBand band(Alternative alt, std::int64_t scaled) const;
 
-  // P(D' >= D) with its relative error bound, on at most `threads` threads.
+  // P(D' >= D) with its relative error bound by the band, on at most
+  // `threads` threads.
   LeaveProbability pValue(Alternative alt, unsigned threads = 0) const;
+  // The same, abandonable through `stop` (nothing once it said so).
+  std::optional<LeaveProbability> pValue(Alternative alt, unsigned threads, const BandStop& stop) const;
+  // The p-value by a closed form, where one holds and costs less than the
+  // band: the pooled values take two distinct values, or n1 = n2 without
+  // ties. Nothing otherwise.
+  std::optional<Enclosure> closedForm(Alternative alt) const;
+  // Bounds by closed forms, nothing where the statistic is 0. Without ties
+  // and n1 != n2 the diagonal bounds (within a factor of about
+  // 2 ((1 + D) / (1 - D))^|n2 - n1| of each other); with ties, below: the
+  // hypergeometric tail at the check where the statistic is reached (that
+  // check alone already leaves), above: the paths that leave at any point,
+  // checked or not (the diagonal bounds' upper end, or the exact sum where
+  // n1 = n2); without ties the larger of the two lower ends (the inner
+  // diagonal may hold no path). Cheap: a few log-gammas and one tail; the
+  // lower end is never 0.
+  std::optional<Enclosure> bounds(Alternative alt) const;
+  // The p-value without the band, where closed forms give it: closedForm,
+  // else bounds whose upper end lies below the doubles' normal range
+  // (where the band's terms are lost) unless the exact count is quick.
+  std::optional<Enclosure> withoutBand(Alternative alt) const;
+  // The cell steps of the band's pass (leaveProbabilityWork), 0 where the
+  // statistic is 0.
+  double bandWork(Alternative alt) const;
   // The same exactly: p set to the arrangements with D' >= D over C(N, n1),
   // in lowest terms. Its cost grows with the band times the bits of C(N, n1).
   void exactPValue(mpq_ptr p, Alternative alt) const;
+  // The same, abandonable through `stop`: false once it said so.
+  bool exactPValue(mpq_ptr p, Alternative alt, const BandStop& stop) const;
   // The bytes exactPValue holds at its peak.
   double exactPValueBytes(Alternative alt) const;
   // Whether the exact count should stand in for `p`, a result of
@@ -75,6 +108,9 @@ class Smirnov {
   // to N = 14000 at p ~ 1e-300, where the sum's bound has grown to 1e-7 and
   // beyond (10^4 each: 4e9 additions, 2.5 s of one core).
   static constexpr double quick_exact_work = 1e10;
+  // A band's relative error bound above which the bounds (when not wider)
+  // answer instead: the band's terms fell below the doubles' range.
+  static constexpr double lost_accuracy = 1e-3;
 
  private:
   std::int64_t n1_ = 0, n2_ = 0, ties_ = 0;

@@ -16,6 +16,8 @@
 // 131 ones in 256 bits").
 #pragma once
 
+#include <functional>
+
 #include <string>
 
 #include "lumbra/error.h"
@@ -39,10 +41,14 @@ struct ShapeInfo {
 // Requires n even in 2..4096 and 1 <= d <= n / 2.
 LUMBRA_API ShapeInfo shape_info(int n, int d);
 
-LUMBRA_API std::string shape(const std::string& data, int n = 256, int d = 4, const std::string& alphabet = "bits");
+// `stop`, when given, is asked as the input is consumed (every few
+// kilobytes); true ends the call with Cancelled. So for unshape.
+LUMBRA_API std::string shape(const std::string& data, int n = 256, int d = 4, const std::string& alphabet = "bits",
+                             const std::function<bool()>& stop = {});
 
 // The data of a stream that shape wrote with the same n, d and alphabet.
 LUMBRA_API std::string unshape(const std::string& stream, int n = 256, int d = 4,
-                               const std::string& alphabet = "bits");
+                               const std::string& alphabet = "bits",
+                               const std::function<bool()>& stop = {});
 
 }  // namespace lumbra

@@ -17,6 +17,8 @@
 // threads at once.
 #pragma once
 
+#include <functional>
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -93,8 +95,10 @@ LUMBRA_API FileTest test_file(const std::string& path, int n = 1024, unsigned th
 // deviation_down, rank, linear_complexity and collisions named ("all":
 // every one). A name no statistic has throws
 // ArgumentError ("statistics: no statistic 'NAME' (there are ...)").
+// `stop`, when given, is asked on the calling thread after each run of
+// blocks read and each law settled; true ends the call with Cancelled.
 LUMBRA_API FileTest test_file(const std::string& path, int n, unsigned threads,
-                              const std::vector<std::string>& statistics);
+                              const std::vector<std::string>& statistics, const std::function<bool()>& stop = {});
 
 // One statistic judged at several block sizes: the least of its chi-square
 // p-values over the sizes that judged it (least_p_value, found at
@@ -121,12 +125,13 @@ struct SizesTest {
 // The file is read once for all the sizes, each 1..4096, at least one, none
 // twice (ArgumentError); the statistics are named as for test_file (empty:
 // ones, deviation, runs and rank). A file that cannot be opened or read throws
-// InputError.
+// InputError. `stop` as for test_file, also between the sizes.
 //
 //   lumbra::SizesTest t = lumbra::test_sizes("random.bin", {64, 256, 1024, 4096});
 //   for (const auto& [name, v] : t.verdict)
 //     if (v.p_value && *v.p_value < 1e-4) ...
 LUMBRA_API SizesTest test_sizes(const std::string& path, const std::vector<int>& sizes, unsigned threads = 0,
-                                const std::vector<std::string>& statistics = {});
+                                const std::vector<std::string>& statistics = {},
+                                const std::function<bool()>& stop = {});
 
 }  // namespace lumbra

@@ -135,3 +135,40 @@ TEST(Smirnov, ExactFractionMatchesReflectionSumAndTheDouble) {
 }
 
 }  // namespace
+
+namespace {
+
+// A long band and a long exact count give way to their stop on one thread
+// and on two: nothing is returned once it said so, the shares it was told
+// rise within [0, 1), and the next call is whole.
+TEST(Smirnov, LongPassesGiveWayToTheirStop) {
+  std::vector<double> x, y;
+  for (int k = 0; k < 20000; ++k) x.push_back(2.0 * k);
+  for (int k = 0; k < 20001; ++k) y.push_back(2.0 * k + 1 + 4000);
+  const lumbra::Smirnov s(x, y);
+  for (const unsigned threads : {1u, 2u}) {
+    SCOPED_TRACE("threads " + std::to_string(threads));
+    std::vector<double> shares;
+    const lumbra::BandStop stop = [&shares](double done) {
+      shares.push_back(done);
+      return shares.size() == 3;
+    };
+    EXPECT_FALSE(s.pValue(Alternative::two_sided, threads, stop).has_value());
+    ASSERT_EQ(shares.size(), 3u);
+    EXPECT_TRUE(std::is_sorted(shares.begin(), shares.end()));
+    EXPECT_GE(shares.front(), 0);
+    EXPECT_LT(shares.back(), 1);
+    const lumbra::BandStop never = [](double) { return false; };
+    const auto whole = s.pValue(Alternative::two_sided, threads, never);
+    ASSERT_TRUE(whole.has_value());
+    EXPECT_EQ(whole->value, s.pValue(Alternative::two_sided, threads).value);
+  }
+  mpq_t p;
+  mpq_init(p);
+  int asked = 0;
+  EXPECT_FALSE(s.exactPValue(p, Alternative::two_sided, [&asked](double) { return ++asked == 2; }));
+  EXPECT_EQ(asked, 2);
+  mpq_clear(p);
+}
+
+}  // namespace

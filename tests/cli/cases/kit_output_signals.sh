@@ -1,12 +1,14 @@
-# A run stopped by SIGINT, SIGTERM or SIGHUP while it writes OUT leaves
-# nothing: neither OUT nor its temporary file. SIGKILL cannot be caught: it
+# A run stopped by a signal whose default action ends the process, while it
+# writes OUT, leaves nothing: neither OUT nor its temporary file, and ends as
+# the signal would (status 128 + n; no core file). SIGKILL cannot be caught: it
 # leaves the temporary file, whose name says what it is, and still no OUT.
 # encode reads a FIFO that never ends, so it is always stopped mid-write.
 set -m  # background jobs take SIGINT as a foreground one does
+ulimit -c 0
 mkfifo endless
 exec 3<> endless
 head -c 5000 "$CASE_DATA/random256.bin" >&3 2> /dev/null
-for sig in INT TERM HUP KILL; do
+for sig in INT TERM HUP XFSZ PIPE QUIT USR1 USR2 ALRM VTALRM PROF KILL; do
   lumbra-kit encode endless out.lk 2> /dev/null &
   pid=$!
   for ((i = 0; i < 600; i++)); do
