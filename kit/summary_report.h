@@ -5,9 +5,8 @@
 // A report is a plain value: for each statistic the summary holds, in the
 // order of summaryStatistics(), its observed and expected figures, and the
 // blocks of each shape they follow from; the verdicts (z, chi-square) are
-// drawn from them when printed. Beside them the whole file's balance and
-// runs, each judged by its exact p-value. The JSON form is read back as the summary
-// it came from (summary_reader.h), so `merge` takes what `test` wrote.
+// drawn from them when printed (stats/summary_json.h, whose JSON form `merge`
+// reads back as the summary it came from).
 #pragma once
 
 #include <array>
@@ -19,9 +18,8 @@
 #include <nlohmann/json.hpp>
 
 #include "stats/file_summary.h"
-#include "stats/least_p_windows.h"
 #include "stats/sizes_verdict.h"
-#include "stats/whole_file.h"
+#include "stats/summary_json.h"
 
 namespace CLI {
 class App;
@@ -29,49 +27,16 @@ class App;
 
 namespace lumbra::kit {
 
-// Blocks first .. first + count - 1 of a file, count > 0.
-struct BlockRange {
-  std::uint64_t first = 0;
-  std::uint64_t count = 0;
-  bool operator==(const BlockRange&) const = default;
-};
-
-// One statistic of the blocks: its name (the JSON key), the words of its
-// verdict line, its figures.
-struct StatisticReport {
-  std::string name;
-  std::string subject;
-  StatisticFigures figures;
-};
-
-// The whole file's two lines: its balance (when it has bits) and its runs
-// (when the summary holds them), each an enclosed p-value.
-struct WholeFileReport {
-  std::optional<LogProbability> balance;
-  std::optional<FileBits> bits;  // with the runs and end bits, when held
-  std::optional<LogProbability> runs;
-};
-
-struct SummaryReport {
-  int blockSize = 0;
-  std::uint64_t firstBlock = 0;
-  std::uint64_t blockCount = 0;
-  std::uint64_t bits = 0;
-  std::uint64_t ones = 0;
-  std::vector<StatisticReport> tests;
-  WholeFileReport wholeFile;
-  std::vector<std::uint64_t> deviationsObserved;  // blocks with deviation d, d = 0..
-  std::vector<double> deviationsExpected;         // the same length
-  std::vector<std::array<std::uint64_t, 3>> shapes;  // (m, k, blocks), see FileSummary::Counts
-  // What the figures cover: the file's size in bits, where known (a regular
-  // file), and its blocks as ranges in file order, apart from each other.
-  std::optional<std::uint64_t> fileBits;
-  std::vector<BlockRange> ranges;
-  std::string file;  // the input's name, for the picture's title (may be empty)
-  // Where in the file the unusual blocks are, for the picture: empty when
-  // not gathered (a merge of summaries, or no picture asked for).
-  std::vector<LeastPWindows::Window> where;
-};
+// The one value and JSON form of a summary live in common/stats/summary_json.h.
+using lumbra::BlockRange;
+using lumbra::StatisticReport;
+using lumbra::SummaryReport;
+using lumbra::WholeFileReport;
+using lumbra::reportOf;
+using lumbra::toJson;
+using lumbra::pValueText;
+using lumbra::chiSquareTailText;
+using lumbra::logPText;
 
 struct ReportOptions {
   std::string format;
@@ -85,15 +50,6 @@ struct ReportOptions {
 // with `plotDir` --plot-dir DIR (a command of several inputs).
 void addReportOptions(CLI::App& cmd, ReportOptions& options, bool plotDir = false);
 
-// A chi-square p-value as text with `digits` significant digits (printf's
-// %g): `p` itself, or, when it lies below the doubles' normal range, the
-// upper tail of chi2 at dof worked out again in MPFR, so that a tiny value
-// prints as such (1.23e-5000), never as 0.
-std::string pValueText(double p, double chi2, int dof, int digits);
-// The MPFR path of pValueText, for any chi2 > dof / 2 + 1.
-// Times `factor`, for a p-value adjusted for several tests.
-std::string chiSquareTailText(double chi2, int dof, int digits, unsigned factor = 1);
-
 // What a statistic's verdict says in words: "looks random (p = 0.45)", "is
 // suspicious ...", "is not random ..." after `what`; or, with no chi-square,
 // why there is nothing to judge (the statistic cannot vary in such blocks:
@@ -104,22 +60,6 @@ std::string verdictWords(const Verdict& v, const BinArray& binsExpected, const s
 // Whether printing asks for the expected histogram of deviations (JSON,
 // the picture): the text alone does not show it, and it costs the most.
 bool needsHistogram(const ReportOptions& options);
-
-// The report of a whole summary, settled with `laws`; its ranges the one of
-// the summary's blocks, its file size unknown; without `histogram` its
-// deviationsExpected stays empty.
-SummaryReport reportOf(const FileSummary& s, StatisticLaws& laws, bool histogram = true);
-
-// The JSON form: block_size, file_bits (null when unknown), first_block,
-// block_count, ranges ([[first, count], ...]), blocks, bits, ones, tests
-// ({"ones": T, "deviation": T, ...} by name), whole_file ({"balance": P,
-// and with runs held "runs", "first_bit", "last_bit", "runs_test": P}),
-// deviations (sums at full precision) and shapes, [[m, k, blocks], ...].
-nlohmann::ordered_json toJson(const SummaryReport& r);
-
-// A p-value of the whole file as text with `digits` significant digits,
-// however small (1.23e-5000).
-std::string logPText(const LogProbability& p, int digits);
 
 // Prints `r` to standard output in the chosen format, then writes the
 // picture if asked for (so that a picture that cannot be written never hides
