@@ -192,10 +192,16 @@ int printReport(const SummaryReport& r, const ReportOptions& options, const std:
   }
   out.flush();
   if (!options.plot.empty()) writePlot(toJson(r), options.plot, options.force, r.file, r.where);
-  if (options.failBelow > 0) {
-    for (const Judged& j : judged)
-      if (j.verdict.pValue && *j.verdict.pValue < options.failBelow) return status_verdict;
-    if (wholeFileBelow(r, options.failBelow)) return status_verdict;
+  return reportStatus(r, options.failBelow);
+}
+
+int reportStatus(const SummaryReport& r, double failBelow) {
+  if (failBelow > 0) {
+    for (const StatisticReport& t : r.tests) {
+      const Verdict v = judge(t.figures);
+      if (v.pValue && *v.pValue < failBelow) return status_verdict;
+    }
+    if (wholeFileBelow(r, failBelow)) return status_verdict;
   }
   return status_ok;
 }
@@ -287,12 +293,73 @@ int printSizes(const std::vector<SummaryReport>& reports, const ReportOptions& o
     }
   }
   out.flush();
-  if (options.failBelow > 0) {
-    for (const SizesVerdict& a : verdicts)
-      if (a.least.pValue && a.adjusted() < options.failBelow) return status_verdict;
-    if (wholeFileBelow(first, options.failBelow)) return status_verdict;
+  return sizesStatus(reports, options.failBelow);
+}
+
+int sizesStatus(const std::vector<SummaryReport>& reports, double failBelow) {
+  if (failBelow > 0) {
+    for (const SizesVerdict& a : acrossSizes(reports))
+      if (a.least.pValue && a.adjusted() < failBelow) return status_verdict;
+    if (wholeFileBelow(reports.front(), failBelow)) return status_verdict;
   }
   return status_ok;
+}
+
+namespace {
+
+// A size in bytes as the largest unit that holds it whole: "4 MiB",
+// "1536 KiB", "1000 bytes".
+std::string sizeText(std::uint64_t bytes) {
+  static constexpr std::pair<int, const char*> units[] = {{40, "TiB"}, {30, "GiB"}, {20, "MiB"}, {10, "KiB"}};
+  for (const auto& [shift, name] : units)
+    if (bytes > 0 && bytes % (std::uint64_t{1} << shift) == 0)
+      return std::to_string(bytes >> shift) + " " + name;
+  return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+}
+
+}  // namespace
+
+int printDoublingLine(const std::vector<SummaryReport>& reports, std::uint64_t bytes, double failBelow) {
+  // The least p-value: of each statistic's chi-square (adjusted over the
+  // sizes when there are several) and of the whole file's balance and runs.
+  std::optional<double> least;
+  std::string leastText, where;
+  const auto consider = [&](double p, const std::string& text, const std::string& what) {
+    if (least && p >= *least) return;
+    least = p;
+    leastText = text;
+    where = what;
+  };
+  const SummaryReport& first = reports.front();
+  if (reports.size() == 1) {
+    for (const StatisticReport& t : first.tests) {
+      const Verdict v = judge(t.figures);
+      if (v.pValue)
+        consider(*v.pValue, p_text(v), t.name + ", n = " + std::to_string(first.blockSize));
+    }
+  } else {
+    for (const SizesVerdict& a : acrossSizes(reports))
+      if (a.least.pValue)
+        consider(a.adjusted(), a.adjustedText(3), a.name + ", n = " + std::to_string(a.blockSize) + " of " +
+                                                      std::to_string(reports.size()) + " sizes");
+  }
+  // NOTE: a whole-file p-value below the doubles' range counts as 0 here,
+  // the least of all; its text stays its value.
+  if (first.wholeFile.balance)
+    consider(first.wholeFile.balance->estimate(), logPText(*first.wholeFile.balance, 3), "balance of the whole file");
+  if (first.wholeFile.runs && first.ones != 0 && first.ones != first.bits)
+    consider(first.wholeFile.runs->estimate(), logPText(*first.wholeFile.runs, 3), "runs of the whole file");
+  const int status = reports.size() == 1 ? reportStatus(first, failBelow) : sizesStatus(reports, failBelow);
+  Output out;
+  out << sizeText(bytes) << ": ";
+  if (!least) {
+    out << "nothing to judge yet\n";
+  } else {
+    out << "least p = " << leastText << " (" << where << "): "
+        << (status == status_verdict ? "not random" : *least < 0.01 ? "suspicious" : "looks random") << '\n';
+  }
+  out.flush();
+  return status;
 }
 
 }  // namespace lumbra::kit

@@ -70,6 +70,20 @@ bool needsHistogram(const ReportOptions& options);
 // one of several inputs. Throws Failure.
 int printReport(const SummaryReport& r, const ReportOptions& options, const std::string& nothing, bool headed = false);
 
+// The status --fail-below A asks for of a report (status_verdict when a
+// chi-square or a whole-file p-value lies below A > 0, else status_ok), and
+// of the reports of one file at several sizes (by the adjusted p-values).
+int reportStatus(const SummaryReport& r, double failBelow);
+int sizesStatus(const std::vector<SummaryReport>& reports, double failBelow);
+
+// One line of `test --doubling` in text: the size read ("4 MiB"), the least
+// p-value with its statistic and block size (or the whole file's balance or
+// runs), and the words: "not random" when the status is status_verdict,
+// "suspicious" below 0.01, else "looks random". `reports`: the prefix at
+// each block size. Returns the status as reportStatus or sizesStatus.
+// Throws Failure.
+int printDoublingLine(const std::vector<SummaryReport>& reports, std::uint64_t bytes, double failBelow);
+
 // A statistic judged at several block sizes (see AcrossSizes), with its
 // name and the words of its verdict line.
 struct SizesVerdict : AcrossSizes {

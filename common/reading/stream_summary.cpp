@@ -1,0 +1,52 @@
+#include "reading/stream_summary.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace lumbra {
+
+StreamSummary::StreamSummary(int n, std::span<const Statistic* const> statistics, unsigned threads)
+    : statistics_(statistics), threads_(std::max(1u, threads)), whole_(n, 0, statistics) {}
+
+void StreamSummary::feed(const ReadBytes& read) {
+  const int n = whole_.blockSize();
+  const int sizes[] = {n};
+  const ReadBytes counted = [&](unsigned char* p, std::size_t size) {
+    const std::size_t got = read(p, size);
+    bytes_ += got;
+    return got;
+  };
+  measureWholeRuns(counted, n, whole_.blockCount(), waiting_, threads_,
+                   [&](const MeasuredRun& r) { whole_.add(r); }, readsLongestRun(statistics_),
+                   summaryDigests(sizes, statistics_));
+}
+
+void StreamSummary::feed(std::span<const unsigned char> bytes) {
+  std::size_t at = 0;
+  feed([&](unsigned char* p, std::size_t size) {
+    const std::size_t got = std::min(size, bytes.size() - at);
+    if (got > 0) std::memcpy(p, bytes.data() + at, got);
+    at += got;
+    return got;
+  });
+}
+
+FileSummary StreamSummary::summary(StatisticLaws& laws, bool histogram) {
+  whole_.settle(laws, threads_, histogram);
+  FileSummary s = whole_;
+  const std::uint64_t bits = 8 * static_cast<std::uint64_t>(waiting_.bytes.size()) -
+                             static_cast<std::uint64_t>(waiting_.offset);
+  if (!waiting_.bytes.empty() && bits > 0) {
+    // NOTE: bits < n here; the copy leaves room past them for the meter's
+    // word reads.
+    std::vector<unsigned char> tail(waiting_.bytes.size() + 8, 0);
+    std::copy(waiting_.bytes.begin(), waiting_.bytes.end(), tail.begin());
+    BlockMeter meter(whole_.blockSize(), BlockMeter::line_budget, readsLongestRun(statistics_));
+    s.add(static_cast<int>(bits), meter.shape(tail.data(), waiting_.offset, static_cast<int>(bits)));
+    s.settle(laws, threads_, histogram);
+  }
+  return s;
+}
+
+}  // namespace lumbra
