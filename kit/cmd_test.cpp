@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstring>
 #include <deque>
+#include <future>
+#include <memory>
 #include <unistd.h>
 
 #include "commands.h"
@@ -180,6 +182,12 @@ int runDoubling(const TestArgs& a) {
     }
   };
   std::vector<unsigned char> piece;
+  // NOTE: a report's whole-file p-values (tens of ms in MPFR at 2^30 bits)
+  // and its printing run on a thread of their own while the next bytes are
+  // read; the next report waits for them, so the reports come in order and
+  // the run stops at the first "not random", with the same output.
+  std::future<int> printing;
+  const auto printed = [&] { return printing.valid() ? printing.get() : status_ok; };
   for (;;) {
     if (streams.size() == 1) {
       streams.front().feed(readTo);
@@ -192,29 +200,35 @@ int runDoubling(const TestArgs& a) {
         for (StreamSummary& s : streams) s.feed(std::span<const unsigned char>(piece.data(), got));
       }
     }
-    int status = status_ok;
+    if (printed() == status_verdict) return status_verdict;
     if (read > reported || !anyReport) {
-      std::vector<SummaryReport> reports;
+      auto reports = std::make_shared<std::vector<SummaryReport>>();
       const bool histogram = json;
       for (std::size_t i = 0; i < streams.size(); ++i) {
         const FileSummary s = streams[i].summary(laws[i], histogram);
-        reports.push_back(reportOf(s, laws[i], histogram));
-        reports.back().file = in.name();
-        if (in.regular()) reports.back().fileBits = 8 * read;
+        reports->push_back(reportOf(s, laws[i], histogram, false));
+        reports->back().file = in.name();
+        if (in.regular()) reports->back().fileBits = 8 * read;
       }
-      if (json) {
-        ReportOptions options = a.report;
+      const auto print = [reports, json, failBelow, bytes = read, options = a.report, name = in.name()]() mutable {
+        for (SummaryReport& r : *reports) {
+          const bool runsHeld = r.wholeFile.bits.has_value();
+          r.wholeFile = wholeFileOf(runsHeld ? *r.wholeFile.bits : FileBits{r.bits, r.ones, 0, 0, 0}, runsHeld);
+        }
+        if (!json) return printDoublingLine(*reports, bytes, failBelow);
         options.failBelow = failBelow;
-        status = reports.size() == 1 ? printReport(reports.front(), options, in.name() + " is empty")
-                                     : printSizes(reports, options, in.name() + " is empty");
-      } else {
-        status = printDoublingLine(reports, read, failBelow);
+        return reports->size() == 1 ? printReport(reports->front(), options, name + " is empty")
+                                    : printSizes(*reports, options, name + " is empty");
+      };
+      try {
+        printing = std::async(std::launch::async, print);
+      } catch (const std::system_error&) {
+        printing = std::async(std::launch::deferred, print);
       }
       reported = read;
       anyReport = true;
     }
-    if (status == status_verdict) return status;
-    if (ended || read >= maxBytes) return status_ok;
+    if (ended || read >= maxBytes) return printed();
     target = target > maxBytes / 2 ? maxBytes : std::min(maxBytes, 2 * target);
   }
 }

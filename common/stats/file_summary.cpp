@@ -465,7 +465,7 @@ std::vector<double> FileSummary::deviationsExpected(StatisticLaws& laws) const {
 }
 
 void FileSummary::settle(StatisticLaws& laws, unsigned threads, bool histogram,
-                         const std::function<void(std::size_t, std::size_t)>& progress) {
+                         const std::function<void(std::size_t, std::size_t)>& progress, bool releaseLaws) {
   hard_assert(sameStatistics(laws), "sameStatistics(laws)");
   // One task per distinct law: the laws' map is filled here, on one thread;
   // the threads then each work on the laws of their tasks alone, binning
@@ -528,7 +528,7 @@ void FileSummary::settle(StatisticLaws& laws, unsigned threads, bool histogram,
               if (t.law->passing(v)) t.passing += blocks;
               t.bins[static_cast<std::size_t>(t.law->bin(v))] += blocks;
             }
-          t.law->release();
+          if (releaseLaws) t.law->release();
           ++done;
           if (caller && progress) progress(done, tasks.size());
         }

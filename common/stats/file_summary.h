@@ -109,8 +109,11 @@ class FileSummary {
   // thread). `progress(done, total)` is called on the calling thread as the
   // laws get done. Throws std::bad_alloc, std::system_error when a thread
   // cannot start.
+  // `releaseLaws`: give back what each law keeps for single values once its
+  // blocks are binned (StatisticLaw::release); a caller that settles again
+  // and again (a stream's reports) keeps them rather than make them anew.
   void settle(StatisticLaws& laws, unsigned threads, bool histogram = true,
-              const std::function<void(std::size_t, std::size_t)>& progress = {});
+              const std::function<void(std::size_t, std::size_t)>& progress = {}, bool releaseLaws = true);
 
   int blockSize() const { return n_; }
   std::uint64_t firstBlock() const { return first_; }

@@ -90,8 +90,14 @@ struct SummaryReport {
 
 // The report of a whole summary, settled with `laws`; its ranges the one of
 // the summary's blocks, its file size unknown; without `histogram` its
-// deviationsExpected stays empty.
-SummaryReport reportOf(const FileSummary& s, StatisticLaws& laws, bool histogram = true);
+// deviationsExpected stays empty; without `wholeFile` so do its whole-file
+// p-values (wholeFile.bits set where the runs are held), for wholeFileOf
+// to fill in later, on another thread.
+SummaryReport reportOf(const FileSummary& s, StatisticLaws& laws, bool histogram = true, bool wholeFile = true);
+
+// The whole file's lines of a summary of these bits (with the runs when
+// held): its balance and runs p-values. Safe from several threads at once.
+WholeFileReport wholeFileOf(const FileBits& bits, bool runsHeld);
 
 // The JSON form: block_size, file_bits (null when unknown), first_block,
 // block_count, ranges ([[first, count], ...]), blocks, bits, ones, tests
