@@ -211,6 +211,9 @@ int runDoubling(const TestArgs& a) {
         if (in.regular()) reports->back().fileBits = 8 * read;
       }
       const auto print = [reports, json, failBelow, bytes = read, options = a.report, name = in.name()]() mutable {
+        const struct Release {
+          ~Release() { releaseThreadCaches(); }
+        } release;
         for (SummaryReport& r : *reports) {
           const bool runsHeld = r.wholeFile.bits.has_value();
           r.wholeFile = wholeFileOf(runsHeld ? *r.wholeFile.bits : FileBits{r.bits, r.ones, 0, 0, 0}, runsHeld);

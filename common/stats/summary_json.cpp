@@ -121,7 +121,12 @@ SummaryReport reportOf(const FileSummary& s, StatisticLaws& laws, bool histogram
   std::future<WholeFileReport> file;
   if (wholeFile && bits.bits > 0) {
     try {
-      file = std::async(std::launch::async, [bits, runsHeld] { return wholeFileOf(bits, runsHeld); });
+      file = std::async(std::launch::async, [bits, runsHeld] {
+        const struct Release {
+          ~Release() { releaseThreadCaches(); }
+        } release;
+        return wholeFileOf(bits, runsHeld);
+      });
     } catch (const std::system_error&) {
       // worked out below
     }
