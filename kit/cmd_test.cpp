@@ -27,9 +27,19 @@ namespace lumbra::kit {
 
 namespace {
 
+// The names of summaryStatistics(), by commas.
+std::string defaultStatisticNames() {
+  std::string names;
+  for (const Statistic* s : summaryStatistics()) {
+    if (!names.empty()) names += ',';
+    names += s->name();
+  }
+  return names;
+}
+
 struct TestArgs {
   std::vector<int> sizes;
-  std::string statisticNames = "ones,deviation,runs";
+  std::string statisticNames = defaultStatisticNames();
   std::span<const Statistic* const> statistics = summaryStatistics();
   int n = default_block_size;  // the one size, when one is given
   std::vector<std::string> files;
@@ -59,7 +69,7 @@ int testFile(const TestArgs& a, const std::string& file, bool several) {
   const bool drawn = !a.report.plot.empty() || !a.report.plotDir.empty();
   LeastPWindows where(a.scan.firstBlock);
   ScanOptions scan = a.scan;
-  scan.longestRuns = readsLongestRun(a.statistics);
+  scan.reads = blockReads(a.statistics);
   const int size[] = {a.n};
   scan.digests = summaryDigests(size, a.statistics);
   scanBlocks(in, a.n, scan, [&](const MeasuredRun& r) {
@@ -90,7 +100,7 @@ int testSizes(const TestArgs& a, const std::string& file, bool several) {
   std::vector<FileSummary> summaries;
   for (int n : a.sizes) summaries.emplace_back(n, 0, a.statistics);
   ScanOptions scan = a.scan;
-  scan.longestRuns = readsLongestRun(a.statistics);
+  scan.reads = blockReads(a.statistics);
   scan.digests = summaryDigests(a.sizes, a.statistics);
   scanSizes(in, a.sizes, scan, [&](std::size_t i, const MeasuredRun& r) {
     summaries[i].add(r);
@@ -236,12 +246,36 @@ int runDoubling(const TestArgs& a) {
   }
 }
 
-// The statistics --statistics names ("all": every one), or why not.
-std::span<const Statistic* const> statisticsOption(const std::string& list) {
-  std::string why;
-  const auto chosen = lumbra::namedStatistics(commaList(list), why);
-  if (chosen.empty()) throw UsageError("--statistics: " + why);
-  return chosen;
+// The help of --statistics, from the list of statistics: their names, the
+// first two always judged, and the default, filled into lines of at most
+// 90 characters.
+std::string statisticsHelp() {
+  std::string text = "The statistics to judge, by name:";
+  const auto all = allStatistics();
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    text += " ";
+    text += all[i]->name();
+    text += i == 1 ? " (always judged)," : i + 1 < all.size() ? "," : ";";
+  }
+  text += " or all (default " + defaultStatisticNames() + ")";
+  std::string filled;
+  std::size_t line = 0;
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find(' ', at);
+    if (end == std::string::npos) end = text.size();
+    const std::size_t word = end - at;
+    if (line > 0 && line + 1 + word > 90) {
+      filled += '\n';
+      line = 0;
+    } else if (line > 0) {
+      filled += ' ';
+      ++line;
+    }
+    filled.append(text, at, word);
+    line += word;
+    at = end + 1;
+  }
+  return filled;
 }
 
 // Each file in turn; the status is the worst of theirs (a failure stops the
@@ -287,12 +321,19 @@ void addTestCommand(CLI::App& app, int& status) {
   auto args = std::make_shared<TestArgs>();
   CLI::App* cmd = app.add_subcommand("test", "The verdict on a whole file: do its blocks look random?");
   cmd->description(
-      "Cuts FILE into blocks of N bits as `blocks` does and judges the file by three statistics\n"
+      "Cuts FILE into blocks of N bits as `blocks` does and judges the file by four statistics\n"
       "of its blocks: the ones (p_ones, the balance of the bits), the deviation (p_deviation, the\n"
-      "arrangement of the bits given their balance) and the runs (the number of runs of equal\n"
+      "arrangement of the bits given their balance), the runs (the number of runs of equal\n"
       "bits given the balance, two-sided: too few, bits that stick; too many, bits that\n"
-      "alternate); --statistics adds the longest run of equal bits and the walk's rise over\n"
-      "and fall under its center line (each one-sided, given the balance). For each:\n"
+      "alternate) and the rank (the block as rows of 32 bits, 64 from 4096 bits, at most as\n"
+      "many rows as columns, the bits past them unread: its rank over GF(2) given the block's\n"
+      "length, a low rank extreme; a linear generator gives every block full rank);\n"
+      "--statistics adds the longest run of equal bits and the walk's rise over and fall under\n"
+      "its center line (each one-sided, given the balance), linear_complexity (the shortest\n"
+      "linear feedback shift register that makes the bits, two-sided about half the length) and\n"
+      "collisions (the repeated values among the block's words of t bits, t the least with at\n"
+      "most 5 expected: 5 for 64 bits, 11 for 1024, 14 for 4096; too many extreme), each of the\n"
+      "last two given the block's length alone. For each:\n"
       "  passing   the blocks whose p-value is at least 0.01, against its exact expectation (the\n"
       "            sum over the blocks of the probability to pass, since the p-values are\n"
       "            discrete), its standard deviation and the z-score;\n"
@@ -310,9 +351,7 @@ void addTestCommand(CLI::App& app, int& status) {
       "flips) and its runs of equal bits given its ones (too few: bits that stick; too many: bits\n"
       "that alternate), each an exact two-sided p-value.");
   addBlockSizesOption(*cmd, args->sizes);
-  cmd->add_option("--statistics", args->statisticNames,
-                  "The statistics to judge, by name: ones, deviation (always judged), runs, longest_run,\n"
-                  "deviation_up, deviation_down; or all (default ones,deviation,runs)")
+  cmd->add_option("--statistics", args->statisticNames, statisticsHelp())
       ->type_name("LIST");
   addReportOptions(*cmd, args->report, true);
   cmd->add_flag("--doubling", args->doubling,

@@ -24,7 +24,7 @@ void StreamSummary::feed(const ReadBytes& read) {
     return got;
   };
   measureWholeRuns(counted, n, whole_.blockCount(), waiting_, threads_,
-                   [&](const MeasuredRun& r) { whole_.add(r); }, readsLongestRun(statistics_),
+                   [&](const MeasuredRun& r) { whole_.add(r); }, blockReads(statistics_),
                    summaryDigests(sizes, statistics_));
 }
 
@@ -53,7 +53,7 @@ FileSummary StreamSummary::summary(StatisticLaws& laws, bool histogram) {
     // word reads.
     std::vector<unsigned char> tail(waiting_.bytes.size() + 8, 0);
     std::copy(waiting_.bytes.begin(), waiting_.bytes.end(), tail.begin());
-    BlockMeter meter(whole_.blockSize(), BlockMeter::line_budget, readsLongestRun(statistics_));
+    BlockMeter meter(whole_.blockSize(), BlockMeter::line_budget, blockReads(statistics_));
     s.add(static_cast<int>(bits), meter.shape(tail.data(), waiting_.offset, static_cast<int>(bits)));
     s.settle(laws, threads_, histogram, {}, !keep);
   }

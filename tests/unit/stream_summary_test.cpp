@@ -21,7 +21,7 @@ FileSummary plainSummary(const std::vector<unsigned char>& bytes, int n,
                          std::span<const lumbra::Statistic* const> statistics) {
   std::vector<unsigned char> padded(bytes);
   padded.resize(bytes.size() + 8, 0);
-  lumbra::BlockMeter meter(n);
+  lumbra::BlockMeter meter(n, lumbra::BlockMeter::line_budget, lumbra::blockReads(statistics));
   FileSummary s(n, 0, statistics);
   const std::uint64_t bits = 8 * static_cast<std::uint64_t>(bytes.size());
   for (std::uint64_t at = 0; at < bits; at += static_cast<std::uint64_t>(n)) {
