@@ -26,10 +26,6 @@ struct MergeArgs {
   long long maxSeconds = -1;  // -1: no limit
 };
 
-std::string rangeText(const BlockRange& b) {
-  return std::to_string(b.first) + ".." + std::to_string(b.first + b.count - 1);
-}
-
 void warn(const std::string& what) {
   std::fflush(stdout);
   std::fprintf(stderr, "lumbra-kit: warning: %s\n", what.c_str());
@@ -39,75 +35,20 @@ int runMerge(const MergeArgs& a) {
   std::vector<ReadSummary> slices;
   for (const std::string& f : a.files)
     for (ReadSummary& s : readSummaryFile(f)) slices.push_back(std::move(s));
-  const ReadSummary& head = slices.front();
-  const int n = head.summary.blockSize();
-  std::optional<std::uint64_t> fileBits;
-  const ReadSummary* sized = nullptr;
-  for (const ReadSummary& x : slices) {
-    if (x.summary.blockSize() != n)
-      throw Failure(head.name + " has blocks of " + std::to_string(n) + " bits, " + x.name + " of " +
-                    std::to_string(x.summary.blockSize()) + ": slices of one file share one block size");
-    if (!x.fileBits) continue;
-    if (sized && *x.fileBits != *fileBits)
-      throw Failure(sized->name + " is of a file of " + std::to_string(*fileBits) + " bits, " + x.name + " of one of " +
-                    std::to_string(*x.fileBits) + ": slices of one file share its size");
-    fileBits = x.fileBits;
-    sized = &x;
-  }
-
-  // Every range of every summary, in file order: none may overlap another,
-  // and a shorter block belongs to the last of them.
-  struct Piece {
-    BlockRange range;
-    const ReadSummary* from;
-  };
-  std::vector<Piece> pieces;
-  for (const ReadSummary& x : slices)
-    for (const BlockRange& b : x.ranges) pieces.push_back({b, &x});
-  std::stable_sort(pieces.begin(), pieces.end(),
-                   [](const Piece& p, const Piece& q) { return p.range.first < q.range.first; });
-  std::vector<BlockRange> ranges;
-  for (std::size_t i = 0; i < pieces.size(); ++i) {
-    const BlockRange& b = pieces[i].range;
-    if (i > 0) {
-      const Piece& p = pieces[i - 1];
-      const std::uint64_t next = p.range.first + p.range.count;
-      if (b.first < next)
-        throw Failure(p.from->name + " (blocks " + rangeText(p.range) + ") and " + pieces[i].from->name + " (blocks " +
-                      rangeText(b) + ") overlap");
-      if (b.first > next) warn("blocks " + rangeText({next, b.first - next}) + " are in none of the summaries");
+  MergedSummary u = [&] {
+    try {
+      return mergeSummaries(slices, warn);
+    } catch (const SummaryError& e) {
+      throw Failure(e.what());
     }
-    if (!ranges.empty() && ranges.back().first + ranges.back().count == b.first) ranges.back().count += b.count;
-    else ranges.push_back(b);
-  }
-  for (const ReadSummary& x : slices) {
-    const FileSummary::Counts c = x.summary.counts();
-    const bool shorter = !c.shapes.empty() && c.shapes.front()[0] < static_cast<std::uint64_t>(n);
-    if (shorter && x.ranges.back().first != pieces.back().range.first)
-      throw Failure(x.name + " holds a shorter block, the last of a file, but other summaries hold blocks after it");
-  }
-
-  // Blocks apart from each other number below 2^64; their bits need not.
-  std::uint64_t bits = 0;
-  for (const ReadSummary& x : slices)
-    if (__builtin_add_overflow(bits, x.summary.bits(), &bits))
-      throw Failure("the summaries hold more than 2^64 bits together, more than any file");
-  // In file order, so that the runs of the whole file meet at the seams.
-  std::vector<const ReadSummary*> ordered;
-  ordered.reserve(slices.size());
-  for (const ReadSummary& x : slices) ordered.push_back(&x);
-  std::stable_sort(ordered.begin(), ordered.end(), [](const ReadSummary* p, const ReadSummary* q) {
-    return (p->ranges.empty() ? 0 : p->ranges.front().first) < (q->ranges.empty() ? 0 : q->ranges.front().first);
-  });
-  FileSummary u(n, ranges.empty() ? 0 : ranges.front().first, allStatistics());
-  for (const ReadSummary* x : ordered) u.merge(x->summary);
+  }();
   StatisticLaws laws(allStatistics());
   const bool histogram = needsHistogram(a.report);
-  refuseCostlyLaws(u, histogram, a.maxSeconds, a.files.size() == 1 ? a.files.front() : "the summaries");
-  u.settle(laws, std::min(max_threads, std::max(1u, std::thread::hardware_concurrency())), histogram);
-  SummaryReport r = reportOf(u, laws, histogram);
-  r.fileBits = fileBits;
-  r.ranges = ranges;
+  refuseCostlyLaws(u.summary, histogram, a.maxSeconds, a.files.size() == 1 ? a.files.front() : "the summaries");
+  u.summary.settle(laws, std::min(max_threads, std::max(1u, std::thread::hardware_concurrency())), histogram);
+  SummaryReport r = reportOf(u.summary, laws, histogram);
+  r.fileBits = u.fileBits;
+  r.ranges = u.ranges;
   return printReport(r, a.report, "the summaries have no blocks");
 }
 

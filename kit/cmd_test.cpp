@@ -5,6 +5,13 @@
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <future>
+#include <memory>
+#include <unistd.h>
 
 #include "commands.h"
 #include "app.h"
@@ -14,6 +21,7 @@
 #include "progress.h"
 #include "scan.h"
 #include "summary_report.h"
+#include "reading/stream_summary.h"
 
 namespace lumbra::kit {
 
@@ -38,6 +46,10 @@ struct TestArgs {
   ReportOptions report;
   ScanOptions scan;
   long long maxSeconds = -1;  // -1: no limit
+  // --doubling: a report at firstReport bytes and at every doubling after it.
+  bool doubling = false;
+  std::string firstReport = "1MiB";
+  std::string maxBytes;
 };
 
 // The picture of `file` in --plot-dir: its last path component and .svg
@@ -117,6 +129,126 @@ int testSizes(const TestArgs& a, const std::string& file, bool several) {
   return printSizes(reports, a.report, in.name() + " is empty", several);
 }
 
+// A size in bytes: a whole number, perhaps followed by KiB, MiB, GiB, TiB
+// (powers of 1024) or KB, MB, GB, TB (of 1000), at least 1 and below 2^64.
+std::uint64_t sizeOption(const std::string& option, const std::string& text) {
+  static constexpr std::pair<const char*, std::uint64_t> units[] = {
+      {"", 1},
+      {"KiB", std::uint64_t{1} << 10}, {"MiB", std::uint64_t{1} << 20},
+      {"GiB", std::uint64_t{1} << 30}, {"TiB", std::uint64_t{1} << 40},
+      {"KB", 1000},                    {"MB", 1000000},
+      {"GB", 1000000000},              {"TB", 1000000000000}};
+  const auto refused = [&] {
+    return UsageError(option + ": '" + text +
+                      "' is not a size: a whole number of bytes from 1, alone or with KiB, MiB, GiB, TiB, KB, MB, GB or TB");
+  };
+  std::size_t digits = 0;
+  while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') ++digits;
+  if (digits == 0 || digits > 19) throw refused();
+  const std::string unit = text.substr(digits);
+  for (const auto& [name, scale] : units) {
+    if (unit != name) continue;
+    const std::uint64_t count = std::stoull(text.substr(0, digits));
+    std::uint64_t bytes = 0;
+    if (count == 0 || __builtin_mul_overflow(count, scale, &bytes)) throw refused();
+    return bytes;
+  }
+  throw refused();
+}
+
+// --doubling: the input read on, with the verdict on everything read so
+// far at firstReport bytes and at every doubling after it, until a verdict
+// is "not random" (status_verdict), the input ends or maxBytes are read.
+// Each report is the output of `test` of the bytes read so far (its JSON to
+// the byte), from running summaries that never read a byte twice.
+int runDoubling(const TestArgs& a) {
+  const std::uint64_t firstReport = sizeOption("--first-report", a.firstReport);
+  const std::uint64_t maxBytes =
+      a.maxBytes.empty() ? std::numeric_limits<std::uint64_t>::max() : sizeOption("--max-bytes", a.maxBytes);
+  Input in(a.files.front());
+  const unsigned threads = scanThreads(a.scan);
+  std::deque<StreamSummary> streams;
+  std::deque<StatisticLaws> laws;
+  for (int n : a.sizes) {
+    streams.emplace_back(n, a.statistics, threads);
+    laws.emplace_back(a.statistics);
+  }
+  const bool json = a.report.format == "json";
+  const double failBelow = a.report.failBelow < 0 ? 1e-4 : a.report.failBelow;
+  std::uint64_t read = 0, reported = 0, target = std::min(firstReport, maxBytes);
+  bool ended = false, anyReport = false;
+  // One read at a time, at most to the target: so the reading stops there.
+  const auto readTo = [&](unsigned char* p, std::size_t size) -> std::size_t {
+    if (ended || read >= target) return 0;
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(size, target - read));
+    for (;;) {
+      const ssize_t got = ::read(in.fd(), p, want);
+      if (got > 0) {
+        read += static_cast<std::uint64_t>(got);
+        return static_cast<std::size_t>(got);
+      }
+      if (got == 0) {
+        ended = true;
+        return 0;
+      }
+      if (errno != EINTR) throw Failure("can't read " + in.name() + ": " + std::strerror(errno));
+    }
+  };
+  std::vector<unsigned char> piece;
+  // NOTE: a report's whole-file p-values (tens of ms in MPFR at 2^30 bits)
+  // and its printing run on a thread of their own while the next bytes are
+  // read; the next report waits for them, so the reports come in order and
+  // the run stops at the first "not random", with the same output.
+  std::future<int> printing;
+  const auto printed = [&] { return printing.valid() ? printing.get() : status_ok; };
+  for (;;) {
+    if (streams.size() == 1) {
+      streams.front().feed(readTo);
+    } else {
+      // NOTE: several sizes take the same bytes, a piece at a time.
+      piece.resize(std::size_t{16} << 20);
+      for (std::size_t got; (got = readTo(piece.data(), piece.size())) > 0;) {
+        std::size_t more;
+        while (got < piece.size() && (more = readTo(piece.data() + got, piece.size() - got)) > 0) got += more;
+        for (StreamSummary& s : streams) s.feed(std::span<const unsigned char>(piece.data(), got));
+      }
+    }
+    if (printed() == status_verdict) return status_verdict;
+    if (read > reported || !anyReport) {
+      auto reports = std::make_shared<std::vector<SummaryReport>>();
+      const bool histogram = json;
+      for (std::size_t i = 0; i < streams.size(); ++i) {
+        const FileSummary s = streams[i].summary(laws[i], histogram);
+        reports->push_back(reportOf(s, laws[i], histogram, false));
+        reports->back().file = in.name();
+        if (in.regular()) reports->back().fileBits = 8 * read;
+      }
+      const auto print = [reports, json, failBelow, bytes = read, options = a.report, name = in.name()]() mutable {
+        const struct Release {
+          ~Release() { releaseThreadCaches(); }
+        } release;
+        for (SummaryReport& r : *reports) {
+          const bool runsHeld = r.wholeFile.bits.has_value();
+          r.wholeFile = wholeFileOf(runsHeld ? *r.wholeFile.bits : FileBits{r.bits, r.ones, 0, 0, 0}, runsHeld);
+        }
+        if (!json) return printDoublingLine(*reports, bytes, failBelow);
+        options.failBelow = failBelow;
+        return reports->size() == 1 ? printReport(reports->front(), options, name + " is empty")
+                                    : printSizes(*reports, options, name + " is empty");
+      };
+      try {
+        printing = std::async(std::launch::async, print);
+      } catch (const std::system_error&) {
+        printing = std::async(std::launch::deferred, print);
+      }
+      reported = read;
+      anyReport = true;
+    }
+    if (ended || read >= maxBytes) return printed();
+    target = target > maxBytes / 2 ? maxBytes : std::min(maxBytes, 2 * target);
+  }
+}
+
 // The help of --statistics, from the list of statistics: their names, the
 // first two always judged, and the default, filled into lines of at most
 // 90 characters.
@@ -165,6 +297,16 @@ int runTest(const TestArgs& a) {
     throw UsageError("--first-block and --block-count slice blocks of one size; give -n one size");
   if (sizes && (!a.report.plot.empty() || !a.report.plotDir.empty()))
     throw UsageError("--plot and --plot-dir draw blocks of one size; give -n one size");
+  if (a.doubling) {
+    if (several) throw UsageError("--doubling reads one input");
+    if (!a.report.plot.empty() || !a.report.plotDir.empty())
+      throw UsageError("--doubling prints reports; --plot and --plot-dir draw a whole file");
+    if (a.scan.firstBlock != 0 || a.scan.blockCount != ScanOptions{}.blockCount)
+      throw UsageError("--doubling reads from the start; --first-block and --block-count slice a file");
+    return runDoubling(a);
+  }
+  if (!a.maxBytes.empty() || a.firstReport != TestArgs{}.firstReport)
+    throw UsageError("--first-report and --max-bytes go with --doubling");
   int status = status_ok;
   for (const std::string& file : a.files) {
     if (several && a.report.format != "json" && &file != &a.files.front()) {
@@ -221,6 +363,13 @@ void addTestCommand(CLI::App& app, int& status) {
       ->type_name("S")
       ->transform(decimal(0, 1000000000));
   addReportOptions(*cmd, args->report, true);
+  cmd->add_flag("--doubling", args->doubling,
+                "Report on everything read so far at 1 MiB and at every doubling after it, and stop at the\n"
+                "first report whose verdict is not random (--fail-below, 1e-4 unless given)");
+  cmd->add_option("--first-report", args->firstReport, "With --doubling, the first report at SIZE (default 1MiB)")
+      ->type_name("SIZE");
+  cmd->add_option("--max-bytes", args->maxBytes, "With --doubling, stop after SIZE bytes, reporting there")
+      ->type_name("SIZE");
   addScanOptions(*cmd, args->scan);
   addFilesArgument(*cmd, args->files);
   cmd->footer(
@@ -271,6 +420,15 @@ void addTestCommand(CLI::App& app, int& status) {
       "  one reads; the output is the same for any N. On a terminal a progress line shows on\n"
       "  standard error (per cent, MB/s, time left) unless --quiet.\n"
       "\n"
+      "A STREAM\n"
+      "  --doubling reads one input (a file or -) on and reports at 1 MiB (--first-report SIZE)\n"
+      "  and at every doubling after it on everything read so far: in text one line each (the\n"
+      "  size read, the least p-value with its statistic and block size, and the words), in json\n"
+      "  one line each, the summary test prints for those bytes. It stops at the first report\n"
+      "  whose verdict is not random under --fail-below (1e-4 unless given; status 3), at the end\n"
+      "  of the input or at --max-bytes SIZE (status 0). SIZE: bytes, or with KiB, MiB, GiB, TiB,\n"
+      "  KB, MB, GB, TB.\n"
+      "\n"
       "EXIT STATUS\n"
       "  0 done; 1 a refused command line; 2 a failure while running (a file that cannot be read,\n"
       "  output or a picture that cannot be written); 3 with --fail-below, a chi-square (with\n"
@@ -279,6 +437,7 @@ void addTestCommand(CLI::App& app, int& status) {
       "EXAMPLES\n"
       "  lumbra-kit test random.bin\n"
       "  generator | head -c 100000000 | lumbra-kit test --fail-below 0.001 -\n"
+      "  generator | lumbra-kit test --doubling --max-bytes 1GiB -\n"
       "  lumbra-kit test -n 256 --format json random.bin\n"
       "  lumbra-kit test -n 64,256,1024,4096 random.bin\n"
       "  lumbra-kit test --statistics all random.bin\n"

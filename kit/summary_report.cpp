@@ -26,23 +26,6 @@ nlohmann::ordered_json optional(const std::optional<double>& v) {
   return v ? nlohmann::ordered_json(*v) : nlohmann::ordered_json(nullptr);
 }
 
-nlohmann::ordered_json toJson(const Judged& j) {
-  const StatisticFigures& f = j.figures;
-  const Verdict& v = j.verdict;
-  nlohmann::ordered_json t;
-  t["passing"] = f.passing;
-  t["passing_expected"] = f.passingExpected;
-  t["passing_variance"] = f.passingVariance;
-  t["passing_sd"] = v.passingSd;
-  t["passing_z"] = optional(v.passingZ);
-  t["bins_observed"] = f.binsObserved;
-  t["bins_expected"] = f.binsExpected;
-  t["chi2"] = optional(v.chi2);
-  t["dof"] = v.dof ? nlohmann::ordered_json(*v.dof) : nlohmann::ordered_json(nullptr);
-  t["p_value"] = optional(v.pValue);
-  return t;
-}
-
 std::string printf_text(const char* conversion, double v) {
   char buf[64];
   std::snprintf(buf, sizeof buf, conversion, v);
@@ -99,55 +82,6 @@ void addReportOptions(CLI::App& cmd, ReportOptions& options, bool plotDir) {
   addForceFlag(cmd, options.force, "Let --plot replace an existing file");
 }
 
-std::string pValueText(double p, double chi2, int dof, int digits) {
-  if (p >= std::numeric_limits<double>::min()) return printf_text(("%." + std::to_string(digits) + "g").c_str(), p);
-  return chiSquareTailText(chi2, dof, digits);
-}
-
-std::string chiSquareTailText(double chi2, int dof, int digits, unsigned factor) {
-  // Q(a, x) = e^-x x^a / Gamma(a) times the continued fraction
-  // 1 / (x + 1 - a - 1 (1 - a) / (x + 3 - a - 2 (2 - a) / (x + 5 - a - ...))),
-  // a = dof / 2, x = chi2 / 2, evaluated from the back (x > a + 1 here, where
-  // it converges in a few dozen terms); MPFR's exponents reach far below any
-  // such tail.
-  mpfr_t a, x, upper, t;
-  mpfr_inits2(128, a, x, upper, t, static_cast<mpfr_ptr>(nullptr));
-  mpfr_set_si(a, dof, MPFR_RNDN);
-  mpfr_div_2ui(a, a, 1, MPFR_RNDN);
-  mpfr_set_d(x, chi2, MPFR_RNDN);
-  mpfr_div_2ui(x, x, 1, MPFR_RNDN);
-  mpfr_set_ui(upper, 0, MPFR_RNDN);
-  for (long i = 200; i >= 1; --i) {
-    // upper = -i (i - a) / (x + 2 i + 1 - a + upper)
-    mpfr_add(upper, upper, x, MPFR_RNDN);
-    mpfr_add_ui(upper, upper, static_cast<unsigned long>(2 * i + 1), MPFR_RNDN);
-    mpfr_sub(upper, upper, a, MPFR_RNDN);
-    mpfr_ui_sub(t, static_cast<unsigned long>(i), a, MPFR_RNDN);
-    mpfr_mul_si(t, t, -i, MPFR_RNDN);
-    mpfr_div(upper, t, upper, MPFR_RNDN);
-  }
-  mpfr_add(upper, upper, x, MPFR_RNDN);
-  mpfr_add_ui(upper, upper, 1, MPFR_RNDN);
-  mpfr_sub(upper, upper, a, MPFR_RNDN);
-  mpfr_ui_div(upper, 1, upper, MPFR_RNDN);
-  // times e^(a ln x - x - ln Gamma(a))
-  mpfr_log(t, x, MPFR_RNDN);
-  mpfr_mul(t, t, a, MPFR_RNDN);
-  mpfr_sub(t, t, x, MPFR_RNDN);
-  int sign = 0;
-  mpfr_lgamma(a, &sign, a, MPFR_RNDN);
-  mpfr_sub(t, t, a, MPFR_RNDN);
-  mpfr_exp(t, t, MPFR_RNDN);
-  mpfr_mul(upper, upper, t, MPFR_RNDN);
-  mpfr_mul_ui(upper, upper, factor, MPFR_RNDN);
-  char* text = nullptr;
-  const int len = mpfr_asprintf(&text, ("%." + std::to_string(digits) + "Rg").c_str(), upper);
-  std::string out = len > 0 ? std::string(text, static_cast<std::size_t>(len)) : std::string("0");
-  if (text) mpfr_free_str(text);
-  mpfr_clears(a, x, upper, t, static_cast<mpfr_ptr>(nullptr));
-  return out;
-}
-
 std::string verdictWords(const Verdict& v, const BinArray& binsExpected, const std::string& what) {
   if (!v.pValue) {
     int bins = 0;
@@ -176,46 +110,7 @@ bool needsHistogram(const ReportOptions& options) {
   return options.format == "json" || !options.plot.empty() || !options.plotDir.empty();
 }
 
-SummaryReport reportOf(const FileSummary& s, StatisticLaws& laws, bool histogram) {
-  SummaryReport r;
-  r.blockSize = s.blockSize();
-  r.firstBlock = s.firstBlock();
-  r.blockCount = s.blockCount();
-  r.bits = s.bits();
-  r.ones = s.ones();
-  const auto statistics = laws.statistics();
-  for (std::size_t i = 0; i < statistics.size(); ++i)
-    if (s.holds(i))
-      r.tests.push_back({std::string(statistics[i]->name()), std::string(statistics[i]->subject()), s.figures(laws, i)});
-  if (s.bits() > 0) r.wholeFile.balance = balancePValue(s.bits(), s.ones());
-  if (s.fileRunsHeld()) {
-    r.wholeFile.bits = s.fileBits();
-    if (s.bits() > 0) r.wholeFile.runs = runsPValue(s.bits(), s.ones(), s.fileBits().runs);
-  }
-  r.deviationsObserved = s.deviationsObserved();
-  if (histogram) r.deviationsExpected = s.deviationsExpected(laws);
-  r.shapes = s.counts().shapes;
-  if (s.blockCount() > 0) r.ranges = {{s.firstBlock(), s.blockCount()}};
-  return r;
-}
-
-std::string logPText(const LogProbability& p, int digits) {
-  const double estimate = p.estimate();
-  if (estimate >= std::numeric_limits<double>::min())
-    return printf_text(("%." + std::to_string(digits) + "g").c_str(), estimate);
-  // Below the doubles: the mantissa and the exponent from ln p.
-  const double x = (p.lnLow + p.lnHigh) / 2 / std::log(10.0);
-  double e = std::floor(x), mantissa = std::pow(10.0, x - e);
-  if (mantissa >= 9.9999999) mantissa = 1, e += 1;
-  return printf_text(("%." + std::to_string(std::max(0, digits - 1)) + "f").c_str(), mantissa) + "e" +
-         printf_text("%.0f", e);
-}
-
 namespace {
-
-nlohmann::ordered_json toJson(const LogProbability& p) {
-  return {{"p_value", p.estimate()}, {"ln_p", {p.lnLow, p.lnHigh}}};
-}
 
 // The words of a whole-file line.
 std::string fileWords(const LogProbability& p, const std::string& what) {
@@ -243,67 +138,7 @@ std::size_t verdictColumn(const std::vector<Named>& statistics) {
 
 }  // namespace
 
-nlohmann::ordered_json toJson(const SummaryReport& r) {
-  nlohmann::ordered_json j;
-  j["block_size"] = r.blockSize;
-  j["file_bits"] = r.fileBits ? nlohmann::ordered_json(*r.fileBits) : nlohmann::ordered_json(nullptr);
-  j["first_block"] = r.firstBlock;
-  j["block_count"] = r.blockCount;
-  j["ranges"] = nlohmann::ordered_json::array();
-  for (const BlockRange& b : r.ranges) j["ranges"].push_back({b.first, b.count});
-  j["blocks"] = r.blockCount;
-  j["bits"] = r.bits;
-  j["ones"] = r.ones;
-  nlohmann::ordered_json tests = nlohmann::ordered_json::object();
-  for (const StatisticReport& t : r.tests) tests[t.name] = toJson(Judged{t.figures, judge(t.figures)});
-  j["tests"] = tests;
-  nlohmann::ordered_json file = nlohmann::ordered_json::object();
-  file["balance"] = r.wholeFile.balance ? toJson(*r.wholeFile.balance) : nlohmann::ordered_json(nullptr);
-  if (r.wholeFile.bits) {
-    file["runs"] = r.wholeFile.bits->runs;
-    file["first_bit"] = r.wholeFile.bits->firstBit;
-    file["last_bit"] = r.wholeFile.bits->lastBit;
-    file["runs_test"] = r.wholeFile.runs ? toJson(*r.wholeFile.runs) : nlohmann::ordered_json(nullptr);
-  }
-  j["whole_file"] = file;
-  j["deviations"] = {{"observed", r.deviationsObserved}, {"expected", r.deviationsExpected}};
-  j["shapes"] = r.shapes;
-  return j;
-}
-
 namespace {
-
-// Puts `value` in place of the number after the first `field` ("\"p_value\":")
-// at or after `from` in JSON text: a value below the doubles' normal range
-// is written as its value from MPFR, which no double holds.
-void replaceNumber(std::string& text, std::size_t from, const std::string& field, const std::string& value) {
-  const std::size_t at = text.find(field, from) + field.size();
-  text.replace(at, text.find_first_of(",}", at) - at, value);
-}
-
-// The JSON text of `r` (with a first key "file" when `headed`).
-std::string jsonText(const SummaryReport& r, const std::vector<Judged>& judged, bool headed) {
-  nlohmann::ordered_json j;
-  if (headed) j["file"] = r.file;
-  j.update(toJson(r));
-  std::string text = j.dump();
-  const std::size_t tests = text.find("\"tests\":{");
-  for (std::size_t i = 0; i < judged.size(); ++i) {
-    const Verdict& v = judged[i].verdict;
-    if (!v.pValue || *v.pValue >= std::numeric_limits<double>::min()) continue;
-    replaceNumber(text, text.find("\"" + r.tests[i].name + "\":{", tests), "\"p_value\":",
-                  pValueText(*v.pValue, *v.chi2, *v.dof, 17));
-  }
-  // The same for the whole file's p-values, from their enclosures.
-  const std::size_t file = text.find("\"whole_file\":{");
-  const auto replaceFileP = [&](const char* key, const std::optional<LogProbability>& p) {
-    if (!p || p->estimate() >= std::numeric_limits<double>::min()) return;
-    replaceNumber(text, text.find(key, file), "\"p_value\":", logPText(*p, 4));
-  };
-  replaceFileP("\"balance\":{", r.wholeFile.balance);
-  replaceFileP("\"runs_test\":{", r.wholeFile.runs);
-  return text;
-}
 
 std::vector<Judged> judgeAll(const SummaryReport& r) {
   std::vector<Judged> judged;
@@ -334,9 +169,19 @@ void printWholeFile(Output& out, const SummaryReport& r, std::size_t column) {
 }
 
 // Whether a whole-file p-value lies below a.
+// NOTE: the report's enclosures are the first that balanceAtLeast and
+// runsAtLeast work out; where they settle it, they are not worked out again
+// (a tenth of a second a report at 2^33 bits).
 bool wholeFileBelow(const SummaryReport& r, double a) {
-  if (r.wholeFile.balance && !balanceAtLeast(r.bits, r.ones, a)) return true;
-  return r.wholeFile.runs && !runsAtLeast(r.bits, r.ones, r.wholeFile.bits->runs, a);
+  const auto below = [a](const LogProbability& p, const auto& exactly) {
+    if (p.surelyAtLeast(a)) return false;
+    if (p.surelyBelow(a)) return true;
+    return !exactly();
+  };
+  if (r.wholeFile.balance && below(*r.wholeFile.balance, [&] { return balanceAtLeast(r.bits, r.ones, a); }))
+    return true;
+  return r.wholeFile.runs &&
+         below(*r.wholeFile.runs, [&] { return runsAtLeast(r.bits, r.ones, r.wholeFile.bits->runs, a); });
 }
 
 }  // namespace
@@ -345,7 +190,7 @@ int printReport(const SummaryReport& r, const ReportOptions& options, const std:
   const std::vector<Judged> judged = judgeAll(r);
   Output out;
   if (options.format == "json") {
-    out << jsonText(r, judged, headed) << '\n';
+    out << summaryJson(r, headed) << '\n';
   } else {
     if (headed) out << "file        " << r.file << '\n';
     if (r.blockCount == 0) {
@@ -362,10 +207,16 @@ int printReport(const SummaryReport& r, const ReportOptions& options, const std:
   }
   out.flush();
   if (!options.plot.empty()) writePlot(toJson(r), options.plot, options.force, r.file, r.where);
-  if (options.failBelow > 0) {
-    for (const Judged& j : judged)
-      if (j.verdict.pValue && *j.verdict.pValue < options.failBelow) return status_verdict;
-    if (wholeFileBelow(r, options.failBelow)) return status_verdict;
+  return reportStatus(r, options.failBelow);
+}
+
+int reportStatus(const SummaryReport& r, double failBelow) {
+  if (failBelow > 0) {
+    for (const StatisticReport& t : r.tests) {
+      const Verdict v = judge(t.figures);
+      if (v.pValue && *v.pValue < failBelow) return status_verdict;
+    }
+    if (wholeFileBelow(r, failBelow)) return status_verdict;
   }
   return status_ok;
 }
@@ -428,15 +279,15 @@ int printSizes(const std::vector<SummaryReport>& reports, const ReportOptions& o
     std::string text = head.dump();
     text.pop_back();
     text += ",\"summaries\":[";
-    for (const SummaryReport& r : reports) text += jsonText(r, judgeAll(r), false) + (&r == &reports.back() ? "]" : ",");
+    for (const SummaryReport& r : reports) text += summaryJson(r) + (&r == &reports.back() ? "]" : ",");
     nlohmann::ordered_json verdict = nlohmann::ordered_json::object();
     for (const SizesVerdict& a : verdicts) verdict[a.name] = toJson(a);
     std::string verdictText = verdict.dump();
     for (const SizesVerdict& a : verdicts) {
       if (!a.least.pValue || *a.least.pValue >= std::numeric_limits<double>::min()) continue;
       const std::size_t key = verdictText.find("\"" + a.name + "\":{");
-      replaceNumber(verdictText, key, "\"p_value\":", a.adjustedText(17));
-      replaceNumber(verdictText, key, "\"least_p_value\":", pValueText(*a.least.pValue, *a.least.chi2, *a.least.dof, 17));
+      replaceJsonNumber(verdictText, key, "\"p_value\":", a.adjustedText(17));
+      replaceJsonNumber(verdictText, key, "\"least_p_value\":", pValueText(*a.least.pValue, *a.least.chi2, *a.least.dof, 17));
     }
     out << text << ",\"verdict\":" << verdictText << "}\n";
   } else {
@@ -457,12 +308,73 @@ int printSizes(const std::vector<SummaryReport>& reports, const ReportOptions& o
     }
   }
   out.flush();
-  if (options.failBelow > 0) {
-    for (const SizesVerdict& a : verdicts)
-      if (a.least.pValue && a.adjusted() < options.failBelow) return status_verdict;
-    if (wholeFileBelow(first, options.failBelow)) return status_verdict;
+  return sizesStatus(reports, options.failBelow);
+}
+
+int sizesStatus(const std::vector<SummaryReport>& reports, double failBelow) {
+  if (failBelow > 0) {
+    for (const SizesVerdict& a : acrossSizes(reports))
+      if (a.least.pValue && a.adjusted() < failBelow) return status_verdict;
+    if (wholeFileBelow(reports.front(), failBelow)) return status_verdict;
   }
   return status_ok;
+}
+
+namespace {
+
+// A size in bytes as the largest unit that holds it whole: "4 MiB",
+// "1536 KiB", "1000 bytes".
+std::string sizeText(std::uint64_t bytes) {
+  static constexpr std::pair<int, const char*> units[] = {{40, "TiB"}, {30, "GiB"}, {20, "MiB"}, {10, "KiB"}};
+  for (const auto& [shift, name] : units)
+    if (bytes > 0 && bytes % (std::uint64_t{1} << shift) == 0)
+      return std::to_string(bytes >> shift) + " " + name;
+  return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+}
+
+}  // namespace
+
+int printDoublingLine(const std::vector<SummaryReport>& reports, std::uint64_t bytes, double failBelow) {
+  // The least p-value: of each statistic's chi-square (adjusted over the
+  // sizes when there are several) and of the whole file's balance and runs.
+  std::optional<double> least;
+  std::string leastText, where;
+  const auto consider = [&](double p, const std::string& text, const std::string& what) {
+    if (least && p >= *least) return;
+    least = p;
+    leastText = text;
+    where = what;
+  };
+  const SummaryReport& first = reports.front();
+  if (reports.size() == 1) {
+    for (const StatisticReport& t : first.tests) {
+      const Verdict v = judge(t.figures);
+      if (v.pValue)
+        consider(*v.pValue, p_text(v), t.name + ", n = " + std::to_string(first.blockSize));
+    }
+  } else {
+    for (const SizesVerdict& a : acrossSizes(reports))
+      if (a.least.pValue)
+        consider(a.adjusted(), a.adjustedText(3), a.name + ", n = " + std::to_string(a.blockSize) + " of " +
+                                                      std::to_string(reports.size()) + " sizes");
+  }
+  // NOTE: a whole-file p-value below the doubles' range counts as 0 here,
+  // the least of all; its text stays its value.
+  if (first.wholeFile.balance)
+    consider(first.wholeFile.balance->estimate(), logPText(*first.wholeFile.balance, 3), "balance of the whole file");
+  if (first.wholeFile.runs && first.ones != 0 && first.ones != first.bits)
+    consider(first.wholeFile.runs->estimate(), logPText(*first.wholeFile.runs, 3), "runs of the whole file");
+  const int status = reports.size() == 1 ? reportStatus(first, failBelow) : sizesStatus(reports, failBelow);
+  Output out;
+  out << sizeText(bytes) << ": ";
+  if (!least) {
+    out << "nothing to judge yet\n";
+  } else {
+    out << "least p = " << leastText << " (" << where << "): "
+        << (status == status_verdict ? "not random" : *least < 0.01 ? "suspicious" : "looks random") << '\n';
+  }
+  out.flush();
+  return status;
 }
 
 }  // namespace lumbra::kit

@@ -5,9 +5,8 @@
 // A report is a plain value: for each statistic the summary holds, in the
 // order of summaryStatistics(), its observed and expected figures, and the
 // blocks of each shape they follow from; the verdicts (z, chi-square) are
-// drawn from them when printed. Beside them the whole file's balance and
-// runs, each judged by its exact p-value. The JSON form is read back as the summary
-// it came from (summary_reader.h), so `merge` takes what `test` wrote.
+// drawn from them when printed (stats/summary_json.h, whose JSON form `merge`
+// reads back as the summary it came from).
 #pragma once
 
 #include <array>
@@ -19,9 +18,8 @@
 #include <nlohmann/json.hpp>
 
 #include "stats/file_summary.h"
-#include "stats/least_p_windows.h"
 #include "stats/sizes_verdict.h"
-#include "stats/whole_file.h"
+#include "stats/summary_json.h"
 
 namespace CLI {
 class App;
@@ -29,49 +27,16 @@ class App;
 
 namespace lumbra::kit {
 
-// Blocks first .. first + count - 1 of a file, count > 0.
-struct BlockRange {
-  std::uint64_t first = 0;
-  std::uint64_t count = 0;
-  bool operator==(const BlockRange&) const = default;
-};
-
-// One statistic of the blocks: its name (the JSON key), the words of its
-// verdict line, its figures.
-struct StatisticReport {
-  std::string name;
-  std::string subject;
-  StatisticFigures figures;
-};
-
-// The whole file's two lines: its balance (when it has bits) and its runs
-// (when the summary holds them), each an enclosed p-value.
-struct WholeFileReport {
-  std::optional<LogProbability> balance;
-  std::optional<FileBits> bits;  // with the runs and end bits, when held
-  std::optional<LogProbability> runs;
-};
-
-struct SummaryReport {
-  int blockSize = 0;
-  std::uint64_t firstBlock = 0;
-  std::uint64_t blockCount = 0;
-  std::uint64_t bits = 0;
-  std::uint64_t ones = 0;
-  std::vector<StatisticReport> tests;
-  WholeFileReport wholeFile;
-  std::vector<std::uint64_t> deviationsObserved;  // blocks with deviation d, d = 0..
-  std::vector<double> deviationsExpected;         // the same length
-  std::vector<std::array<std::uint64_t, 3>> shapes;  // (m, k, blocks), see FileSummary::Counts
-  // What the figures cover: the file's size in bits, where known (a regular
-  // file), and its blocks as ranges in file order, apart from each other.
-  std::optional<std::uint64_t> fileBits;
-  std::vector<BlockRange> ranges;
-  std::string file;  // the input's name, for the picture's title (may be empty)
-  // Where in the file the unusual blocks are, for the picture: empty when
-  // not gathered (a merge of summaries, or no picture asked for).
-  std::vector<LeastPWindows::Window> where;
-};
+// The one value and JSON form of a summary live in common/stats/summary_json.h.
+using lumbra::BlockRange;
+using lumbra::StatisticReport;
+using lumbra::SummaryReport;
+using lumbra::WholeFileReport;
+using lumbra::reportOf;
+using lumbra::toJson;
+using lumbra::pValueText;
+using lumbra::chiSquareTailText;
+using lumbra::logPText;
 
 struct ReportOptions {
   std::string format;
@@ -84,15 +49,6 @@ struct ReportOptions {
 // Adds --format text|json, --fail-below A, --plot FILE.svg and --force, and
 // with `plotDir` --plot-dir DIR (a command of several inputs).
 void addReportOptions(CLI::App& cmd, ReportOptions& options, bool plotDir = false);
-
-// A chi-square p-value as text with `digits` significant digits (printf's
-// %g): `p` itself, or, when it lies below the doubles' normal range, the
-// upper tail of chi2 at dof worked out again in MPFR, so that a tiny value
-// prints as such (1.23e-5000), never as 0.
-std::string pValueText(double p, double chi2, int dof, int digits);
-// The MPFR path of pValueText, for any chi2 > dof / 2 + 1.
-// Times `factor`, for a p-value adjusted for several tests.
-std::string chiSquareTailText(double chi2, int dof, int digits, unsigned factor = 1);
 
 // What a statistic's verdict says in words: "looks random (p = 0.45)", "is
 // suspicious ...", "is not random ..." after `what`; or, with no chi-square,
@@ -111,22 +67,6 @@ bool needsHistogram(const ReportOptions& options);
 // file or the summaries it speaks of.
 void refuseCostlyLaws(const FileSummary& s, bool histogram, long long maxSeconds, const std::string& name);
 
-// The report of a whole summary, settled with `laws`; its ranges the one of
-// the summary's blocks, its file size unknown; without `histogram` its
-// deviationsExpected stays empty.
-SummaryReport reportOf(const FileSummary& s, StatisticLaws& laws, bool histogram = true);
-
-// The JSON form: block_size, file_bits (null when unknown), first_block,
-// block_count, ranges ([[first, count], ...]), blocks, bits, ones, tests
-// ({"ones": T, "deviation": T, ...} by name), whole_file ({"balance": P,
-// and with runs held "runs", "first_bit", "last_bit", "runs_test": P}),
-// deviations (sums at full precision) and shapes, [[m, k, blocks], ...].
-nlohmann::ordered_json toJson(const SummaryReport& r);
-
-// A p-value of the whole file as text with `digits` significant digits,
-// however small (1.23e-5000).
-std::string logPText(const LogProbability& p, int digits);
-
 // Prints `r` to standard output in the chosen format, then writes the
 // picture if asked for (so that a picture that cannot be written never hides
 // the verdict), and returns the status: status_verdict when a chi-square
@@ -135,6 +75,20 @@ std::string logPText(const LogProbability& p, int digits);
 // a heading line "file  NAME" before the text, a "file" key in the JSON, for
 // one of several inputs. Throws Failure.
 int printReport(const SummaryReport& r, const ReportOptions& options, const std::string& nothing, bool headed = false);
+
+// The status --fail-below A asks for of a report (status_verdict when a
+// chi-square or a whole-file p-value lies below A > 0, else status_ok), and
+// of the reports of one file at several sizes (by the adjusted p-values).
+int reportStatus(const SummaryReport& r, double failBelow);
+int sizesStatus(const std::vector<SummaryReport>& reports, double failBelow);
+
+// One line of `test --doubling` in text: the size read ("4 MiB"), the least
+// p-value with its statistic and block size (or the whole file's balance or
+// runs), and the words: "not random" when the status is status_verdict,
+// "suspicious" below 0.01, else "looks random". `reports`: the prefix at
+// each block size. Returns the status as reportStatus or sizesStatus.
+// Throws Failure.
+int printDoublingLine(const std::vector<SummaryReport>& reports, std::uint64_t bytes, double failBelow);
 
 // A statistic judged at several block sizes (see AcrossSizes), with its
 // name and the words of its verdict line.

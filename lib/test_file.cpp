@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <limits>
 #include <cerrno>
 #include <cstring>
 #include <thread>
@@ -12,8 +13,10 @@
 #include "bridge.h"
 #include "guard.h"
 #include "reading/block_runs.h"
+#include "reading/stream_summary.h"
 #include "stats/file_summary.h"
 #include "stats/laws_cost.h"
+#include "stats/summary_json.h"
 #include "stats/sizes_verdict.h"
 #include "stats/statistic.h"
 #include "stats/walk_statistics.h"
@@ -69,6 +72,42 @@ unsigned workers(unsigned threads) {
   return std::min(threads, max_threads);
 }
 
+// The library's value of a report (the one schema's, stats/summary_json.h).
+FileTest fileTestOf(const SummaryReport& r) {
+  FileTest t;
+  t.block_size = r.blockSize;
+  t.file_bits = r.fileBits;
+  t.first_block = r.firstBlock;
+  t.block_count = r.blockCount;
+  t.blocks = r.blockCount;
+  t.bits = r.bits;
+  t.ones = r.ones;
+  for (const StatisticReport& s : r.tests) t.tests.emplace_back(s.name, statistic(s.figures));
+  for (const auto& [name, test] : t.tests) {
+    if (name == "ones") t.ones_test = test;
+    if (name == "deviation") t.deviation_test = test;
+  }
+  if (r.wholeFile.balance) t.whole_file.balance = probability(*r.wholeFile.balance);
+  if (r.wholeFile.bits) {
+    t.whole_file.runs = r.wholeFile.bits->runs;
+    t.whole_file.first_bit = r.wholeFile.bits->firstBit;
+    t.whole_file.last_bit = r.wholeFile.bits->lastBit;
+  }
+  if (r.wholeFile.runs) t.whole_file.runs_test = probability(*r.wholeFile.runs);
+  t.deviations_observed = r.deviationsObserved;
+  t.deviations_expected = r.deviationsExpected;
+  t.shapes = r.shapes;
+  for (const BlockRange& b : r.ranges) t.ranges.push_back({b.first, b.count});
+  return t;
+}
+
+// The size in bits of the regular file open at fd, if it is one.
+std::optional<std::uint64_t> regularBits(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) return 8 * static_cast<std::uint64_t>(st.st_size);
+  return std::nullopt;
+}
+
 // The figures of s, settled with laws of its own (given back on return).
 FileTest fileTest(FileSummary& s, std::span<const Statistic* const> statistics, unsigned threads, const File& file,
                   const std::string& path) {
@@ -77,29 +116,9 @@ FileTest fileTest(FileSummary& s, std::span<const Statistic* const> statistics, 
   if (!why.empty()) throw ResourceError(why);
   StatisticLaws laws(statistics);
   s.settle(laws, threads);
-  FileTest t;
-  t.block_size = s.blockSize();
-  t.first_block = s.firstBlock();
-  t.block_count = s.blockCount();
-  t.blocks = s.blockCount();
-  t.bits = s.bits();
-  t.ones = s.ones();
-  for (std::size_t i = 0; i < statistics.size(); ++i)
-    t.tests.emplace_back(std::string(statistics[i]->name()), statistic(s.figures(laws, i)));
-  t.ones_test = t.tests[ones_statistic].second;
-  t.deviation_test = t.tests[deviation_statistic].second;
-  if (s.bits() > 0) {
-    const FileBits& f = s.fileBits();
-    t.whole_file = {probability(balancePValue(f.bits, f.ones)), f.runs, f.firstBit, f.lastBit,
-                    probability(runsPValue(f.bits, f.ones, f.runs))};
-  }
-  t.deviations_observed = s.deviationsObserved();
-  t.deviations_expected = s.deviationsExpected(laws);
-  t.shapes = s.counts().shapes;
-  if (s.blockCount() > 0) t.ranges = {{s.firstBlock(), s.blockCount()}};
-  struct stat st {};
-  if (::fstat(file.fd(), &st) == 0 && S_ISREG(st.st_mode)) t.file_bits = 8 * static_cast<std::uint64_t>(st.st_size);
-  return t;
+  SummaryReport r = reportOf(s, laws);
+  r.fileBits = regularBits(file.fd());
+  return fileTestOf(r);
 }
 
 }  // namespace
@@ -120,17 +139,31 @@ void askStop(const std::function<bool()>& stop) {
 
 FileTest test_file(const std::string& path, int n, unsigned threads, const std::vector<std::string>& names,
                    const std::function<bool()>& stop) {
+  return test_file(path, n, threads, names, 0, std::nullopt, stop);
+}
+
+FileTest test_file(const std::string& path, int n, unsigned threads, const std::vector<std::string>& names,
+                   std::uint64_t first_block, std::optional<std::uint64_t> block_count,
+                   const std::function<bool()>& stop) {
   return api::guarded([&]() -> FileTest {
     api::requireRange("N", n, 1, 4096);
     const auto statistics = chosen(names);
     threads = workers(threads);
+    // NOTE: a slice whose first bit lies beyond 2^64 bits lies beyond any
+    // file, as lumbra-kit refuses it.
+    const std::uint64_t most = std::numeric_limits<std::uint64_t>::max() / static_cast<std::uint64_t>(n);
+    if (first_block > most || (block_count && *block_count > most - first_block))
+      throw ArgumentError("first_block " + std::to_string(first_block) +
+                          (block_count ? " block_count " + std::to_string(*block_count) : std::string()) +
+                          ": blocks of " + std::to_string(n) + " bits that reach past 2^64 bits, where no input goes");
     const File file(path);
-    FileSummary s(n, 0, statistics);
+    FileSummary s(n, first_block, statistics);
     try {
       const int size[] = {n};
       const BlockProgress asked = [&stop](std::uint64_t, std::uint64_t) { askStop(stop); };
-      measureRuns(file.fd(), n, {}, threads, [&](const MeasuredRun& r) { s.add(r); }, stop ? asked : BlockProgress(),
-                  blockReads(statistics), summaryDigests(size, statistics));
+      measureRuns(file.fd(), n, {first_block, block_count.value_or(most - first_block)}, threads,
+                  [&](const MeasuredRun& r) { s.add(r); }, stop ? asked : BlockProgress(), blockReads(statistics),
+                  summaryDigests(size, statistics));
     } catch (const ReadError& e) {
       throw InputError("can't read " + path + ": " + e.code().message());
     }
@@ -187,6 +220,81 @@ SizesTest test_sizes(const std::string& path, const std::vector<int>& sizes, uns
       t.verdict.emplace_back(std::string(statistics[i]->name()), v);
     }
     return t;
+  });
+}
+
+}  // namespace lumbra
+
+namespace lumbra {
+
+FileTest test_bytes(const void* data, std::size_t size, int n, unsigned threads,
+                    const std::vector<std::string>& statistics) {
+  return api::guarded([&]() -> FileTest {
+    Tester t(n, statistics, threads);
+    t.update(data, size);
+    return t.summary();
+  });
+}
+
+struct Tester::State {
+  std::span<const Statistic* const> statistics;
+  StatisticLaws laws;
+  StreamSummary stream;
+  State(int n, std::span<const Statistic* const> s, unsigned threads)
+      : statistics(s), laws(s), stream(n, s, threads) {}
+};
+
+Tester::Tester(int n, const std::vector<std::string>& statistics, unsigned threads) {
+  api::guarded([&] {
+    api::requireRange("N", n, 1, 4096);
+    state_ = std::make_unique<State>(n, chosen(statistics), workers(threads));
+  });
+}
+
+Tester::~Tester() = default;
+Tester::Tester(Tester&&) noexcept = default;
+Tester& Tester::operator=(Tester&&) noexcept = default;
+
+void Tester::update(const void* data, std::size_t size) {
+  api::guarded([&] { state_->stream.feed(std::span<const unsigned char>(static_cast<const unsigned char*>(data), size)); });
+}
+
+std::uint64_t Tester::bytes() const { return state_->stream.bytes(); }
+
+FileTest Tester::summary() {
+  return api::guarded([&]() -> FileTest {
+    const FileSummary s = state_->stream.summary(state_->laws);
+    SummaryReport r = reportOf(s, state_->laws);
+    r.fileBits = 8 * state_->stream.bytes();
+    return fileTestOf(r);
+  });
+}
+
+FileTest merge(const std::vector<std::string>& summaries, const std::vector<std::string>& names, unsigned threads) {
+  if (summaries.empty()) throw ArgumentError("summaries: none to merge");
+  if (!names.empty() && names.size() != summaries.size())
+    throw ArgumentError("names: " + std::to_string(names.size()) + " names for " + std::to_string(summaries.size()) +
+                        " summaries");
+  std::vector<ReadSummary> slices;
+  MergedSummary u{FileSummary(1), std::nullopt, {}};
+  try {
+    for (std::size_t i = 0; i < summaries.size(); ++i)
+      for (ReadSummary& s : readSummaries(summaries[i], names.empty() ? "summary " + std::to_string(i + 1) : names[i]))
+        slices.push_back(std::move(s));
+    u = mergeSummaries(slices);
+  } catch (const SummaryError& e) {
+    throw InputError(e.what());
+  }
+  return api::guarded([&]() -> FileTest {
+    // What the laws of a crafted summary would take is refused before they are made.
+    const std::string why = lawsRefusal(u.summary.lawsCost(true), "the summaries", -1);
+    if (!why.empty()) throw ResourceError(why);
+    StatisticLaws laws(allStatistics());
+    u.summary.settle(laws, workers(threads));
+    SummaryReport r = reportOf(u.summary, laws);
+    r.fileBits = u.fileBits;
+    r.ranges = u.ranges;
+    return fileTestOf(r);
   });
 }
 

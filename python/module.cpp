@@ -15,6 +15,8 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -260,21 +262,123 @@ py::dict fileTestDict(const lumbra::FileTest& t) {
   return d;
 }
 
-py::dict testFile(const py::object& path, int n, unsigned threads, const py::object& statistics) {
+// A count of blocks from Python: a whole number from 0, below 2^64.
+std::uint64_t blockNumber(const py::object& v, const char* name) {
+  if (!py::isinstance<py::int_>(v) || py::isinstance<py::bool_>(v) || v < py::int_(0) ||
+      v.attr("bit_length")().cast<int>() > 64)
+    throw lumbra::ArgumentError(std::string(name) + " must be a whole number from 0 to 2^64 - 1, not " +
+                                py::repr(v).cast<std::string>());
+  return v.cast<std::uint64_t>();
+}
+
+py::dict testFile(const py::object& path, int n, unsigned threads, const py::object& statistics,
+                  const py::object& firstBlock, const py::object& blockCount) {
   const std::string name = pathOf(path);
   const std::vector<std::string> names = statisticNames(statistics);
+  const std::uint64_t first = firstBlock.is_none() ? 0 : blockNumber(firstBlock, "first_block");
+  std::optional<std::uint64_t> count;
+  if (!blockCount.is_none()) count = blockNumber(blockCount, "block_count");
   lumbra::FileTest t;
   bool cancelled = false;
   {
     SignalPoll poll;
     py::gil_scoped_release release;
     try {
-      t = lumbra::test_file(name, n, threads, names, [&poll] { return poll(); });
+      t = lumbra::test_file(name, n, threads, names, first, count, [&poll] { return poll(); });
     } catch (const lumbra::Cancelled&) {
       cancelled = true;
     }
   }
   if (cancelled) throw py::error_already_set();
+  return fileTestDict(t);
+}
+
+// The bytes of a bytes-like object or a contiguous array, in memory order,
+// held (not copied) while the view lives.
+class BytesView {
+ public:
+  explicit BytesView(const py::object& data) {
+    if (py::isinstance<py::str>(data) || PyObject_GetBuffer(data.ptr(), &view_, PyBUF_ANY_CONTIGUOUS) != 0) {
+      PyErr_Clear();
+      throw py::type_error("data must be a bytes-like object or a contiguous array, not " +
+                           py::str(py::type::handle_of(data).attr("__name__")).cast<std::string>());
+    }
+  }
+  ~BytesView() { PyBuffer_Release(&view_); }
+  BytesView(const BytesView&) = delete;
+  BytesView& operator=(const BytesView&) = delete;
+  const void* data() const { return view_.buf; }
+  std::size_t size() const { return static_cast<std::size_t>(view_.len); }
+
+ private:
+  Py_buffer view_{};
+};
+
+py::dict testBytes(const py::object& data, int n, const py::object& statistics, unsigned threads) {
+  const std::vector<std::string> names = statisticNames(statistics);
+  const BytesView bytes(data);
+  lumbra::FileTest t;
+  {
+    py::gil_scoped_release release;
+    t = lumbra::test_bytes(bytes.data(), bytes.size(), n, threads, names);
+  }
+  return fileTestDict(t);
+}
+
+// lumbra.Tester: one lumbra::Tester, its calls one at a time (the GIL is
+// let go while it measures, so a lock keeps two threads from feeding it at
+// once).
+class PyTester {
+ public:
+  PyTester(int n, const py::object& statistics, unsigned threads) : tester_(n, statisticNames(statistics), threads) {}
+  void update(const py::object& data) {
+    const BytesView bytes(data);
+    py::gil_scoped_release release;
+    std::lock_guard lock(mutex_);
+    tester_.update(bytes.data(), bytes.size());
+  }
+  py::dict summary() {
+    lumbra::FileTest t;
+    {
+      py::gil_scoped_release release;
+      std::lock_guard lock(mutex_);
+      t = tester_.summary();
+    }
+    return fileTestDict(t);
+  }
+  std::uint64_t bytes() {
+    py::gil_scoped_release release;
+    std::lock_guard lock(mutex_);
+    return tester_.bytes();
+  }
+
+ private:
+  lumbra::Tester tester_;
+  std::mutex mutex_;
+};
+
+// lumbra.merge: each summary a dict as test_file gives it (or the JSON text
+// of one), read by the one reader of lumbra-kit merge.
+py::dict mergeSummaries(const py::object& summaries, unsigned threads) {
+  py::module_ json = py::module_::import("json");
+  std::vector<std::string> texts, names;
+  std::size_t i = 0;
+  for (const py::handle item : summaries) {
+    names.push_back("summaries[" + std::to_string(i++) + "]");
+    if (py::isinstance<py::str>(item) || py::isinstance<py::bytes>(item)) {
+      texts.push_back(item.cast<std::string>());
+    } else if (py::isinstance<py::dict>(item)) {
+      texts.push_back(json.attr("dumps")(item, py::arg("allow_nan") = false).cast<std::string>());
+    } else {
+      throw py::type_error("each summary must be a dict (as test_file gives it) or its JSON text, not " +
+                           py::str(py::type::handle_of(item).attr("__name__")).cast<std::string>());
+    }
+  }
+  lumbra::FileTest t;
+  {
+    py::gil_scoped_release release;
+    t = lumbra::merge(texts, names, threads);
+  }
   return fileTestDict(t);
 }
 
@@ -425,8 +529,8 @@ as_array=True gives a NumPy structured array with those field names.
 3
 )");
   m.def("test_file", &testFile, py::arg("path"), py::arg("n") = 1024, py::arg("threads") = 0,
-        py::arg("statistics") = py::none(),
-        R"(test_file(path, n=1024, threads=0, statistics=None) -> dict
+        py::arg("statistics") = py::none(), py::arg("first_block") = py::none(), py::arg("block_count") = py::none(),
+        R"(test_file(path, n=1024, threads=0, statistics=None, first_block=None, block_count=None) -> dict
 
 The verdict on a whole file, as `lumbra-kit test --format json` prints it:
 a dict with block_size, first_block, block_count, blocks, bits, ones,
@@ -438,7 +542,10 @@ passing_expected, passing_variance, passing_sd, passing_z, bins_observed,
 bins_expected, chi2, dof, p_value), whole_file (balance and runs_test, each
 p_value and ln_p, or None; runs, first_bit, last_bit), deviations
 (observed, expected), shapes, file_bits and ranges. An unreadable file raises
-lumbra.InputError (an OSError).
+lumbra.InputError (an OSError). first_block and block_count judge a slice,
+blocks first_block .. first_block + block_count - 1, as `lumbra-kit test
+--first-block --block-count` does; merge() takes the slices' summaries to
+their union's.
 
 >>> import os, tempfile
 >>> with tempfile.NamedTemporaryFile() as f:
@@ -446,6 +553,55 @@ lumbra.InputError (an OSError).
 ...     t = lumbra.test_file(f.name, n=64)
 >>> t['blocks'], t['ones']
 (512, 16384)
+)");
+  m.def("test_bytes", &testBytes, py::arg("data"), py::arg("n") = 1024, py::arg("statistics") = py::none(),
+        py::arg("threads") = 0,
+        R"(test_bytes(data, n=1024, statistics=None, threads=0) -> dict
+
+The verdict on bytes in memory, as test_file gives it for a file holding
+them (file_bits 8 * len): data is any bytes-like object or contiguous NumPy
+array (its bytes, in memory order), read where it lies, without a copy; the
+GIL is let go while it is measured.
+
+>>> t = lumbra.test_bytes(bytes(range(256)) * 16, n=64)
+>>> t['blocks'], t['ones']
+(512, 16384)
+)");
+  py::class_<PyTester>(m, "Tester", R"(Tester(n=1024, statistics=None, threads=0)
+
+The verdict on a stream fed in pieces, as hashlib's objects take theirs:
+update(data) any number of times, with pieces of any length (the bits of a
+block carried over from one piece to the next), summary() at any point: the
+dict test_bytes gives for every byte fed so far. The GIL is let go while it
+measures. Memory stays bounded however much is fed.
+
+>>> t = lumbra.Tester(n=64)
+>>> t.update(bytes(range(256)) * 8); t.update(bytes(range(256)) * 8)
+>>> t.summary() == lumbra.test_bytes(bytes(range(256)) * 16, n=64)
+True
+)")
+      .def(py::init<int, const py::object&, unsigned>(), py::arg("n") = 1024, py::arg("statistics") = py::none(),
+           py::arg("threads") = 0)
+      .def("update", &PyTester::update, py::arg("data"),
+           "update(data): the next bytes of the stream (a bytes-like object or a contiguous array)")
+      .def("summary", &PyTester::summary, "summary() -> dict: the verdict on every byte fed so far")
+      .def_property_readonly("bytes", &PyTester::bytes, "How many bytes were fed");
+  m.def("merge", &mergeSummaries, py::arg("summaries"), py::arg("threads") = 0,
+        R"(merge(summaries, threads=0) -> dict
+
+The verdict on the union of slices of one file from their summaries (each a
+dict as test_file gives it, or the JSON text `lumbra-kit test --format json`
+printed), exactly as `lumbra-kit merge` gives it; what merge refuses raises
+lumbra.InputError (an OSError) with the words merge prints, naming the
+summary as summaries[i].
+
+>>> import tempfile
+>>> with tempfile.NamedTemporaryFile() as f:
+...     _ = f.write(bytes(range(256)) * 16); f.flush()
+...     parts = [lumbra.test_file(f.name, 64, first_block=b, block_count=256) for b in (0, 256)]
+...     whole = lumbra.test_file(f.name, 64)
+>>> lumbra.merge(parts) == whole
+True
 )");
   m.def("test_sizes", &testSizes, py::arg("path"), py::arg("sizes") = std::vector<int>{64, 256, 1024, 4096},
         py::arg("threads") = 0, py::arg("statistics") = py::none(),

@@ -91,7 +91,12 @@ constexpr std::uint64_t run_blocks = 32768;
 // Cuts the stream into runs: every block whole except the stream's last.
 class RunReader {
  public:
-  RunReader(int fd, int n, BlockSlice slice) : fd_(fd), n_(n), left_(slice.count), next_(slice.first) {
+  RunReader(int fd, int n, BlockSlice slice)
+      : fd_(fd),
+        source_([fd](unsigned char* p, std::size_t size) { return readSome(fd, p, size); }),
+        n_(n),
+        left_(slice.count),
+        next_(slice.first) {
     runBlocks_ = std::clamp<std::uint64_t>(run_bits / static_cast<unsigned>(n), 1, run_blocks);
     const std::uint64_t start = slice.first * static_cast<std::uint64_t>(n);
     // NOTE: a slice whose first bit lies beyond 2^64 bits lies beyond any file.
@@ -112,6 +117,19 @@ class RunReader {
     }
   }
 
+  // The whole blocks of `waiting` (its bits from bit `offset` of its first
+  // byte on) and then of what `read` gives, the first of them block number
+  // `first`; the bits after the last whole block stay waiting (held()).
+  RunReader(const ReadBytes& read, int n, std::uint64_t first, std::vector<unsigned char> waiting, int offset)
+      : fd_(-1), source_(read), n_(n), left_(std::numeric_limits<std::uint64_t>::max()), next_(first),
+        offset_(static_cast<std::uint64_t>(offset)), carry_(std::move(waiting)), wholeOnly_(true) {
+    runBlocks_ = std::clamp<std::uint64_t>(run_bits / static_cast<unsigned>(n), 1, run_blocks);
+  }
+
+  // The bytes read but in no run, and the bit of the first where they start.
+  std::vector<unsigned char>& held() { return carry_; }
+  int heldOffset() const { return static_cast<int>(offset_); }
+
   // Fills r with the next run: false when the slice has no more blocks.
   bool next(Run& r) {
     if (left_ == 0 || ended_) return false;
@@ -121,7 +139,7 @@ class RunReader {
     std::copy(carry_.begin(), carry_.end(), r.bytes.begin());
     std::size_t have = carry_.size();
     while (have < wantBytes) {
-      const std::size_t got = readSome(fd_, r.bytes.data() + have, wantBytes - have);
+      const std::size_t got = source_(r.bytes.data() + have, wantBytes - have);
       if (got == 0) {
         ended_ = true;
         break;
@@ -131,12 +149,16 @@ class RunReader {
     const std::uint64_t bits = have * 8 > offset_ ? have * 8 - offset_ : 0;
     std::uint64_t blocks = std::min(want, bits / static_cast<unsigned>(n_));
     int last = n_;
-    if (blocks < want && bits % static_cast<unsigned>(n_) != 0) {
+    if (blocks < want && bits % static_cast<unsigned>(n_) != 0 && !wholeOnly_) {
       ++blocks;
       last = static_cast<int>(bits % static_cast<unsigned>(n_));
       ended_ = true;
     }
-    if (blocks == 0) return false;
+    if (blocks == 0) {
+      // What is left waits for more bytes.
+      if (wholeOnly_) carry_.assign(r.bytes.begin(), r.bytes.begin() + static_cast<std::ptrdiff_t>(have));
+      return false;
+    }
     r.parts.resize(1);
     Part& part = r.parts[0];
     part.offset = offset_;
@@ -180,7 +202,8 @@ class RunReader {
     }
   }
 
-  int fd_;
+  int fd_;  // -1 for bytes from read_ alone
+  ReadBytes source_;
   int n_;
   std::uint64_t left_;      // blocks still to hand out
   std::uint64_t next_;      // the index of the next block
@@ -190,6 +213,7 @@ class RunReader {
   std::uint64_t read_ = 0;
   std::uint64_t total_ = 0;
   bool ended_ = false;
+  bool wholeOnly_ = false;  // no shorter last block: its bits stay in carry_
 };
 
 // Cuts the stream, from its start, into runs for blocks of several sizes at
@@ -436,6 +460,21 @@ void measureSizes(int fd, std::span<const int> sizes, unsigned threads,
   for (int n : sizes) hard_assert(n >= 1 && n <= 4096, "n>=1&&n<=4096");
   SizesReader reader(fd, sizes);
   measureWith(reader, sizes, threads, take, progress, reads, digests);
+}
+
+}  // namespace lumbra
+
+namespace lumbra {
+
+void measureWholeRuns(const ReadBytes& read, int n, std::uint64_t first, Waiting& waiting, unsigned threads,
+                      const std::function<void(const MeasuredRun&)>& take, unsigned reads,
+                      const DigestMaker& digests) {
+  hard_assert(n >= 1 && n <= 4096, "n>=1&&n<=4096");
+  RunReader reader(read, n, first, std::move(waiting.bytes), waiting.offset);
+  const int sizes[] = {n};
+  measureWith(reader, sizes, threads, [&](std::size_t, const MeasuredRun& r) { take(r); }, {}, reads, digests);
+  waiting.bytes = std::move(reader.held());
+  waiting.offset = reader.heldOffset();
 }
 
 }  // namespace lumbra

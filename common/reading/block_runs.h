@@ -23,6 +23,7 @@
 #include <memory>
 #include <span>
 #include <system_error>
+#include <vector>
 
 #include "reading/block_meter.h"
 
@@ -109,5 +110,26 @@ void measureRuns(int fd, int n, BlockSlice slice, unsigned threads,
 void measureSizes(int fd, std::span<const int> sizes, unsigned threads,
                   const std::function<void(std::size_t, const MeasuredRun&)>& take,
                   const BlockProgress& progress = {}, unsigned reads = reads_longest_run, const DigestMaker& digests = {});
+
+// Up to `size` bytes of a stream into p: the count, 0 at its end (or where
+// the caller wants the reading to pause). Throws ReadError.
+using ReadBytes = std::function<std::size_t(unsigned char* p, std::size_t size)>;
+
+// The bits of a stream after its last whole block, waiting for the bytes
+// that complete the next: they start at bit `offset` (0..7) of bytes[0].
+struct Waiting {
+  std::vector<unsigned char> bytes;
+  int offset = 0;
+};
+
+// Whole blocks only, of the stream that continues with `waiting` and then
+// what `read` gives until it returns 0: hands them to `take` as
+// measureRuns does, the first numbered `first`, and leaves the bits after
+// the last whole block in `waiting` for the next call. So a stream fed in
+// pieces of any length gives the blocks it gives read at once. After an
+// exception `waiting` is unspecified.
+void measureWholeRuns(const ReadBytes& read, int n, std::uint64_t first, Waiting& waiting, unsigned threads,
+                      const std::function<void(const MeasuredRun&)>& take, unsigned reads = reads_longest_run,
+                      const DigestMaker& digests = {});
 
 }  // namespace lumbra

@@ -11,6 +11,7 @@
 #include <tuple>
 #include <utility>
 
+#include "band/widest_deviation.h"
 #include "stats/calibrated_chi_square.h"
 #include "stats/chi_square.h"
 #include "stats/walk_statistics.h"
@@ -376,6 +377,36 @@ FileSummary FileSummary::restored(int blockSize, std::uint64_t firstBlock, const
       firstBlock + c.blocks < firstBlock ||
       (!c.deviations.empty() && c.deviations.back() == 0))
     throw std::invalid_argument("counts that do not add up");
+  // Counts that each add up may still contradict each other: a block whose
+  // p-value lies outside the lowest bin (at least 0.1) passes (at least
+  // 0.01), and no block deviates further than its length and ones allow.
+  for (std::size_t i = 0; i < s.held_.size(); ++i) {
+    if (!s.held_[i]) continue;
+    const std::uint64_t above = blocks - s.bins_[i][0];
+    if (s.passing_[i] < above)
+      throw std::invalid_argument(std::string(statistics[i]->name()) + ".passing is " +
+                                  std::to_string(s.passing_[i]) + ", fewer than the " + std::to_string(above) +
+                                  " blocks outside bins_observed[0], which all pass");
+  }
+  {
+    // reach[d]: the blocks whose shape lets them deviate by d and no more.
+    std::vector<std::uint64_t> reach(static_cast<std::size_t>(blockSize) + 2, 0);
+    for (const auto& [m, k, count] : c.shapes) {
+      const WidestDeviation w = widestDeviation(static_cast<std::int64_t>(m), static_cast<std::int64_t>(k));
+      reach[static_cast<std::size_t>(std::min<std::int64_t>(std::max(w.up, w.down), blockSize + 1))] += count;
+    }
+    // From the top down: the blocks that deviate by d or more are at most
+    // those that can.
+    std::uint64_t can = 0, deviate = 0;
+    for (std::size_t d = reach.size(); d-- > 0;) {
+      can += reach[d];
+      if (d < c.deviations.size()) deviate += c.deviations[d];
+      if (deviate > can)
+        throw std::invalid_argument(std::to_string(deviate) + " blocks of deviation " + std::to_string(d) +
+                                    " or more in deviations.observed, where the shapes allow " +
+                                    std::to_string(can));
+    }
+  }
   if (c.file && (c.file->bits != c.bits || c.file->ones != c.ones || !possibleFileBits(*c.file) ||
                  c.file->runs < (c.blocks > 0 ? 1 : 0)))
     throw std::invalid_argument("whole-file runs that bits of these counts cannot have");
@@ -467,7 +498,7 @@ LawsCost FileSummary::lawsCost(bool histogram) const {
 }
 
 void FileSummary::settle(StatisticLaws& laws, unsigned threads, bool histogram,
-                         const std::function<void(std::size_t, std::size_t)>& progress) {
+                         const std::function<void(std::size_t, std::size_t)>& progress, bool releaseLaws) {
   hard_assert(sameStatistics(laws), "sameStatistics(laws)");
   // One task per distinct law: the laws' map is filled here, on one thread;
   // the threads then each work on the laws of their tasks alone, binning
@@ -539,7 +570,7 @@ void FileSummary::settle(StatisticLaws& laws, unsigned threads, bool histogram,
               tally.bins[static_cast<std::size_t>(t.law->bin(v))] += blocks;
             });
           }
-          t.law->release();
+          if (releaseLaws) t.law->release();
           ++done;
           if (caller && progress) progress(done, tasks.size());
         }

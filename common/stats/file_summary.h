@@ -110,8 +110,11 @@ class FileSummary {
   // thread). `progress(done, total)` is called on the calling thread as the
   // laws get done. Throws std::bad_alloc, std::system_error when a thread
   // cannot start.
+  // `releaseLaws`: give back what each law keeps for single values once its
+  // blocks are binned (StatisticLaw::release); a caller that settles again
+  // and again (a stream's reports) keeps them rather than make them anew.
   void settle(StatisticLaws& laws, unsigned threads, bool histogram = true,
-              const std::function<void(std::size_t, std::size_t)>& progress = {});
+              const std::function<void(std::size_t, std::size_t)>& progress = {}, bool releaseLaws = true);
 
   // What settle() with `histogram` will cost (laws_cost.h): the laws of
   // the statistics held, one per distinct (statistic, m, k) it shares.

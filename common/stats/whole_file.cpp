@@ -465,6 +465,8 @@ bool atLeast(F&& pValue, double alpha) {
 
 }  // namespace
 
+void releaseThreadCaches() { mpfr_free_cache2(MPFR_FREE_LOCAL_CACHE); }
+
 bool balanceAtLeast(u64 bits, u64 ones, double alpha) {
   return atLeast([&](double accuracy) { return balancePValue(bits, ones, accuracy); }, alpha);
 }

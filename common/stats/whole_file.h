@@ -69,6 +69,11 @@ inline constexpr double file_p_accuracy = 0x1p-10;
 
 // The balance of a file of `bits` >= 1 bits with `ones` <= bits ones.
 // Requires accuracy in [2^-60, 2^-4].
+// Gives back what MPFR keeps for the calling thread (the caches of its
+// constants): a thread that works out p-values and then ends calls it last,
+// or the caches are lost with the thread.
+void releaseThreadCaches();
+
 LogProbability balancePValue(std::uint64_t bits, std::uint64_t ones, double accuracy = file_p_accuracy);
 
 // The runs of a file of `bits` >= 1 bits with `ones` ones and `runs` runs,

@@ -20,7 +20,9 @@
 #include <functional>
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -99,6 +101,60 @@ LUMBRA_API FileTest test_file(const std::string& path, int n = 1024, unsigned th
 // blocks read and each law settled; true ends the call with Cancelled.
 LUMBRA_API FileTest test_file(const std::string& path, int n, unsigned threads,
                               const std::vector<std::string>& statistics, const std::function<bool()>& stop = {});
+
+// A slice of the file: blocks first_block .. first_block + block_count - 1
+// of n bits (all from first_block on without block_count), as lumbra-kit
+// test --first-block --block-count judges it; slices merge (merge below)
+// into the verdict on their union. `stop` as above.
+LUMBRA_API FileTest test_file(const std::string& path, int n, unsigned threads,
+                              const std::vector<std::string>& statistics, std::uint64_t first_block,
+                              std::optional<std::uint64_t> block_count = std::nullopt,
+                              const std::function<bool()>& stop = {});
+
+// The verdict on bytes in memory, read where they lie (nothing is copied
+// but a run of blocks at a time): test_file of a file holding them, its
+// file_bits 8 * size.
+LUMBRA_API FileTest test_bytes(const void* data, std::size_t size, int n = 1024, unsigned threads = 0,
+                               const std::vector<std::string>& statistics = {});
+
+// The verdict on a stream fed in pieces of any length (the bits of a block
+// carried from one piece to the next): update() any number of times,
+// summary() at any point, of everything fed so far, equal to test_bytes of
+// those bytes. Memory stays bounded whatever the stream's length (the
+// counts of the summary, and the laws met). One object is not safe from
+// several threads at once; several are.
+//
+//   lumbra::Tester t(1024);
+//   while (...) t.update(buf, got);
+//   lumbra::FileTest verdict = t.summary();
+class LUMBRA_API Tester {
+ public:
+  // Requires 1 <= n <= 4096 (ArgumentError); statistics as for test_file.
+  explicit Tester(int n = 1024, const std::vector<std::string>& statistics = {}, unsigned threads = 0);
+  ~Tester();
+  Tester(Tester&&) noexcept;
+  Tester& operator=(Tester&&) noexcept;
+  Tester(const Tester&) = delete;
+  Tester& operator=(const Tester&) = delete;
+
+  void update(const void* data, std::size_t size);
+  FileTest summary();
+  std::uint64_t bytes() const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// The verdict on the union of slices of one file, from their summaries as
+// JSON (each the output of lumbra-kit test --format json, one summary a
+// text), exactly as lumbra-kit merge gives it: the same figures, and the
+// same refusals (InputError with the words merge prints, naming each
+// summary by names[i], or "summary i + 1" without names). Gaps between the
+// slices are left out, as merge does (it warns of them; here they show in
+// ranges).
+LUMBRA_API FileTest merge(const std::vector<std::string>& summaries, const std::vector<std::string>& names = {},
+                          unsigned threads = 0);
 
 // One statistic judged at several block sizes: the least of its chi-square
 // p-values over the sizes that judged it (least_p_value, found at

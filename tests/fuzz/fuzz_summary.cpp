@@ -5,11 +5,15 @@
 // shape, bins of every statistic held and deviations, whole-file runs that
 // such bits can have, ranges in order and apart that hold the
 // blocks, at most one shorter block, and all of it within a file of
-// file_bits where that is given.
+// file_bits where that is given; and summaries that merge hold in their
+// union every statistic all of them hold.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
+#include <stdexcept>
 #include <string_view>
+#include <vector>
 
 #include "app.h"
 #include "summary_reader.h"
@@ -63,13 +67,36 @@ void check(const lumbra::kit::ReadSummary& r) {
   if (r.fileBits) require(end <= (static_cast<u128>(*r.fileBits) + n - 1) / n);
 }
 
+// The summaries accepted merge (where they do) into a union that holds every
+// statistic all of them hold, the ones and the deviation always: a merge
+// never prints a table with fewer statistics than its inputs declare.
+void checkMerge(const std::vector<lumbra::kit::ReadSummary>& read) {
+  if (read.empty()) return;
+  std::optional<lumbra::MergedSummary> u;
+  try {
+    u = lumbra::mergeSummaries(read);
+  } catch (const lumbra::SummaryError&) {
+    return;
+  } catch (const std::overflow_error&) {
+    return;
+  }
+  const std::size_t count = lumbra::allStatistics().size();
+  for (std::size_t s = 0; s < count; ++s) {
+    bool all = true;
+    for (const lumbra::kit::ReadSummary& r : read) all = all && r.summary.holds(s);
+    require(u->summary.holds(s) == all);
+  }
+  require(u->summary.holds(0) && u->summary.holds(1));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   try {
-    for (const lumbra::kit::ReadSummary& r :
-         lumbra::kit::readSummaries(std::string_view(reinterpret_cast<const char*>(data), size), "fuzz"))
-      check(r);
+    const std::vector<lumbra::kit::ReadSummary> read =
+        lumbra::kit::readSummaries(std::string_view(reinterpret_cast<const char*>(data), size), "fuzz");
+    for (const lumbra::kit::ReadSummary& r : read) check(r);
+    checkMerge(read);
   } catch (const lumbra::kit::Failure&) {
   }
   return 0;

@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <limits>
 #include <numeric>
+#include <optional>
+#include <unistd.h>
 #include <random>
 #include <string>
 #include <vector>
@@ -149,4 +151,80 @@ TEST(ApiShape, RoundTripsAndRefusesWithTheRightKinds) {
   std::string damaged = lumbra::shape(data, 16, 2);
   damaged[3] = static_cast<char>(damaged[3] ^ 1);
   EXPECT_THROW(lumbra::unshape(damaged, 16, 2), lumbra::InputError);
+}
+
+namespace {
+
+bool sameTest(const lumbra::FileTest& a, const lumbra::FileTest& b) {
+  const auto sameStatistic = [](const lumbra::StatisticTest& x, const lumbra::StatisticTest& y) {
+    return x.passing == y.passing && x.passing_expected == y.passing_expected && x.bins_observed == y.bins_observed &&
+           x.bins_expected == y.bins_expected && x.chi2 == y.chi2 && x.dof == y.dof && x.p_value == y.p_value;
+  };
+  if (a.tests.size() != b.tests.size()) return false;
+  for (std::size_t i = 0; i < a.tests.size(); ++i)
+    if (a.tests[i].first != b.tests[i].first || !sameStatistic(a.tests[i].second, b.tests[i].second)) return false;
+  return a.block_size == b.block_size && a.file_bits == b.file_bits && a.first_block == b.first_block &&
+         a.block_count == b.block_count && a.bits == b.bits && a.ones == b.ones &&
+         a.whole_file.runs == b.whole_file.runs && a.deviations_observed == b.deviations_observed &&
+         a.deviations_expected == b.deviations_expected && a.shapes == b.shapes && a.ranges == b.ranges;
+}
+
+}  // namespace
+
+// Bytes in memory, a Tester fed in pieces and slices merged from their JSON
+// each give test_file of a file of the same bytes; merge refuses overlapping
+// slices with merge's words, as InputError.
+TEST(ApiTestFile, BytesPiecesAndMergedSlicesAreTestFile) {
+  std::mt19937_64 rng(40);
+  std::vector<unsigned char> bytes(100000);
+  for (unsigned char& b : bytes) b = static_cast<unsigned char>(rng());
+  char path[] = "/tmp/lumbra-api-test-XXXXXX";
+  const int fd = ::mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  ::close(fd);
+  const int n = 1000;
+  const lumbra::FileTest whole = lumbra::test_file(path, n);
+  EXPECT_TRUE(sameTest(lumbra::test_bytes(bytes.data(), bytes.size(), n), whole));
+  lumbra::Tester t(n);
+  for (std::size_t at = 0; at < bytes.size();) {
+    const std::size_t piece = std::min<std::size_t>(bytes.size() - at, rng() % 3000);
+    t.update(bytes.data() + at, piece);
+    at += piece;
+  }
+  EXPECT_TRUE(sameTest(t.summary(), whole));
+  // The slices' JSON, as lumbra-kit test --format json prints it: the kit's
+  // and the module's summaries are this text.
+  const auto json = [&](std::uint64_t first, std::optional<std::uint64_t> count) {
+    const lumbra::FileTest s = lumbra::test_file(path, n, 0, {}, first, count);
+    std::string text = "{\"block_size\":" + std::to_string(s.block_size) + ",\"file_bits\":" +
+                       std::to_string(*s.file_bits) + ",\"first_block\":" + std::to_string(s.first_block) +
+                       ",\"block_count\":" + std::to_string(s.block_count) + ",\"ranges\":[[" +
+                       std::to_string(s.ranges[0][0]) + "," + std::to_string(s.ranges[0][1]) + "]],\"bits\":" +
+                       std::to_string(s.bits) + ",\"ones\":" + std::to_string(s.ones) + ",\"tests\":{";
+    for (const auto& [name, x] : s.tests) {
+      text += "\"" + name + "\":{\"passing\":" + std::to_string(x.passing) + ",\"bins_observed\":[";
+      for (std::size_t b = 0; b < x.bins_observed.size(); ++b) text += (b ? "," : "") + std::to_string(x.bins_observed[b]);
+      text += "]}" + std::string(&name == &s.tests.back().first ? "" : ",");
+    }
+    text += "},\"whole_file\":{\"runs\":" + std::to_string(s.whole_file.runs) + ",\"first_bit\":" +
+            std::to_string(s.whole_file.first_bit) + ",\"last_bit\":" + std::to_string(s.whole_file.last_bit) +
+            "},\"deviations\":{\"observed\":[";
+    for (std::size_t d = 0; d < s.deviations_observed.size(); ++d)
+      text += (d ? "," : "") + std::to_string(s.deviations_observed[d]);
+    text += "]},\"shapes\":[";
+    for (std::size_t i = 0; i < s.shapes.size(); ++i)
+      text += std::string(i ? "," : "") + "[" + std::to_string(s.shapes[i][0]) + "," + std::to_string(s.shapes[i][1]) +
+              "," + std::to_string(s.shapes[i][2]) + "]";
+    return text + "]}";
+  };
+  const std::string a = json(0, 300), b = json(300, std::nullopt);
+  EXPECT_TRUE(sameTest(lumbra::merge({b, a}), whole));
+  try {
+    lumbra::merge({a, a}, {"a.json", "again.json"});
+    ADD_FAILURE() << "overlapping slices merged";
+  } catch (const lumbra::InputError& e) {
+    EXPECT_STREQ(e.what(), "a.json (blocks 0..299) and again.json (blocks 0..299) overlap");
+  }
+  ::unlink(path);
 }
