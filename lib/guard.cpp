@@ -34,6 +34,17 @@ unsigned inside = 0;
 void* (*previousAllocate)(std::size_t) = nullptr;
 void* (*previousReallocate)(void*, std::size_t, std::size_t) = nullptr;
 void (*previousRelease)(void*, std::size_t) = nullptr;
+// Whether the first call in replaced them: only GMP's own are replaced.
+bool installed = false;
+
+// GMP's own functions, as in force when the library was loaded.
+struct Defaults {
+  void* (*allocate)(std::size_t) = nullptr;
+  void* (*reallocate)(void*, std::size_t, std::size_t) = nullptr;
+  void (*release)(void*, std::size_t) = nullptr;
+  Defaults() { mp_get_memory_functions(&allocate, &reallocate, &release); }
+};
+const Defaults defaults;
 
 }  // namespace
 
@@ -41,13 +52,17 @@ GmpMemoryGuard::GmpMemoryGuard() noexcept {
   const std::lock_guard lock(mutex);
   if (inside++ > 0) return;
   mp_get_memory_functions(&previousAllocate, &previousReallocate, &previousRelease);
-  mp_set_memory_functions(allocate, reallocate, release);
+  // A program that gave GMP functions of its own (lumbra's pool) keeps them:
+  // they are its policy, and its numbers live in its heap.
+  installed = previousAllocate == defaults.allocate && previousReallocate == defaults.reallocate &&
+              previousRelease == defaults.release;
+  if (installed) mp_set_memory_functions(allocate, reallocate, release);
 }
 
 GmpMemoryGuard::~GmpMemoryGuard() {
   const std::lock_guard lock(mutex);
   if (--inside > 0) return;
-  mp_set_memory_functions(previousAllocate, previousReallocate, previousRelease);
+  if (installed) mp_set_memory_functions(previousAllocate, previousReallocate, previousRelease);
 }
 
 void throwOutOfMemory() { throw ResourceError("out of memory"); }

@@ -10,7 +10,9 @@
 // installed by the first call to come in and the previous ones restored by
 // the last to go out, so that overlapping calls on several threads, and a
 // guarded call inside another, leave them as they were; no call returns
-// with them left installed.
+// with them left installed. A program that installed functions of its own
+// before the call (lumbra, over its pool) keeps them: only GMP's defaults
+// are replaced.
 //
 // What the body throws leaves as one of the library's kinds (error.h):
 // std::bad_alloc as ResourceError("out of memory"), a thread or a mutex the

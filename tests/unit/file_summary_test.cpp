@@ -263,7 +263,7 @@ TEST(FileSummaryTest, FarApartValuesAreBinnedAsTheirLawsSay) {
     }
   }
   std::shuffle(blocks.begin(), blocks.end(), rng);
-  lumbra::BlockMeter meter(n);
+  lumbra::BlockMeter meter(n, lumbra::BlockMeter::line_budget, lumbra::blockReads(every));
   FileSummary s(n, 0, every);
   StatisticLaws direct(every);
   std::vector<std::uint64_t> passing(every.size(), 0);
@@ -280,8 +280,9 @@ TEST(FileSummaryTest, FarApartValuesAreBinnedAsTheirLawsSay) {
   }
   // ones: one law; runs, longest_run, deviation: one for k and m - k (five
   // of the six k); the sides one for the rise at k and the fall at m - k
-  // (nine of the twelve).
-  EXPECT_EQ(s.lawsCost(false).laws, 1u + 3 * 5 + 9);
+  // (nine of the twelve); rank, linear_complexity and collisions: one each,
+  // given the length alone.
+  EXPECT_EQ(s.lawsCost(false).laws, 1u + 3 * 5 + 9 + 3);
   EXPECT_GT(s.lawsCost(true).seconds, s.lawsCost(false).seconds);
   StatisticLaws laws(every);
   s.settle(laws, 2);
