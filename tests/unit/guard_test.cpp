@@ -143,19 +143,24 @@ TEST(GuardTest, GmpMemoryFunctionsAreTheCallersAgainAfterEachCall) {
   void* (*realloc)(void*, std::size_t, std::size_t);
   void (*release)(void*, std::size_t);
   mp_get_memory_functions(&alloc, &realloc, &release);
+  // Over GMP's own functions, a call runs on the library's throwing ones.
+  const auto allocateInside = [](void* (*&seen)(std::size_t)) {
+    lumbra::CountOptions options;
+    options.stop = [&] {
+      mp_get_memory_functions(&seen, nullptr, nullptr);
+      return true;
+    };
+    EXPECT_THROW((void)lumbra::count(200000, 100000, 60, options), lumbra::Cancelled);
+  };
+  void* (*seen)(std::size_t) = nullptr;
+  allocateInside(seen);
+  EXPECT_NE(seen, alloc) << "the count ran on GMP's aborting functions";
+  // A program's own functions (lumbra's pool) stay in force, inside and after.
   mp_set_memory_functions(callerAllocate, callerReallocate, callerFree);
   EXPECT_EQ(lumbra::binomial(10, 5).to_string(), "252");
   EXPECT_THROW((void)lumbra::binomial(10, 11), lumbra::ArgumentError);
-  lumbra::CountOptions options;
-  bool inside = false;
-  options.stop = [&] {
-    void* (*a)(std::size_t);
-    mp_get_memory_functions(&a, nullptr, nullptr);
-    inside = a != callerAllocate;
-    return true;
-  };
-  EXPECT_THROW((void)lumbra::count(200000, 100000, 60, options), lumbra::Cancelled);
-  EXPECT_TRUE(inside) << "the count ran on the caller's functions";
+  allocateInside(seen);
+  EXPECT_EQ(seen, callerAllocate) << "the count replaced the program's functions";
   void* (*a)(std::size_t);
   void* (*r)(void*, std::size_t, std::size_t);
   void (*f)(void*, std::size_t);
@@ -164,6 +169,8 @@ TEST(GuardTest, GmpMemoryFunctionsAreTheCallersAgainAfterEachCall) {
   EXPECT_EQ(r, callerReallocate);
   EXPECT_EQ(f, callerFree);
   mp_set_memory_functions(alloc, realloc, release);
+  mp_get_memory_functions(&a, &r, &f);
+  EXPECT_EQ(a, alloc);
 }
 
 }  // namespace
