@@ -45,7 +45,7 @@ check_tree() {
 # The Python module, when the build made one: it runs with the python3 it
 # was built for.
 python=$(sed -nE 's/^PYTHON_EXECUTABLE:FILEPATH=(.*)/\1/p' "$build/CMakeCache.txt")
-ls "$build"/python/lumbra.*.so > /dev/null 2>&1 || python=""
+ls "$build"/python/lumbra/_lumbra.*.so > /dev/null 2>&1 || python=""
 
 if cmake --install "$build" --prefix "$work/prefix" --strip > "$work/install.log" 2>&1; then
   check_tree "$work/prefix"
