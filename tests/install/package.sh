@@ -38,7 +38,7 @@ check_tree() {
   out=$(cd / && "$root/bin/lumbra-kit" --version)
   [[ $out == "lumbra-kit $version" ]] || fail "$root/bin/lumbra-kit --version printed: $out"
   if [[ -n $python ]]; then
-    out=$(cd / && PYTHONPATH=$(echo "$root"/lib/python3/dist-packages) "$python" -c 'import lumbra; print(lumbra.count(10, 5, 2))' 2>&1)
+    out=$(cd / && PYTHONPATH=$(echo "$root"/lib/python3*/dist-packages) "$python" -c 'import lumbra; print(lumbra.count(10, 5, 2))' 2>&1)
     [[ $out == 162 ]] || fail "$root: import lumbra; lumbra.count(10, 5, 2) printed: $out"
   fi
 }
