@@ -24,24 +24,26 @@ from . import _lumbra
 __version__ = _lumbra.__version__
 
 
-def _signature(doc):
-    """The signature of the first line of a docstring written as
-    `name(a, b=1, *, c=None) -> ...`, or None where it does not parse."""
-    first = (doc or "").split("\n", 1)[0].split(" -> ", 1)[0]
+def _signature(line):
+    """The signature a line written as `name(a, b=1, *, c=None) -> ...`
+    shows (annotations dropped), or None where it does not parse."""
     try:
-        tree = ast.parse(f"def {first}: pass")
-        f = tree.body[0]
+        f = ast.parse(f"def {line.split(' -> ', 1)[0]}: pass").body[0]
+        for a in f.args.posonlyargs + f.args.args + f.args.kwonlyargs:
+            a.annotation = None
         scope = {}
-        exec(compile(ast.Module(body=[f], type_ignores=[]), "<signature>", "exec"), scope)
+        exec(compile(ast.Module(body=[f], type_ignores=[]), "<signature>", "exec"), {}, scope)
         return inspect.signature(scope[f.name])
-    except (SyntaxError, ValueError, NameError, TypeError, IndexError):
+    except (SyntaxError, ValueError, NameError, TypeError, AttributeError, IndexError):
         return None
 
 
 def _wrap(name, function):
     """A Python function that calls the extension's, with its docstring and
-    a signature (the extension's own functions have none)."""
-    signature = _signature(function.__doc__.split("\n\n", 1)[-1] if function.__doc__ else "")
+    the signature of its first line (or of the line pybind11 generates):
+    the extension's own functions have none that inspect can read."""
+    doc = function.__doc__ or ""
+    generated, _, written = doc.partition("\n\n") if doc.startswith(name + "(") else ("", "", doc)
 
     @functools.wraps(function)
     def call(*args, **kwargs):
@@ -49,11 +51,10 @@ def _wrap(name, function):
 
     call.__module__ = __name__
     call.__qualname__ = name
+    call.__doc__ = written
+    signature = _signature(written.split("\n", 1)[0]) or _signature(generated)
     if signature is not None:
         call.__signature__ = signature
-    # The extension's generated first line (with C++ types) is left out.
-    doc = function.__doc__ or ""
-    call.__doc__ = doc.split("\n\n", 1)[1] if doc.startswith(name + "(") and "\n\n" in doc else doc
     return call
 
 
@@ -171,8 +172,6 @@ def _ks_2samp_1d(x, y, alternative, method, nan_policy, exact_fraction):
             return KstestResult(math.nan, math.nan, math.nan, 0)
         x = [v for v in x if not math.isnan(v)]
         y = [v for v in y if not math.isnan(v)]
-    if not x or not y:
-        raise ArgumentError("Data passed to ks_2samp must not be empty")
     # The statistic and the exact p-value depend only on the order of the
     # pooled values: infinities are given as ranks.
     if not all(map(math.isfinite, x)) or not all(map(math.isfinite, y)):
@@ -184,7 +183,7 @@ def _ks_2samp_1d(x, y, alternative, method, nan_policy, exact_fraction):
                                           exact=bool(exact_fraction) and method != "asymp")
     if method == "asymp":
         pvalue = _asymptotic(statistic, len(x), len(y), alternative)
-    location, sign = _location(x, y, alternative)
+    location, sign = _location(x, y, alternative)  # both samples hold numbers here
     return KstestResult(statistic, pvalue, location, sign)
 
 
