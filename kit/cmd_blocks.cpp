@@ -12,6 +12,7 @@
 
 #include "reading/block_meter.h"
 #include "commands.h"
+#include "names.h"
 #include "decimal.h"
 #include "stats/distribution.h"
 #include "input.h"
@@ -87,8 +88,8 @@ char* put(char* p, std::string_view s) {
   return p + s.size();
 }
 
-// The records of one file; `name`, when given, starts each record (a JSON
-// string in jsonl, the plain name in tsv).
+// The records of one file; `name`, when given, starts each record (its JSON
+// members in jsonl, see names.h; the plain name in tsv).
 void blocksOf(const BlocksArgs& a, Input& in, PValueTexts& texts, Output& out, const std::string* name) {
   const bool json = a.format == "jsonl";
   std::uint64_t index = a.scan.firstBlock;
@@ -100,7 +101,7 @@ void blocksOf(const BlocksArgs& a, Input& in, PValueTexts& texts, Output& out, c
     const std::uint64_t offset = index * static_cast<std::uint64_t>(a.n);
     if (json) {
       p = put(p, "{");
-      if (name) p = put(put(put(p, "\"file\":"), *name), ",");
+      if (name) p = put(put(p, *name), ",");
       p = put(put(p, "\"block\":"), index);
       p = put(put(p, ",\"offset\":"), offset);
       p = put(put(p, ",\"length\":"), static_cast<std::uint64_t>(m));
@@ -152,7 +153,7 @@ int runBlocks(const BlocksArgs& a) {
   if (!json) out << (several ? "file\t" : "") << "block\toffset\tlength\tones\tdeviation\tp_ones\tp_deviation\n";
   for (std::size_t i = 0; i < a.files.size(); ++i) {
     if (i > 0) in = std::make_unique<Input>(a.files[i]);
-    const std::string name = json ? nlohmann::json(in->name()).dump() : in->name();
+    const std::string name = json ? fileNameMembers(in->name()) : in->name();
     blocksOf(a, *in, texts, out, several ? &name : nullptr);
   }
   out.flush();

@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <sys/stat.h>
 
 #include "commands.h"
 #include "app.h"
@@ -41,7 +45,34 @@ std::string plotPath(const std::string& dir, const std::string& file) {
   return dir + "/" + base + ".svg";
 }
 
+// --plot-dir, before any file is read: the folder made when missing, and
+// every picture's name checked, so that no run stops halfway for a name
+// that two inputs share or a picture that exists (without --force).
+void plotDestinations(const TestArgs& a) {
+  const std::string& dir = a.report.plotDir;
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) != 0) {
+    if (errno != ENOENT || ::mkdir(dir.c_str(), 0777) != 0)
+      throw Failure("can't make the folder " + dir + " for --plot-dir: " + std::strerror(errno));
+  } else if (!S_ISDIR(st.st_mode)) {
+    throw Failure("--plot-dir " + dir + " is not a folder");
+  }
+  std::map<std::string, const std::string*> drawnAs;
+  for (const std::string& file : a.files) {
+    const std::string path = plotPath(dir, file);
+    const auto [at, added] = drawnAs.emplace(path, &file);
+    if (!added)
+      throw UsageError("--plot-dir: " + *at->second + " and " + file + " would both be drawn as " + path +
+                       "; give them in separate runs or with separate --plot-dir folders");
+    if (!a.report.force && ::lstat(path.c_str(), &st) == 0)
+      throw Failure(path + " exists; use --force to replace it");
+  }
+}
+
 int testFile(const TestArgs& a, const std::string& file, bool several) {
+  ReportOptions options = a.report;
+  if (!a.report.plotDir.empty()) options.plot = plotPath(a.report.plotDir, file);
+  openPlot(options);
   Input in(file);
   StatisticLaws laws(a.statistics);
   FileSummary s(a.n, a.scan.firstBlock, a.statistics);
@@ -67,8 +98,6 @@ int testFile(const TestArgs& a, const std::string& file, bool several) {
   if (drawn) report.where = where.windows(laws);
   report.file = in.name();
   if (in.regular()) report.fileBits = 8 * in.size();
-  ReportOptions options = a.report;
-  if (!a.report.plotDir.empty()) options.plot = plotPath(a.report.plotDir, file);
   return printReport(report, options,
                      sliced ? "the slice of " + in.name() + " has no blocks" : in.name() + " is empty", several);
 }
@@ -128,6 +157,7 @@ int runTest(const TestArgs& a) {
     throw UsageError("--first-block and --block-count slice blocks of one size; give -n one size");
   if (sizes && (!a.report.plot.empty() || !a.report.plotDir.empty()))
     throw UsageError("--plot and --plot-dir draw blocks of one size; give -n one size");
+  if (!a.report.plotDir.empty()) plotDestinations(a);
   int status = status_ok;
   for (const std::string& file : a.files) {
     if (several && a.report.format != "json" && &file != &a.files.front()) {

@@ -7,6 +7,7 @@
 
 #include "app.h"
 #include "input.h"
+#include "names.h"
 #include "options.h"
 
 namespace lumbra::kit {
@@ -59,6 +60,16 @@ ReadSummary fromJson(const json& j, const std::string& name) {
   c.blocks = whole(member(j, "block_count"), "block_count");
   if (j.contains("blocks") && whole(j.at("blocks"), "blocks") != c.blocks)
     throw Refused("blocks and block_count differ");
+  // The input's name, when one of several files wrote it: text, and for a
+  // name that is not UTF-8 its bytes percent-encoded (see names.h).
+  if (j.contains("file") && !j.at("file").is_string()) throw Refused("file is not text");
+  if (j.contains("file_bytes")) {
+    std::string bytes;
+    const json& encoded = j.at("file_bytes");
+    if (!encoded.is_string() || !percentDecoded(encoded.get<std::string>(), bytes) || !j.contains("file") ||
+        replacedUtf8(bytes) != j.at("file").get<std::string>())
+      throw Refused("file_bytes is not the percent-encoded bytes of file");
+  }
   c.bits = whole(member(j, "bits"), "bits");
   c.ones = whole(member(j, "ones"), "ones");
   // The statistics by name in "tests"; the older form has the first two

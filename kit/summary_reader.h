@@ -9,7 +9,8 @@
 // shape against the blocks, bits and ones against the shapes, bins and
 // deviations against the blocks, the ranges against the blocks, at most one
 // shorter block and only at the end of the file, sums that cannot wrap).
-// Summaries written before the file's size and the ranges were (first_block
+// A "file" member must be text, and a "file_bytes" member the
+// percent-encoded bytes of it (names.h). Summaries written before the file's size and the ranges were (first_block
 // and block_count only) are read as one range of a file of unknown size.
 //
 // The values returned own everything; nothing is shared. Every refusal

@@ -11,6 +11,8 @@
 #include "app.h"
 #include "options.h"
 #include "output.h"
+#include "atomic_output.h"
+#include "names.h"
 #include "plot.h"
 
 namespace lumbra::kit {
@@ -167,6 +169,10 @@ std::string verdictWords(const Verdict& v, const BinArray& binsExpected, const s
   return what + " is not random" + ps;
 }
 
+void openPlot(ReportOptions& options) {
+  if (!options.plot.empty()) options.plotOutput = std::make_shared<AtomicOutput>(options.plot, options.force);
+}
+
 bool needsHistogram(const ReportOptions& options) {
   return options.format == "json" || !options.plot.empty() || !options.plotDir.empty();
 }
@@ -279,7 +285,7 @@ void replaceNumber(std::string& text, std::size_t from, const std::string& field
 // The JSON text of `r` (with a first key "file" when `headed`).
 std::string jsonText(const SummaryReport& r, const std::vector<Judged>& judged, bool headed) {
   nlohmann::ordered_json j;
-  if (headed) j["file"] = r.file;
+  if (headed) putFileName(j, r.file);
   j.update(toJson(r));
   std::string text = j.dump();
   const std::size_t tests = text.find("\"tests\":{");
@@ -316,16 +322,19 @@ void printTable(Output& out, const SummaryReport& r, const std::vector<Judged>& 
 }
 
 // The whole file's verdict lines.
-void printWholeFile(Output& out, const SummaryReport& r, std::size_t column) {
-  if (r.wholeFile.balance)
-    out << label("balance", column) << fileWords(*r.wholeFile.balance, "the balance of the whole file") << '\n';
+std::vector<VerdictLine> wholeFileLines(const SummaryReport& r) {
+  std::vector<VerdictLine> lines;
+  if (r.wholeFile.balance) lines.push_back({"balance", fileWords(*r.wholeFile.balance, "the balance of the whole file")});
   // NOTE: bits all alike have one run, whatever the order.
   if (r.wholeFile.runs)
-    out << label("file runs", column)
-        << (r.ones == 0 || r.ones == r.bits
-                ? "the number of runs in the whole file cannot vary: every bit is alike, nothing to judge"
-                : fileWords(*r.wholeFile.runs, "the number of runs in the whole file"))
-        << '\n';
+    lines.push_back({"file runs", r.ones == 0 || r.ones == r.bits
+                                      ? "the number of runs in the whole file cannot vary: every bit is alike, nothing to judge"
+                                      : fileWords(*r.wholeFile.runs, "the number of runs in the whole file")});
+  return lines;
+}
+
+void printWholeFile(Output& out, const SummaryReport& r, std::size_t column) {
+  for (const VerdictLine& line : wholeFileLines(r)) out << label(line.label, column) << line.words << '\n';
 }
 
 // Whether a whole-file p-value lies below a.
@@ -356,7 +365,20 @@ int printReport(const SummaryReport& r, const ReportOptions& options, const std:
     }
   }
   out.flush();
-  if (!options.plot.empty()) writePlot(toJson(r), options.plot, options.force, r.file, r.where);
+  if (options.plotOutput || !options.plot.empty()) {
+    std::vector<VerdictLine> lines;
+    if (r.blockCount > 0) {
+      for (std::size_t i = 0; i < judged.size(); ++i)
+        lines.push_back({r.tests[i].name, verdictWords(judged[i].verdict, judged[i].figures.binsExpected, r.tests[i].subject)});
+      for (VerdictLine& line : wholeFileLines(r)) lines.push_back(std::move(line));
+    }
+    if (options.plotOutput) {
+      options.plotOutput->put(plotSvg(toJson(r), r.file, r.where, lines));
+      options.plotOutput->commit();
+    } else {
+      writePlot(toJson(r), options.plot, options.force, r.file, r.where, lines);
+    }
+  }
   if (options.failBelow > 0) {
     for (const Judged& j : judged)
       if (j.verdict.pValue && *j.verdict.pValue < options.failBelow) return status_verdict;
@@ -417,7 +439,7 @@ int printSizes(const std::vector<SummaryReport>& reports, const ReportOptions& o
   Output out;
   if (options.format == "json") {
     nlohmann::ordered_json head;
-    if (headed) head["file"] = first.file;
+    if (headed) putFileName(head, first.file);
     head["block_sizes"] = nlohmann::ordered_json::array();
     for (const SummaryReport& r : reports) head["block_sizes"].push_back(r.blockSize);
     std::string text = head.dump();

@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,6 +29,8 @@ class App;
 }
 
 namespace lumbra::kit {
+
+class AtomicOutput;
 
 // Blocks first .. first + count - 1 of a file, count > 0.
 struct BlockRange {
@@ -79,7 +82,15 @@ struct ReportOptions {
   std::string plot;       // empty: no picture
   std::string plotDir;    // one picture per input in this folder (NAME.svg)
   bool force = false;     // the picture may replace a file
+  // The picture's destination, opened before the work (openPlot), so that
+  // one that cannot be written fails the run before any reading.
+  std::shared_ptr<AtomicOutput> plotOutput;
 };
+
+// Opens options.plot (when given) as options.plotOutput: an existing file
+// without --force, a folder, or a folder that cannot be written fails here
+// with Failure, before the work.
+void openPlot(ReportOptions& options);
 
 // Adds --format text|json, --fail-below A, --plot FILE.svg and --force, and
 // with `plotDir` --plot-dir DIR (a command of several inputs).

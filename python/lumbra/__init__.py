@@ -93,16 +93,31 @@ class KstestResult(tuple):
                 f"statistic_location={self.statistic_location!r}, statistic_sign={self.statistic_sign!r})")
 
 
-def _sample(data, name):
-    """A one-dimensional sample as a list of floats (NaN and infinities kept),
-    refusing what SciPy's would not read as real numbers."""
-    if isinstance(data, (str, bytes, bytearray, memoryview)):
+def _refused(data, name):
+    """Refuses what is no sample of real numbers: text, bytes, and buffers
+    of bytes (which would read as small integers)."""
+    if isinstance(data, (str, bytes, bytearray)) or (isinstance(data, memoryview) and data.format in ("B", "b", "c")):
         raise TypeError(f"{name} must be a sequence of real numbers, not {type(data).__name__}")
-    kind = getattr(getattr(data, "dtype", None), "kind", None)
-    if kind is not None and kind not in "biuf":
-        raise TypeError(f"{name} must hold real numbers, not values of dtype {data.dtype}")
-    if getattr(data, "ndim", 1) == 0:
-        data = [data]
+
+
+def _sample(data, name):
+    """A one-dimensional sample as a NumPy array of float64 (NaN and
+    infinities kept), or a list of floats where NumPy is missing."""
+    _refused(data, name)
+    try:
+        import numpy as np
+    except ImportError:
+        np = None
+    if np is not None:
+        try:
+            a = np.asarray(data)
+        except (TypeError, ValueError) as e:
+            raise TypeError(f"{name} must be a sequence of real numbers: {e}") from None
+        if a.dtype.kind not in "biuf":
+            raise TypeError(f"{name} must hold real numbers, not values of dtype {a.dtype}")
+        if a.ndim == 0:
+            raise TypeError(f"{name} must be a sequence of real numbers, not {type(data).__name__}")
+        return np.ascontiguousarray(a, dtype=np.float64).ravel()
     try:
         values = list(data)
     except TypeError:
@@ -110,9 +125,6 @@ def _sample(data, name):
     out = []
     for v in values:
         if isinstance(v, (str, bytes, bytearray)) or (isinstance(v, numbers.Complex) and not isinstance(v, numbers.Real)):
-            raise TypeError(f"{name} must hold real numbers, not {type(v).__name__}")
-        kind = getattr(getattr(v, "dtype", None), "kind", None)
-        if kind is not None and kind not in "biuf":
             raise TypeError(f"{name} must hold real numbers, not {type(v).__name__}")
         try:
             out.append(float(v))
@@ -123,20 +135,26 @@ def _sample(data, name):
 
 def _location(x, y, alternative):
     """SciPy's statistic_location and statistic_sign: the pooled value where
-    the distance is largest (the first in data1-then-data2 order among
-    equals) and whether F1 - F2 is positive there."""
-    import bisect
-    xs, ys = sorted(x), sorted(y)
-    pooled = xs + ys
-    best_plus = best_minus = None
-    for v in pooled:
-        diff = bisect.bisect_right(xs, v) / len(xs) - bisect.bisect_right(ys, v) / len(ys)
-        if best_plus is None or diff > best_plus[0]:
-            best_plus = (diff, v)
-        if best_minus is None or -diff > best_minus[0]:
-            best_minus = (-diff, v)
-    minus = min(max(best_minus[0], 0.0), 1.0)
-    if alternative == "less" or (alternative == "two-sided" and minus > best_plus[0]):
+    the distance is largest (the first in sorted data1-then-data2 order
+    among equals) and whether F1 - F2 is positive there."""
+    if not isinstance(x, list):
+        import numpy as np
+        xs, ys = np.sort(x), np.sort(y)
+        pooled = np.concatenate([xs, ys])
+        diff = np.searchsorted(xs, pooled, side="right") / len(xs) - np.searchsorted(ys, pooled, side="right") / len(ys)
+        plus, minus = int(np.argmax(diff)), int(np.argmin(diff))
+        best_plus, best_minus = (float(diff[plus]), float(pooled[plus])), (float(-diff[minus]), float(pooled[minus]))
+    else:
+        import bisect
+        xs, ys = sorted(x), sorted(y)
+        best_plus = best_minus = None
+        for v in xs + ys:
+            diff = bisect.bisect_right(xs, v) / len(xs) - bisect.bisect_right(ys, v) / len(ys)
+            if best_plus is None or diff > best_plus[0]:
+                best_plus = (diff, v)
+            if best_minus is None or -diff > best_minus[0]:
+                best_minus = (-diff, v)
+    if alternative == "less" or (alternative == "two-sided" and min(max(best_minus[0], 0.0), 1.0) > best_plus[0]):
         return best_minus[1], -1
     return best_plus[1], 1
 
@@ -164,26 +182,37 @@ _METHODS = ("auto", "exact", "asymp")
 _NAN_POLICIES = ("propagate", "omit", "raise")
 
 
+def _not_nan(v):
+    return v == v
+
+
+def _all(test, sample):
+    """Whether test (math.isfinite, or "not NaN") holds for every value."""
+    if isinstance(sample, list):
+        return all(map(test, sample))
+    import numpy as np
+    return bool(np.isfinite(sample).all() if test is math.isfinite else not np.isnan(sample).any())
+
+
 def _ks_2samp_1d(x, y, alternative, method, nan_policy, exact_fraction):
-    if any(math.isnan(v) for v in x) or any(math.isnan(v) for v in y):
+    if not (_all(_not_nan, x) and _all(_not_nan, y)):
         if nan_policy == "raise":
             raise ValueError("The input contains nan values")
         if nan_policy == "propagate":
             return KstestResult(math.nan, math.nan, math.nan, 0)
-        x = [v for v in x if not math.isnan(v)]
-        y = [v for v in y if not math.isnan(v)]
-    # The statistic and the exact p-value depend only on the order of the
-    # pooled values: infinities are given as ranks.
-    if not all(map(math.isfinite, x)) or not all(map(math.isfinite, y)):
-        rank = {v: float(i) for i, v in enumerate(sorted(set(x) | set(y)))}
-        ranked_x, ranked_y = [rank[v] for v in x], [rank[v] for v in y]
-    else:
-        ranked_x, ranked_y = x, y
+        x = x[x == x] if not isinstance(x, list) else [v for v in x if v == v]
+        y = y[y == y] if not isinstance(y, list) else [v for v in y if v == v]
+    ranked_x, ranked_y = x, y
+    if len(x) and len(y) and not (_all(math.isfinite, x) and _all(math.isfinite, y)):
+        # The statistic and the exact p-value depend only on the order of
+        # the pooled values: infinities are given as ranks.
+        rank = {v: float(i) for i, v in enumerate(sorted(set(map(float, x)) | set(map(float, y))))}
+        ranked_x, ranked_y = [rank[float(v)] for v in x], [rank[float(v)] for v in y]
     statistic, pvalue = _lumbra.ks_2samp(ranked_x, ranked_y, alternative=alternative,
-                                          exact=bool(exact_fraction) and method != "asymp")
+                                          exact=exact_fraction and method != "asymp")
     if method == "asymp":
         pvalue = _asymptotic(statistic, len(x), len(y), alternative)
-    location, sign = _location(x, y, alternative)  # both samples hold numbers here
+    location, sign = _location(x, y, alternative)
     return KstestResult(statistic, pvalue, location, sign)
 
 
@@ -230,13 +259,13 @@ def ks_2samp(data1, data2, alternative="two-sided", method="auto", *, axis=0, na
             raise TypeError(f"{name} must hold real numbers, not values of dtype {v.dtype}")
     if axis is None:
         a, b, axis = a.ravel(), b.ravel(), 0
-        return _ks_2samp_1d(list(map(float, a)), list(map(float, b)), alternative, method, nan_policy,
+        return _ks_2samp_1d(a.astype(np.float64), b.astype(np.float64), alternative, method, nan_policy,
                             exact_fraction)
     a, b = np.moveaxis(a, axis, -1), np.moveaxis(b, axis, -1)
     shape = np.broadcast_shapes(a.shape[:-1], b.shape[:-1])
     a = np.broadcast_to(a, shape + a.shape[-1:])
     b = np.broadcast_to(b, shape + b.shape[-1:])
-    results = [_ks_2samp_1d(list(map(float, a[i])), list(map(float, b[i])), alternative, method, nan_policy,
+    results = [_ks_2samp_1d(a[i].astype(np.float64), b[i].astype(np.float64), alternative, method, nan_policy,
                             exact_fraction) for i in np.ndindex(shape)]
 
     def field(get, dtype):
