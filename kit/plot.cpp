@@ -29,16 +29,16 @@ std::string num(double v, const char* format = "%.6g") {
 }
 
 // Text widths are estimated from the number of characters, generously
-// (DejaVu Sans, the usual sans-serif, averages about 0.55 em a character,
-// 0.63 em in bold, digits 0.64 em): a text estimated wider than its room is
-// squeezed into it (textLength), so no text runs off the picture.
+// (DejaVu Sans, the usual sans-serif, averages about 0.55 em a character in
+// lower case, 0.6 in bold, digits 0.64 em): a text estimated wider than its
+// room is squeezed into it (textLength), so no text runs off the picture.
 std::size_t characters(const std::string& s) {
   std::size_t n = 0;
   for (const char c : s) n += (static_cast<unsigned char>(c) & 0xc0) != 0x80 ? 1 : 0;
   return n;
 }
 double estimatedWidth(const std::string& s, double fontSize, bool bold) {
-  return static_cast<double>(characters(s)) * fontSize * (bold ? 0.7 : 0.64);
+  return static_cast<double>(characters(s)) * fontSize * (bold ? 0.68 : 0.62);
 }
 
 // `name` shortened in the middle ("/very/lo…/file.bin") to at most `most`
@@ -254,12 +254,19 @@ std::string plotSvg(const nlohmann::json& summary, const std::string& file, cons
     auto edge = [](std::size_t e) { return e == 0 ? std::string("0") : e == 10 ? std::string("1") : std::string(".") + std::to_string(e); };
     return edge(i) + "\xe2\x80\x93" + edge(i + 1);
   };
-  // A panel for each statistic judged, in the summary's order.
-  for (const auto& [key, t] : tests.items()) {
-    std::string subject = key;
-    for (const Statistic* s : allStatistics())
-      if (s->name() == key) subject = key + " (" + std::string(s->subject()) + ")";
-    panelOf(svg, y0, testTitle(subject.c_str(), t), "probability of the block, ten bins from 0 to 1",
+  // A panel for each statistic judged, in the order of the text form (the
+  // registry's); one the registry does not know (a summary from a later
+  // version) after them.
+  std::vector<std::pair<std::string, std::string>> judged;  // (key, title)
+  for (const Statistic* s : allStatistics())
+    if (tests.contains(std::string(s->name())))
+      judged.emplace_back(s->name(), std::string(s->name()) + " (" + std::string(s->subject()) + ")");
+  for (const auto& [key, t] : tests.items())
+    if (std::none_of(judged.begin(), judged.end(), [&](const auto& j) { return j.first == key; }))
+      judged.emplace_back(key, key);
+  for (const auto& [key, title] : judged) {
+    const nlohmann::json& t = tests.at(key);
+    panelOf(svg, y0, testTitle(title.c_str(), t), "probability of the block, ten bins from 0 to 1",
             numbers(t.at("bins_observed")), numbers(t.at("bins_expected")), bin);
     y0 += panel;
   }
