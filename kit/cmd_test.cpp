@@ -77,7 +77,7 @@ int testFile(const TestArgs& a, const std::string& file, bool several) {
   StatisticLaws laws(a.statistics);
   FileSummary s(a.n, a.scan.firstBlock, a.statistics);
   const bool drawn = !a.report.plot.empty() || !a.report.plotDir.empty();
-  LeastPWindows where(a.scan.firstBlock);
+  LeastPWindows where(a.scan.firstBlock, 1024, a.statistics);
   ScanOptions scan = a.scan;
   scan.longestRuns = readsLongestRun(a.statistics);
   const int size[] = {a.n};
@@ -85,7 +85,7 @@ int testFile(const TestArgs& a, const std::string& file, bool several) {
   scanBlocks(in, a.n, scan, [&](const MeasuredRun& r) {
     s.add(r);
     if (drawn)
-      for (std::size_t i = 0; i < r.blocks.size(); ++i) where.add(r.length(i), r.blocks[i].ones, r.blocks[i].deviation());
+      for (std::size_t i = 0; i < r.blocks.size(); ++i) where.add(r.length(i), r.blocks[i]);
   });
   const bool sliced = a.scan.firstBlock > 0 || a.scan.blockCount != ScanOptions{}.blockCount;
   const bool histogram = needsHistogram(a.report);

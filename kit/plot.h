@@ -8,7 +8,8 @@
 // histogram of the deviations d against its expectation. A last panel, when
 // the run that drew it read the file itself (not a merge of summaries),
 // shows where in the file the unusual blocks are: the least p-value of each
-// window of blocks against its place, on a log scale. No text runs off the
+// window of blocks, over every statistic judged, against its place, on a
+// log scale. No text runs off the
 // picture or over a bar: a text estimated wider than its room is squeezed
 // into it, legends sit above the plots. Names are bytes: what is not UTF-8
 // and control bytes are shown as U+FFFD (names.h). The SVG holds no script
