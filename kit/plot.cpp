@@ -31,7 +31,7 @@ std::string num(double v, const char* format = "%.6g") {
 // Text widths are estimated from the number of characters, generously
 // (DejaVu Sans, the usual sans-serif, averages about 0.55 em a character in
 // lower case, 0.6 in bold, digits 0.64 em): a text estimated wider than its
-// room is squeezed into it (textLength), so no text runs off the picture.
+// room is set smaller (fitted()), so no text runs off the picture.
 std::size_t characters(const std::string& s) {
   std::size_t n = 0;
   for (const char c : s) n += (static_cast<unsigned char>(c) & 0xc0) != 0x80 ? 1 : 0;
@@ -61,13 +61,18 @@ void text(std::string& svg, double x, double y, const std::string& s, const char
          ">" + xmlText(s) + "</text>\n";
 }
 
-// A text in at most `room` pixels at `fontSize`, squeezed when it would not fit.
+// A text in at most `room` pixels at `fontSize`: one estimated wider is set
+// smaller to fit (renderers differ in honouring textLength; every one
+// honours font-size), and below 7 pixels shortened in the middle as well.
 void fitted(std::string& svg, double x, double y, const std::string& s, double room, double fontSize, bool bold,
             const char* anchor = "start") {
-  std::string extra = " font-size=\"" + num(fontSize) + "\"" + (bold ? " font-weight=\"bold\"" : "");
-  if (estimatedWidth(s, fontSize, bold) > room)
-    extra += " textLength=\"" + num(room, "%.1f") + "\" lengthAdjust=\"spacingAndGlyphs\"";
-  text(svg, x, y, s, anchor, extra);
+  constexpr double least = 7;
+  const double wide = estimatedWidth(s, fontSize, bold);
+  const double size = wide > room ? std::max(least, fontSize * room / wide) : fontSize;
+  std::string shown = s;
+  if (estimatedWidth(shown, size, bold) > room)
+    shown = middleShortened(s, static_cast<std::size_t>(room / estimatedWidth("x", size, bold)));
+  text(svg, x, y, shown, anchor, " font-size=\"" + num(size, "%.1f") + "\"" + (bold ? " font-weight=\"bold\"" : ""));
 }
 
 void line(std::string& svg, double x1, double y1, double x2, double y2, const char* stroke, double w = 1) {

@@ -10,8 +10,9 @@
 // shows where in the file the unusual blocks are: the least p-value of each
 // window of blocks, over every statistic judged, against its place, on a
 // log scale. No text runs off the
-// picture or over a bar: a text estimated wider than its room is squeezed
-// into it, legends sit above the plots. Names are bytes: what is not UTF-8
+// picture or over a bar: a text estimated wider than its room is set in a
+// smaller font (and shortened in the middle below 7 pixels), legends sit
+// above the plots. Names are bytes: what is not UTF-8
 // and control bytes are shown as U+FFFD (names.h). The SVG holds no script
 // and refers to no file or font outside it (generic font families only), so
 // any renderer shows it alone.
