@@ -6,9 +6,10 @@
 #   make test                      builds everything in one tree and runs every
 #                                  test in it (unit, property, command-line,
 #                                  Python, the documentation's examples)
-#   make check                     make test, then the same under sanitizers,
-#                                  the threaded tests under ThreadSanitizer and
-#                                  the command-line cases under valgrind (CI)
+#   make check                     make test, then the same under each lower
+#                                  processor level, under sanitizers, the
+#                                  threaded tests under ThreadSanitizer and the
+#                                  command-line cases under valgrind (CI)
 #   make fuzz                      builds the fuzz targets with clang and runs each
 #                                  for FUZZ_SECONDS besides its checked-in corpus
 #   make tidy                      runs clang-tidy (.clang-tidy) over the project's
@@ -18,6 +19,7 @@ SHELL := /bin/bash
 BUILD ?= build
 SAN_BUILD ?= build-san
 TSAN_BUILD ?= build-tsan
+PLAIN_BUILD ?= build-nointr
 FUZZ_BUILD ?= build-fuzz
 ARGS ?= showC 10 5 2
 JOBS ?= $(shell nproc)
@@ -35,7 +37,7 @@ VALGRIND = valgrind -q --error-exitcode=97 --leak-check=full --errors-for-leak-k
 TIDY_ARGS = -extra-arg=-fsized-deallocation -extra-arg=-Wno-sign-conversion -extra-arg=-Wno-error
 FUZZ_ENV = ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1
 
-.PHONY: deps build build-strict start run test check test-plain test-sanitize test-thread test-valgrind fuzz tidy clean
+.PHONY: deps build build-strict start run test check test-plain test-isa test-sanitize test-thread test-valgrind test-no-intrinsics fuzz tidy clean
 
 deps:
 	@bash .ci/install-deps
@@ -109,7 +111,7 @@ test: test-plain
 
 # What CI runs besides: every suite again under the sanitizers, the
 # threaded tests under ThreadSanitizer, the command-line cases under valgrind.
-check: test-plain test-sanitize test-thread test-valgrind
+check: test-plain test-isa test-sanitize test-thread test-valgrind
 
 # The build of the plain tests and of clang-tidy: every warning an error.
 build-strict: deps
@@ -118,6 +120,27 @@ build-strict: deps
 
 test-plain: build-strict
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# The unit, thread and command-line tests of $(BUILD) again under each lower
+# processor level this machine has (LUMBRA_ISA), so that every kernel is
+# checked against the same expected bytes as the one in use (make check).
+ISA_LEVELS ?= plain sse2 avx2 avx512
+test-isa: build-strict
+	@top=$$(env -u LUMBRA_ISA ./$(BUILD)/lumbra-kit --version | sed -n 's/^isa: //p'); \
+	for level in $(ISA_LEVELS); do \
+	  [ "$$level" = "$$top" ] && break; \
+	  LUMBRA_ISA=$$level ./$(BUILD)/lumbra-kit --version >/dev/null 2>&1 || continue; \
+	  echo "== LUMBRA_ISA=$$level"; \
+	  LUMBRA_ISA=$$level ctest --test-dir $(BUILD) -L 'unit|threads|cli' --output-on-failure -j $(JOBS) || exit 1; \
+	done
+
+# The build without inline assembly and intrinsics (the C++ kernels alone):
+# the unit, thread and command-line tests against the same expected bytes.
+# Not part of `make test` (a fifth tree); run it after changing a kernel.
+test-no-intrinsics: deps
+	@cmake -S . -B $(PLAIN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMBRA_WERROR=ON -DLUMBRA_NO_INTRINSICS=ON >/dev/null
+	@cmake --build $(PLAIN_BUILD) -j $(JOBS)
+	ctest --test-dir $(PLAIN_BUILD) -L 'unit|threads|cli' --output-on-failure -j $(JOBS)
 
 test-sanitize: deps
 	@cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DLUMBRA_SANITIZE=ON -DLUMBRA_WERROR=ON >/dev/null
@@ -160,4 +183,4 @@ tidy: build-strict
 	run-clang-tidy -p $(BUILD) -j $(JOBS) -quiet $(TIDY_ARGS) '$(CURDIR)/(ruzorid|common|lib|tool|kit|tests)/.*\.cpp$$'
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(PLAIN_BUILD)

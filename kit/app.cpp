@@ -16,6 +16,7 @@
 #include <system_error>
 
 #include "commands.h"
+#include "exec/processor.h"
 #include "lumbra/error.h"
 #include "version.h"
 
@@ -143,6 +144,12 @@ int runCommandLine(int argc, char** argv);
 int run(int argc, char** argv) {
   takeClosedStandardDescriptors();
   mp_set_memory_functions(gmpAllocate, gmpReallocate, gmpFree);
+  // A level of LUMBRA_ISA that cannot be had is a failure before anything
+  // runs, whatever the command line.
+  if (!isaError().empty()) {
+    report(isaError());
+    return status_failure;
+  }
   // The one error policy: whatever a subcommand throws ends the run with
   // one line and status 2, never with std::terminate.
   try {
@@ -169,12 +176,14 @@ int runCommandLine(int argc, char** argv) {
   CLI::App app{"Exact probabilities, verdicts and coding for the bit blocks of a file,\n"
                "from the counts of constrained Pascal triangles.",
                program};
-  app.set_version_flag("--version", std::string(program) + " " LUMBRA_VERSION);
+  // The version, then the processor's kernels in use (exec/processor.h).
+  app.set_version_flag("--version", std::string(program) + " " LUMBRA_VERSION "\nisa: " +
+                                        std::string(isaName(isaLevel())));
   app.require_subcommand(1);
   app.fallthrough(false);
 
   int status = status_ok;
-  for (AddCommand add : allCommands()) add(app, status);
+  for (const Command& command : allCommands()) command.add(app, status);
 
   // help COMMAND: the subcommand's own --help, to stdout.
   std::string topic;

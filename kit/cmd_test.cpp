@@ -24,9 +24,19 @@ namespace lumbra::kit {
 
 namespace {
 
+// The names of summaryStatistics(), by commas.
+std::string defaultStatisticNames() {
+  std::string names;
+  for (const Statistic* s : summaryStatistics()) {
+    if (!names.empty()) names += ',';
+    names += s->name();
+  }
+  return names;
+}
+
 struct TestArgs {
   std::vector<int> sizes;
-  std::string statisticNames = "ones,deviation,runs";
+  std::string statisticNames = defaultStatisticNames();
   std::span<const Statistic* const> statistics = summaryStatistics();
   int n = default_block_size;  // the one size, when one is given
   std::vector<std::string> files;
@@ -134,6 +144,38 @@ int testSizes(const TestArgs& a, const std::string& file, bool several) {
   return printSizes(reports, a.report, in.name() + " is empty", several);
 }
 
+// The help of --statistics, from the list of statistics: their names, the
+// first two always judged, and the default, filled into lines of at most
+// 90 characters.
+std::string statisticsHelp() {
+  std::string text = "The statistics to judge, by name:";
+  const auto all = allStatistics();
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    text += " ";
+    text += all[i]->name();
+    text += i == 1 ? " (always judged)," : i + 1 < all.size() ? "," : ";";
+  }
+  text += " or all (default " + defaultStatisticNames() + ")";
+  std::string filled;
+  std::size_t line = 0;
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find(' ', at);
+    if (end == std::string::npos) end = text.size();
+    const std::size_t word = end - at;
+    if (line > 0 && line + 1 + word > 90) {
+      filled += '\n';
+      line = 0;
+    } else if (line > 0) {
+      filled += ' ';
+      ++line;
+    }
+    filled.append(text, at, word);
+    line += word;
+    at = end + 1;
+  }
+  return filled;
+}
+
 // The statistics --statistics names ("all": every one), or why not.
 std::span<const Statistic* const> statisticsOption(const std::string& list) {
   std::string why;
@@ -199,9 +241,7 @@ void addTestCommand(CLI::App& app, int& status) {
       "flips) and its runs of equal bits given its ones (too few: bits that stick; too many: bits\n"
       "that alternate), each an exact two-sided p-value.");
   addBlockSizesOption(*cmd, args->sizes);
-  cmd->add_option("--statistics", args->statisticNames,
-                  "The statistics to judge, by name: ones, deviation (always judged), runs, longest_run,\n"
-                  "deviation_up, deviation_down; or all (default ones,deviation,runs)")
+  cmd->add_option("--statistics", args->statisticNames, statisticsHelp())
       ->type_name("LIST");
   addReportOptions(*cmd, args->report, true);
   addScanOptions(*cmd, args->scan);

@@ -1,24 +1,15 @@
 #include "commands.h"
 
-#include <vector>
 
 namespace lumbra::kit {
 
 // One line per subcommand; each is defined in its own unit.
-
-std::span<const AddCommand> allCommands() {
-  static const std::vector<AddCommand> commands = {
-      addCountCommand,
-      addBlocksCommand,
-      addTestCommand,
-      addMergeCommand,
-      addSmirnovCommand,
-      addRankCommand,
-      addUnrankCommand,
-      addEncodeCommand,
-      addDecodeCommand,
-      addShapeCommand,
-      addUnshapeCommand,
+std::span<const Command> allCommands() {
+  static constexpr Command commands[] = {
+      {"count", addCountCommand},     {"blocks", addBlocksCommand}, {"test", addTestCommand},
+      {"merge", addMergeCommand},     {"smirnov", addSmirnovCommand}, {"rank", addRankCommand},
+      {"unrank", addUnrankCommand},   {"encode", addEncodeCommand}, {"decode", addDecodeCommand},
+      {"shape", addShapeCommand},     {"unshape", addUnshapeCommand},
   };
   return commands;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <span>
+#include <string_view>
 
 #include "app.h"
 
@@ -16,8 +17,17 @@ void addDecodeCommand(CLI::App& app, int& status);
 void addShapeCommand(CLI::App& app, int& status);
 void addUnshapeCommand(CLI::App& app, int& status);
 
-// Every subcommand, in the order --help lists them.
-std::span<const AddCommand> allCommands();
+// A subcommand: the word that names it and what adds it to the
+// application (with that name).
+struct Command {
+  std::string_view name;
+  AddCommand add;
+};
+
+// Every subcommand, in the order --help lists them, but help, which the
+// application adds itself: the one list that the application, the fuzz
+// target and the check of the completion and man page read.
+std::span<const Command> allCommands();
 
 // count N K D: the end-point count and the probability of a deviation.
 void addCountCommand(CLI::App& app, int& status);

@@ -6,7 +6,9 @@
 #include <type_traits>
 #include <utility>
 
-#if defined(__x86_64__)
+#include "exec/processor.h"
+
+#if defined(LUMBRA_X86_64)
 #include <immintrin.h>
 #endif
 
@@ -79,7 +81,7 @@ using Wide = detail::WideLimb;
 template <int W>
 inline bool subtractIfNotLess(mp_limb_t* q, const mp_limb_t* c) {
   mp_limb_t d[W];
-#if defined(__x86_64__)
+#if defined(LUMBRA_X86_64)
   unsigned char borrow = 0;
 #pragma GCC unroll 16
   for (int i = 0; i < W; ++i) {
@@ -102,7 +104,7 @@ inline bool subtractIfNotLess(mp_limb_t* q, const mp_limb_t* c) {
   return borrow == 0;
 }
 
-#if defined(__x86_64__)
+#if defined(LUMBRA_X86_64)
 // NOTE: the widths of the words lumbra-kit shapes most (up to 256 bits) in
 // assembly, q in memory: with the intrinsics above the compiler stored each
 // limb of the difference and selected with vector masks, and these steps
@@ -256,7 +258,7 @@ bool bitAt(const std::uint64_t* words, int x) {
 // acc += c, c W limbs, acc W + 1 limbs, the sum below 2^(64 (W + 1)).
 template <int W>
 inline void addInto(mp_limb_t* acc, const mp_limb_t* c) {
-#if defined(__x86_64__)
+#if defined(LUMBRA_X86_64)
   unsigned char carry = 0;
 #pragma GCC unroll 16
   for (int i = 0; i < W; ++i) {
@@ -290,7 +292,7 @@ inline void addInto(Acc& acc, const mp_limb_t* c) {
   addInto<W>(a, c);
   acc = {a[0], a[1], a[2], a[3], a[4]};
 }
-#if defined(__x86_64__)
+#if defined(LUMBRA_X86_64)
 template <>
 inline void addInto<1>(Acc& acc, const mp_limb_t* c) {
   auto& [a0, a1, a2, a3, a4] = acc;

@@ -11,9 +11,10 @@
 
 #include "count/binomial_size.h"
 #include "count/limb_rows.h"
+#include "exec/processor.h"
 #include "kova/hard_assert.h"
 
-#if defined(__x86_64__)
+#if defined(LUMBRA_X86_64)
 #include <immintrin.h>
 #endif
 
@@ -259,7 +260,7 @@ void stepPlain(const Step& s) {
   }
 }
 
-#if defined(__x86_64__)
+#if defined(LUMBRA_X86_64)
 #define LUMBRA_WIDE __attribute__((target("avx2,fma"), always_inline)) inline
 
 // fastTwoSum, four at a time: returns the sum, lo gets its error.
@@ -358,9 +359,7 @@ __attribute__((target("avx512f"))) void stepWider(const Step& s) {
 
 // 8: AVX-512, 4: AVX2 with FMA, 1: neither.
 int stepWidth() {
-  static const int width = __builtin_cpu_supports("avx512f")                                    ? 8
-                           : __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? 4
-                                                                                              : 1;
+  static const int width = hasCpu(cpu_avx512f) ? 8 : hasCpu(cpu_avx2 | cpu_fma) ? 4 : 1;
   return width;
 }
 
@@ -368,13 +367,13 @@ int stepWidth() {
 // double-word arithmetic (the exits, the steps without vectors) runs on it
 // rather than on the library's function.
 bool hasFma() {
-  static const bool fma = __builtin_cpu_supports("fma");
+  static const bool fma = hasCpu(cpu_fma);
   return fma;
 }
 #endif
 
 void step(const Step& s, BandKernel kernel) {
-#if defined(__x86_64__)
+#if defined(LUMBRA_X86_64)
   const int width = kernel == BandKernel::plain ? 1 : stepWidth();
   if (width == 8) return stepWider(s);
   if (width == 4) return stepWide(s);
@@ -386,7 +385,7 @@ void step(const Step& s, BandKernel kernel) {
 // Runs pass.body() with the fused multiply-add as an instruction where the
 // processor has one (the same operations, correctly rounded either way, so
 // the same bytes).
-#if defined(__x86_64__)
+#if defined(LUMBRA_X86_64)
 template <class Pass>
 __attribute__((target("fma"), flatten)) void runWithFma(Pass& pass) {
   pass.body();
@@ -395,7 +394,7 @@ __attribute__((target("fma"), flatten)) void runWithFma(Pass& pass) {
 
 template <class Pass>
 void runPass(Pass& pass) {
-#if defined(__x86_64__)
+#if defined(LUMBRA_X86_64)
   if (pass.kernel != BandKernel::plain && hasFma()) return runWithFma(pass);
 #endif
   pass.body();

@@ -2,15 +2,16 @@
 
 #include <cstdint>
 
+#include "exec/processor.h"
 #include "kova/hard_assert.h"
 
-#if defined(__x86_64__)
+#if defined(LUMBRA_X86_64)
 #include <immintrin.h>
 #endif
 
 namespace lumbra {
 
-#if defined(__x86_64__)
+#if defined(LUMBRA_X86_64)
 
 // NOTE: GCC 12's AVX-512 intrinsics start many results from an undefined
 // vector, which it then warns of as uninitialized where they are inlined.
@@ -24,8 +25,8 @@ namespace {
 
 #define LUMBRA_LANES __attribute__((target("avx2,avx512f,avx512bw,avx512vbmi,avx512bitalg,avx512vpopcntdq")))
 
-const bool has_lanes = __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi") &&
-                       __builtin_cpu_supports("avx512bitalg") && __builtin_cpu_supports("avx512vpopcntdq");
+const bool has_lanes = hasCpu(cpu_avx2 | cpu_avx512f | cpu_avx512bw | cpu_avx512vbmi | cpu_avx512bitalg |
+                              cpu_avx512vpopcntdq);
 
 // What a group of 64 blocks comes to, by block.
 struct Group {

@@ -9,11 +9,12 @@
 #include "kova/hard_assert.h"
 #include "band/center_line.h"
 #include "reading/block_lanes.h"
+#include "exec/processor.h"
 
-#if defined(__SSE2__)
+#if defined(LUMBRA_SSE2)
 #include <emmintrin.h>
 #endif
-#if defined(__x86_64__)
+#if defined(LUMBRA_X86_64)
 #include <immintrin.h>
 #endif
 
@@ -59,7 +60,9 @@ int count_ones(const unsigned char* p, int bytes) {
   return ones;
 }
 
-#if defined(__SSE2__)
+#if defined(LUMBRA_SSE2)
+const bool has_sse2 = hasCpu(cpu_sse2);
+
 // Widens hi to the greatest of the eight lanes of his and lo to the least of
 // los, folded in halves in registers. Every lane of his is at least 0 and of
 // los at most 0, so the zeros the shifts bring in change neither.
@@ -75,11 +78,11 @@ inline void foldLanes(__m128i his, __m128i los, int& hi, int& lo) {
 }
 #endif
 
-#if defined(__x86_64__)
+#if defined(LUMBRA_X86_64)
 #define LUMBRA_AVX512_BITS __attribute__((target("avx2,avx512f,avx512bw,avx512vbmi,avx512bitalg,popcnt")))
 
-const bool has_avx512_bits = __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi") &&
-                             __builtin_cpu_supports("avx512bitalg") && __builtin_cpu_supports("popcnt");
+const bool has_avx512_bits =
+    hasCpu(cpu_avx2 | cpu_avx512f | cpu_avx512bw | cpu_avx512vbmi | cpu_avx512bitalg | cpu_popcnt);
 
 // The distances of the walk from the line over the first 8 * words bytes,
 // 64 bits a round: the walk after each bit of a word is 2 * (the ones up to
@@ -227,45 +230,47 @@ void BlockMeter::extremes(const unsigned char* bytes, int k, int& hi, int& lo) {
   int w = 0;
   hi = 0, lo = 0;
   int j = 0;
-#if defined(__x86_64__)
+#if defined(LUMBRA_X86_64)
   if (has_avx512_bits && whole >= 16) {
     w = wordExtremes(bytes, whole / 8, l, hi, lo);
     j = whole / 8 * 8;
   }
 #endif
-#if defined(__SSE2__)
-  // The walk before the byte rides in every lane of vw.
-  // NOTE: two bytes a round, with their own extremes, so that the rounds
-  // do not wait on one another's maximum and minimum.
-  __m128i vhi = _mm_set1_epi16(static_cast<short>(hi)), vlo = _mm_set1_epi16(static_cast<short>(lo));
-  __m128i vw = _mm_set1_epi16(static_cast<short>(w));
-  __m128i vhi2 = vhi, vlo2 = vlo;
-  auto walkAt = [](unsigned b) { return _mm_load_si128(reinterpret_cast<const __m128i*>(byte_walks.at[b])); };
-  auto endOf = [](unsigned b) { return _mm_load_si128(reinterpret_cast<const __m128i*>(byte_walks.end[b])); };
-  auto lineAt = [l](int at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(l + std::ptrdiff_t{8} * at)); };
-  for (; j + 2 <= whole; j += 2) {
-    const unsigned b0 = bytes[j], b1 = bytes[j + 1];
-    const __m128i vw1 = _mm_add_epi16(vw, endOf(b0));
-    const __m128i d0 = _mm_sub_epi16(_mm_add_epi16(walkAt(b0), vw), lineAt(j));
-    const __m128i d1 = _mm_sub_epi16(_mm_add_epi16(walkAt(b1), vw1), lineAt(j + 1));
-    vhi = _mm_max_epi16(vhi, d0);
-    vlo = _mm_min_epi16(vlo, d0);
-    vhi2 = _mm_max_epi16(vhi2, d1);
-    vlo2 = _mm_min_epi16(vlo2, d1);
-    vw = _mm_add_epi16(vw1, endOf(b1));
+#if defined(LUMBRA_SSE2)
+  if (has_sse2) {
+    // The walk before the byte rides in every lane of vw.
+    // NOTE: two bytes a round, with their own extremes, so that the rounds
+    // do not wait on one another's maximum and minimum.
+    __m128i vhi = _mm_set1_epi16(static_cast<short>(hi)), vlo = _mm_set1_epi16(static_cast<short>(lo));
+    __m128i vw = _mm_set1_epi16(static_cast<short>(w));
+    __m128i vhi2 = vhi, vlo2 = vlo;
+    auto walkAt = [](unsigned b) { return _mm_load_si128(reinterpret_cast<const __m128i*>(byte_walks.at[b])); };
+    auto endOf = [](unsigned b) { return _mm_load_si128(reinterpret_cast<const __m128i*>(byte_walks.end[b])); };
+    auto lineAt = [l](int at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(l + std::ptrdiff_t{8} * at)); };
+    for (; j + 2 <= whole; j += 2) {
+      const unsigned b0 = bytes[j], b1 = bytes[j + 1];
+      const __m128i vw1 = _mm_add_epi16(vw, endOf(b0));
+      const __m128i d0 = _mm_sub_epi16(_mm_add_epi16(walkAt(b0), vw), lineAt(j));
+      const __m128i d1 = _mm_sub_epi16(_mm_add_epi16(walkAt(b1), vw1), lineAt(j + 1));
+      vhi = _mm_max_epi16(vhi, d0);
+      vlo = _mm_min_epi16(vlo, d0);
+      vhi2 = _mm_max_epi16(vhi2, d1);
+      vlo2 = _mm_min_epi16(vlo2, d1);
+      vw = _mm_add_epi16(vw1, endOf(b1));
+    }
+    for (; j < whole; ++j) {
+      const unsigned b = bytes[j];
+      const __m128i d0 = _mm_sub_epi16(_mm_add_epi16(walkAt(b), vw), lineAt(j));
+      vhi = _mm_max_epi16(vhi, d0);
+      vlo = _mm_min_epi16(vlo, d0);
+      vw = _mm_add_epi16(vw, endOf(b));
+    }
+    vhi = _mm_max_epi16(vhi, vhi2);
+    vlo = _mm_min_epi16(vlo, vlo2);
+    w = static_cast<std::int16_t>(_mm_cvtsi128_si32(vw));
+    foldLanes(vhi, vlo, hi, lo);
   }
-  for (; j < whole; ++j) {
-    const unsigned b = bytes[j];
-    const __m128i d0 = _mm_sub_epi16(_mm_add_epi16(walkAt(b), vw), lineAt(j));
-    vhi = _mm_max_epi16(vhi, d0);
-    vlo = _mm_min_epi16(vlo, d0);
-    vw = _mm_add_epi16(vw, endOf(b));
-  }
-  vhi = _mm_max_epi16(vhi, vhi2);
-  vlo = _mm_min_epi16(vlo, vlo2);
-  w = static_cast<std::int16_t>(_mm_cvtsi128_si32(vw));
-  foldLanes(vhi, vlo, hi, lo);
-#else
+#endif
   for (; j < whole; ++j) {
     const unsigned b = bytes[j];
     for (int i = 0; i < 8; ++i) {
@@ -275,7 +280,6 @@ void BlockMeter::extremes(const unsigned char* bytes, int k, int& hi, int& lo) {
     }
     w += byte_walks.end[b][0];
   }
-#endif
   for (int i = 0; i < rest; ++i) {
     w += ((last >> (rest - 1 - i)) & 1u) ? 1 : -1;
     const int dist = w - l[8 * whole + i];
@@ -374,7 +378,7 @@ __attribute__((target("popcnt"))) void count_words_popcnt(const std::uint64_t* w
 
 // NOTE: the popcount instruction where the processor has it: without it
 // the counts of a random file's blocks take a tenth of `test`'s time.
-const bool has_popcnt = __builtin_cpu_supports("popcnt");
+const bool has_popcnt = hasCpu(cpu_popcnt);
 
 }  // namespace
 

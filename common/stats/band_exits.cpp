@@ -10,9 +10,11 @@
 #include <utility>
 #include <vector>
 
-#if defined(__x86_64__)
+#include "exec/processor.h"
+
+#if defined(LUMBRA_X86_64)
 #include <immintrin.h>
-#elif defined(__SSE2__)
+#elif defined(LUMBRA_SSE2)
 #include <emmintrin.h>
 #endif
 
@@ -71,7 +73,7 @@ void stepRow(F* __restrict dst, const F* src, const F* __restrict ow, const F* _
   stepRowPlain(dst, src, ow, zb, left, inv, lo, hi);
 }
 
-#if defined(__x86_64__)
+#if defined(LUMBRA_X86_64)
 // The same for doubles, four or eight at a time where the processor has AVX
 // or AVX-512: the same roundings (no fused multiply-add: this unit is built
 // with -ffp-contract=off), so the same tails on any processor.
@@ -98,19 +100,21 @@ template <class Lanes, class T>
 __attribute__((target("avx512f"))) void stepRowAligned(T* __restrict dst, const T* src, const T* __restrict ow,
                                                        const T* __restrict zb, T left, T inv, int lo, int hi);
 
-const bool has_avx = __builtin_cpu_supports("avx");
-const bool has_avx512 = __builtin_cpu_supports("avx512f");
+const bool has_sse2 = hasCpu(cpu_sse2);
+const bool has_avx = hasCpu(cpu_avx);
+const bool has_avx512 = hasCpu(cpu_avx512f);
 
 #endif
 
-#if defined(__SSE2__)
+#if defined(LUMBRA_SSE2)
 // The same for doubles, two at a time, with the same roundings.
 template <>
 void stepRow<double>(double* __restrict dst, const double* src, const double* __restrict ow,
                      const double* __restrict zb, double left, double inv, int lo, int hi) {
-#if defined(__x86_64__)
+#if defined(LUMBRA_X86_64)
   if (has_avx512) return stepRowAligned<Doubles>(dst, src, ow, zb, left, inv, lo, hi);
   if (has_avx) return stepRowAvx(dst, src, ow, zb, left, inv, lo, hi);
+  if (!has_sse2) return stepRowPlain(dst, src, ow, zb, left, inv, lo, hi);
 #endif
   const __m128d vl = _mm_set1_pd(left), vi = _mm_set1_pd(inv);
   int j = lo;
@@ -125,7 +129,7 @@ void stepRow<double>(double* __restrict dst, const double* src, const double* __
 }
 #endif
 
-#if defined(__x86_64__)
+#if defined(LUMBRA_X86_64)
 template <>
 void stepRow<float>(float* __restrict dst, const float* src, const float* __restrict ow, const float* __restrict zb,
                     float left, float inv, int lo, int hi) {
@@ -274,7 +278,7 @@ namespace {
 constexpr int widest_in_registers = 128;
 constexpr int bands_in_registers = 4;
 
-#if defined(__x86_64__)
+#if defined(LUMBRA_X86_64)
 
 #define LUMBRA_AVX512 __attribute__((target("avx512f")))
 
@@ -573,7 +577,7 @@ void exitsInRegisters(int m, int k, const int* h, int count, const std::vector<i
 
 void fastBandExits(int m, int k, const int* h, int count, double* out, const std::vector<int>& line, BandSide side) {
   if (side != BandSide::both) return sideExits(m, k, h, count, out, line, side);
-#if defined(__x86_64__)
+#if defined(LUMBRA_X86_64)
   exitsInRegisters<Doubles>(m, k, h, count, line, out);
 #else
   bandExits<double>(m, k, h, count, out, line);
@@ -582,7 +586,7 @@ void fastBandExits(int m, int k, const int* h, int count, double* out, const std
 
 namespace {
 
-#if defined(__SSE2__)
+#if defined(LUMBRA_SSE2)
 // While it lives, results below the normal range are zero (and read as
 // zero): the float pass of a one-sided band reaches cells far from the
 // line, whose chances fall through the floats' subnormal range, and the
@@ -598,7 +602,10 @@ class FlushToZero {
   unsigned saved_;
 };
 #else
-struct FlushToZero {};
+// Nothing to set without SSE2: subnormals are kept, at their cost.
+struct FlushToZero {
+  FlushToZero() {}
+};
 #endif
 
 // sideExits in float, for the search's decisions: within bandExitError(m,
@@ -618,7 +625,7 @@ void roughSideExits(int m, int k, const int* h, int count, double* out, const st
 void approxBandExits(int m, int k, const int* h, int count, double* out, const std::vector<int>& line,
                      BandSide side) {
   if (side != BandSide::both) return roughSideExits(m, k, h, count, out, line, side);
-#if defined(__x86_64__)
+#if defined(LUMBRA_X86_64)
   exitsInRegisters<Floats>(m, k, h, count, line, out);
 #else
   bandExits<double>(m, k, h, count, out, line);

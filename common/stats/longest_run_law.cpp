@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "exec/processor.h"
 #include "kova/hard_assert.h"
 #include "stats/runs_law.h"
 
@@ -219,17 +220,17 @@ inline void scaleTermsOf(double* __restrict next, const double* __restrict parts
   }
 }
 
-#if defined(__x86_64__)
+#if defined(LUMBRA_X86_64)
 __attribute__((target("avx512f"))) void scaleTermsWide(double* __restrict next, const double* __restrict parts,
                                                         std::size_t count, const double* __restrict over, int top,
                                                         int factors) {
   scaleTermsOf(next, parts, count, over, top, factors);
 }
-const bool has_avx512 = __builtin_cpu_supports("avx512f");
+const bool has_avx512 = hasCpu(cpu_avx512f);
 #endif
 
 void scaleTerms(double* next, const double* parts, std::size_t count, const double* over, int top, int factors) {
-#if defined(__x86_64__)
+#if defined(LUMBRA_X86_64)
   if (has_avx512) return scaleTermsWide(next, parts, count, over, top, factors);
 #endif
   scaleTermsOf(next, parts, count, over, top, factors);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <iterator>
 #include <vector>
 
 #include "count/mpz.h"
@@ -119,11 +120,33 @@ void StatisticLaw::settle() {
   passProb_ = static_cast<double>(1.0L - tail(9));
 }
 
+namespace {
+
+// Every statistic, in the order a summary prints them: a new statistic is
+// one line here. Everything sized by the number of statistics is sized from
+// this list (statistic_count); the help, the man page, the completion, the
+// documents and the Python docstring are checked against it
+// (tests/unit/statistic_list_test.cpp). The list holds the functions that
+// give each statistic, so that it is a constant, ready before any
+// initializer of another unit asks for it.
+constexpr const Statistic& (*const statistic_list[])() = {
+    onesStatistic,       deviationStatistic,   runsStatistic,
+    longestRunStatistic, deviationUpStatistic, deviationDownStatistic,
+};
+
+constexpr std::size_t statistic_count = std::size(statistic_list);
+// A choice of statistics is a mask of bits (chosenStatistics), and a list of
+// each choice is made at once.
+static_assert(statistic_count >= 2 && statistic_count <= 12, "a choice of statistics is a mask of unsigned bits");
+
+}  // namespace
+
 std::span<const Statistic* const> allStatistics() {
-  static const Statistic* const list[] = {
-      &onesStatistic(),         &deviationStatistic(),   &runsStatistic(),
-      &longestRunStatistic(),   &deviationUpStatistic(), &deviationDownStatistic(),
-  };
+  static const auto list = [] {
+    std::array<const Statistic*, statistic_count> made{};
+    for (std::size_t i = 0; i < statistic_count; ++i) made[i] = &statistic_list[i]();
+    return made;
+  }();
   return list;
 }
 
@@ -139,13 +162,13 @@ std::span<const Statistic* const> summaryStatistics() {
 std::span<const Statistic* const> chosenStatistics(unsigned chosen) {
   const auto all = allStatistics();
   static const auto lists = [all] {
-    std::array<std::vector<const Statistic*>, std::size_t{1} << 6> made;
+    std::array<std::vector<const Statistic*>, std::size_t{1} << statistic_count> made;
     for (unsigned c = 0; c < made.size(); ++c)
       for (std::size_t i = 0; i < all.size(); ++i)
         if (i < 2 || ((c >> i) & 1u) != 0) made[c].push_back(all[i]);
     return made;
   }();
-  return lists[chosen & ((1u << all.size()) - 1)];
+  return lists[chosen & ((1u << statistic_count) - 1)];
 }
 
 std::span<const Statistic* const> namedStatistics(std::span<const std::string> names, std::string& why) {
@@ -184,10 +207,6 @@ StatisticLaw& StatisticLaws::law(std::size_t s, int m, int k) {
   return *law;
 }
 
-std::span<const Statistic* const> blockStatistics() {
-  static const Statistic* const list[] = {&runsStatistic(), &longestRunStatistic(), &deviationUpStatistic(),
-                                          &deviationDownStatistic()};
-  return list;
-}
+std::span<const Statistic* const> blockStatistics() { return allStatistics().subspan(2); }
 
 }  // namespace lumbra

@@ -166,14 +166,14 @@ class ValuesOf : public Statistic {
   }
 };
 
-// The statistics with a law given (m, k) besides the ones and the
-// deviation: runs, longest_run, deviation_up, deviation_down, in that
-// order. Each lives as long as the program.
+// The statistics of allStatistics() after the ones and the deviation, in
+// that order. Each lives as long as the program.
 std::span<const Statistic* const> blockStatistics();
 
 // Every statistic a summary of blocks can judge, in the order it prints
 // them: ones, deviation, then blockStatistics(). A new statistic is one unit
-// and one line of this list (statistic.cpp).
+// and one line of this list (statistic.cpp); what else names the statistics
+// (help, man page, completion, documents) is checked against it.
 std::span<const Statistic* const> allStatistics();
 
 // The statistics a summary judges unless asked for others: ones, deviation

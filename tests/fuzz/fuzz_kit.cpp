@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "app.h"
+#include "commands.h"
 
 namespace {
 
@@ -122,9 +123,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   close(out);
   close(err);
   if (status < 0 || status > 3) fail("status outside 0..3", args);
-  // Every command of kit/app.cpp; what else comes first is a usage error.
-  static const std::set<std::string> commands = {"count",  "blocks", "test",  "merge",   "rank",   "unrank",
-                                                 "encode", "decode", "shape", "unshape", "smirnov", "help"};
+  // Every command of the kit's list, and help; what else comes first is a
+  // usage error.
+  static const std::set<std::string> commands = [] {
+    std::set<std::string> names{"help"};
+    for (const lumbra::kit::Command& c : lumbra::kit::allCommands()) names.emplace(c.name);
+    return names;
+  }();
   const bool command = !args.empty() && (commands.count(args[0]) > 0 || (!args[0].empty() && args[0][0] == '-'));
   if (!command && status != 1) fail("a first word that is no command did not give status 1", args);
   if (lowestFreeDescriptor() != free_before) fail("a descriptor was left open", args);

@@ -36,7 +36,7 @@ check_tree() {
   out=$(cd / && "$root/bin/lumbra" showC 10 5 2)
   [[ $out == "lumbra $version - "*$'\n\n162 (8)' ]] || fail "$root/bin/lumbra showC 10 5 2 printed: $out"
   out=$(cd / && "$root/bin/lumbra-kit" --version)
-  [[ $out == "lumbra-kit $version" ]] || fail "$root/bin/lumbra-kit --version printed: $out"
+  [[ ${out%%$'\n'*} == "lumbra-kit $version" ]] || fail "$root/bin/lumbra-kit --version printed: $out"
   if [[ -n $python ]]; then
     out=$(cd / && PYTHONPATH=$(echo "$root"/lib/python3*/dist-packages) "$python" -c 'import lumbra; print(lumbra.count(10, 5, 2))' 2>&1)
     [[ $out == 162 ]] || fail "$root: import lumbra; lumbra.count(10, 5, 2) printed: $out"

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "count/mpz.h"
+#include "reading/block_meter.h"
 #include "stats/longest_run_law.h"
 #include "stats/runs_law.h"
 
@@ -18,78 +19,101 @@ namespace {
 
 using lumbra::Mpz;
 
-// A block's statistics worked out plainly from its bits: the walk against
-// the line x(2k - m)/m truncated toward zero, the runs by neighbours.
-lumbra::BlockShape plainShape(const std::vector<int>& bits) {
-  const long m = static_cast<long>(bits.size());
-  lumbra::BlockShape s{0, 0, 0, 1, 0, bits.front(), bits.back()};
-  for (int b : bits) s.ones += b;
-  long w = 0;
-  for (long x = 1, run = 0; x <= m; ++x) {
-    w += bits[static_cast<std::size_t>(x - 1)] ? 1 : -1;
-    const long line = x * (2L * s.ones - m) / m;
-    s.up = std::max(s.up, static_cast<int>(w - line));
-    s.down = std::max(s.down, static_cast<int>(line - w));
-    const bool same = x > 1 && bits[static_cast<std::size_t>(x - 1)] == bits[static_cast<std::size_t>(x - 2)];
-    run = same ? run + 1 : 1;
-    s.runs += x > 1 && !same;
-    s.longestRun = std::max(s.longestRun, static_cast<int>(run));
-  }
-  return s;
+// Whether num / den >= e / 100, exactly.
+bool atLeastPercent(mpz_srcptr num, mpz_srcptr den, unsigned long e) {
+  Mpz a, b;
+  mpz_mul_ui(a.get(), num, 100);
+  mpz_mul_ui(b.get(), den, e);
+  return mpz_cmp(a.get(), b.get()) >= 0;
 }
 
-// Whether the value v' is at least as extreme as v, for the statistic: the
-// runs on both sides of their mean 1 + 2k(m - k)/m, the others upwards.
-bool asExtreme(const lumbra::Statistic& stat, int m, int k, int vp, int v) {
-  if (stat.name() != "runs") return vp >= v;
-  const long mean = static_cast<long>(m) + 2L * k * (m - k);  // times m
-  return std::labs(static_cast<long>(m) * vp - mean) >= std::labs(static_cast<long>(m) * v - mean);
-}
-
-// The law of every statistic against every block of up to 14 bits: its
-// range, each value's exact p-value and probability, bin and passing.
-TEST(StatisticTest, EveryLawMatchesEveryBlockUpTo14Bits) {
-  const auto stats = lumbra::blockStatistics();
-  ASSERT_EQ(stats.size(), 4u);
+// The law of every statistic of the list against every block of up to 14
+// bits, measured as a file's blocks are (BlockMeter::shape): for each law
+// (the blocks of m bits whose k share it by lawOnes, every k when the law
+// is given m alone) its range holds every value met, its probabilities sum
+// to 1 and are the blocks' shares, each value's exact p-value is the share
+// of the blocks at least as extreme (those whose p-value is no larger; for
+// an upper tail, those of a value no smaller) and 1 where it is largest (at
+// least() for an upper tail), each value's bin and passing are those of its
+// exact p-value, and the law's bin and passing probabilities are the
+// blocks' shares. A statistic added to the list is checked here as it is.
+TEST(StatisticTest, EveryLawOfTheListMatchesEveryBlockUpTo14Bits) {
+  const auto stats = lumbra::allStatistics();
   for (int m = 1; m <= 14; ++m) {
-    // seen[statistic][k][value]: how many blocks
-    std::vector<std::vector<std::map<int, unsigned long>>> seen(stats.size(),
-                                                                std::vector<std::map<int, unsigned long>>(static_cast<std::size_t>(m) + 1));
-    std::vector<int> bits(static_cast<std::size_t>(m));
-    for (unsigned v = 0; v < (1u << m); ++v) {
-      for (int i = 0; i < m; ++i) bits[static_cast<std::size_t>(i)] = static_cast<int>((v >> i) & 1);
-      const lumbra::BlockShape s = plainShape(bits);
-      for (std::size_t t = 0; t < stats.size(); ++t) ++seen[t][static_cast<std::size_t>(s.ones)][stats[t]->value(s)];
+    lumbra::BlockMeter meter(m);
+    // seen[statistic][law's ones][value]: how many blocks
+    std::vector<std::map<int, std::map<int, unsigned long>>> seen(stats.size());
+    for (unsigned bits = 0; bits < (1u << m); ++bits) {
+      // The block's m bits first, most significant first, then zeros.
+      const unsigned top = bits << (16 - m);
+      const unsigned char bytes[16] = {static_cast<unsigned char>(top >> 8), static_cast<unsigned char>(top)};
+      const lumbra::BlockShape shape = meter.shape(bytes, 0, m);
+      for (std::size_t t = 0; t < stats.size(); ++t)
+        ++seen[t][stats[t]->lawOnes(m, shape.ones)][stats[t]->value(shape)];
     }
     for (std::size_t t = 0; t < stats.size(); ++t) {
       const lumbra::Statistic& stat = *stats[t];
-      EXPECT_TRUE(stat.givenOnes());
-      for (int k = 0; k <= m; ++k) {
-        SCOPED_TRACE(std::string(stat.name()) + " m=" + std::to_string(m) + " k=" + std::to_string(k));
-        const std::map<int, unsigned long>& counts = seen[t][static_cast<std::size_t>(k)];
-        const auto law = stat.law(m, k);
-        EXPECT_EQ(law->least(), counts.begin()->first);
-        EXPECT_EQ(law->most(), counts.rbegin()->first);
+      for (const auto& [ones, counts] : seen[t]) {
+        SCOPED_TRACE(std::string(stat.name()) + " m=" + std::to_string(m) + " k=" + std::to_string(ones));
+        EXPECT_TRUE(stat.givenOnes() || ones == 0);
+        const auto law = stat.law(m, ones);
+        ASSERT_LE(law->least(), counts.begin()->first);
+        ASSERT_GE(law->most(), counts.rbegin()->first);
         unsigned long total = 0;
         for (const auto& [value, n] : counts) total += n;
+        const std::size_t values = static_cast<std::size_t>(law->most() - law->least() + 1);
+        std::vector<Mpz> num(values), den(values);
         for (int v = law->least(); v <= law->most(); ++v) {
+          const auto i = static_cast<std::size_t>(v - law->least());
+          law->pValueCount(num[i].get(), den[i].get(), v);
+        }
+        // p(w) <= p(v), exactly
+        const auto noLarger = [&](int w, int v) {
+          Mpz a, b;
+          mpz_mul(a.get(), num[static_cast<std::size_t>(w - law->least())].get(), den[static_cast<std::size_t>(v - law->least())].get());
+          mpz_mul(b.get(), num[static_cast<std::size_t>(v - law->least())].get(), den[static_cast<std::size_t>(w - law->least())].get());
+          return mpz_cmp(a.get(), b.get()) <= 0;
+        };
+        long double sum = 0;
+        bool one = false;
+        std::vector<unsigned long> inBin(lumbra::bin_count);
+        unsigned long passing = 0;
+        for (int v = law->least(); v <= law->most(); ++v) {
+          const auto i = static_cast<std::size_t>(v - law->least());
           unsigned long tail = 0;
-          for (const auto& [value, n] : counts) tail += asExtreme(stat, m, k, value, v) ? n : 0;
-          Mpz num, den;
-          law->pValueCount(num.get(), den.get(), v);
-          mpz_mul_ui(num.get(), num.get(), total);
-          mpz_mul_ui(den.get(), den.get(), tail);
-          ASSERT_EQ(mpz_cmp(num.get(), den.get()), 0) << "v=" << v;
+          for (const auto& [w, n] : counts) tail += (law->upperTail() ? w >= v : noLarger(w, v)) ? n : 0;
+          Mpz a, b;
+          mpz_mul_ui(a.get(), num[i].get(), total);
+          mpz_mul_ui(b.get(), den[i].get(), tail);
+          ASSERT_EQ(mpz_cmp(a.get(), b.get()), 0) << "the p-value of " << v;
+          one = one || mpz_cmp(num[i].get(), den[i].get()) == 0;
+          EXPECT_TRUE(!law->upperTail() || v > law->least() || mpz_cmp(num[i].get(), den[i].get()) == 0)
+              << "the p-value of least() is not 1";
           const double p = static_cast<double>(tail) / static_cast<double>(total);
           const double error = std::max(law->pValueError(), 1e-15);
-          EXPECT_NEAR(static_cast<double>(law->pValue(v)), p, error * p);
+          EXPECT_NEAR(static_cast<double>(law->pValue(v)), p, error * p) << "v=" << v;
           const auto it = counts.find(v);
-          const double q = it == counts.end() ? 0.0 : static_cast<double>(it->second) / static_cast<double>(total);
+          const unsigned long here = it == counts.end() ? 0 : it->second;
           // A difference of two tails: within the error of the larger.
-          EXPECT_NEAR(static_cast<double>(law->probability(v)), q, 2 * error * p);
-          EXPECT_EQ(law->bin(v), static_cast<int>(std::min(9ul, 10 * tail / total))) << "v=" << v;
-          EXPECT_EQ(law->passing(v), 100 * tail >= total) << "v=" << v;
+          const long double q = law->probability(v);
+          EXPECT_NEAR(static_cast<double>(q), static_cast<double>(here) / static_cast<double>(total), 2 * error * p) << "v=" << v;
+          sum += q;
+          int bin = 0;
+          for (unsigned long e = 10; e <= 90; e += 10) bin += atLeastPercent(num[i].get(), den[i].get(), e);
+          EXPECT_EQ(law->bin(v), bin) << "v=" << v;
+          EXPECT_EQ(law->passing(v), atLeastPercent(num[i].get(), den[i].get(), 1)) << "v=" << v;
+          inBin[static_cast<std::size_t>(bin)] += here;
+          passing += atLeastPercent(num[i].get(), den[i].get(), 1) ? here : 0;
         }
+        EXPECT_TRUE(one) << "no value has p-value 1";
+        const double error = std::max(law->pValueError(), 1e-15);
+        EXPECT_NEAR(static_cast<double>(sum), 1.0, 2 * error * static_cast<double>(values));
+        // The law's chances against the blocks' shares, exact fractions
+        // rounded once: the law's are within its error of those.
+        const lumbra::BinArray& chances = law->binProbabilities();
+        for (std::size_t b = 0; b < chances.size(); ++b)
+          EXPECT_NEAR(chances[b], static_cast<double>(inBin[b]) / static_cast<double>(total), 2 * error) << "bin " << b;
+        EXPECT_NEAR(law->passingProbability(), static_cast<double>(passing) / static_cast<double>(total), 2 * error);
       }
     }
   }
