@@ -13,10 +13,19 @@
 //   xorshift32     the 32-bit words of Marsaglia's xorshift (13, 17, 5),
 //                  little-endian as a program on x86 writes them
 //   randu          the top byte of each state of x' = 65539 x mod 2^31
+//   lfsr32         a 32-bit Galois LFSR (taps 0x80200003), one bit a step
+//   xorshift64     the top 32 bits of each output of xorshift (13, 7, 17) on
+//                  64 bits, little-endian
+//   minstd         the top byte of each state of x' = 16807 x mod 2^31 - 1
+//   javarandom     the 32-bit outputs of a 48-bit LCG (0x5DEECE66D, 11,
+//                  bits 47..16), little-endian
+//   mt19937        the 32-bit outputs of the 19937-bit Mersenne twister,
+//                  little-endian
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -122,6 +131,40 @@ int main(int argc, char** argv) {
     while (!out.full()) {
       x = static_cast<std::uint32_t>((65539ull * x) & 0x7FFFFFFFull);
       out.byteOut(static_cast<unsigned char>(x >> 23));
+    }
+  } else if (kind == "lfsr32") {
+    std::uint32_t x = static_cast<std::uint32_t>(rng.next()) | 1u;
+    while (!out.full()) {
+      const int b = static_cast<int>(x & 1u);
+      x = (x >> 1) ^ (b ? 0x80200003u : 0u);
+      out.bit(b);
+    }
+  } else if (kind == "xorshift64") {
+    std::uint64_t x = rng.next() | 1u;
+    while (!out.full()) {
+      x ^= x << 13;
+      x ^= x >> 7;
+      x ^= x << 17;
+      for (int i = 0; i < 4; ++i) out.byteOut(static_cast<unsigned char>(x >> (32 + 8 * i)));
+    }
+  } else if (kind == "minstd") {
+    std::uint64_t x = rng.next() % 0x7FFFFFFEull + 1;
+    while (!out.full()) {
+      x = 16807 * x % 0x7FFFFFFFull;
+      out.byteOut(static_cast<unsigned char>(x >> 23));
+    }
+  } else if (kind == "javarandom") {
+    std::uint64_t x = (rng.next() ^ 0x5DEECE66Dull) & ((1ull << 48) - 1);
+    while (!out.full()) {
+      x = (x * 0x5DEECE66Dull + 11) & ((1ull << 48) - 1);
+      const auto v = static_cast<std::uint32_t>(x >> 16);
+      for (int i = 0; i < 4; ++i) out.byteOut(static_cast<unsigned char>(v >> (8 * i)));
+    }
+  } else if (kind == "mt19937") {
+    std::mt19937 mt(static_cast<std::uint32_t>(rng.next()));
+    while (!out.full()) {
+      const std::uint32_t v = mt();
+      for (int i = 0; i < 4; ++i) out.byteOut(static_cast<unsigned char>(v >> (8 * i)));
     }
   } else {
     std::fprintf(stderr, "%s: unknown source %s\n", argv[0], argv[1]);

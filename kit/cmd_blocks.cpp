@@ -15,6 +15,7 @@
 #include "names.h"
 #include "decimal.h"
 #include "stats/distribution.h"
+#include "stats/statistic.h"
 #include "input.h"
 #include "options.h"
 #include "output.h"
@@ -27,6 +28,10 @@ namespace {
 struct BlocksArgs {
   int n = default_block_size;
   std::string format;
+  std::string statisticNames;
+  // The statistics of columns of their own: those named besides the ones
+  // and the deviation.
+  std::span<const Statistic* const> statistics;
   std::vector<std::string> files;
   ScanOptions scan;
 };
@@ -82,6 +87,33 @@ class PValueTexts {
   std::map<std::tuple<int, int, int>, std::string> other_;  // d = -1 for p_ones
 };
 
+// The texts of the p-values of the other statistics, by (statistic, m, the
+// law's ones, value), each made once.
+class OtherTexts {
+ public:
+  explicit OtherTexts(std::span<const Statistic* const> statistics) : laws_(statistics) {}
+
+  const std::string& pValue(std::size_t s, int m, int k, int v) {
+    const Statistic& statistic = *laws_.statistics()[s];
+    std::string& t = texts_[{s, m, statistic.lawOnes(m, k), v}];
+    if (t.empty()) {
+      StatisticLaw& law = laws_.law(s, m, k);
+      if (auto fast = approxText(law.pValue(v), law.pValueError())) {
+        t = *fast;
+      } else {
+        Mpz num, den;
+        law.pValueCount(num.get(), den.get(), v);
+        t = ratioText(num.get(), den.get());
+      }
+    }
+    return t;
+  }
+
+ private:
+  StatisticLaws laws_;
+  std::map<std::tuple<std::size_t, int, int, int>, std::string> texts_;
+};
+
 char* put(char* p, std::uint64_t v) { return std::to_chars(p, p + 24, v).ptr; }
 char* put(char* p, std::string_view s) {
   std::memcpy(p, s.data(), s.size());
@@ -90,10 +122,13 @@ char* put(char* p, std::string_view s) {
 
 // The records of one file; `name`, when given, starts each record (its JSON
 // members in jsonl, see names.h; the plain name in tsv).
-void blocksOf(const BlocksArgs& a, Input& in, PValueTexts& texts, Output& out, const std::string* name) {
+void blocksOf(const BlocksArgs& a, Input& in, PValueTexts& texts, OtherTexts& others, Output& out,
+              const std::string* name) {
   const bool json = a.format == "jsonl";
   std::uint64_t index = a.scan.firstBlock;
-  std::vector<char> line(256 + (name ? name->size() : 0));
+  std::size_t room = 256 + (name ? name->size() : 0);
+  for (const Statistic* s : a.statistics) room += 2 * s->name().size() + 64;
+  std::vector<char> line(room);
   auto record = [&](int m, const BlockShape& b) {
     const std::string& po = texts.ones(m, b.ones);
     const std::string& pd = texts.deviation(m, b.ones, b.deviation());
@@ -108,7 +143,14 @@ void blocksOf(const BlocksArgs& a, Input& in, PValueTexts& texts, Output& out, c
       p = put(put(p, ",\"ones\":"), static_cast<std::uint64_t>(b.ones));
       p = put(put(p, ",\"deviation\":"), static_cast<std::uint64_t>(b.deviation()));
       p = put(put(p, ",\"p_ones\":"), po);
-      p = put(put(put(p, ",\"p_deviation\":"), pd), "}\n");
+      p = put(put(p, ",\"p_deviation\":"), pd);
+      for (std::size_t s = 0; s < a.statistics.size(); ++s) {
+        const Statistic& statistic = *a.statistics[s];
+        const int v = statistic.value(b);
+        p = put(put(put(put(put(p, ",\""), statistic.name()), "\":"), static_cast<std::uint64_t>(v)), ",\"p_");
+        p = put(put(put(p, statistic.name()), "\":"), others.pValue(s, m, b.ones, v));
+      }
+      p = put(p, "}\n");
     } else {
       if (name) {
         p = put(p, *name);
@@ -127,13 +169,20 @@ void blocksOf(const BlocksArgs& a, Input& in, PValueTexts& texts, Output& out, c
       p = put(p, po);
       *p++ = '\t';
       p = put(p, pd);
+      for (std::size_t s = 0; s < a.statistics.size(); ++s) {
+        const int v = a.statistics[s]->value(b);
+        *p++ = '\t';
+        p = put(p, static_cast<std::uint64_t>(v));
+        *p++ = '\t';
+        p = put(p, others.pValue(s, m, b.ones, v));
+      }
       *p++ = '\n';
     }
     out << std::string_view(line.data(), static_cast<std::size_t>(p - line.data()));
     ++index;
   };
   ScanOptions scan = a.scan;
-  scan.longestRuns = false;  // no column of it
+  scan.reads = blockReads(a.statistics);
   scanBlocks(in, a.n, scan, [&](const MeasuredRun& r) {
     for (std::size_t i = 0; i < r.blocks.size(); ++i) record(r.length(i), r.blocks[i]);
   });
@@ -145,16 +194,21 @@ void blocksOf(const BlocksArgs& a, Input& in, PValueTexts& texts, Output& out, c
 int runBlocks(const BlocksArgs& a) {
   Output out;
   PValueTexts texts(a.n);
+  OtherTexts others(a.statistics);
   const bool json = a.format == "jsonl";
   const bool several = a.files.size() > 1;
   // The first file is opened before the header, so that one that cannot be
   // opened leaves no output.
   auto in = std::make_unique<Input>(a.files.front());
-  if (!json) out << (several ? "file\t" : "") << "block\toffset\tlength\tones\tdeviation\tp_ones\tp_deviation\n";
+  if (!json) {
+    out << (several ? "file\t" : "") << "block\toffset\tlength\tones\tdeviation\tp_ones\tp_deviation";
+    for (const Statistic* s : a.statistics) out << "\t" << s->name() << "\tp_" << s->name();
+    out << "\n";
+  }
   for (std::size_t i = 0; i < a.files.size(); ++i) {
     if (i > 0) in = std::make_unique<Input>(a.files[i]);
     const std::string name = json ? fileNameMembers(in->name()) : in->name();
-    blocksOf(a, *in, texts, out, several ? &name : nullptr);
+    blocksOf(a, *in, texts, others, out, several ? &name : nullptr);
   }
   out.flush();
   return status_ok;
@@ -177,6 +231,11 @@ void addBlocksCommand(CLI::App& app, int& status) {
       "                arrangement of the bits, given their balance (C(m, k, d) as `count` prints).");
   addBlockSizeOption(*cmd, args->n);
   addFormatOption(*cmd, args->format, {"tsv", "jsonl"});
+  cmd->add_option("--statistics", args->statisticNames,
+                  "More columns: each statistic named as test --statistics names them (runs, longest_run,\n"
+                  "deviation_up, deviation_down, rank, linear_complexity, collisions, or all), its value\n"
+                  "and its exact p-value p_NAME, after p_deviation")
+      ->type_name("LIST");
   addScanOptions(*cmd, args->scan);
   addFilesArgument(*cmd, args->files);
   cmd->footer(
@@ -184,6 +243,7 @@ void addBlocksCommand(CLI::App& app, int& status) {
       "  tsv: a header line 'block offset length ones deviation p_ones p_deviation' (tab-separated),\n"
       "  then one line per block.\n"
       "  jsonl: one JSON object per block with the same keys; no header.\n"
+      "  --statistics adds two columns (keys) for each statistic named: its value and p_NAME.\n"
       "  Several files are read in turn; their records start with the file's name (a first column\n"
       "  'file', a first key \"file\").\n"
       "  The p-values have six significant digits, correctly rounded (half to even) from the exact\n"
@@ -205,7 +265,10 @@ void addBlocksCommand(CLI::App& app, int& status) {
       "  head -c 4096 /dev/urandom | lumbra-kit blocks --format jsonl -\n"
       "  lumbra-kit blocks random.bin | awk -F'\\t' 'NR > 1 && $7 < 0.001'\n"
       "  lumbra-kit blocks -n 1000 --first-block 5000 --block-count 10 big.bin\n");
-  cmd->callback([args, &status] { status = runBlocks(*args); });
+  cmd->callback([args, &status] {
+    if (!args->statisticNames.empty()) args->statistics = statisticsOption(args->statisticNames).subspan(2);
+    status = runBlocks(*args);
+  });
 }
 
 }  // namespace lumbra::kit

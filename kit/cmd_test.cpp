@@ -89,7 +89,7 @@ int testFile(const TestArgs& a, const std::string& file, bool several) {
   const bool drawn = !a.report.plot.empty() || !a.report.plotDir.empty();
   LeastPWindows where(a.scan.firstBlock, 1024, a.statistics);
   ScanOptions scan = a.scan;
-  scan.longestRuns = readsLongestRun(a.statistics);
+  scan.reads = blockReads(a.statistics);
   const int size[] = {a.n};
   scan.digests = summaryDigests(size, a.statistics);
   scanBlocks(in, a.n, scan, [&](const MeasuredRun& r) {
@@ -118,7 +118,7 @@ int testSizes(const TestArgs& a, const std::string& file, bool several) {
   std::vector<FileSummary> summaries;
   for (int n : a.sizes) summaries.emplace_back(n, 0, a.statistics);
   ScanOptions scan = a.scan;
-  scan.longestRuns = readsLongestRun(a.statistics);
+  scan.reads = blockReads(a.statistics);
   scan.digests = summaryDigests(a.sizes, a.statistics);
   scanSizes(in, a.sizes, scan, [&](std::size_t i, const MeasuredRun& r) {
     summaries[i].add(r);
@@ -176,14 +176,6 @@ std::string statisticsHelp() {
   return filled;
 }
 
-// The statistics --statistics names ("all": every one), or why not.
-std::span<const Statistic* const> statisticsOption(const std::string& list) {
-  std::string why;
-  const auto chosen = lumbra::namedStatistics(commaList(list), why);
-  if (chosen.empty()) throw UsageError("--statistics: " + why);
-  return chosen;
-}
-
 // Each file in turn; the status is the worst of theirs (a failure stops the
 // run, after the summaries of the files before it).
 int runTest(const TestArgs& a) {
@@ -218,12 +210,19 @@ void addTestCommand(CLI::App& app, int& status) {
   auto args = std::make_shared<TestArgs>();
   CLI::App* cmd = app.add_subcommand("test", "The verdict on a whole file: do its blocks look random?");
   cmd->description(
-      "Cuts FILE into blocks of N bits as `blocks` does and judges the file by three statistics\n"
+      "Cuts FILE into blocks of N bits as `blocks` does and judges the file by four statistics\n"
       "of its blocks: the ones (p_ones, the balance of the bits), the deviation (p_deviation, the\n"
-      "arrangement of the bits given their balance) and the runs (the number of runs of equal\n"
+      "arrangement of the bits given their balance), the runs (the number of runs of equal\n"
       "bits given the balance, two-sided: too few, bits that stick; too many, bits that\n"
-      "alternate); --statistics adds the longest run of equal bits and the walk's rise over\n"
-      "and fall under its center line (each one-sided, given the balance). For each:\n"
+      "alternate) and the rank (the block as rows of 32 bits, 64 from 4096 bits, at most as\n"
+      "many rows as columns, the bits past them unread: its rank over GF(2) given the block's\n"
+      "length, a low rank extreme; a linear generator gives every block full rank);\n"
+      "--statistics adds the longest run of equal bits and the walk's rise over and fall under\n"
+      "its center line (each one-sided, given the balance), linear_complexity (the shortest\n"
+      "linear feedback shift register that makes the bits, two-sided about half the length) and\n"
+      "collisions (the repeated values among the block's words of t bits, t the least with at\n"
+      "most 5 expected: 5 for 64 bits, 11 for 1024, 14 for 4096; too many extreme), each of the\n"
+      "last two given the block's length alone. For each:\n"
       "  passing   the blocks whose p-value is at least 0.01, against its exact expectation (the\n"
       "            sum over the blocks of the probability to pass, since the p-values are\n"
       "            discrete), its standard deviation and the z-score;\n"

@@ -5,6 +5,8 @@
 #include <CLI/CLI.hpp>
 #include <charconv>
 
+#include "app.h"
+
 namespace lumbra::kit {
 
 CLI::Validator decimal(std::uint64_t lo, std::uint64_t hi) {
@@ -43,6 +45,13 @@ std::vector<std::string> commaList(const std::string& list) {
     if (comma == std::string::npos) return items;
     at = comma + 1;
   }
+}
+
+std::span<const Statistic* const> statisticsOption(const std::string& list) {
+  std::string why;
+  const auto chosen = lumbra::namedStatistics(commaList(list), why);
+  if (chosen.empty()) throw UsageError("--statistics: " + why);
+  return chosen;
 }
 
 void addBlockSizesOption(CLI::App& cmd, std::vector<int>& sizes) {

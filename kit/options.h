@@ -3,8 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
+
+#include "stats/statistic.h"
 
 namespace CLI {
 class App;
@@ -32,6 +35,10 @@ CLI::Validator fileName();
 void addBlockSizeOption(CLI::App& cmd, int& n, int defaultSize = default_block_size);
 // The words of a comma-separated list, empty ones kept ("a,,b": a, "", b).
 std::vector<std::string> commaList(const std::string& list);
+
+// The statistics a --statistics LIST names ("all": every one), as
+// namedStatistics gives them; a name no statistic has is a UsageError.
+std::span<const Statistic* const> statisticsOption(const std::string& list);
 // -n, --block-size N[,N...]: one size or a list of them, each 1 .. 4096;
 // default_block_size alone when not given.
 void addBlockSizesOption(CLI::App& cmd, std::vector<int>& sizes);

@@ -46,7 +46,7 @@ void scanBlocks(Input& in, int n, const ScanOptions& options, const std::functio
   Progress progress(options.quiet);
   try {
     measureRuns(in.fd(), n, {options.firstBlock, count}, jobs, take,
-                  [&](std::uint64_t done, std::uint64_t total) { progress.update(done, total); }, options.longestRuns,
+                  [&](std::uint64_t done, std::uint64_t total) { progress.update(done, total); }, options.reads,
                 options.digests);
   } catch (const ReadError& e) {
     progress.finish();
@@ -59,7 +59,7 @@ void scanSizes(Input& in, std::span<const int> sizes, const ScanOptions& options
   Progress progress(options.quiet);
   try {
     measureSizes(in.fd(), sizes, scanThreads(options), take,
-                 [&](std::uint64_t done, std::uint64_t total) { progress.update(done, total); }, options.longestRuns,
+                 [&](std::uint64_t done, std::uint64_t total) { progress.update(done, total); }, options.reads,
                  options.digests);
   } catch (const ReadError& e) {
     progress.finish();

@@ -26,7 +26,7 @@ struct ScanOptions {
   std::uint64_t firstBlock = 0;
   std::uint64_t blockCount = std::numeric_limits<std::uint64_t>::max();
   bool quiet = false;  // no progress line
-  bool longestRuns = true;  // measure each block's longest run (see BlockMeter)
+  unsigned reads = reads_longest_run;  // what to measure of each block besides its walk (BlockReads)
   DigestMaker digests;      // what the workers make of each run (see RunDigest)
 };
 

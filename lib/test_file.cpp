@@ -112,7 +112,7 @@ FileTest test_file(const std::string& path, int n, unsigned threads, const std::
   try {
     const int size[] = {n};
     measureRuns(file.fd(), n, {}, threads, [&](const MeasuredRun& r) { s.add(r); }, {},
-                readsLongestRun(statistics), summaryDigests(size, statistics));
+                blockReads(statistics), summaryDigests(size, statistics));
   } catch (const std::system_error& e) {
     throw InputError("can't read " + path + ": " + e.code().message());
   }
@@ -136,7 +136,7 @@ SizesTest test_sizes(const std::string& path, const std::vector<int>& sizes, uns
   for (int n : sizes) summaries.emplace_back(n, 0, statistics);
   try {
     measureSizes(file.fd(), sizes, threads, [&](std::size_t i, const MeasuredRun& r) { summaries[i].add(r); }, {},
-                 readsLongestRun(statistics), summaryDigests(sizes, statistics));
+                 blockReads(statistics), summaryDigests(sizes, statistics));
   } catch (const std::system_error& e) {
     throw InputError("can't read " + path + ": " + e.code().message());
   }

@@ -455,9 +455,10 @@ as_array=True gives a NumPy structured array with those field names.
 
 The verdict on a whole file, as `lumbra-kit test --format json` prints it:
 a dict with block_size, first_block, block_count, blocks, bits, ones,
-tests (by statistic: ones, deviation, runs by default; statistics names
+tests (by statistic: ones, deviation, runs, rank by default; statistics names
 others as `test --statistics` does, a list or a comma list of runs,
-longest_run, deviation_up, deviation_down, or 'all'; each with passing,
+longest_run, deviation_up, deviation_down, rank, linear_complexity,
+collisions, or 'all'; each with passing,
 passing_expected, passing_variance, passing_sd, passing_z, bins_observed,
 bins_expected, chi2, dof, p_value), whole_file (balance and runs_test, each
 p_value and ln_p, or None; runs, first_bit, last_bit), deviations

@@ -10,6 +10,9 @@
 #include "band/center_line.h"
 #include "reading/block_lanes.h"
 #include "exec/processor.h"
+#include "stats/block_rank.h"
+#include "stats/linear_complexity.h"
+#include "stats/word_collisions.h"
 
 #if defined(LUMBRA_SSE2)
 #include <emmintrin.h>
@@ -148,8 +151,8 @@ LUMBRA_AVX512_BITS int wordExtremes(const unsigned char* bytes, int words, const
 
 }  // namespace
 
-BlockMeter::BlockMeter(int n, std::size_t budget, bool longestRuns)
-    : n_(n), budget_(budget), longestRuns_(longestRuns), lines_(static_cast<std::size_t>(n) + 1) {
+BlockMeter::BlockMeter(int n, std::size_t budget, unsigned reads)
+    : n_(n), budget_(budget), reads_(reads), lines_(static_cast<std::size_t>(n) + 1) {
   hard_assert(n >= 1 && n <= 4096, "n>=1&&n<=4096");
   shifted_.resize(static_cast<std::size_t>(n) / 8 + 2);
   words_.resize(2 * ((static_cast<std::size_t>(n) + 63) / 64));
@@ -382,11 +385,12 @@ const bool has_popcnt = hasCpu(cpu_popcnt);
 
 }  // namespace
 
-// The bits go into 64-bit words, first bit on top, and are counted there.
-void BlockMeter::countBits(const unsigned char* bytes, int m, BlockShape& s) {
+namespace {
+
+// The block of m bits at bit 0 of bytes into words[0, (m + 63) / 64), first
+// bit on top, the bits past m 0; the mask of the last word's valid bits.
+std::uint64_t loadWords(const unsigned char* bytes, int m, std::uint64_t* words) {
   const int have = (m + 7) / 8, count = (m + 63) / 64;
-  std::uint64_t* words = words_.data();
-  std::uint64_t* same = words + count;
   for (int j = 0; j < count; ++j) {
     const unsigned char* from = bytes + std::ptrdiff_t{8} * j;
     const int left = have - 8 * j;  // bytes of the block from here on
@@ -402,6 +406,24 @@ void BlockMeter::countBits(const unsigned char* bytes, int m, BlockShape& s) {
   const int tail = m % 64;
   const std::uint64_t valid = tail == 0 ? ~std::uint64_t{0} : ~std::uint64_t{0} << (64 - tail);
   words[count - 1] &= valid;
+  return valid;
+}
+
+}  // namespace
+
+void BlockMeter::readWords(const std::uint64_t* words, int m, BlockShape& s, unsigned reads) {
+  if (reads & reads_rank) s.rank = blockRank(words, m);
+  if (reads & reads_complexity) s.complexity = linearComplexity(words, m, scratch_);
+  if (reads & reads_collisions) s.collisions = wordCollisions(words, m, seen_);
+}
+
+// The bits go into 64-bit words, first bit on top, and are counted there.
+void BlockMeter::countBits(const unsigned char* bytes, int m, BlockShape& s, unsigned wordReads) {
+  const int count = (m + 63) / 64;
+  std::uint64_t* words = words_.data();
+  std::uint64_t* same = words + count;
+  const std::uint64_t valid = loadWords(bytes, m, words);
+  if (wordReads != 0) readWords(words, m, s, wordReads);
   int ones = 0, flips = 0;
   s.firstBit = static_cast<int>(words[0] >> 63);
   s.lastBit = static_cast<int>((words[count - 1] >> (63 - (m - 1) % 64)) & 1u);
@@ -411,7 +433,7 @@ void BlockMeter::countBits(const unsigned char* bytes, int m, BlockShape& s) {
   same[0] &= ~(std::uint64_t{1} << 63);
   s.ones = ones;
   s.runs = flips + 1;
-  if (!longestRuns_) {
+  if ((reads_ & reads_longest_run) == 0) {
     s.longestRun = 0;
     return;
   }
@@ -444,10 +466,25 @@ BlockShape shape_bits(const unsigned char* bytes, int bit, int m) {
 
 BlockShape BlockMeter::shape(const unsigned char* bytes, int bit, int m) {
   hard_assert(bit >= 0 && bit<8 && m >= 1 && m <= 4096, "bit>=0&&bit<8&&m>=1&&m<=4096");
-  if (m != n_) return shape_bits(bytes, bit, m);
+  if (m != n_) {
+    BlockShape s = shape_bits(bytes, bit, m);
+    if (reads_ & reads_of_words) {
+      std::vector<std::uint64_t> words(static_cast<std::size_t>(m + 63) / 64);
+      for (int i = 0; i < m; ++i)
+        words[static_cast<std::size_t>(i) / 64] |=
+            std::uint64_t{(bytes[(bit + i) / 8] >> (7 - (bit + i) % 8)) & 1u} << (63 - i % 64);
+      readWords(words.data(), m, s, reads_ & reads_of_words);
+    }
+    return s;
+  }
+  return shapeOf(bytes, bit, reads_ & reads_of_words);
+}
+
+BlockShape BlockMeter::shapeOf(const unsigned char* bytes, int bit, unsigned wordReads) {
+  const int m = n_;
   bytes = aligned(bytes, bit, m);
   BlockShape s{};
-  countBits(bytes, m, s);
+  countBits(bytes, m, s, wordReads);
   int hi = 0, lo = 0;
   extremes(bytes, s.ones, hi, lo);
   s.up = hi;
@@ -456,11 +493,28 @@ BlockShape BlockMeter::shape(const unsigned char* bytes, int bit, int m) {
 }
 
 void BlockMeter::shapes(const unsigned char* bytes, std::size_t count, BlockShape* out) {
+  // Blocks of whole bytes have their ranks worked out several at once, in
+  // vector lanes, after their shapes.
+  const bool rankLanes = (reads_ & reads_rank) != 0 && n_ % 8 == 0;
+  const unsigned wordReads = reads_ & reads_of_words & (rankLanes ? ~unsigned{reads_rank} : ~0u);
   std::size_t i = 0;
-  if (!longestRuns_ && laneSize(n_)) i = measureLanes(bytes, n_, count, out);
+  if ((reads_ & reads_longest_run) == 0 && laneSize(n_)) {
+    i = measureLanes(bytes, n_, count, out);
+    if (wordReads != 0)
+      for (std::size_t j = 0; j < i; ++j) {
+        const std::uint64_t bit = j * static_cast<std::uint64_t>(n_);  // whole bytes: n is 64, 128 or 256
+        loadWords(bytes + bit / 8, n_, words_.data());
+        readWords(words_.data(), n_, out[j], wordReads);
+      }
+  }
   for (; i < count; ++i) {
     const std::uint64_t bit = i * static_cast<std::uint64_t>(n_);
-    out[i] = shape(bytes + bit / 8, static_cast<int>(bit % 8), n_);
+    out[i] = shapeOf(bytes + bit / 8, static_cast<int>(bit % 8), wordReads);
+  }
+  if (!rankLanes) return;
+  for (std::size_t j = blockRanks(bytes, n_, count, out); j < count; ++j) {
+    loadWords(bytes + j * static_cast<std::size_t>(n_) / 8, n_, words_.data());
+    out[j].rank = blockRank(words_.data(), n_);
   }
 }
 

@@ -32,8 +32,10 @@ struct BlockMeasure {
 // both at least 0, since the walk starts and ends on the line, and the
 // deviation is the larger of the two; the number of runs of equal bits
 // (1 + the number of neighbours that differ); the length of the longest;
-// its first and last bit, where the runs of neighbouring blocks meet. (A
-// meter made without longest runs leaves that 0 in blocks of its size.)
+// its first and last bit, where the runs of neighbouring blocks meet; and,
+// when asked for, its rank as a matrix over GF(2), its linear complexity and
+// the collisions of its words (stats/block_rank.h, linear_complexity.h,
+// word_collisions.h). (What a meter is not asked to read is left 0.)
 struct BlockShape {
   int ones;
   int up;
@@ -42,19 +44,33 @@ struct BlockShape {
   int longestRun;
   int firstBit;
   int lastBit;
+  int rank = 0;
+  int complexity = 0;
+  int collisions = 0;
   int deviation() const { return up > down ? up : down; }
   bool operator==(const BlockShape&) const = default;
 };
 
+// What a meter reads of a block besides its walk and runs, by bits: the
+// statistics that need them ask (Statistic::reads).
+enum BlockReads : unsigned {
+  reads_longest_run = 1u,
+  reads_rank = 2u,
+  reads_complexity = 4u,
+  reads_collisions = 8u,
+};
+// The reads measured on the words of a block's bits.
+inline constexpr unsigned reads_of_words = reads_rank | reads_complexity | reads_collisions;
+
 class BlockMeter {
  public:
   // The block size whose lines are kept: 1..4096; they take at most
-  // `budget` bytes (line_budget or less). Without longestRuns, shape()
-  // leaves each block's longest run 0.
+  // `budget` bytes (line_budget or less). shape() measures what `reads`
+  // names (BlockReads) and leaves the rest 0.
   // NOTE: the longest run of a block of the meter's size costs about as
   // much as the rest of its shape (a round over its words for each bit of
   // the run); what judges no longest run does without it.
-  explicit BlockMeter(int n, std::size_t budget = line_budget, bool longestRuns = true);
+  explicit BlockMeter(int n, std::size_t budget = line_budget, unsigned reads = reads_longest_run);
 
   // The block of m bits (1..4096) at bits[bit..bit + m) of bytes, which
   // holds at least (bit + m + 7) / 8 bytes. Throws std::bad_alloc.
@@ -70,7 +86,8 @@ class BlockMeter {
   // The shapes of count blocks of the meter's size, one after the other
   // from bit 0 of bytes, into out[0, count): shape() of each. Blocks of 64,
   // 128 and 256 bits go 64 at a time where the processor can
-  // (block_lanes.h), unless the meter measures longest runs.
+  // (block_lanes.h), unless the meter measures longest runs; their words'
+  // reads, when asked, after.
   void shapes(const unsigned char* bytes, std::size_t count, BlockShape* out);
 
   static constexpr std::size_t line_budget = 8u << 20;
@@ -85,15 +102,22 @@ class BlockMeter {
   void extremes(const unsigned char* bytes, int k, int& hi, int& lo);
   // Of a block of m bits at bit 0: its ones, end bits and runs of equal
   // bits into s (all but the walk).
-  void countBits(const unsigned char* bytes, int m, BlockShape& s);
+  void countBits(const unsigned char* bytes, int m, BlockShape& s, unsigned wordReads);
+  // Of the block of m bits in words (first bit on top): what `reads` (of
+  // reads_of_words) asks of its words, into s.
+  void readWords(const std::uint64_t* words, int m, BlockShape& s, unsigned reads);
+  // shape() of a block of the meter's size, reading `wordReads` of its words.
+  BlockShape shapeOf(const unsigned char* bytes, int bit, unsigned wordReads);
 
   int n_;
   std::size_t budget_;
-  bool longestRuns_;
+  unsigned reads_;
   std::size_t lineBytes_ = 0;  // what the kept lines take
   std::vector<std::unique_ptr<std::int16_t[]>> lines_;  // by k; null until met
   std::vector<unsigned char> shifted_;  // a block moved to start at bit 0
   std::vector<std::uint64_t> words_;    // a block's bits and its equal neighbours, by 64
+  std::vector<std::uint64_t> scratch_;  // the linear complexity's polynomials
+  std::vector<std::uint64_t> seen_;     // the collisions' bitmap, all 0 between blocks
 };
 
 }  // namespace lumbra

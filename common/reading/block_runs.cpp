@@ -270,18 +270,18 @@ class SizesReader {
 // A meter for each size, made when first used.
 class Meters {
  public:
-  Meters(std::span<const int> sizes, std::size_t budget, bool longestRuns, const DigestMaker& digests)
-      : sizes_(sizes), budget_(budget), longestRuns_(longestRuns), digests_(digests), meters_(sizes.size()) {}
+  Meters(std::span<const int> sizes, std::size_t budget, unsigned reads, const DigestMaker& digests)
+      : sizes_(sizes), budget_(budget), reads_(reads), digests_(digests), meters_(sizes.size()) {}
   void measure(Run& r) {
     for (std::size_t i = 0; i < meters_.size(); ++i)
-      if (!meters_[i]) meters_[i] = std::make_unique<BlockMeter>(sizes_[i], budget_, longestRuns_);
+      if (!meters_[i]) meters_[i] = std::make_unique<BlockMeter>(sizes_[i], budget_, reads_);
     measureRun(r, meters_, digests_);
   }
 
  private:
   std::span<const int> sizes_;
   std::size_t budget_;
-  bool longestRuns_;
+  unsigned reads_;
   const DigestMaker& digests_;
   std::vector<std::unique_ptr<BlockMeter>> meters_;
 };
@@ -289,12 +289,12 @@ class Meters {
 // The worker threads and the ring of runs they measure.
 class Workers {
  public:
-  Workers(std::vector<Run>& ring, std::span<const int> sizes, unsigned count, bool longestRuns,
+  Workers(std::vector<Run>& ring, std::span<const int> sizes, unsigned count, unsigned reads,
           const DigestMaker& digests)
       : ring_(ring),
         sizes_(sizes),
         lineBudget_(std::min(BlockMeter::line_budget, (std::size_t{16} << 20) / count / sizes.size())),
-        longestRuns_(longestRuns),
+        reads_(reads),
         digests_(digests) {
     threads_.reserve(count);
     try {
@@ -322,7 +322,7 @@ class Workers {
 
  private:
   void work() {
-    Meters meters(sizes_, lineBudget_, longestRuns_, digests_);
+    Meters meters(sizes_, lineBudget_, reads_, digests_);
     for (;;) {
       std::uint64_t i;
       {
@@ -357,7 +357,7 @@ class Workers {
   std::vector<Run>& ring_;
   std::span<const int> sizes_;
   std::size_t lineBudget_;  // each meter's
-  bool longestRuns_;
+  unsigned reads_;
   const DigestMaker& digests_;
   std::mutex mutex_;
   std::condition_variable wake_;  // a run to measure, or stop
@@ -373,13 +373,13 @@ class Workers {
 template <class Reader>
 void measureWith(Reader& reader, std::span<const int> sizes, unsigned threads,
                  const std::function<void(std::size_t, const MeasuredRun&)>& take, const BlockProgress& progress,
-                 bool longestRuns, const DigestMaker& digests) {
+                 unsigned reads, const DigestMaker& digests) {
   const auto hand = [&](const Run& r) {
     for (std::size_t i = 0; i < r.parts.size(); ++i)
       if (r.parts[i].blocks > 0) take(i, measured(r.parts[i]));
   };
   if (threads <= 1) {
-    Meters meters(sizes, BlockMeter::line_budget / sizes.size(), longestRuns, digests);
+    Meters meters(sizes, BlockMeter::line_budget / sizes.size(), reads, digests);
     Run r;
     while (reader.next(r)) {
       meters.measure(r);
@@ -390,7 +390,7 @@ void measureWith(Reader& reader, std::span<const int> sizes, unsigned threads,
   }
   const unsigned count = std::min(threads, max_threads);
   std::vector<Run> ring(std::size_t{2} * count);
-  Workers workers(ring, sizes, count, longestRuns, digests);
+  Workers workers(ring, sizes, count, reads, digests);
   std::uint64_t filled = 0, taken = 0;
   std::uint64_t bytesTaken = 0;
   std::vector<std::uint64_t> bytesAt(ring.size());  // bytes read up to the end of each run
@@ -421,21 +421,21 @@ void measureWith(Reader& reader, std::span<const int> sizes, unsigned threads,
 
 void measureRuns(int fd, int n, BlockSlice slice, unsigned threads,
                  const std::function<void(const MeasuredRun&)>& take, const BlockProgress& progress,
-                 bool longestRuns, const DigestMaker& digests) {
+                 unsigned reads, const DigestMaker& digests) {
   hard_assert(n >= 1 && n <= 4096, "n>=1&&n<=4096");
   RunReader reader(fd, n, slice);
   const int sizes[] = {n};
-  measureWith(reader, sizes, threads, [&](std::size_t, const MeasuredRun& r) { take(r); }, progress, longestRuns,
+  measureWith(reader, sizes, threads, [&](std::size_t, const MeasuredRun& r) { take(r); }, progress, reads,
               digests);
 }
 
 void measureSizes(int fd, std::span<const int> sizes, unsigned threads,
                   const std::function<void(std::size_t, const MeasuredRun&)>& take, const BlockProgress& progress,
-                  bool longestRuns, const DigestMaker& digests) {
+                  unsigned reads, const DigestMaker& digests) {
   hard_assert(!sizes.empty(), "!sizes.empty()");
   for (int n : sizes) hard_assert(n >= 1 && n <= 4096, "n>=1&&n<=4096");
   SizesReader reader(fd, sizes);
-  measureWith(reader, sizes, threads, take, progress, longestRuns, digests);
+  measureWith(reader, sizes, threads, take, progress, reads, digests);
 }
 
 }  // namespace lumbra

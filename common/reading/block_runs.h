@@ -92,13 +92,14 @@ using BlockProgress = std::function<void(std::uint64_t done, std::uint64_t total
 // Requires 1 <= n <= 4096. A failed read throws ReadError (its code the
 // errno); an exception from take or progress passes after the
 // workers have stopped. Throws std::bad_alloc, std::system_error when a
-// thread cannot start. Without longestRuns the blocks' longest runs are not
-// measured (0; see BlockMeter).
+// thread cannot start. The blocks' shapes hold what `reads` names of the
+// measures a meter takes only when asked, and 0 for the rest (BlockReads
+// of block_meter.h).
 // With `digests`, each run is first digested on the thread that measured
 // it (see RunDigest), and take() gets it with its digest.
 void measureRuns(int fd, int n, BlockSlice slice, unsigned threads,
                  const std::function<void(const MeasuredRun&)>& take, const BlockProgress& progress = {},
-                 bool longestRuns = true, const DigestMaker& digests = {});
+                 unsigned reads = reads_longest_run, const DigestMaker& digests = {});
 
 // Several block sizes in one reading: every block of each size in `sizes`
 // (each 1..4096, at least one) from the stream's start, the blocks of each
@@ -107,6 +108,6 @@ void measureRuns(int fd, int n, BlockSlice slice, unsigned threads,
 // interleaved (a run of the stream at a time). Throws as measureRuns.
 void measureSizes(int fd, std::span<const int> sizes, unsigned threads,
                   const std::function<void(std::size_t, const MeasuredRun&)>& take,
-                  const BlockProgress& progress = {}, bool longestRuns = true, const DigestMaker& digests = {});
+                  const BlockProgress& progress = {}, unsigned reads = reads_longest_run, const DigestMaker& digests = {});
 
 }  // namespace lumbra

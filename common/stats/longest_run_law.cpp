@@ -21,6 +21,7 @@ class LongestRunStatistic final : public ValuesOf<LongestRunStatistic> {
   std::string_view measures() const override { return "the longest run of equal bits"; }
   std::string_view subject() const override { return "the longest run of equal bits"; }
   bool givenOnes() const override { return true; }
+  unsigned reads() const override { return reads_longest_run; }
   // The complement of a block has the same runs.
   int lawOnes(int m, int k) const override { return std::min(k, m - k); }
   int value(const BlockShape& block) const override { return block.longestRun; }

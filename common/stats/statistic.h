@@ -136,6 +136,9 @@ class Statistic {
     (void)m;
     return givenOnes() ? k : 0;
   }
+  // What it reads of a block that a meter measures only when asked
+  // (BlockReads of block_meter.h): 0 for what every shape has.
+  virtual unsigned reads() const { return 0; }
   // Its value for a block: 0 .. m for a block of m bits.
   virtual int value(const BlockShape& block) const = 0;
   // The values of consecutive blocks, value() of each into out[i].
@@ -171,14 +174,16 @@ class ValuesOf : public Statistic {
 std::span<const Statistic* const> blockStatistics();
 
 // Every statistic a summary of blocks can judge, in the order it prints
-// them: ones, deviation, then blockStatistics(). A new statistic is one unit
-// and one line of this list (statistic.cpp); what else names the statistics
-// (help, man page, completion, documents) is checked against it.
+// them: ones, deviation, then blockStatistics(), then those given m alone
+// that read the block's bits as words: rank, linear_complexity,
+// collisions. A new statistic is one unit and one line of this list
+// (statistic.cpp); what else names the statistics (help, man page,
+// completion, documents) is checked against it.
 std::span<const Statistic* const> allStatistics();
 
-// The statistics a summary judges unless asked for others: ones, deviation
-// and runs. The laws of the others cost several times as much
-// (docs/statistics.md), so they are judged on request.
+// The statistics a summary judges unless asked for others: ones, deviation,
+// runs and rank. The others cost several times as much, in their laws or
+// in their measure (docs/statistics.md), so they are judged on request.
 std::span<const Statistic* const> summaryStatistics();
 
 // The statistics of allStatistics() whose bits are set in `chosen` (bit i:
@@ -193,9 +198,9 @@ std::span<const Statistic* const> chosenStatistics(unsigned chosen);
 // (there are ones, deviation, ..., or all)").
 std::span<const Statistic* const> namedStatistics(std::span<const std::string> names, std::string& why);
 
-// Whether any of `statistics` reads a block's longest run, which a
-// BlockMeter measures only when asked (block_meter.h).
-bool readsLongestRun(std::span<const Statistic* const> statistics);
+// What `statistics` read of a block that a BlockMeter measures only when
+// asked (BlockReads of block_meter.h): the union of their reads().
+unsigned blockReads(std::span<const Statistic* const> statistics);
 
 class StatisticLaws {
  public:

@@ -80,12 +80,13 @@ struct FileTest {
 
 // Requires 1 <= n <= 4096 (ArgumentError). A file that cannot be opened or
 // read throws InputError ("can't open NAME: No such file or directory").
-// Judges ones, deviation and runs, as test does by default.
+// Judges ones, deviation, runs and rank, as test does by default.
 LUMBRA_API FileTest test_file(const std::string& path, int n = 1024, unsigned threads = 0);
 
 // The same, judging the statistics named as test --statistics does: ones
-// and deviation always, and those of runs, longest_run, deviation_up and
-// deviation_down named ("all": every one). A name no statistic has throws
+// and deviation always, and those of runs, longest_run, deviation_up,
+// deviation_down, rank, linear_complexity and collisions named ("all":
+// every one). A name no statistic has throws
 // ArgumentError ("statistics: no statistic 'NAME' (there are ...)").
 LUMBRA_API FileTest test_file(const std::string& path, int n, unsigned threads,
                               const std::vector<std::string>& statistics);
@@ -114,7 +115,7 @@ struct SizesTest {
 
 // The file is read once for all the sizes, each 1..4096, at least one, none
 // twice (ArgumentError); the statistics are named as for test_file (empty:
-// ones, deviation and runs). A file that cannot be opened or read throws
+// ones, deviation, runs and rank). A file that cannot be opened or read throws
 // InputError.
 //
 //   lumbra::SizesTest t = lumbra::test_sizes("random.bin", {64, 256, 1024, 4096});

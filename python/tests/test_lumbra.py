@@ -106,7 +106,7 @@ def test_test_file_is_test_json(kit, random_file):
     for n in (rng.randint(1, 100), 1024):
         (want,) = kit.json_lines("test", "-n", n, "--format", "json", random_file)
         assert lumbra.test_file(random_file, n=n, threads=rng.randint(0, 3)) == want
-    names = ["runs", "longest_run", "deviation_up", "deviation_down"]
+    names = ["runs", "longest_run", "deviation_up", "deviation_down", "rank", "linear_complexity", "collisions"]
     for chosen in (rng.sample(names, 2), "all"):
         listed = chosen if isinstance(chosen, str) else ",".join(chosen)
         n = rng.randint(1, 300)

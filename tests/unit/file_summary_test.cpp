@@ -108,7 +108,7 @@ TEST(FileSummaryTest, FiguresOfSmallFilesAgainstADirectComputation) {
     SCOPED_TRACE("n " + std::to_string(n) + " bytes " + std::to_string(bytes.size()));
 
     StatisticLaws laws(every);
-    lumbra::BlockMeter meter(n);
+    lumbra::BlockMeter meter(n, lumbra::BlockMeter::line_budget, lumbra::blockReads(every));
     FileSummary whole(n, 0, every), front(n, 0, every), back(n, 0, every);
     const std::uint64_t blocks = (bits + static_cast<std::uint64_t>(n) - 1) / static_cast<std::uint64_t>(n);
     const std::uint64_t cut = rng() % (blocks + 1);

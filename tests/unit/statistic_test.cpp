@@ -40,7 +40,7 @@ bool atLeastPercent(mpz_srcptr num, mpz_srcptr den, unsigned long e) {
 TEST(StatisticTest, EveryLawOfTheListMatchesEveryBlockUpTo14Bits) {
   const auto stats = lumbra::allStatistics();
   for (int m = 1; m <= 14; ++m) {
-    lumbra::BlockMeter meter(m);
+    lumbra::BlockMeter meter(m, lumbra::BlockMeter::line_budget, lumbra::blockReads(stats));
     // seen[statistic][law's ones][value]: how many blocks
     std::vector<std::map<int, std::map<int, unsigned long>>> seen(stats.size());
     for (unsigned bits = 0; bits < (1u << m); ++bits) {
