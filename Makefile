@@ -1,8 +1,15 @@
 # Entry points for people; CMake does the building.
-#   make run ARGS="showC 10 5 2"   installs what is missing, builds, runs lumbra
-#   make test                      builds and runs every test (also under sanitizers,
-#                                  the threaded ones under ThreadSanitizer and, for
-#                                  the command-line cases, under valgrind)
+#   make start                     installs what is missing, builds lumbra,
+#                                  lumbra-kit and the Python package, runs an
+#                                  example and prints how to reach all three
+#   make run ARGS="showC 10 5 2"   the same build; runs lumbra with ARGS
+#   make test                      builds everything in one tree and runs every
+#                                  test in it (unit, property, command-line,
+#                                  Python, the documentation's examples)
+#   make check                     make test, then the same under each lower
+#                                  processor level, under sanitizers, the
+#                                  threaded tests under ThreadSanitizer and the
+#                                  command-line cases under valgrind (CI)
 #   make fuzz                      builds the fuzz targets with clang and runs each
 #                                  for FUZZ_SECONDS besides its checked-in corpus
 #   make tidy                      runs clang-tidy (.clang-tidy) over the project's
@@ -30,7 +37,7 @@ VALGRIND = valgrind -q --error-exitcode=97 --leak-check=full --errors-for-leak-k
 TIDY_ARGS = -extra-arg=-fsized-deallocation -extra-arg=-Wno-sign-conversion -extra-arg=-Wno-error
 FUZZ_ENV = ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1
 
-.PHONY: deps build build-strict run test test-plain test-sanitize test-thread test-valgrind test-no-intrinsics fuzz tidy clean
+.PHONY: deps build build-strict start run test check test-plain test-isa test-sanitize test-thread test-valgrind test-no-intrinsics fuzz tidy clean
 
 deps:
 	@bash .ci/install-deps
@@ -55,6 +62,19 @@ define quiet_build
 	   cmake --build $(RUN_BUILD) -j $(JOBS) --target $(1); } > $(RUN_BUILD)/build.log 2>&1 || \
 	 { tail -n 40 $(RUN_BUILD)/build.log; echo "the build failed; the whole log is $(RUN_BUILD)/build.log" >&2; exit 1; }
 endef
+
+# What the README's examples use: both programs and the Python package.
+START_TARGETS = lumbra lumbra-kit lumbra_python
+start: deps
+	$(call quiet_build,$(START_TARGETS))
+	@echo '$$ lumbra showC 10 5 2'
+	@./$(RUN_BUILD)/lumbra showC 10 5 2
+	@echo
+	@echo 'lumbra, lumbra-kit and the Python package lumbra are built in $(RUN_BUILD)/.'
+	@echo 'To reach them from this shell (or put the two lines into ~/.bashrc):'
+	@echo '  export PATH="$(CURDIR)/$(RUN_BUILD):$$PATH"'
+	@echo '  export PYTHONPATH="$(CURDIR)/$(RUN_BUILD)/python$${PYTHONPATH:+:$$PYTHONPATH}"'
+	@echo 'To install them instead: make install PREFIX=/usr/local (see docs/building.md).'
 
 # Without ARGS on the command line (or in the environment), lumbra-kit --help.
 run-kit: deps
@@ -86,19 +106,26 @@ run: deps
 	$(call quiet_build,lumbra)
 	@./$(RUN_BUILD)/lumbra $(ARGS)
 
-test: test-plain test-sanitize test-thread test-valgrind
+# One tree, every test in it.
+test: test-plain
+
+# What CI runs besides: every suite again under the sanitizers, the
+# threaded tests under ThreadSanitizer, the command-line cases under valgrind.
+check: test-plain test-isa test-sanitize test-thread test-valgrind
 
 # The build of the plain tests and of clang-tidy: every warning an error.
 build-strict: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMBRA_WERROR=ON >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 
-# Then the unit tests and the command-line cases again under each lower
-# processor level this machine has (LUMBRA_ISA), so that every kernel is
-# checked against the same expected bytes as the one in use.
-ISA_LEVELS ?= plain sse2 avx2 avx512
 test-plain: build-strict
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# The unit, thread and command-line tests of $(BUILD) again under each lower
+# processor level this machine has (LUMBRA_ISA), so that every kernel is
+# checked against the same expected bytes as the one in use (make check).
+ISA_LEVELS ?= plain sse2 avx2 avx512
+test-isa: build-strict
 	@top=$$(env -u LUMBRA_ISA ./$(BUILD)/lumbra-kit --version | sed -n 's/^isa: //p'); \
 	for level in $(ISA_LEVELS); do \
 	  [ "$$level" = "$$top" ] && break; \

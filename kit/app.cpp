@@ -5,11 +5,14 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
+#include <vector>
 #include <system_error>
 
 #include "commands.h"
@@ -28,9 +31,68 @@ void report(const std::string& what) {
   std::fprintf(stderr, "%s: %s\n", program, what.c_str());
 }
 
-void reportUsage(const std::string& what) {
+// A refused command line: what is wrong, and where the help of the
+// command (or of the program, before a command is known) is.
+void reportUsage(const std::string& what, const std::string& command = "") {
   report(what);
-  std::fprintf(stderr, "Try '%s --help' for more information.\n", program);
+  if (command.empty())
+    std::fprintf(stderr, "Try '%s --help' for more information.\n", program);
+  else
+    std::fprintf(stderr, "Try '%s help %s' for more information.\n", program, command.c_str());
+}
+
+// The edits (insertions, deletions, substitutions, swaps of neighbours)
+// that turn a into b.
+std::size_t editDistance(const std::string& a, const std::string& b) {
+  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i)
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  return d[a.size()][b.size()];
+}
+
+// "; did you mean 'X'?" for the nearest of `names` within two edits of
+// `word` (the first of equals), or nothing.
+std::string didYouMean(const std::string& word, const std::vector<std::string>& names) {
+  if (word.size() > 64) return "";  // no typing error is that long
+  std::string best;
+  std::size_t least = 3;
+  for (const std::string& name : names) {
+    const std::size_t d = editDistance(word, name);
+    if (d < least && d < std::max<std::size_t>(name.size(), 2)) least = d, best = name;
+  }
+  return best.empty() ? "" : "; did you mean '" + best + "'?";
+}
+
+// The options a command takes, as they are written (--format, -n).
+std::vector<std::string> optionNames(const CLI::App& command) {
+  std::vector<std::string> names;
+  for (const CLI::Option* o : command.get_options()) {
+    for (const std::string& l : o->get_lnames()) names.push_back("--" + l);
+    for (const std::string& s : o->get_snames()) names.push_back("-" + s);
+  }
+  return names;
+}
+
+// The words of a refused command line that name no option of `command`,
+// each with the option it may have meant.
+std::string unknownOptions(const CLI::App& command, int argc, char** argv) {
+  const std::vector<std::string> names = optionNames(command);
+  std::string out;
+  for (int i = 2; i < argc; ++i) {
+    std::string word = argv[i];
+    if (word == "--") break;
+    if (word.size() < 2 || word[0] != '-' || (word[1] >= '0' && word[1] <= '9') || word[1] == '.') continue;
+    word = word.substr(0, word.find('='));
+    if (word.size() > 2 && word[1] != '-') word = word.substr(0, 2);  // -n64
+    if (std::find(names.begin(), names.end(), word) != names.end()) continue;
+    out += (out.empty() ? "" : "; ") + ("no option '" + word + "'" + didYouMean(word, names));
+  }
+  return out;
 }
 
 // Whether everything printed to stdout has reached its descriptor: an
@@ -143,13 +205,16 @@ int runCommandLine(int argc, char** argv) {
     try {
       sub = app.get_subcommand(topic);
     } catch (const CLI::OptionNotFound&) {
-      throw UsageError("no command '" + topic + "'");
+      std::vector<std::string> names;
+      for (const CLI::App* c : app.get_subcommands({})) names.push_back(c->get_name());
+      throw UsageError("no command '" + topic + "'" + didYouMean(topic, names));
     }
     std::fputs(sub->help(program).c_str(), stdout);
   });
 
   // A first word that is no option and no command is named as such, not as
   // a missing subcommand.
+  std::string command;  // the command named, once known
   if (argc > 1 && argv[1][0] == '-' && argv[1][1] != '\0') {
     const std::string word = argv[1];
     if (word != "-h" && word != "--help" && word != "--version" && word.rfind("--version=", 0) != 0) {
@@ -158,11 +223,16 @@ int runCommandLine(int argc, char** argv) {
     }
   } else if (argc > 1) {
     bool known = false;
-    for (const CLI::App* sub : app.get_subcommands({})) known = known || sub->check_name(argv[1]);
+    std::vector<std::string> names;
+    for (const CLI::App* sub : app.get_subcommands({})) {
+      known = known || sub->check_name(argv[1]);
+      names.push_back(sub->get_name());
+    }
     if (!known) {
-      reportUsage(std::string("no command '") + argv[1] + "'");
+      reportUsage(std::string("no command '") + argv[1] + "'" + didYouMean(argv[1], names));
       return status_usage;
     }
+    if (std::string(argv[1]) != "help") command = argv[1];
   }
 
   try {
@@ -173,16 +243,22 @@ int runCommandLine(int argc, char** argv) {
     std::fputs(app.help().c_str(), stdout);
   } catch (const CLI::CallForVersion& e) {
     std::puts(e.what());
+  } catch (const CLI::ExtrasError& e) {
+    // Words the command does not take: an unknown option is named with the
+    // one it may have meant.
+    const std::string unknown = command.empty() ? "" : unknownOptions(*app.get_subcommand(command), argc, argv);
+    reportUsage(unknown.empty() ? e.what() : unknown, command);
+    return status_usage;
   } catch (const CLI::ParseError& e) {
-    reportUsage(e.what());
+    reportUsage(e.what(), command);
     return status_usage;
   } catch (const UsageError& e) {
-    reportUsage(e.what());
+    reportUsage(e.what(), command);
     return status_usage;
   } catch (const lumbra::ArgumentError& e) {
     // The library's refusals are the command line's: their words name the
     // arguments as the commands do.
-    reportUsage(e.what());
+    reportUsage(e.what(), command);
     return status_usage;
   } catch (const lumbra::Error& e) {
     report(e.what());

@@ -12,6 +12,7 @@
 
 #include "reading/block_meter.h"
 #include "commands.h"
+#include "stats/file_names.h"
 #include "decimal.h"
 #include "stats/distribution.h"
 #include "stats/statistic.h"
@@ -159,8 +160,8 @@ char* put(char* p, std::string_view s) {
   return p + s.size();
 }
 
-// The records of one file; `name`, when given, starts each record (a JSON
-// string in jsonl, the plain name in tsv).
+// The records of one file; `name`, when given, starts each record (its JSON
+// members in jsonl, see names.h; the plain name in tsv).
 void blocksOf(const BlocksArgs& a, Input& in, PValueTexts& texts, OtherTexts& others, Output& out,
               const std::string* name) {
   const bool json = a.format == "jsonl";
@@ -175,7 +176,7 @@ void blocksOf(const BlocksArgs& a, Input& in, PValueTexts& texts, OtherTexts& ot
     const std::uint64_t offset = index * static_cast<std::uint64_t>(a.n);
     if (json) {
       p = put(p, "{");
-      if (name) p = put(put(put(p, "\"file\":"), *name), ",");
+      if (name) p = put(put(p, *name), ",");
       p = put(put(p, "\"block\":"), index);
       p = put(put(p, ",\"offset\":"), offset);
       p = put(put(p, ",\"length\":"), static_cast<std::uint64_t>(m));
@@ -247,7 +248,7 @@ int runBlocks(const BlocksArgs& a) {
   }
   for (std::size_t i = 0; i < a.files.size(); ++i) {
     if (i > 0) in = std::make_unique<Input>(a.files[i]);
-    const std::string name = json ? nlohmann::json(in->name()).dump() : in->name();
+    const std::string name = json ? fileNameMembers(in->name()) : in->name();
     blocksOf(a, *in, texts, others, out, several ? &name : nullptr);
   }
   out.flush();

@@ -70,7 +70,7 @@ int runCount(const CountArgs& a) {
   };
   countWalks(count.get(), a.n, a.k, a.d, 0, watch);
   mpz_bin_uiui(total.get(), static_cast<unsigned long>(a.n), static_cast<unsigned long>(a.k));
-  const std::string p = ratioText(count.get(), total.get());
+  const std::string p = ratioText(count.get(), total.get(), a.format == "json" ? 17 : 6);
   const std::string countText = decimalText(count.get()), totalText = decimalText(total.get());
   const std::string bits = std::to_string(mpz_sgn(count.get()) == 0 ? 0 : mpz_sizeinbase(count.get(), 2));
   progress.finish();
@@ -116,8 +116,9 @@ void addCountCommand(CLI::App& app, int& status) {
       "  \"P(D' <= D | N, K) = P\" with the numbers in place.\n"
       "  json: one line {\"n\":N, \"k\":K, \"d\":D, \"count\":\"COUNT\", \"bits\":B, \"total\":\"TOTAL\",\n"
       "  \"probability\":P}; the counts are decimal strings, since they exceed any JSON number.\n"
-      "  P has six significant digits, correctly rounded (half to even) from the exact ratio, in\n"
-      "  the shape of printf's %.6g, and no floor: 1e-700 prints as such.\n"
+      "  P is correctly rounded (half to even) from the exact ratio, to six significant digits in\n"
+      "  text (printf's %.6g) and to 17 in JSON (full precision), with no floor: 1e-700 prints\n"
+      "  as such.\n"
       "\n"
       "TIME\n"
       "  Before it starts, count estimates its time from N, K and D (from the cells and\n"

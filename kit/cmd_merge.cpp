@@ -32,6 +32,8 @@ void warn(const std::string& what) {
 }
 
 int runMerge(const MergeArgs& a) {
+  ReportOptions report = a.report;
+  openPlot(report);  // before any reading
   std::vector<ReadSummary> slices;
   for (const std::string& f : a.files)
     for (ReadSummary& s : readSummaryFile(f)) slices.push_back(std::move(s));
@@ -49,7 +51,7 @@ int runMerge(const MergeArgs& a) {
   SummaryReport r = reportOf(u.summary, laws, histogram);
   r.fileBits = u.fileBits;
   r.ranges = u.ranges;
-  return printReport(r, a.report, "the summaries have no blocks");
+  return printReport(r, report, "the summaries have no blocks");
 }
 
 }  // namespace

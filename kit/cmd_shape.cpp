@@ -99,15 +99,64 @@ void runShape(const ShapeOptions& o) {
   out.commit();
 }
 
+// The input, its first bytes kept: what the header of any parameters of
+// the same N can take, so that a stream refused in its first words can be
+// tried with others.
+class KeptStart final : public lumbra::ByteSource {
+ public:
+  KeptStart(Input& in, std::size_t keep) : in_(in), keep_(keep) {}
+  std::size_t get(unsigned char* buf, std::size_t n) override {
+    const std::size_t got = in_.fill(buf, n);
+    kept_.insert(kept_.end(), buf, buf + std::min(got, keep_ - std::min(keep_, kept_.size())));
+    return got;
+  }
+  // The first bytes, read on to as many as kept (or the end of the input).
+  const std::vector<unsigned char>& start() {
+    const std::size_t had = kept_.size();
+    if (had < keep_) {
+      kept_.resize(keep_);
+      kept_.resize(had + in_.fill(kept_.data() + had, keep_ - had));
+    }
+    return kept_;
+  }
+
+ private:
+  Input& in_;
+  std::size_t keep_;
+  std::vector<unsigned char> kept_;
+};
+
+// "; these words read with -d 3 --alphabet dna": the options, as given on
+// the command line, that read the stream's start where o's do not.
+std::string otherParameters(KeptStart& start, const ShapeOptions& o) {
+  const Alphabet given = alphabetOf(o.alphabet);
+  const auto found = readsWith(start.start(), o.n, o.d, given);
+  if (found.empty()) return "";
+  std::string options;
+  for (const ShapeParameters& p : found) {
+    std::string one;
+    if (p.d != o.d) one += "-d " + std::to_string(p.d);
+    if (p.alphabet != given)
+      one += std::string(one.empty() ? "" : " ") + "--alphabet " +
+             (p.alphabet == Alphabet::bits ? "bits" : p.alphabet == Alphabet::text ? "text" : "dna");
+    options += (options.empty() ? "" : ", or ") + one;
+  }
+  return "; these words read with " + options + " (-n " + std::to_string(o.n) + ")";
+}
+
 void runUnshape(const ShapeOptions& o) {
   checkShape(o);
   const Shaper s(o.n, o.d);
   Input in(o.in);
+  KeptStart start(in, headerBytesAtMost(o.n));
   AtomicOutput out(o.out, o.force);
   try {
-    unshapeStream(in, out, s, alphabetOf(o.alphabet));
+    unshapeStream(start, out, s, alphabetOf(o.alphabet));
   } catch (const ShapeError& e) {
-    throw Failure(in.name() + ": " + e.what());
+    // Refused in its header or the word after it: perhaps a stream of other
+    // parameters, which one word cannot tell; the stream's start can.
+    const bool early = e.word() <= streamWords(s, alphabetOf(o.alphabet), 0).header;
+    throw Failure(in.name() + ": " + e.what() + (early ? otherParameters(start, o) : ""));
   }
   out.commit();
 }

@@ -13,10 +13,12 @@
 
 namespace lumbra::kit {
 
-// The text of num / den (num >= 0, den > 0), exactly rounded.
-std::string ratioText(mpz_srcptr num, mpz_srcptr den);
+// The text of num / den (num >= 0, den > 0), exactly rounded to `digits`
+// significant digits (1 to 17; 17 is what JSON output carries: every
+// double's text, and the nearest decimal when no double holds the value).
+std::string ratioText(mpz_srcptr num, mpz_srcptr den, int digits = 6);
 // The same for the library's numbers. Requires den > 0.
-std::string ratioText(const BigNat& num, const BigNat& den);
+std::string ratioText(const BigNat& num, const BigNat& den, int digits = 6);
 
 // The text of a value known as v within a relative error relErr, when every
 // value within that error rounds to the same six digits; nothing otherwise

@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include <algorithm>
+
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <charconv>
@@ -97,8 +99,16 @@ void addFormatOption(CLI::App& cmd, std::string& format, std::initializer_list<s
   format = *choices.begin();
   std::string words;
   for (const std::string& c : choices) words += (words.empty() ? "" : "|") + c;
-  cmd.add_option("--format", format, "Output format: " + words + " (default " + format + ")")
-      ->check(CLI::IsMember(std::vector<std::string>(choices)))
+  const std::vector<std::string> taken(choices);
+  std::string help = "Output format: " + words + " (default " + format + ")";
+  // JSON Lines (one object per record) where the output has one object per
+  // record: json is taken for it too, as every command that writes JSON
+  // takes json.
+  const bool lines = std::find(taken.begin(), taken.end(), "jsonl") != taken.end();
+  if (lines) help += "; jsonl (or json): JSON Lines, one object per record";
+  cmd.add_option("--format", format, help)
+      ->transform([lines](std::string v) { return lines && v == "json" ? std::string("jsonl") : v; })
+      ->check(CLI::IsMember(taken))
       ->type_name("FORMAT");
 }
 

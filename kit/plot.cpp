@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "atomic_output.h"
+#include "stats/file_names.h"
 #include "summary_report.h"
 
 namespace lumbra::kit {
@@ -27,22 +28,51 @@ std::string num(double v, const char* format = "%.6g") {
   return buf;
 }
 
-// Texts here come from numbers and fixed words, but keep the SVG valid anyway.
-std::string escaped(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    if (c == '&') out += "&amp;";
-    else if (c == '<') out += "&lt;";
-    else if (c == '>') out += "&gt;";
-    else out += c;
-  }
-  return out;
+// Text widths are estimated from the number of characters, generously
+// (DejaVu Sans, the usual sans-serif, averages about 0.55 em a character in
+// lower case, 0.6 in bold, digits 0.64 em): a text estimated wider than its
+// room is set smaller (fitted()), so no text runs off the picture.
+std::size_t characters(const std::string& s) {
+  std::size_t n = 0;
+  for (const char c : s) n += (static_cast<unsigned char>(c) & 0xc0) != 0x80 ? 1 : 0;
+  return n;
+}
+double estimatedWidth(const std::string& s, double fontSize, bool bold) {
+  return static_cast<double>(characters(s)) * fontSize * (bold ? 0.68 : 0.62);
+}
+
+// `name` shortened in the middle ("/very/lo…/file.bin") to at most `most`
+// characters, on whole UTF-8 characters.
+std::string middleShortened(const std::string& name, std::size_t most) {
+  if (characters(name) <= most || most < 8) return name;
+  const auto prefix = [&](std::size_t chars) {
+    std::size_t at = 0;
+    for (std::size_t n = 0; at < name.size(); ++at)
+      if ((static_cast<unsigned char>(name[at]) & 0xc0) != 0x80 && n++ == chars) break;
+    return at;
+  };
+  const std::size_t keep = most - 1, head = keep / 2, tail = keep - head;
+  return name.substr(0, prefix(head)) + "\xe2\x80\xa6" + name.substr(prefix(characters(name) - tail));
 }
 
 void text(std::string& svg, double x, double y, const std::string& s, const char* anchor = "start",
-          const char* extra = "") {
+          const std::string& extra = "") {
   svg += "<text x=\"" + num(x, "%.1f") + "\" y=\"" + num(y, "%.1f") + "\" text-anchor=\"" + anchor + "\"" + extra +
-         ">" + escaped(s) + "</text>\n";
+         ">" + xmlText(s) + "</text>\n";
+}
+
+// A text in at most `room` pixels at `fontSize`: one estimated wider is set
+// smaller to fit (renderers differ in honouring textLength; every one
+// honours font-size), and below 7 pixels shortened in the middle as well.
+void fitted(std::string& svg, double x, double y, const std::string& s, double room, double fontSize, bool bold,
+            const char* anchor = "start") {
+  constexpr double least = 7;
+  const double wide = estimatedWidth(s, fontSize, bold);
+  const double size = wide > room ? std::max(least, fontSize * room / wide) : fontSize;
+  std::string shown = s;
+  if (estimatedWidth(shown, size, bold) > room)
+    shown = middleShortened(s, static_cast<std::size_t>(room / estimatedWidth("x", size, bold)));
+  text(svg, x, y, shown, anchor, " font-size=\"" + num(size, "%.1f") + "\"" + (bold ? " font-weight=\"bold\"" : ""));
 }
 
 void line(std::string& svg, double x1, double y1, double x2, double y2, const char* stroke, double w = 1) {
@@ -67,7 +97,7 @@ template <class Label>
 void panelOf(std::string& svg, double y0, const std::string& title, const std::string& xTitle,
              const std::vector<double>& observed, const std::vector<double>& expected, Label label) {
   const double x0 = left, x1 = width - right, yTop = y0 + top, yBase = y0 + panel - bottom;
-  text(svg, x0, y0 + 22, title, "start", " font-weight=\"bold\"");
+  fitted(svg, x0, y0 + 22, title, x1 - x0, 12, true);
   // Legend.
   svg += "<rect x=\"" + num(x1 - 190, "%.1f") + "\" y=\"" + num(y0 + 30, "%.1f") +
          "\" width=\"12\" height=\"9\" fill=\"" + bar_colour + "\"/>\n";
@@ -139,10 +169,14 @@ void wherePanel(std::string& svg, double y0, const Windows& where) {
   const std::uint64_t first = where.front().firstBlock;
   const std::uint64_t blocks = where.back().firstBlock + where.back().blocks - first;
   const std::uint64_t wide = where.front().blocks;
-  text(svg, x0, y0 + 22,
-       "where: the least p-value of each " +
-           (wide == 1 ? std::string("block") : "window of " + std::to_string(wide) + " blocks"),
-       "start", " font-weight=\"bold\"");
+  fitted(svg, x0, y0 + 22,
+         "where: the least p-value of each " +
+             (wide == 1 ? std::string("block") : "window of " + std::to_string(wide) + " blocks"),
+         x1 - x0, 12, true);
+  // The level's legend sits above the plot, where no stroke reaches.
+  svg += "<line x1=\"" + num(x1 - 330, "%.1f") + "\" y1=\"" + num(y0 + 34.5, "%.1f") + "\" x2=\"" + num(x1 - 310, "%.1f") +
+         "\" y2=\"" + num(y0 + 34.5, "%.1f") + "\" stroke=\"" + mark_colour + "\" stroke-width=\"1.5\" stroke-dasharray=\"6 4\"/>\n";
+  fitted(svg, x1 - 304, y0 + 39, "0.01 / blocks: a random file's least, once in 100 files", 304, 12, false);
   const double level = -std::log10(0.01 / static_cast<double>(blocks));
   double highest = level;
   for (const LeastPWindows::Window& w : where) highest = std::max(highest, -w.log10LeastP);
@@ -170,7 +204,6 @@ void wherePanel(std::string& svg, double y0, const Windows& where) {
   svg += "<line x1=\"" + num(x0, "%.1f") + "\" y1=\"" + num(yOf(level), "%.2f") + "\" x2=\"" + num(x1, "%.1f") +
          "\" y2=\"" + num(yOf(level), "%.2f") + "\" stroke=\"" + mark_colour +
          "\" stroke-width=\"1.5\" stroke-dasharray=\"6 4\"/>\n";
-  text(svg, x1 - 4, yOf(level) - 5, "0.01 / blocks: a random file's least, once in 100 files", "end");
   const double tick = std::max(1.0, niceStep(static_cast<double>(blocks), 6));  // whole blocks
   for (double b = 0; b <= static_cast<double>(blocks) + 0.5; b += tick) {
     const double x = xOf(static_cast<double>(first) + b);
@@ -184,44 +217,62 @@ void wherePanel(std::string& svg, double y0, const Windows& where) {
 
 }  // namespace
 
-std::string plotSvg(const nlohmann::json& summary, const std::string& file, const Windows& where) {
-  const double height = header + (where.empty() ? 3 : 4) * panel;
+std::string plotSvg(const nlohmann::json& summary, const std::string& file, const Windows& where,
+                    const std::vector<VerdictLine>& verdicts) {
+  const nlohmann::json& tests = summary.at("tests");
+  const double table = verdicts.empty() ? 0 : 10 + 16 * static_cast<double>(verdicts.size());
+  const double panels = static_cast<double>(tests.size() + 1 + (where.empty() ? 0 : 1));
+  const double height = header + table + panels * panel;
   std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                     "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + num(width) + "\" height=\"" + num(height) +
                     "\" viewBox=\"0 0 " + num(width) + " " + num(height) +
                     "\" font-family=\"sans-serif\" font-size=\"12\" fill=\"#222\">\n"
                     "<rect width=\"100%\" height=\"100%\" fill=\"#fff\"/>\n";
+  // The title: the input's name shortened in the middle to what the width
+  // leaves beside the rest of the line.
   const std::string blocks = summary.at("blocks").dump(), n = summary.at("block_size").dump();
-  text(svg, width / 2, 22,
-       "lumbra-kit test" + (file.empty() ? std::string() : " of " + file) + ": " + blocks + " blocks of " + n + " bits" +
-           (summary.contains("first_block") && summary.at("first_block").get<std::uint64_t>() > 0
-                ? ", from block " + summary.at("first_block").dump()
-                : std::string()),
-       "middle", " font-size=\"15\" font-weight=\"bold\"");
+  const std::string rest = ": " + blocks + " blocks of " + n + " bits" +
+                           (summary.contains("first_block") && summary.at("first_block").get<std::uint64_t>() > 0
+                                ? ", from block " + summary.at("first_block").dump()
+                                : std::string());
+  constexpr double titleSize = 15, room = width - 2 * 12;
+  const std::string lead = file.empty() ? "lumbra-kit test" : "lumbra-kit test of ";
+  const double perCharacter = estimatedWidth("x", titleSize, true);
+  const auto fits = static_cast<std::size_t>(
+      std::max(0.0, (room - estimatedWidth(lead + rest, titleSize, true)) / perCharacter));
+  fitted(svg, width / 2, 22, lead + middleShortened(replacedUtf8(file), std::max<std::size_t>(fits, 12)) + rest, room,
+         titleSize, true, "middle");
+
+  // The verdicts, as the text form gives them: each statistic's, then the
+  // whole file's.
+  double y0 = header, column = 0;
+  for (const VerdictLine& v : verdicts) column = std::max(column, estimatedWidth(v.label + ":", 12, true) + 8);
+  for (const VerdictLine& v : verdicts) {
+    y0 += 16;
+    text(svg, left, y0, v.label + ":", "start", " font-weight=\"bold\"");
+    fitted(svg, left + column, y0, v.words, width - right - left - column, 12, false);
+  }
+  y0 += table > 0 ? 10 : 0;
 
   // Bin i is [i/10, (i+1)/10), the last one closed.
   auto bin = [](std::size_t i) {
     auto edge = [](std::size_t e) { return e == 0 ? std::string("0") : e == 10 ? std::string("1") : std::string(".") + std::to_string(e); };
     return edge(i) + "\xe2\x80\x93" + edge(i + 1);
   };
-  const struct {
-    const char* key;
-    const char* name;
-  } drawn[] = {{"ones", "ones (balance of each block)"}, {"deviation", "deviation (walk from its line)"}};
-  const nlohmann::json& tests = summary.at("tests");
-  // The other statistics: their verdicts in a line under the title.
-  std::string others;
-  for (const auto& [key, t] : tests.items()) {
-    if (key == "ones" || key == "deviation") continue;
-    const std::string words = testTitle(key.c_str(), t);
-    others += (others.empty() ? "" : "; ") + words.substr(0, words.find(" (p = "));
-  }
-  if (!others.empty()) text(svg, width / 2, header - 4, others, "middle", " font-size=\"10\"");
-  double y0 = header;
-  for (const auto& t : drawn) {
-    const nlohmann::json& j = tests.at(t.key);
-    panelOf(svg, y0, testTitle(t.name, j), "probability of the block, ten bins from 0 to 1",
-            numbers(j.at("bins_observed")), numbers(j.at("bins_expected")), bin);
+  // A panel for each statistic judged, in the order of the text form (the
+  // registry's); one the registry does not know (a summary from a later
+  // version) after them.
+  std::vector<std::pair<std::string, std::string>> judged;  // (key, title)
+  for (const Statistic* s : allStatistics())
+    if (tests.contains(std::string(s->name())))
+      judged.emplace_back(s->name(), std::string(s->name()) + " (" + std::string(s->subject()) + ")");
+  for (const auto& [key, t] : tests.items())
+    if (std::none_of(judged.begin(), judged.end(), [&](const auto& j) { return j.first == key; }))
+      judged.emplace_back(key, key);
+  for (const auto& [key, title] : judged) {
+    const nlohmann::json& t = tests.at(key);
+    panelOf(svg, y0, testTitle(title.c_str(), t), "probability of the block, ten bins from 0 to 1",
+            numbers(t.at("bins_observed")), numbers(t.at("bins_expected")), bin);
     y0 += panel;
   }
   const std::vector<double> observed = numbers(summary.at("deviations").at("observed"));
@@ -238,8 +289,8 @@ std::string plotSvg(const nlohmann::json& summary, const std::string& file, cons
 }
 
 void writePlot(const nlohmann::json& summary, const std::string& path, bool replace, const std::string& file,
-               const Windows& where) {
-  AtomicOutput::writeFile(path, plotSvg(summary, file, where), replace);
+               const Windows& where, const std::vector<VerdictLine>& verdicts) {
+  AtomicOutput::writeFile(path, plotSvg(summary, file, where, verdicts), replace);
 }
 
 }  // namespace lumbra::kit

@@ -11,6 +11,8 @@
 #include "app.h"
 #include "options.h"
 #include "output.h"
+#include "atomic_output.h"
+#include "stats/file_names.h"
 #include "plot.h"
 
 namespace lumbra::kit {
@@ -106,6 +108,10 @@ void refuseCostlyLaws(const FileSummary& s, bool histogram, long long maxSeconds
   if (!why.empty()) throw Failure(why);
 }
 
+void openPlot(ReportOptions& options) {
+  if (!options.plot.empty()) options.plotOutput = std::make_shared<AtomicOutput>(options.plot, options.force);
+}
+
 bool needsHistogram(const ReportOptions& options) {
   return options.format == "json" || !options.plot.empty() || !options.plotDir.empty();
 }
@@ -156,16 +162,19 @@ void printTable(Output& out, const SummaryReport& r, const std::vector<Judged>& 
 }
 
 // The whole file's verdict lines.
-void printWholeFile(Output& out, const SummaryReport& r, std::size_t column) {
-  if (r.wholeFile.balance)
-    out << label("balance", column) << fileWords(*r.wholeFile.balance, "the balance of the whole file") << '\n';
+std::vector<VerdictLine> wholeFileLines(const SummaryReport& r) {
+  std::vector<VerdictLine> lines;
+  if (r.wholeFile.balance) lines.push_back({"balance", fileWords(*r.wholeFile.balance, "the balance of the whole file")});
   // NOTE: bits all alike have one run, whatever the order.
   if (r.wholeFile.runs)
-    out << label("file runs", column)
-        << (r.ones == 0 || r.ones == r.bits
-                ? "the number of runs in the whole file cannot vary: every bit is alike, nothing to judge"
-                : fileWords(*r.wholeFile.runs, "the number of runs in the whole file"))
-        << '\n';
+    lines.push_back({"file runs", r.ones == 0 || r.ones == r.bits
+                                      ? "the number of runs in the whole file cannot vary: every bit is alike, nothing to judge"
+                                      : fileWords(*r.wholeFile.runs, "the number of runs in the whole file")});
+  return lines;
+}
+
+void printWholeFile(Output& out, const SummaryReport& r, std::size_t column) {
+  for (const VerdictLine& line : wholeFileLines(r)) out << label(line.label, column) << line.words << '\n';
 }
 
 // Whether a whole-file p-value lies below a.
@@ -206,7 +215,20 @@ int printReport(const SummaryReport& r, const ReportOptions& options, const std:
     }
   }
   out.flush();
-  if (!options.plot.empty()) writePlot(toJson(r), options.plot, options.force, r.file, r.where);
+  if (options.plotOutput || !options.plot.empty()) {
+    std::vector<VerdictLine> lines;
+    if (r.blockCount > 0) {
+      for (std::size_t i = 0; i < judged.size(); ++i)
+        lines.push_back({r.tests[i].name, verdictWords(judged[i].verdict, judged[i].figures.binsExpected, r.tests[i].subject)});
+      for (VerdictLine& line : wholeFileLines(r)) lines.push_back(std::move(line));
+    }
+    if (options.plotOutput) {
+      options.plotOutput->put(plotSvg(toJson(r), r.file, r.where, lines));
+      options.plotOutput->commit();
+    } else {
+      writePlot(toJson(r), options.plot, options.force, r.file, r.where, lines);
+    }
+  }
   return reportStatus(r, options.failBelow);
 }
 
@@ -273,7 +295,7 @@ int printSizes(const std::vector<SummaryReport>& reports, const ReportOptions& o
   Output out;
   if (options.format == "json") {
     nlohmann::ordered_json head;
-    if (headed) head["file"] = first.file;
+    if (headed) putFileName(head, first.file);
     head["block_sizes"] = nlohmann::ordered_json::array();
     for (const SummaryReport& r : reports) head["block_sizes"].push_back(r.blockSize);
     std::string text = head.dump();

@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,13 +39,23 @@ using lumbra::pValueText;
 using lumbra::chiSquareTailText;
 using lumbra::logPText;
 
+class AtomicOutput;
+
 struct ReportOptions {
   std::string format;
   double failBelow = -1;  // < 0: not asked for
   std::string plot;       // empty: no picture
   std::string plotDir;    // one picture per input in this folder (NAME.svg)
   bool force = false;     // the picture may replace a file
+  // The picture's destination, opened before the work (openPlot), so that
+  // one that cannot be written fails the run before any reading.
+  std::shared_ptr<AtomicOutput> plotOutput;
 };
+
+// Opens options.plot (when given) as options.plotOutput: an existing file
+// without --force, a folder, or a folder that cannot be written fails here
+// with Failure, before the work.
+void openPlot(ReportOptions& options);
 
 // Adds --format text|json, --fail-below A, --plot FILE.svg and --force, and
 // with `plotDir` --plot-dir DIR (a command of several inputs).

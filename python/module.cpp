@@ -76,11 +76,52 @@ py::object toFraction(const lumbra::Fraction& f) {
   return py::module_::import("fractions").attr("Fraction")(toInt(f.numerator), toInt(f.denominator));
 }
 
+}  // namespace
+
+// A whole-number argument as Python gives it, of any size: one that no long
+// long holds is kept as its bit length, so that narrow() can name it rather
+// than pybind11 refusing the call as "incompatible function arguments".
+struct Whole {
+  long long value = 0;
+  std::size_t bits = 0;  // the bit length of a value beyond long long, else 0
+};
+
+namespace pybind11::detail {
+template <>
+struct type_caster<Whole> {
+  PYBIND11_TYPE_CASTER(Whole, const_name("int"));
+  bool load(handle src, bool) {
+    if (!src || PyFloat_Check(src.ptr()) || PyIndex_Check(src.ptr()) == 0) return false;
+    const object index = reinterpret_steal<object>(PyNumber_Index(src.ptr()));
+    if (!index) {
+      PyErr_Clear();
+      return false;
+    }
+    int overflow = 0;
+    value.value = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
+    if (overflow != 0) value.bits = index.attr("bit_length")().cast<std::size_t>();
+    return !(value.value == -1 && PyErr_Occurred() != nullptr && (PyErr_Clear(), true));
+  }
+  static handle cast(const Whole& w, return_value_policy, handle) { return PyLong_FromLongLong(w.value); }
+};
+}  // namespace pybind11::detail
+
+namespace {
+
 // An argument as the library's int; one beyond an int is named as such.
-int narrow(long long v, const char* name) {
-  if (v < INT_MIN || v > INT_MAX)
-    throw lumbra::ArgumentError(std::string(name) + " must fit in 32 bits, not " + std::to_string(v));
-  return static_cast<int>(v);
+int narrow(const Whole& w, const char* name) {
+  if (w.bits != 0)
+    throw lumbra::ArgumentError(std::string(name) + " must fit in 32 bits, not a number of " + std::to_string(w.bits) +
+                                " bits");
+  if (w.value < INT_MIN || w.value > INT_MAX)
+    throw lumbra::ArgumentError(std::string(name) + " must fit in 32 bits, not " + std::to_string(w.value));
+  return static_cast<int>(w.value);
+}
+
+// The library takes any count of threads and uses at most as many as it can.
+unsigned threadsOf(const Whole& w) {
+  if (w.value < 0) throw lumbra::ArgumentError("threads must be 0 (one per core) or more, not " + std::to_string(w.value));
+  return w.bits != 0 || w.value > UINT_MAX ? UINT_MAX : static_cast<unsigned>(w.value);
 }
 
 // The count's stop function: every 50 ms it takes the GIL and lets Python
@@ -102,7 +143,7 @@ class SignalPoll {
 
 // shape or unshape of `in`, without the GIL, Ctrl-C polled as it goes.
 py::bytes shaping(std::string (*f)(const std::string&, int, int, const std::string&, const std::function<bool()>&),
-                  const py::bytes& in, long long n, long long d, const std::string& alphabet) {
+                  const py::bytes& in, const Whole& n, const Whole& d, const std::string& alphabet) {
   const std::string bytes = in;
   std::string out;
   bool cancelled = false;
@@ -119,13 +160,13 @@ py::bytes shaping(std::string (*f)(const std::string&, int, int, const std::stri
   return py::bytes(out);
 }
 
-py::int_ count(long long n, long long k, long long d, unsigned threads) {
+py::int_ count(const Whole& n, const Whole& k, const Whole& d, const Whole& threads) {
   lumbra::BigNat c;
   bool cancelled = false;
   {
     SignalPoll poll;
     lumbra::CountOptions options;
-    options.threads = threads;
+    options.threads = threadsOf(threads);
     options.stop = [&poll] { return poll(); };
     py::gil_scoped_release release;
     try {
@@ -160,13 +201,13 @@ Bits bitsOf(const py::object& data) {
   return {bytes, 8 * static_cast<std::uint64_t>(bytes.size())};
 }
 
-py::object blockStats(const py::object& data, int n, bool asArray) {
+py::object blockStats(const py::object& data, const Whole& n, bool asArray) {
   Bits bits = bitsOf(data);
   std::vector<lumbra::BlockStats> rows;
   {
     py::gil_scoped_release release;
     rows = lumbra::block_stats(
-        {reinterpret_cast<const unsigned char*>(bits.bytes.data()), bits.bytes.size()}, n, bits.count);
+        {reinterpret_cast<const unsigned char*>(bits.bytes.data()), bits.bytes.size()}, narrow(n, "N"), bits.count);
   }
   py::list list;
   for (const lumbra::BlockStats& r : rows)
@@ -271,7 +312,7 @@ std::uint64_t blockNumber(const py::object& v, const char* name) {
   return v.cast<std::uint64_t>();
 }
 
-py::dict testFile(const py::object& path, int n, unsigned threads, const py::object& statistics,
+py::dict testFile(const py::object& path, const Whole& n, const Whole& threads, const py::object& statistics,
                   const py::object& firstBlock, const py::object& blockCount) {
   const std::string name = pathOf(path);
   const std::vector<std::string> names = statisticNames(statistics);
@@ -284,7 +325,7 @@ py::dict testFile(const py::object& path, int n, unsigned threads, const py::obj
     SignalPoll poll;
     py::gil_scoped_release release;
     try {
-      t = lumbra::test_file(name, n, threads, names, first, count, [&poll] { return poll(); });
+      t = lumbra::test_file(name, narrow(n, "N"), threadsOf(threads), names, first, count, [&poll] { return poll(); });
     } catch (const lumbra::Cancelled&) {
       cancelled = true;
     }
@@ -382,8 +423,10 @@ py::dict mergeSummaries(const py::object& summaries, unsigned threads) {
   return fileTestDict(t);
 }
 
-py::dict testSizes(const py::object& path, const std::vector<int>& sizes, unsigned threads,
+py::dict testSizes(const py::object& path, const std::vector<Whole>& wholeSizes, const Whole& threads,
                    const py::object& statistics) {
+  std::vector<int> sizes;
+  for (const Whole& w : wholeSizes) sizes.push_back(narrow(w, "N"));
   const std::string name = pathOf(path);
   const std::vector<std::string> names = statisticNames(statistics);
   lumbra::SizesTest t;
@@ -392,7 +435,7 @@ py::dict testSizes(const py::object& path, const std::vector<int>& sizes, unsign
     SignalPoll poll;
     py::gil_scoped_release release;
     try {
-      t = lumbra::test_sizes(name, sizes, threads, names, [&poll] { return poll(); });
+      t = lumbra::test_sizes(name, sizes, threadsOf(threads), names, [&poll] { return poll(); });
     } catch (const lumbra::Cancelled&) {
       cancelled = true;
     }
@@ -418,7 +461,7 @@ py::dict testSizes(const py::object& path, const std::vector<int>& sizes, unsign
 
 }  // namespace
 
-PYBIND11_MODULE(lumbra, m) {
+PYBIND11_MODULE(_lumbra, m) {
   m.doc() = R"(Exact counts of walks in a band, exact p-values of bit blocks, ranking.
 
 A block of n bits is a walk: up for a one, down for a zero. C(n, k, d) counts
@@ -432,10 +475,14 @@ to its end point. lumbra-kit does the same from the command line.
   m.attr("__version__") = lumbra::version();
 
   // Derived first: pybind11 tries the translators last registered first.
+  // lumbra.Error is the base of the other three, so `except lumbra.Error`
+  // catches whatever the library raises; each is also the built-in kind
+  // Python code expects (ValueError, OSError, MemoryError).
   static py::exception<lumbra::Error> error(m, "Error", PyExc_RuntimeError);
-  static py::exception<lumbra::ArgumentError> argumentError(m, "ArgumentError", PyExc_ValueError);
-  static py::exception<lumbra::InputError> inputError(m, "InputError", PyExc_OSError);
-  static py::exception<lumbra::ResourceError> resourceError(m, "ResourceError", PyExc_MemoryError);
+  const auto under = [](PyObject* builtin) { return py::make_tuple(error, py::handle(builtin)); };
+  static py::exception<lumbra::ArgumentError> argumentError(m, "ArgumentError", under(PyExc_ValueError));
+  static py::exception<lumbra::InputError> inputError(m, "InputError", under(PyExc_OSError));
+  static py::exception<lumbra::ResourceError> resourceError(m, "ResourceError", under(PyExc_MemoryError));
   py::register_exception_translator([](std::exception_ptr p) {
     try {
       if (p) std::rethrow_exception(p);
@@ -465,7 +512,7 @@ Requires 1 <= n <= 2147483646, 0 <= k <= n, 0 <= d <= n (ValueError).
 )");
   m.def(
       "binomial",
-      [](long long n, long long k) {
+      [](const Whole& n, const Whole& k) {
         lumbra::BigNat c;
         {
           py::gil_scoped_release release;
@@ -482,11 +529,11 @@ C(n, k): all n-bit blocks with k ones.
 )");
   m.def(
       "p_ones",
-      [](long long mm, long long k, bool exact) -> py::object {
+      [](const Whole& mm, const Whole& k, bool exact) -> py::object {
         if (exact) return toFraction(lumbra::p_ones_exact(narrow(mm, "M"), narrow(k, "K")));
         return py::float_(lumbra::p_ones(narrow(mm, "M"), narrow(k, "K")));
       },
-      py::arg("m"), py::arg("k"), py::arg("exact") = false, R"(p_ones(m, k, exact=False) -> float or Fraction
+      py::arg("m"), py::arg("k"), py::arg("exact").noconvert() = false, R"(p_ones(m, k, exact=False) -> float or Fraction
 
 P(|K' - m/2| >= |k - m/2|) for K' binomial(m, 1/2): how surprising the
 balance of an m-bit block with k ones is. The float is the exact value
@@ -499,11 +546,11 @@ Fraction(7, 64)
 )");
   m.def(
       "p_deviation",
-      [](long long mm, long long k, long long d, bool exact) -> py::object {
+      [](const Whole& mm, const Whole& k, const Whole& d, bool exact) -> py::object {
         if (exact) return toFraction(lumbra::p_deviation_exact(narrow(mm, "M"), narrow(k, "K"), narrow(d, "D")));
         return py::float_(lumbra::p_deviation(narrow(mm, "M"), narrow(k, "K"), narrow(d, "D")));
       },
-      py::arg("m"), py::arg("k"), py::arg("d"), py::arg("exact") = false,
+      py::arg("m"), py::arg("k"), py::arg("d"), py::arg("exact").noconvert() = false,
       R"(p_deviation(m, k, d, exact=False) -> float or Fraction
 
 P(D' >= d | m, k) = (C(m, k) - C(m, k, d - 1)) / C(m, k), 1 for d = 0: how
@@ -603,7 +650,7 @@ summary as summaries[i].
 >>> lumbra.merge(parts) == whole
 True
 )");
-  m.def("test_sizes", &testSizes, py::arg("path"), py::arg("sizes") = std::vector<int>{64, 256, 1024, 4096},
+  m.def("test_sizes", &testSizes, py::arg("path"), py::arg("sizes") = std::vector<Whole>{{64, 0}, {256, 0}, {1024, 0}, {4096, 0}},
         py::arg("threads") = 0, py::arg("statistics") = py::none(),
         R"(test_sizes(path, sizes=[64, 256, 1024, 4096], threads=0, statistics=None) -> dict
 
@@ -643,7 +690,7 @@ ones and deviation, ordered as binary numbers: `lumbra-kit rank`'s columns.
 )");
   m.def(
       "unrank",
-      [](long long mm, long long k, long long d, const py::int_& index) {
+      [](const Whole& mm, const Whole& k, const Whole& d, const py::int_& index) {
         const lumbra::BigNat i = toBigNat(index, "INDEX");
         py::gil_scoped_release release;
         return lumbra::unrank(narrow(mm, "M"), narrow(k, "K"), narrow(d, "D"), i);
@@ -659,7 +706,7 @@ line, as text of 0 and 1: the inverse of rank. index < count(m, k, d).
 
   m.def(
       "shape",
-      [](const py::bytes& data, long long n, long long d, const std::string& alphabet) {
+      [](const py::bytes& data, const Whole& n, const Whole& d, const std::string& alphabet) {
         return shaping(lumbra::shape, data, n, d, alphabet);
       },
       py::arg("data"), py::arg("n") = 256, py::arg("d") = 4, py::arg("alphabet") = "bits",
@@ -675,7 +722,7 @@ line of 0 and 1 per word, or with 'dna' a line of n bases per word.
 )");
   m.def(
       "unshape",
-      [](const py::bytes& stream, long long n, long long d, const std::string& alphabet) {
+      [](const py::bytes& stream, const Whole& n, const Whole& d, const std::string& alphabet) {
         return shaping(lumbra::unshape, stream, n, d, alphabet);
       },
       py::arg("stream"), py::arg("n") = 256, py::arg("d") = 4, py::arg("alphabet") = "bits",
@@ -689,7 +736,7 @@ b'\x00\xff'
 )");
   m.def(
       "shape_info",
-      [](long long n, long long d) {
+      [](const Whole& n, const Whole& d) {
         const lumbra::ShapeInfo i = lumbra::shape_info(narrow(n, "N"), narrow(d, "D"));
         py::dict r;
         r["n"] = i.n;
@@ -713,7 +760,8 @@ longest_run.
 )");
   m.def(
       "ks_2samp",
-      [](const py::object& xs, const py::object& ys, const std::string& alternative, bool exact) {
+      [](const py::object& xs, const py::object& ys, const py::str& alternativeName, bool exact) {
+        const std::string alternative = alternativeName;
         const std::vector<double> x = sampleOf(xs, "x"), y = sampleOf(ys, "y");
         lumbra::SmirnovAlternative alt = lumbra::SmirnovAlternative::two_sided;
         if (alternative == "less")
@@ -738,7 +786,7 @@ longest_run.
         if (exact) return py::make_tuple(r.statistic, toFraction(*r.pvalue_exact));
         return py::make_tuple(r.statistic, r.pvalue);
       },
-      py::arg("x"), py::arg("y"), py::arg("alternative") = "two-sided", py::arg("exact") = false,
+      py::arg("x"), py::arg("y"), py::arg("alternative") = "two-sided", py::arg("exact").noconvert() = false,
       R"(ks_2samp(x, y, alternative='two-sided', exact=False) -> (statistic, pvalue)
 
 The two-sample Smirnov test, in the order SciPy's ks_2samp returns: the

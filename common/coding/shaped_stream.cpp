@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include "coding/big_endian.h"
 #include "coding/crc32.h"
@@ -404,9 +405,28 @@ class WordReader {
   std::string malformed_;
 };
 
-[[noreturn]] void fail(std::uint64_t word, const std::string& what) {
-  throw ShapeError("word " + std::to_string(word) + ": " + what);
-}
+[[noreturn]] void fail(std::uint64_t word, const std::string& what) { throw ShapeError(word, what); }
+
+// The bytes of a string, as a source; and a sink that keeps nothing.
+class BytesSource final : public ByteSource {
+ public:
+  explicit BytesSource(const std::vector<unsigned char>& bytes) : bytes_(bytes) {}
+  std::size_t get(unsigned char* buf, std::size_t n) override {
+    const std::size_t k = std::min(n, bytes_.size() - at_);
+    std::copy_n(bytes_.data() + at_, k, buf);
+    at_ += k;
+    return k;
+  }
+
+ private:
+  const std::vector<unsigned char>& bytes_;
+  std::size_t at_ = 0;
+};
+
+class NullSink final : public ByteSink {
+ public:
+  void put(const unsigned char*, std::size_t) override {}
+};
 
 }  // namespace
 
@@ -576,6 +596,45 @@ void unshapeStream(ByteSource& in, ByteSink& out, const Shaper& s, Alphabet a) {
     fail(index, "missing: the stream ends after " + std::to_string(index) + " words; its header announces " +
                     std::to_string(length) + " bytes, " + std::to_string(total()) + " words in all");
   }
+}
+
+std::size_t headerBytesAtMost(int n) {
+  // The header's pieces are fewest bits per word at b = 1: 64 words, each
+  // at most n + 1 bytes (a line of text or bases); one word more after it.
+  return static_cast<std::size_t>(length_bits + 1) * (static_cast<std::size_t>(n) + 1);
+}
+
+std::vector<ShapeParameters> readsWith(const std::vector<unsigned char>& start, int n, int d, Alphabet a,
+                                       int widths) {
+  std::vector<ShapeParameters> tries;
+  for (const Alphabet other : {Alphabet::bits, Alphabet::text, Alphabet::dna})
+    if (other != a) tries.push_back({d, other});
+  for (int step = 1; step <= widths; ++step)
+    for (const int width : {d - step, d + step})
+      for (const Alphabet other : {Alphabet::bits, Alphabet::text, Alphabet::dna}) tries.push_back({width, other});
+  // How far each try reads: past the last word when it reads all of it.
+  std::vector<std::pair<ShapeParameters, std::uint64_t>> reached;
+  std::uint64_t furthest = 0;
+  for (const ShapeParameters& t : tries) {
+    if (!shapeRefusal(n, t.d).empty()) continue;
+    const Shaper s(n, t.d);
+    const std::uint64_t headerWords = piecesOf(length_bits, payloadBits(s, t.alphabet));
+    BytesSource in(start);
+    NullSink out;
+    std::uint64_t word = std::numeric_limits<std::uint64_t>::max();
+    try {
+      unshapeStream(in, out, s, t.alphabet);
+    } catch (const ShapeError& e) {
+      word = e.word();
+    }
+    if (word <= headerWords) continue;
+    reached.emplace_back(t, word);
+    furthest = std::max(furthest, word);
+  }
+  std::vector<ShapeParameters> found;
+  for (const auto& [t, word] : reached)
+    if (word == furthest) found.push_back(t);
+  return found;
 }
 
 }  // namespace lumbra

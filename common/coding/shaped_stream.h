@@ -39,7 +39,13 @@ enum class Alphabet { bits, text, dna };
 // 0 ("word 12: not balanced: 131 ones in 256 bits").
 class ShapeError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  ShapeError(std::uint64_t word, const std::string& what)
+      : std::runtime_error("word " + std::to_string(word) + ": " + what), word_(word) {}
+  // The word that failed, from 0.
+  std::uint64_t word() const { return word_; }
+
+ private:
+  std::uint64_t word_;
 };
 
 // The payload bits one word of `a` carries.
@@ -64,5 +70,25 @@ std::uint64_t shapeStream(ByteSource& in, ByteSink& out, const Shaper& s, Alphab
 // raises ShapeError while or after bytes are written; a caller keeps the
 // output only when it returns. Throws also std::bad_alloc.
 void unshapeStream(ByteSource& in, ByteSink& out, const Shaper& s, Alphabet a);
+
+// The bytes the header of a stream of N-bit words can take, in any alphabet
+// and band: what readsWith() needs of a stream's start.
+std::size_t headerBytesAtMost(int n);
+
+// Other parameters of the same N that read the start of a stream (`start`:
+// its first headerBytesAtMost(n) bytes, or all of it when shorter): each
+// alphabet with the band width d, then each band width within `widths` of d
+// with each alphabet, leaving out (d, a) itself. Of the pairs with which
+// unshapeStream gets past the header and one word more, those that read
+// furthest (the whole stream, or every word the start holds). What the one
+// failing word of a stream read with other parameters cannot say, they can:
+// "these words read with -d 3". Cheap: each try reads at most `start`.
+// Throws std::bad_alloc.
+struct ShapeParameters {
+  int d;
+  Alphabet alphabet;
+};
+std::vector<ShapeParameters> readsWith(const std::vector<unsigned char>& start, int n, int d, Alphabet a,
+                                       int widths = 8);
 
 }  // namespace lumbra

@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "band/widest_deviation.h"
+#include "stats/file_names.h"
 
 namespace lumbra {
 
@@ -192,7 +193,7 @@ void replaceJsonNumber(std::string& text, std::size_t from, const std::string& f
 
 std::string summaryJson(const SummaryReport& r, bool headed) {
   nlohmann::ordered_json j;
-  if (headed) j["file"] = r.file;
+  if (headed) putFileName(j, r.file);
   j.update(toJson(r));
   std::string text = j.dump();
   // A p-value below the doubles' normal range is written as its value from
@@ -263,6 +264,16 @@ ReadSummary fromJson(const json& j, const std::string& name) {
   c.blocks = whole(member(j, "block_count"), "block_count");
   if (j.contains("blocks") && whole(j.at("blocks"), "blocks") != c.blocks)
     throw Refused("blocks and block_count differ");
+  // The input's name, when one of several files wrote it: text, and for a
+  // name that is not UTF-8 its bytes percent-encoded (see file_names.h).
+  if (j.contains("file") && !j.at("file").is_string()) throw Refused("file is not text");
+  if (j.contains("file_bytes")) {
+    std::string bytes;
+    const json& encoded = j.at("file_bytes");
+    if (!encoded.is_string() || !percentDecoded(encoded.get<std::string>(), bytes) || !j.contains("file") ||
+        replacedUtf8(bytes) != j.at("file").get<std::string>())
+      throw Refused("file_bytes is not the percent-encoded bytes of file");
+  }
   c.bits = whole(member(j, "bits"), "bits");
   c.ones = whole(member(j, "ones"), "ones");
   // The statistics by name in "tests"; the older form has the first two

@@ -52,6 +52,14 @@ if [[ "${LUMBRA_REGEN:-}" == 1 ]]; then
 fi
 
 failed=0
+# Every picture a case drew: well-formed, a panel per judged statistic, no
+# text clipped (when a python3 is at hand).
+mapfile -t pictures < <(find "$work/run" -name '*.svg' -size +0)
+if [[ ${#pictures[@]} -gt 0 ]] && command -v python3 > /dev/null &&
+   ! python3 "$(dirname "$0")/check_plots.py" "${pictures[@]}"; then
+  failed=1
+  echo "=== $name: a picture is wrong (above)"
+fi
 for part in stdout stderr status; do
   if ! cmp -s "$base.$part" "$work/$part"; then
     failed=1

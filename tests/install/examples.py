@@ -31,11 +31,13 @@ ELSEWHERE = re.compile(r"--sshlogin")
 failures = []
 
 
-def scratch():
+def scratch(empty=False):
     work = pathlib.Path(tempfile.mkdtemp())
     (work / "bin").mkdir()
     os.symlink(lumbra, work / "bin" / "lumbra")
     os.symlink(kit, work / "bin" / "lumbra-kit")
+    if empty:
+        return work
     (work / "d0.bin").write_bytes(b"\xd0")
     (work / "hello.txt").write_bytes(b"Hello, world!\n")
     (work / "random.bin").write_bytes(os.urandom(1 << 20))
@@ -112,7 +114,7 @@ def shell_examples(page):
 pages = [source / "README.md"] + sorted((source / "docs").glob("*.md"))
 shown = 0
 for page in pages:
-    work = scratch()
+    work = scratch(empty=page.name == "README.md")
     for command, expected in shell_examples(page):
         if ELSEWHERE.search(command):
             continue

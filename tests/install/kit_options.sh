@@ -42,6 +42,17 @@ for command in $commands; do
     grep -qF -- "$option" <<< "$page" || fail "the man page does not name $option ($command)"
   done
 done
+# The synopsis of each command takes as many operands as its help's usage
+# line, and "..." where that takes several.
+synopsis=$(sed -n '/^SYNOPSIS/,/^DESCRIPTION/p' <<< "$page")
+for command in $commands; do
+  usage=$("$kit" "$command" --help | sed -nE "s/^Usage: lumbra-kit $command (\[OPTIONS\] )?//p")
+  line=$(grep -E "^ +lumbra-kit $command( |$)" <<< "$synopsis" | grep -v -- '--info' | head -1)
+  operands=$(sed -E "s/^ +lumbra-kit $command//; s/\[(options|-[^]]*)\]//g" <<< "$line" | wc -w)
+  wanted=$(sed -E 's/\[([A-Z]+)\]/\1/g' <<< "$usage" | wc -w)
+  [[ $operands == "$wanted" ]] || fail "the man page's synopsis of $command ('$line') does not match its usage '$usage'"
+  [[ $usage != *... || $line == *... ]] || fail "the man page's synopsis of $command does not say it takes several"
+done
 for option in $(options_of); do
   grep -qx -- "$option" <<< "$(complete_words lumbra-kit -)" || fail "completion lacks $option"
 done

@@ -68,4 +68,11 @@ if g++ -std=c++20 -static-libstdc++ -o "$work/pcs" "$source/docs/examples/count_
 else
   cat "$work/pcs.log"; fail "the example does not build with pkg-config --static"
 fi
+# All static, as docs/library.md shows: the archive without naming it.
+if g++ -std=c++20 -static -o "$work/pca" "$source/docs/examples/count_band.cpp" \
+  $(pkg-config --cflags --libs --static lumbra) 2> "$work/pca.log"; then
+  check_run "pkg-config --static, -static" "$work/pca"
+else
+  cat "$work/pca.log"; fail "the example does not build with -static and pkg-config --static"
+fi
 ((failures == 0))

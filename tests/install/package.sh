@@ -38,14 +38,14 @@ check_tree() {
   out=$(cd / && "$root/bin/lumbra-kit" --version)
   [[ ${out%%$'\n'*} == "lumbra-kit $version" ]] || fail "$root/bin/lumbra-kit --version printed: $out"
   if [[ -n $python ]]; then
-    out=$(cd / && PYTHONPATH=$(echo "$root"/lib/python3/dist-packages) "$python" -c 'import lumbra; print(lumbra.count(10, 5, 2))' 2>&1)
+    out=$(cd / && PYTHONPATH=$(echo "$root"/lib/python3*/dist-packages) "$python" -c 'import lumbra; print(lumbra.count(10, 5, 2))' 2>&1)
     [[ $out == 162 ]] || fail "$root: import lumbra; lumbra.count(10, 5, 2) printed: $out"
   fi
 }
 # The Python module, when the build made one: it runs with the python3 it
 # was built for.
 python=$(sed -nE 's/^PYTHON_EXECUTABLE:FILEPATH=(.*)/\1/p' "$build/CMakeCache.txt")
-ls "$build"/python/lumbra.*.so > /dev/null 2>&1 || python=""
+ls "$build"/python/lumbra/_lumbra.*.so > /dev/null 2>&1 || python=""
 
 if cmake --install "$build" --prefix "$work/prefix" --strip > "$work/install.log" 2>&1; then
   check_tree "$work/prefix"

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "plain_walk.h"
+#include "reading/block_meter.h"
 
 namespace {
 
@@ -69,6 +70,46 @@ TEST(LeastPWindows, EachWindowHoldsTheLeastPValueOfItsBlocks) {
       block += windows[i].blocks;
     }
     EXPECT_EQ(block, first + static_cast<std::uint64_t>(count));
+  }
+}
+
+// Every statistic judged: each window's figure is the least, over its
+// blocks and over the statistics, of log10 of the block's p-value, each
+// asked of the laws block by block (the windows keep only each statistic's
+// extremes per (m, k)).
+TEST(LeastPWindows, EveryStatisticJudged) {
+  const auto statistics = lumbra::allStatistics();
+  std::mt19937_64 rng(25);
+  for (int round = 0; round < 12; ++round) {
+    const int n = 8 + static_cast<int>(rng() % 57);
+    const std::size_t want = 1 + rng() % 6;
+    const int count = 1 + static_cast<int>(rng() % 300);
+    lumbra::BlockMeter meter(n);
+    lumbra::LeastPWindows where(0, want, statistics);
+    lumbra::StatisticLaws laws(statistics);
+    std::vector<double> blockP;
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(n + 7) / 8);
+    for (int i = 0; i < count; ++i) {
+      // Biased bits now and then, so that some blocks are unlikely.
+      const bool biased = rng() % 8 == 0;
+      for (unsigned char& b : bytes) b = static_cast<unsigned char>(biased ? rng() | rng() : rng());
+      const lumbra::BlockShape shape = meter.shape(bytes.data(), 0, n);
+      where.add(n, shape);
+      double least = 0;
+      for (std::size_t s = 0; s < statistics.size(); ++s) {
+        const long double p = laws.law(s, n, shape.ones).pValue(statistics[s]->value(shape));
+        if (p > 0) least = std::min(least, static_cast<double>(std::log10(p)));
+      }
+      blockP.push_back(least);
+    }
+    SCOPED_TRACE("round " + std::to_string(round));
+    std::uint64_t block = 0;
+    for (const auto& w : where.windows(laws)) {
+      const auto from = blockP.begin() + static_cast<std::ptrdiff_t>(block);
+      EXPECT_NEAR(w.log10LeastP, *std::min_element(from, from + static_cast<std::ptrdiff_t>(w.blocks)), 1e-9);
+      block += w.blocks;
+    }
+    EXPECT_EQ(block, static_cast<std::uint64_t>(count));
   }
 }
 
