@@ -549,7 +549,7 @@ void addSmirnovCommand(CLI::App& app, int& status) {
       "  lumbra-kit smirnov a.txt b.txt --alternative less --exact --format json\n"
       "  cut -f2 runs.tsv | lumbra-kit smirnov - reference.txt\n"
       "  lumbra-kit smirnov --column 3 trial-a.csv trial-b.csv\n"
-      "  lumbra-kit smirnov --column-x score --column-y 2 --delimiter tab a.tsv b.txt\n");
+      "  lumbra-kit smirnov --column-x score --column-y 1 --delimiter tab a.tsv b.txt\n");
   cmd->callback([args, &status] {
     runSmirnov(*args);
     status = status_ok;

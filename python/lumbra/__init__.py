@@ -65,6 +65,12 @@ for _name in dir(_lumbra):
     _value = getattr(_lumbra, _name)
     if callable(_value) and not isinstance(_value, type):
         _value = _wrap(_name, _value)
+    elif isinstance(_value, type):
+        # The errors and classes are lumbra's, as tracebacks and reprs name them.
+        try:
+            _value.__module__ = __name__
+        except (AttributeError, TypeError):
+            pass
     globals()[_name] = _value
     __all__.append(_name)
 

@@ -48,7 +48,7 @@ def sparse_file():
 LONG_CALLS = {
     "count": lambda: lumbra.count(4000000, 2000000, 1),
     "ks_2samp": lambda: lumbra.ks_2samp(*BAND),
-    "ks_2samp exact": lambda: lumbra.ks_2samp(*EXACT, exact=True),
+    "ks_2samp exact": lambda: lumbra.ks_2samp(*EXACT, exact_fraction=True),
     "test_file": lambda: lumbra.test_file(SPARSE),
     "test_sizes": lambda: lumbra.test_sizes(SIZES, sizes=range(1, 4097)),
     # 64 MiB: several seconds of words.

@@ -48,6 +48,7 @@ def scratch(empty=False):
     rng = random.Random(25)
     for name in ("before.txt", "after.txt", "a.txt", "b.txt", "reference.txt"):
         (work / name).write_text("".join(f"{rng.gauss(0, 1):.6f}\n" for _ in range(50)))
+    (work / "a.tsv").write_text("id\tscore\n" + "".join(f"{i}\t{rng.gauss(0, 1):.6f}\n" for i in range(50)))
     (work / "runs.tsv").write_text("".join(f"{i}\t{rng.random():.6f}\n" for i in range(50)))
     for name in ("trial-a.csv", "trial-b.csv"):
         (work / name).write_text("".join(f"{i},{i % 3},{rng.random():.6f}\n" for i in range(50)))

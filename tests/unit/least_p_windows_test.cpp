@@ -84,7 +84,7 @@ TEST(LeastPWindows, EveryStatisticJudged) {
     const int n = 8 + static_cast<int>(rng() % 57);
     const std::size_t want = 1 + rng() % 6;
     const int count = 1 + static_cast<int>(rng() % 300);
-    lumbra::BlockMeter meter(n);
+    lumbra::BlockMeter meter(n, lumbra::BlockMeter::line_budget, lumbra::blockReads(statistics));
     lumbra::LeastPWindows where(0, want, statistics);
     lumbra::StatisticLaws laws(statistics);
     std::vector<double> blockP;
