@@ -22,6 +22,7 @@
 #include "options.h"
 #include "output.h"
 #include "progress.h"
+#include "stats/laws_cost.h"
 #include "count/mpz.h"
 #include "stats/smirnov.h"
 #include "triangle/budget.h"
@@ -384,11 +385,11 @@ void runSmirnov(const SmirnovArgs& a) {
     if (a.exact && test.scaledStatistic(alt) > 0)
       seconds += countInsideWork(test.band(alt, test.scaledStatistic(alt))) * 1e-9;
     if (a.maxSeconds >= 0 && seconds > static_cast<double>(a.maxSeconds))
-      throw Failure("the p-value would take about " + duration(seconds) + ", more than --max-seconds " +
+      throw Failure("the p-value would take about " + durationText(seconds) + ", more than --max-seconds " +
                     std::to_string(a.maxSeconds));
     Progress progress(a.quiet);
     const bool showing = seconds > shown_above && progress.shows();
-    if (showing) progress.note("smirnov: the p-value is estimated at about " + duration(seconds));
+    if (showing) progress.note("smirnov: the p-value is estimated at about " + durationText(seconds));
     const BandStop watch = [&](double done) {
       if (showing) progress.share("p-value", done);
       return false;

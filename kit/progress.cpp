@@ -11,15 +11,6 @@
 
 namespace lumbra::kit {
 
-std::string duration(double s) {
-  char buf[64];
-  if (s < 10) std::snprintf(buf, sizeof buf, "%.1f s", s);
-  else if (s < 120) std::snprintf(buf, sizeof buf, "%.0f s", s);
-  else if (s < 7200) std::snprintf(buf, sizeof buf, "%.0f min", s / 60);
-  else std::snprintf(buf, sizeof buf, "%.1f h", s / 3600);
-  return buf;
-}
-
 Progress::Progress(bool quiet, int fd, Clock::duration interval)
     : terminal_(!quiet && ::isatty(fd) == 1), fd_(fd), interval_(interval), start_(Clock::now()),
       next_(start_ + interval) {}

@@ -18,9 +18,6 @@
 
 namespace lumbra::kit {
 
-// A duration as people read it: 0.4 s, 12 s, 3 min, 2.5 h.
-std::string duration(double seconds);
-
 // Work estimated above this many seconds is announced on a terminal, with
 // a progress line after it.
 constexpr double shown_above = 3;
