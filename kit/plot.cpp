@@ -266,9 +266,11 @@ std::string plotSvg(const nlohmann::json& summary, const std::string& file, cons
   for (const Statistic* s : allStatistics())
     if (tests.contains(std::string(s->name())))
       judged.emplace_back(s->name(), std::string(s->name()) + " (" + std::string(s->subject()) + ")");
-  for (const auto& [key, t] : tests.items())
+  for (const auto& item : tests.items()) {
+    const std::string key = item.key();
     if (std::none_of(judged.begin(), judged.end(), [&](const auto& j) { return j.first == key; }))
       judged.emplace_back(key, key);
+  }
   for (const auto& [key, title] : judged) {
     const nlohmann::json& t = tests.at(key);
     panelOf(svg, y0, testTitle(title.c_str(), t), "probability of the block, ten bins from 0 to 1",

@@ -562,7 +562,9 @@ void FileSummary::settle(StatisticLaws& laws, unsigned threads, bool histogram,
           }
           t.law->passingProbability();
           t.law->binProbabilities();
-          for (const auto& [statistic, cell] : t.cells) {
+          for (const auto& entry : t.cells) {
+            const auto statistic = entry.first;
+            const auto& cell = entry.second;
             Tally& tally = *std::find_if(t.tallies.begin(), t.tallies.end(),
                                          [&](const Tally& x) { return x.statistic == statistic; });
             cell->forEach([&](int v, std::uint64_t blocks) {
