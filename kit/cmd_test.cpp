@@ -81,9 +81,11 @@ void plotDestinations(const TestArgs& a) {
   for (const std::string& file : a.files) {
     const std::string path = plotPath(dir, file);
     const auto [at, added] = drawnAs.emplace(path, &file);
-    if (!added)
-      throw UsageError("--plot-dir: " + *at->second + " and " + file + " would both be drawn as " + path +
-                       "; give them in separate runs or with separate --plot-dir folders");
+    if (!added) {
+      std::string why = "--plot-dir: ";
+      why.append(*at->second).append(" and ").append(file).append(" would both be drawn as ").append(path);
+      throw UsageError(why.append("; give them in separate runs or with separate --plot-dir folders"));
+    }
     if (!a.report.force && ::lstat(path.c_str(), &st) == 0)
       throw Failure(path + " exists; use --force to replace it");
   }

@@ -107,7 +107,7 @@ void addFormatOption(CLI::App& cmd, std::string& format, std::initializer_list<s
   const bool lines = std::find(taken.begin(), taken.end(), "jsonl") != taken.end();
   if (lines) help += "; jsonl (or json): JSON Lines, one object per record";
   cmd.add_option("--format", format, help)
-      ->transform([lines](std::string v) { return lines && v == "json" ? std::string("jsonl") : v; })
+      ->transform([lines](const std::string& v) { return lines && v == "json" ? std::string("jsonl") : v; })
       ->check(CLI::IsMember(taken))
       ->type_name("FORMAT");
 }

@@ -267,7 +267,7 @@ std::string plotSvg(const nlohmann::json& summary, const std::string& file, cons
     if (tests.contains(std::string(s->name())))
       judged.emplace_back(s->name(), std::string(s->name()) + " (" + std::string(s->subject()) + ")");
   for (const auto& item : tests.items()) {
-    const std::string key = item.key();
+    const std::string& key = item.key();
     if (std::none_of(judged.begin(), judged.end(), [&](const auto& j) { return j.first == key; }))
       judged.emplace_back(key, key);
   }

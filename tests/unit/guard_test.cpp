@@ -81,7 +81,7 @@ TEST(GuardTest, EveryEntryPointReturnsOrThrowsUnderAnyMemoryLimit) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   GTEST_SKIP() << "a sanitizer's shadow memory needs more address space than the limits leave";
 #endif
-  const std::string file = randomFile("guard_test_sweep", 256 * 1024);
+  const std::string file = randomFile("guard_test_sweep", std::size_t{256} * 1024);
   const auto calls = entryPoints(file);
   const std::uint64_t base = mappedBytes();
   ASSERT_GT(base, 0u);
@@ -115,7 +115,7 @@ TEST(GuardTest, EveryEntryPointReturnsOrThrowsUnderAnyMemoryLimit) {
 }
 
 TEST(GuardTest, AThreadThatCannotStartIsAResourceError) {
-  const std::string file = randomFile("guard_test_threads", 64 * 1024);
+  const std::string file = randomFile("guard_test_threads", std::size_t{64} * 1024);
   refuse_threads = true;
   for (const unsigned threads : {2u, 4u}) {
     try {

@@ -116,7 +116,7 @@ TEST(LinearStatisticsTest, RankLawMatchesEveryMatrix) {
       std::map<int, unsigned long> counts;
       for (unsigned v = 0; v < (1u << (r * c)); ++v) {
         std::vector<std::vector<int>> a(static_cast<std::size_t>(r), std::vector<int>(static_cast<std::size_t>(c)));
-        for (int i = 0; i < r * c; ++i) a[static_cast<std::size_t>(i / c)][static_cast<std::size_t>(i % c)] = (v >> i) & 1;
+        for (int i = 0; i < r * c; ++i) a[static_cast<std::size_t>(i / c)][static_cast<std::size_t>(i % c)] = static_cast<int>((v >> i) & 1);
         ++counts[plainRank(a)];
       }
       const auto law = lumbra::matrixRankLaw(r, c);
@@ -133,7 +133,7 @@ TEST(LinearStatisticsTest, ComplexityLawMatchesEveryBlockUpTo16Bits) {
     std::map<int, unsigned long> counts;
     std::vector<int> bits(static_cast<std::size_t>(m));
     for (unsigned v = 0; v < (1u << m); ++v) {
-      for (int i = 0; i < m; ++i) bits[static_cast<std::size_t>(i)] = (v >> i) & 1;
+      for (int i = 0; i < m; ++i) bits[static_cast<std::size_t>(i)] = static_cast<int>((v >> i) & 1);
       const int l = plainComplexity(bits);
       ASSERT_EQ(lumbra::linearComplexity(wordsOf(bits).data(), m, scratch), l) << "v=" << v;
       ++counts[l];
@@ -206,7 +206,7 @@ TEST(LinearStatisticsTest, MeterMatchesPlainReferencesUpTo4096Bits) {
       std::set<unsigned> distinct;
       for (int i = 0; i < w; ++i) {
         unsigned v = 0;
-        for (int j = 0; j < t; ++j) v = (v << 1) | static_cast<unsigned>(bits[static_cast<std::size_t>(i * t + j)]);
+        for (int j = 0; j < t; ++j) v = (v << 1) | static_cast<unsigned>(bits[static_cast<std::size_t>(i) * static_cast<std::size_t>(t) + static_cast<std::size_t>(j)]);
         distinct.insert(v);
       }
       EXPECT_EQ(got.collisions, w - static_cast<int>(distinct.size()));

@@ -148,7 +148,7 @@ TEST(SmirnovClosedForms, AgreeWithTheBandWhereChosen) {
 // rounding; 10^5 against 10^5 + 1 at D = 0.2 (p near 1e-1700) within a
 // factor of 10 ((1 + D) / (1 - D) = 1.5, twice for the two sides).
 TEST(SmirnovClosedForms, AnswerBelowTheDoubles) {
-  const auto equal = lumbra::diagonalTail(1000, 1000, 900 * 1000, 0);
+  const auto equal = lumbra::diagonalTail(1000, 1000, std::int64_t{900} * 1000, 0);
   EXPECT_LT(mpfr_cmp_d(equal.high(), DBL_MIN), 0);
   EXPECT_GT(mpfr_sgn(equal.low()), 0);
   EXPECT_LE(equal.relativeError(), 1e-30);

@@ -62,7 +62,7 @@ TEST(StatisticTest, EveryLawOfTheListMatchesEveryBlockUpTo14Bits) {
         ASSERT_GE(law->most(), counts.rbegin()->first);
         unsigned long total = 0;
         for (const auto& [value, n] : counts) total += n;
-        const std::size_t values = static_cast<std::size_t>(law->most() - law->least() + 1);
+        const std::size_t values = static_cast<std::size_t>(law->most()) - static_cast<std::size_t>(law->least()) + 1;
         std::vector<Mpz> num(values), den(values);
         for (int v = law->least(); v <= law->most(); ++v) {
           const auto i = static_cast<std::size_t>(v - law->least());
