@@ -8,8 +8,8 @@ lumbra-kit test -n 16 --format json random.bin "$bad" | cut -c 1-64
 echo "status $?"
 lumbra-kit blocks -n 512 --format jsonl random.bin "$bad" | cut -c 1-72
 echo "status $?"
-lumbra-kit test -n 16 --format json --block-count 64 "$bad" random.bin | head -1 > first.json
-lumbra-kit test -n 16 --format json --first-block 64 "$bad" random.bin | head -1 > second.json
+lumbra-kit test -n 16 --format json --block-count 64 "$bad" random.bin > first-all.json; head -1 first-all.json > first.json
+lumbra-kit test -n 16 --format json --first-block 64 "$bad" random.bin > second-all.json; head -1 second-all.json > second.json
 lumbra-kit merge first.json second.json | tail -n 2
 echo "status $?"
 sed 's/inv%FF%01/inv%FF%02/' first.json > forged.json
