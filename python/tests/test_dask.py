@@ -1,7 +1,5 @@
 """lumbra.dask on a local cluster of two worker processes: the merged
 verdict on a 64 MiB file equals test_file of the whole file."""
-import importlib.util
-import os
 import random
 
 import pytest
@@ -12,16 +10,9 @@ distributed = pytest.importorskip("distributed")
 
 
 def lumbra_dask():
-    """lumbra.dask where the package installs it, else the file beside the tests."""
-    try:
-        from lumbra import dask
-        return dask
-    except ImportError:
-        path = os.path.join(os.path.dirname(__file__), "..", "lumbra", "dask.py")
-        spec = importlib.util.spec_from_file_location("lumbra_dask", path)
-        module = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(module)
-        return module
+    """lumbra.dask, which the package installs beside the extension."""
+    from lumbra import dask
+    return dask
 
 
 def test_a_cluster_of_two_processes_gives_test_file(kit, tmp_path):
